@@ -1,0 +1,93 @@
+// "webServer": interface language and the factory-default flag.
+#include "modules/admin/webserver.h"
+
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/config_store.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+extern "C" int getLanguage(char *buffer, int size)
+{
+    return get_config_data(CFG_LANGUAGE, buffer, size) == 0 ? 1 : 0;
+}
+
+int setLanguage(const char *value, int length)
+{
+    return set_config_data_permanent(CFG_LANGUAGE, value, length) == 0 ? 1 : 0;
+}
+
+int setFactoryDefaultDone(const char *value, int length)
+{
+    return set_config_data_permanent(CFG_FACTORY_DEFAULT_FLAG, value, length) == 0 ? 1 : 0;
+}
+
+namespace {
+
+enum {
+    WEB_GET_LANGUAGE = 0,
+    WEB_SET_LANGUAGE = 1,
+    WEB_KEEPALIVE = 2,
+    WEB_FACTORY_DEFAULT_DONE = 3,
+};
+
+int readLanguage(cJSON *, cJSON *response)
+{
+    char language[4];
+    memset(language, 0, sizeof(language));
+    if (!getLanguage(language, (int)sizeof(language)))
+        return 1;
+    cJSON_AddItemToObject(response, "language", cJSON_CreateString(language));
+    return 0;
+}
+
+int writeLanguage(cJSON *request, cJSON *response)
+{
+    (void)response;
+    cJSON *language = cJSON_GetObjectItem(request, "language");
+    if (!cJSON_IsString(language) || language->valuestring == NULL)
+        return 1;
+    return setLanguage(language->valuestring, (int)strlen(language->valuestring)) ? 0 : 1;
+}
+
+int markFactoryDefaultDone(cJSON *, cJSON *)
+{
+    char flag[2];
+    memset(flag, 0, sizeof(flag));
+    copyText(flag, "1", sizeof(flag));
+    return setFactoryDefaultDone(flag, 1) ? 0 : 1;
+}
+
+}  // namespace
+
+int webServerHandler(cJSON *request, cJSON *response)
+{
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    int result = 1;
+    // Compared as unsigned: every negative code is undefined.
+    switch ((unsigned int)action->valueint) {
+    case WEB_GET_LANGUAGE:
+        result = readLanguage(request, response);
+        break;
+    case WEB_SET_LANGUAGE:
+        result = writeLanguage(request, response);
+        break;
+    case WEB_KEEPALIVE:
+        result = 0;
+        break;
+    case WEB_FACTORY_DEFAULT_DONE:
+        result = markFactoryDefaultDone(request, response);
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

@@ -1,0 +1,108 @@
+#include "server/server.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/android_log.h"
+#include "server/modules.h"
+
+int serverSocket = -1;
+
+namespace {
+
+const ModuleEntry *findModule(const char *name)
+{
+    for (int i = 0; i < kModuleCount; i++) {
+        if (strcmp(kModuleTable[i].name, name) == 0)
+            return &kModuleTable[i];
+    }
+    return NULL;
+}
+
+// The two modules the front end polls are not timed.
+bool isTimed(const char *name)
+{
+    return strcmp(name, "status") != 0 && strcmp(name, "webServer") != 0;
+}
+
+void sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
+{
+    ssize_t sent = sendto(serverSocket, text, strlen(text), 0, (const struct sockaddr *)sender, senderLength);
+    if (sent <= 0) {
+        puts("Send Failed from webcli interface context numBytes");
+        puts("Sent the response, result is failure");
+    }
+}
+
+}  // namespace
+
+void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength)
+{
+    cJSON *request = NULL;
+    cJSON *response = NULL;
+    char *printed = NULL;
+    bool replied = false;
+
+    if (text != NULL) {
+        request = cJSON_Parse(text);
+        response = cJSON_CreateObject();
+        if (request == NULL) {
+            puts("JSON pasre error");
+            printf("Request: %s\n", text);
+        } else if (response == NULL) {
+            puts("pCJSONresopne create error");
+        } else {
+            cJSON *module = cJSON_GetObjectItem(request, "module");
+            cJSON *action = cJSON_GetObjectItem(request, "action");
+            const ModuleEntry *entry = NULL;
+            if (!cJSON_IsString(module) || module->valuestring == NULL) {
+                puts("module name is NULL");
+            } else if (action == NULL) {
+                puts("no action");
+            } else {
+                entry = findModule(module->valuestring);
+            }
+            // A module that is not built yet is answered like an unknown one.
+            if (entry != NULL && entry->handler != NULL) {
+                int code = action->valueint;
+                bool timed = isTimed(entry->name);
+                time_t start = 0;
+                if (timed) {
+                    start = time(NULL);
+                    __android_log_print(ANDROID_LOG_INFO, "KAL_SERVER", "[start] module:%s, action:%d",
+                                        entry->name, code);
+                }
+                entry->handler(request, response);
+                printed = cJSON_Print(response);
+                if (timed) {
+                    __android_log_print(ANDROID_LOG_INFO, "KAL_SERVER",
+                                        "[end] module:%s, action:%d, elapsed time:%d (s)", entry->name, code,
+                                        (int)(time(NULL) - start));
+                }
+                if (printed != NULL && printed[0] != '\0') {
+                    sendReply(printed, &sender, senderLength);
+                    replied = true;
+                }
+            }
+        }
+    }
+
+    if (!replied) {
+        puts("pResponse == NULL");
+        char failure[64];
+        memset(failure, 0, sizeof(failure));
+        snprintf(failure, sizeof(failure), "{\"result\": %d }", -10);
+        sendReply(failure, &sender, senderLength);
+    }
+
+    if (request != NULL)
+        cJSON_Delete(request);
+    if (response != NULL)
+        cJSON_Delete(response);
+    if (printed != NULL)
+        cJSON_free(printed);
+}

@@ -1,0 +1,146 @@
+// Entry point: bind the request socket and serve one datagram at a time.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/device_paths.h"
+#include "platform/platform.h"
+#include "server/server.h"
+#include "server/utils.h"
+
+namespace {
+
+// Where the socket lives (under KAL_ROOT on the simulated device); fixed
+// before the SIGTERM handler is installed, so the handler only reads it.
+char g_socketPath[sizeof(((struct sockaddr_un *)0)->sun_path)];
+
+void onTerminate(int signal)
+{
+    if (signal == SIGTERM)
+        unlink(g_socketPath);
+}
+
+// A start-up failure is reported and ends the process with a failure status
+// so the supervisor (and the user at a terminal) can tell it did not start.
+[[noreturn]] void startFailed(const char *first, const char *second)
+{
+    if (first != NULL)
+        puts(first);
+    if (second != NULL)
+        puts(second);
+    puts(" Unable to create server socket!!: ");
+    if (serverSocket >= 0)
+        close(serverSocket);
+    exit(1);
+}
+
+}  // namespace
+
+int main()
+{
+    setvbuf(stdout, NULL, _IOLBF, 0);
+
+    if (platformStart() != 0)
+        exit(1);
+    memset(g_socketPath, 0, sizeof(g_socketPath));
+    if (kalPath(g_socketPath, sizeof(g_socketPath), KAL_SERVER_SOCKET_PATH) != 0) {
+        printf("socket path %s%s is longer than the %zu bytes a UNIX socket address holds\n", kalRoot(),
+               KAL_SERVER_SOCKET_PATH, sizeof(g_socketPath) - 1);
+        exit(1);
+    }
+    if (webTimerInit() != 0) {
+        puts("cannot create the web timer's wake-up pipe");
+        exit(1);
+    }
+
+    struct sigaction term;
+    memset(&term, 0, sizeof(term));
+    term.sa_handler = onTerminate;
+    sigemptyset(&term.sa_mask);
+    if (sigaction(SIGTERM, &term, NULL) != 0) {
+        puts("unable to register sig handler errno ");
+        exit(1);
+    }
+
+    unlink(g_socketPath);
+
+    serverSocket = socket(AF_UNIX, SOCK_DGRAM, 0);
+    if (serverSocket == -1)
+        startFailed("Error creating socket", "Error creating the socket!!");
+    if (fcntl(serverSocket, F_SETFD, FD_CLOEXEC) == -1)
+        startFailed("Couldn't set Close on Exec", "Error creating the socket!!");
+    struct timeval timeout = {0, 100000};
+    if (setsockopt(serverSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0)
+        startFailed("socket options set failed!!", NULL);
+    int flags = fcntl(serverSocket, F_GETFL);
+    if (flags == -1 || fcntl(serverSocket, F_SETFL, flags | O_NONBLOCK) == -1)
+        startFailed("fcntl of  the socket failed!!", NULL);
+
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(serverSocket, &readSet);
+    int wakeFd = webTimerWakeFd();
+
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    copyText(address.sun_path, g_socketPath, sizeof(address.sun_path));
+
+    if (unlink(g_socketPath) != 0 && errno != ENOENT)
+        startFailed("unlink of socket file fail", NULL);
+    socklen_t addressLength = (socklen_t)(sizeof(address.sun_family) + strlen(address.sun_path));
+    if (bind(serverSocket, (struct sockaddr *)&address, addressLength) == -1)
+        startFailed("Error binding the socket", NULL);
+
+    char command[256];
+    memset(command, 0, sizeof(command));
+    snprintf(command, sizeof(command), "chmod 777 %s", g_socketPath);
+    if (system(command) != 0)
+        startFailed("chmod of socket file failed", NULL);
+
+    printf("kal_server: serving on %s\n", g_socketPath);
+
+    static char buffer[KAL_REQUEST_BUFFER_SIZE];
+    int maxFd = serverSocket > wakeFd ? serverSocket : wakeFd;
+    for (;;) {
+        fd_set ready = readSet;
+        FD_SET(wakeFd, &ready);
+        if (select(maxFd + 1, &ready, NULL, NULL, NULL) == -1) {
+            puts("Error in select");
+            continue;
+        }
+        // Restarts due now run here, between requests, never inside one.
+        if (FD_ISSET(wakeFd, &ready))
+            webTimerRunExpired();
+        if (!FD_ISSET(serverSocket, &ready)) {
+            if (!FD_ISSET(wakeFd, &ready))
+                puts("wrong msg received or not for us ");
+            continue;
+        }
+        memset(buffer, 0, sizeof(buffer));
+        // The sender length starts at 128: receive into storage of that size.
+        struct sockaddr_storage from;
+        memset(&from, 0, sizeof(from));
+        socklen_t senderLength = 128;
+        ssize_t received = recvfrom(serverSocket, buffer, sizeof(buffer) - 1, 0, (struct sockaddr *)&from,
+                                    &senderLength);
+        if (received <= 0) {
+            puts("recvfrom returned error");
+            continue;
+        }
+        struct sockaddr_un sender;
+        memset(&sender, 0, sizeof(sender));
+        if (senderLength > sizeof(sender))
+            senderLength = sizeof(sender);
+        memcpy(&sender, &from, senderLength);
+        dispatchRequest(buffer, sender, senderLength);
+    }
+}

@@ -1,0 +1,16 @@
+// The request server: one UNIX datagram socket, one JSON request per
+// datagram, one JSON reply per request.
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+// Bound request socket; written once at start-up, used to send replies.
+extern int serverSocket;
+
+// Largest request read from one datagram (the buffer keeps one byte for NUL).
+#define KAL_REQUEST_BUFFER_SIZE 40960
+
+// Parses text, runs the module's handler and sends exactly one reply to
+// sender (the failure reply when no handler response can be sent).
+void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength);

@@ -1,0 +1,51 @@
+// Shared handler utilities: shell output capture and the web timer.
+#pragma once
+
+#include <signal.h>
+#include <stddef.h>
+#include <string.h>
+#include <time.h>
+
+// Bounded text copy: copies at most size - 1 bytes and always terminates.
+// Returns strlen(src), so a result >= size means the text was cut.
+inline size_t copyText(char *dst, const char *src, size_t size)
+{
+    size_t len = src != NULL ? strlen(src) : 0;
+    if (dst != NULL && size > 0) {
+        size_t n = len < size - 1 ? len : size - 1;
+        if (n > 0)
+            memcpy(dst, src, n);
+        dst[n] = '\0';
+    }
+    return len;
+}
+
+// Runs command and puts its output, less one trailing newline, into buffer
+// (at most size - 1 bytes). Returns 1 when the command's status is 0.
+int getCommandOutput(const char *command, char *buffer, int size);
+
+// The same into a process-wide 1024-byte buffer, valid until the next call.
+// Returns null when the command cannot run or its status is not 0.
+char *getCommandOutputStatic(const char *command);
+
+// Expiry function: runs on the server's thread, does its work and ends with
+// webTimerDelete(signal, info, context).
+typedef void (*WebTimerExpiry)(int signal, siginfo_t *info, void *context);
+
+// Arms *timer to run expiry once, milliseconds from now. Re-arming a timer
+// that has not expired yet replaces the earlier arming. 0 or -1.
+int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry);
+
+// Deletes the timer named by info's signal value; the last step of every
+// expiry function.
+void webTimerDelete(int signal, siginfo_t *info, void *context);
+
+// Expiries arrive as SIGUSR2, whose handler only records them and wakes the
+// receive loop through this descriptor; the loop then calls
+// webTimerRunExpired() to run the expiry functions on the server's thread.
+int webTimerInit(void);
+int webTimerWakeFd(void);
+void webTimerRunExpired(void);
+
+// Number of timers armed and not yet expired (for tests and diagnostics).
+int webTimerArmedCount(void);

@@ -1,0 +1,11 @@
+// Internal interface of the simulated device: the seed step of each
+// simulated component and the operations other stand-ins share.
+#pragma once
+
+// Each seed step creates its component's missing state files with factory
+// values and leaves existing ones alone. 0 or -1.
+int simConfigSeed(void);
+int simLogSeed(void);
+
+// Puts every configuration key back to its factory value. 0 or -1.
+int simConfigRestoreFactory(void);

@@ -1,0 +1,108 @@
+#include "sim/sim_files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/device_paths.h"
+
+int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mode)
+{
+    if (path == NULL || (data == NULL && len > 0))
+        return -1;
+    char tmp[512];
+    memset(tmp, 0, sizeof(tmp));
+    int n = snprintf(tmp, sizeof(tmp), "%s.tmp%ld", path, (long)getpid());
+    if (n < 0 || (size_t)n >= sizeof(tmp))
+        return -1;
+    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    size_t done = 0;
+    while (done < len) {
+        ssize_t w = write(fd, data + done, len - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            close(fd);
+            unlink(tmp);
+            return -1;
+        }
+        done += (size_t)w;
+    }
+    if (close(fd) != 0 || rename(tmp, path) != 0) {
+        unlink(tmp);
+        return -1;
+    }
+    return 0;
+}
+
+long simReadFile(const char *path, char *buf, size_t size)
+{
+    if (path == NULL || buf == NULL || size == 0)
+        return -1;
+    memset(buf, 0, size);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    size_t done = 0;
+    while (done < size - 1) {
+        ssize_t r = read(fd, buf + done, size - 1 - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            close(fd);
+            memset(buf, 0, size);
+            return -1;
+        }
+        if (r == 0)
+            break;
+        done += (size_t)r;
+    }
+    close(fd);
+    return (long)done;
+}
+
+int simMakeDirs(const char *path, mode_t mode)
+{
+    if (path == NULL || path[0] == '\0')
+        return -1;
+    char buf[512];
+    memset(buf, 0, sizeof(buf));
+    size_t len = strlen(path);
+    if (len >= sizeof(buf))
+        return -1;
+    memcpy(buf, path, len);
+    for (size_t i = 1; i <= len; i++) {
+        if (buf[i] != '/' && buf[i] != '\0')
+            continue;
+        char saved = buf[i];
+        buf[i] = '\0';
+        if (mkdir(buf, mode) != 0 && errno != EEXIST)
+            return -1;
+        buf[i] = saved;
+    }
+    return 0;
+}
+
+bool simExists(const char *path)
+{
+    struct stat st;
+    return path != NULL && stat(path, &st) == 0;
+}
+
+int simStatePath(char *out, size_t size, const char *name)
+{
+    if (out == NULL || size == 0 || name == NULL)
+        return -1;
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%s%s/%s", kalRoot(), SIM_STATE_DIR_PATH, name);
+    if (n < 0 || (size_t)n >= size) {
+        memset(out, 0, size);
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,23 @@
+// File helpers of the simulated device. Every state file is replaced whole
+// through a temporary file and rename(), so a crash leaves the old or the
+// new content, never a torn one.
+#pragma once
+
+#include <stddef.h>
+#include <sys/types.h>
+
+// Writes len bytes to path atomically, creating it with mode. 0 or -1.
+int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mode);
+
+// Reads at most size - 1 bytes of path into buf, NUL-terminated.
+// Returns the number of bytes read, or -1 when the file cannot be read.
+long simReadFile(const char *path, char *buf, size_t size);
+
+// Creates path and its missing parents, like "mkdir -p". 0 or -1.
+int simMakeDirs(const char *path, mode_t mode);
+
+// Whether path exists.
+bool simExists(const char *path);
+
+// Builds "<root>/sim/<name>" into out. 0, or -1 when it does not fit.
+int simStatePath(char *out, size_t size, const char *name);

@@ -1,0 +1,89 @@
+// Start-up of the simulated device: check the root, create the device
+// directories, seed factory state and put the stand-in tools on PATH.
+#include "platform/platform.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/device_paths.h"
+#include "sim/sim_device.h"
+#include "sim/sim_files.h"
+
+#ifndef KAL_SIM_BIN_DIR
+#define KAL_SIM_BIN_DIR "/usr/lib/kal-sim/bin"
+#endif
+
+namespace {
+
+// Device directories that exist on a real device.
+const char *const kDeviceDirs[] = {
+    "/tmp/run",
+    SYSLOG_DIR_PATH,
+    "/app/config",
+    UCI_DEFAULT_CONFIG_DIR_PATH,
+    "/system/usr/share/zoneinfo",
+    BLOCK_DEVICE_DIR_PATH,
+    SIM_STATE_DIR_PATH,
+};
+
+struct SeedStep {
+    const char *what;
+    int (*seed)(void);
+};
+
+const SeedStep kSeedSteps[] = {
+    {"configuration store", simConfigSeed},
+    {"log buffers", simLogSeed},
+};
+
+int putToolsOnPath(void)
+{
+    const char *bin = getenv("KAL_SIM_BIN");
+    if (bin == NULL || bin[0] == '\0')
+        bin = KAL_SIM_BIN_DIR;
+    const char *path = getenv("PATH");
+    if (path == NULL || path[0] == '\0')
+        path = "/usr/local/bin:/usr/bin:/bin";
+    char buf[4096];
+    memset(buf, 0, sizeof(buf));
+    int n = snprintf(buf, sizeof(buf), "%s:%s", bin, path);
+    if (n < 0 || (size_t)n >= sizeof(buf))
+        return -1;
+    // The stand-ins find the device root through the environment.
+    if (setenv("PATH", buf, 1) != 0 || setenv("KAL_ROOT", kalRoot(), 1) != 0)
+        return -1;
+    return 0;
+}
+
+}  // namespace
+
+int platformStart(void)
+{
+    if (kalPathInit() != 0)
+        return -1;
+    if (kalRoot()[0] == '\0') {
+        puts("simulated device: KAL_ROOT is not set; point it at a directory for the device's "
+             "files (scripts/run uses sim-root/)");
+        return -1;
+    }
+    for (const char *dir : kDeviceDirs) {
+        char path[512];
+        if (kalPath(path, sizeof(path), dir) != 0 || simMakeDirs(path, 0755) != 0) {
+            printf("simulated device: cannot create %s%s\n", kalRoot(), dir);
+            return -1;
+        }
+    }
+    for (const SeedStep &step : kSeedSteps) {
+        if (step.seed() != 0) {
+            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
+                   SIM_STATE_DIR_PATH);
+            return -1;
+        }
+    }
+    if (putToolsOnPath() != 0) {
+        puts("simulated device: cannot put the stand-in tools on PATH");
+        return -1;
+    }
+    return 0;
+}
