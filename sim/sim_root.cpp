@@ -35,6 +35,8 @@ struct SeedStep {
 const SeedStep kSeedSteps[] = {
     {"configuration store", simConfigSeed},
     {"log buffers", simLogSeed},
+    {"mobile service", simMobileSeed},
+    {"ISP update service", simIspSeed},
 };
 
 int putToolsOnPath(void)

@@ -1,0 +1,311 @@
+// "simLock": SIM PIN lock on and off, PIN change, PIN and PUK entry and the
+// automatic unlock setting with the PIN that goes with it.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/android_log.h"
+#include "platform/config_store.h"
+#include "platform/mobile_client.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+const char kTag[] = "SIM_HANDLER";
+
+enum {
+    SIM_ACTION_REPORT = 0,
+    SIM_ACTION_LOCK_ON = 1,
+    SIM_ACTION_LOCK_OFF = 2,
+    SIM_ACTION_CHANGE_PIN = 3,
+    SIM_ACTION_ENTER_PIN = 4,
+    SIM_ACTION_ENTER_PUK = 5,
+    SIM_ACTION_SAVE_AUTO_UNLOCK = 6,
+};
+
+enum {
+    SIM_OK = 0,
+    SIM_FAILED = 1,
+    SIM_DONE_18 = 2,
+    SIM_BUSY_SEARCHING = 3,
+    SIM_BUSY_CANCELLING = 4,
+    SIM_BUSY_REGISTERING = 5,
+    SIM_BUSY_SMS = 6,
+};
+
+enum { CODE_KIND_PIN = 1, CODE_KIND_PUK = 2 };
+
+// Lives as long as the process, like the setting it mirrors (key 28).
+int g_autoUnlock = 0;
+
+struct SimState {
+    int cardState;
+    int pinState;
+    int pinAttempts;
+    int pukAttempts;
+};
+
+int readConfigInt(int key, int *out)
+{
+    char text[9];
+    memset(text, 0, sizeof(text));
+    *out = 0;
+    int rc = get_config_data(key, text, (int)sizeof(text));
+    if (rc == 0)
+        *out = atoi(text);
+    return rc;
+}
+
+bool isPinCodeValid(const char *text, int kind)
+{
+    if (text == NULL)
+        return false;
+    size_t len = strlen(text);
+    bool lengthOk = kind == CODE_KIND_PUK ? len == 8 : (len >= 4 && len <= 8);
+    if (!lengthOk)
+        return false;
+    for (size_t i = 0; i < len; i++) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+bool isSimStateValid(int cardState, int pinState, int pinAttempts, int pukAttempts)
+{
+    return cardState >= 0 && cardState <= 2 && pinState >= 0 && pinState <= 5 && pinAttempts >= 0 &&
+           pukAttempts >= 0;
+}
+
+// Text of a request member that must be a valid PIN or PUK, else null.
+const char *codeMember(const cJSON *request, const char *key, int kind)
+{
+    const cJSON *item = cJSON_GetObjectItem(request, key);
+    if (!cJSON_IsString(item) || !isPinCodeValid(item->valuestring, kind))
+        return NULL;
+    return item->valuestring;
+}
+
+// The PIN that is valid for the card after a successful action.
+const char *validPinKey(int action)
+{
+    switch (action) {
+    case SIM_ACTION_LOCK_ON:
+    case SIM_ACTION_LOCK_OFF:
+    case SIM_ACTION_ENTER_PIN:
+        return "pin";
+    case SIM_ACTION_CHANGE_PIN:
+    case SIM_ACTION_ENTER_PUK:
+        return "newPin";
+    default:
+        return NULL;
+    }
+}
+
+// Keeps key 29 equal to the card's PIN, so automatic unlock never spends a
+// try on a stale one. The PIN never reaches a log line.
+int storeValidPin(const cJSON *request, int action)
+{
+    const char *key = validPinKey(action);
+    const cJSON *item = key != NULL ? cJSON_GetObjectItem(request, key) : NULL;
+    if (!cJSON_IsString(item) || item->valuestring == NULL)
+        return 0;
+    char pin[SIM_CODE_TEXT];
+    memset(pin, 0, sizeof(pin));
+    copyText(pin, item->valuestring, sizeof(pin));
+    return set_config_data_permanent(CFG_SIM_PIN, pin, (int)strlen(pin));
+}
+
+int saveUnlockSettings(const cJSON *request, int action)
+{
+    const cJSON *autoUnlock = cJSON_GetObjectItem(request, "autoUnlock");
+    if (autoUnlock != NULL) {
+        if (cJSON_IsTrue(autoUnlock))
+            g_autoUnlock = 1;
+        else if (cJSON_IsFalse(autoUnlock))
+            g_autoUnlock = 0;
+        char flag[16];
+        memset(flag, 0, sizeof(flag));
+        snprintf(flag, sizeof(flag), "%d", g_autoUnlock);
+        if (set_config_data_permanent(CFG_SIM_AUTO_UNLOCK, flag, (int)strlen(flag)) != 0)
+            return -1;
+    }
+    return storeValidPin(request, action);
+}
+
+void addState(cJSON *response, const SimState &s)
+{
+    cJSON_AddItemToObject(response, "cardState", cJSON_CreateNumber(s.cardState));
+    cJSON_AddItemToObject(response, "pinState", cJSON_CreateNumber(s.pinState));
+    cJSON_AddItemToObject(response, "pinRemainingTimes", cJSON_CreateNumber(s.pinAttempts));
+    cJSON_AddItemToObject(response, "pukRemainingTimes", cJSON_CreateNumber(s.pukAttempts));
+    cJSON_AddItemToObject(response, "autoUnlock", cJSON_CreateBool(g_autoUnlock == 1));
+}
+
+int requiredPinState(int action)
+{
+    switch (action) {
+    case SIM_ACTION_LOCK_ON:
+        return SIM_PIN_LOCK_OFF;
+    case SIM_ACTION_LOCK_OFF:
+    case SIM_ACTION_CHANGE_PIN:
+        return SIM_PIN_LOCK_ON;
+    case SIM_ACTION_ENTER_PIN:
+        return SIM_PIN_REQUIRED;
+    default:
+        return SIM_PUK_REQUIRED;
+    }
+}
+
+// Checks the members and makes the service call; false when the request is
+// malformed or the call failed.
+bool callService(const cJSON *request, int action, int *code)
+{
+    const char *first = codeMember(request, action == SIM_ACTION_ENTER_PUK ? "puk" : "pin",
+                                   action == SIM_ACTION_ENTER_PUK ? CODE_KIND_PUK : CODE_KIND_PIN);
+    if (first == NULL)
+        return false;
+    const char *newPin = NULL;
+    if (action == SIM_ACTION_CHANGE_PIN || action == SIM_ACTION_ENTER_PUK) {
+        newPin = codeMember(request, "newPin", CODE_KIND_PIN);
+        if (newPin == NULL)
+            return false;
+    }
+    switch (action) {
+    case SIM_ACTION_LOCK_ON:
+    case SIM_ACTION_LOCK_OFF: {
+        SimLockRequest r;
+        memset(&r, 0, sizeof(r));
+        r.enable = action == SIM_ACTION_LOCK_ON ? 1 : 0;
+        copyText(r.pin, first, sizeof(r.pin));
+        return SetSimLock(r, code, -1, NULL) != 0;
+    }
+    case SIM_ACTION_CHANGE_PIN: {
+        PinChangeRequest r;
+        memset(&r, 0, sizeof(r));
+        copyText(r.pin, first, sizeof(r.pin));
+        copyText(r.newPin, newPin, sizeof(r.newPin));
+        return ChangePin(r, code, -1, NULL) != 0;
+    }
+    case SIM_ACTION_ENTER_PIN: {
+        char pin[SIM_CODE_TEXT];
+        memset(pin, 0, sizeof(pin));
+        copyText(pin, first, sizeof(pin));
+        return EnterPin(pin, code, -1, NULL) != 0;
+    }
+    default: {
+        PukEntryRequest r;
+        memset(&r, 0, sizeof(r));
+        copyText(r.puk, first, sizeof(r.puk));
+        copyText(r.newPin, newPin, sizeof(r.newPin));
+        return EnterPuk(r, code, -1, NULL) != 0;
+    }
+    }
+}
+
+int simOperation(const cJSON *request, cJSON *response, int action, const SimState &stored)
+{
+    if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != requiredPinState(action))
+        return SIM_FAILED;
+    int code = MOBILE_CODE_OK;
+    if (!callService(request, action, &code) || code == MOBILE_CODE_FAILED)
+        return SIM_FAILED;
+    switch (code) {
+    case MOBILE_CODE_BUSY_SMS:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now sending sms.");
+        return SIM_BUSY_SMS;
+    case MOBILE_CODE_BUSY_SEARCHING:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now searching.");
+        return SIM_BUSY_SEARCHING;
+    case MOBILE_CODE_BUSY_CANCELLING:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now cancelling.");
+        return SIM_BUSY_CANCELLING;
+    case MOBILE_CODE_BUSY_REGISTERING:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now registering.");
+        return SIM_BUSY_REGISTERING;
+    case MOBILE_CODE_OK:
+    case MOBILE_CODE_OK_2:
+    case MOBILE_CODE_SIM_OK_18:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Operation succeed.");
+        break;
+    default:
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Unknown error.");
+        return SIM_FAILED;
+    }
+    SimStatus sim;
+    PinStatus pins;
+    memset(&sim, 0, sizeof(sim));
+    memset(&pins, 0, sizeof(pins));
+    if (!GetSimStatus(&sim, -1, NULL) || !GetPinStatus(&pins, -1, NULL) ||
+        !isSimStateValid(sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes))
+        return SIM_FAILED;
+    int result = SIM_OK;
+    if (code == MOBILE_CODE_OK) {
+        saveUnlockSettings(request, action);
+    } else {
+        // Codes 2 and 18 also report a done operation: the card's PIN may
+        // have changed, and automatic unlock must not keep the old one.
+        storeValidPin(request, action);
+        result = code == MOBILE_CODE_SIM_OK_18 ? SIM_DONE_18 : SIM_OK;
+    }
+    SimState fresh = {sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes};
+    addState(response, fresh);
+    return result;
+}
+
+int runAction(const cJSON *request, cJSON *response, int action, const SimState &stored)
+{
+    switch (action) {
+    case SIM_ACTION_REPORT:
+        if (readConfigInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock) != 0)
+            return SIM_FAILED;
+        if (!isSimStateValid(stored.cardState, stored.pinState, stored.pinAttempts, stored.pukAttempts))
+            return SIM_FAILED;
+        addState(response, stored);
+        return SIM_OK;
+    case SIM_ACTION_SAVE_AUTO_UNLOCK:
+        if (stored.cardState != SIM_CARD_PRESENT)
+            return SIM_FAILED;
+        saveUnlockSettings(request, action);
+        addState(response, stored);
+        return SIM_OK;
+    case SIM_ACTION_LOCK_ON:
+    case SIM_ACTION_LOCK_OFF:
+    case SIM_ACTION_CHANGE_PIN:
+    case SIM_ACTION_ENTER_PIN:
+    case SIM_ACTION_ENTER_PUK:
+        return simOperation(request, response, action, stored);
+    default:
+        return SIM_FAILED;
+    }
+}
+
+}  // namespace
+
+int simLockHandler(cJSON *request, cJSON *response)
+{
+    cJSON *action = request != NULL ? cJSON_GetObjectItem(request, "action") : NULL;
+    if (request == NULL || response == NULL || action == NULL)
+        return SIM_FAILED;
+    int result = SIM_FAILED;
+    SimState stored = {0, 0, 0, 0};
+    if (readConfigInt(CFG_SIM_CARD_STATE, &stored.cardState) != 0 ||
+        readConfigInt(CFG_SIM_PIN_STATE, &stored.pinState) != 0 ||
+        readConfigInt(CFG_SIM_PIN_ATTEMPTS, &stored.pinAttempts) != 0 ||
+        readConfigInt(CFG_SIM_PUK_ATTEMPTS, &stored.pukAttempts) != 0) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
+    } else {
+        // The flag is reported and may be rewritten by every action: take
+        // the stored setting first, not the process's initial 0.
+        int stored28 = 0;
+        if (action->valueint != SIM_ACTION_REPORT && readConfigInt(CFG_SIM_AUTO_UNLOCK, &stored28) == 0)
+            g_autoUnlock = stored28;
+        result = runAction(request, response, action->valueint, stored);
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    ReleaseMobileInstance();
+    return result;
+}

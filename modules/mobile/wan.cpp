@@ -1,0 +1,480 @@
+// "wan": mobile data switch, roaming, preferred mode, connection profiles,
+// network selection and the operator search, call failure reason and the
+// ISP database update.
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <cjson/cJSON.h>
+
+#include "modules/mobile/profile_codec.h"
+#include "platform/android_log.h"
+#include "platform/isp_update.h"
+#include "platform/mobile_client.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+const char kTag[] = "WAN_HANDLER";
+
+enum {
+    WAN_ACTION_GET_CFG = 0,
+    WAN_ACTION_SET_CFG = 1,
+    WAN_ACTION_ADD_PROF = 2,
+    WAN_ACTION_DEL_PROF = 3,
+    WAN_ACTION_GET_CONN_STAT = 6,
+    WAN_ACTION_ADD_PROF_WZD = 7,
+    WAN_ACTION_SET_SEL_MODE = 8,
+    WAN_ACTION_SEARCH_NET = 9,
+    WAN_ACTION_GET_SEL_STAT = 10,
+    WAN_ACTION_GET_REASON = 11,
+    WAN_ACTION_CANCEL_SEARCH = 14,
+    WAN_ACTION_UPDATE_ISP = 15,
+    WAN_ACTION_COUNT = 16,
+};
+
+const char *const kActionNames[WAN_ACTION_COUNT] = {
+    "WAN_ACTION_GET_CFG",       "WAN_ACTION_SET_CFG",      "WAN_ACTION_ADD_PROF",     "WAN_ACTION_DEL_PROF",
+    "",                         "",                        "WAN_ACTION_GET_CONN_STAT", "WAN_ACTION_ADD_PROF_WZD",
+    "WAN_ACTION_SET_SEL_MODE",  "WAN_ACTION_SEARCH_NET",   "WAN_ACTION_GET_SEL_STAT", "WAN_ACTION_GET_REASON",
+    "",                         "",                        "WAN_ACTION_CANCEL_SEARCH", "WAN_ACTION_UPDATE_ISP",
+};
+
+// Result codes.
+enum {
+    WAN_OK = 0,
+    WAN_FAILED = 1,
+    WAN_REFUSED = 2,
+    WAN_BUSY_SEARCHING = 3,
+    WAN_BUSY_CANCELLING = 4,
+    WAN_BUSY_REGISTERING = 5,
+    WAN_BUSY_SMS = 6,
+};
+
+// Updating the ISP database answers these.
+enum { ISP_UPDATE_OK = 0, ISP_UPDATE_NO_SERVER = 1, ISP_UPDATE_BAD_FILE = 4 };
+enum { WAN_ISP_UNREACHABLE = 3 };
+
+// Statuses reported as -1 are unknown to the modem.
+const int kInvalid = -1;
+
+int fail(int result, const char *why)
+{
+    __android_log_print(ANDROID_LOG_INFO, kTag, "%s", why);
+    return result;
+}
+
+void addNumber(cJSON *object, const char *key, double value)
+{
+    cJSON_AddItemToObject(object, key, cJSON_CreateNumber(value));
+}
+
+// Status record and operator list share one storage area.
+union WanStorage {
+    ModemStatus status;
+    AvailableNetList networks;
+    char bytes[MOBILE_STATUS_RECORD_SIZE];
+};
+
+cJSON *placeholderProfile(void)
+{
+    cJSON *p = cJSON_CreateObject();
+    addNumber(p, "profileID", 0);
+    cJSON_AddItemToObject(p, "profileName", cJSON_CreateString("NONE"));
+    addNumber(p, "pdpType", 0);
+    cJSON_AddItemToObject(p, "ipv4Apn", cJSON_CreateString(""));
+    addNumber(p, "ipv4ApnType", 0);
+    cJSON_AddItemToObject(p, "ipv4Username", cJSON_CreateString(""));
+    cJSON_AddItemToObject(p, "ipv4Password", cJSON_CreateString(""));
+    addNumber(p, "ipv4AuthType", 0);
+    return p;
+}
+
+int getConfig(cJSON *, cJSON *response)
+{
+    WanStorage storage;
+    memset(&storage, 0, sizeof(storage));
+    ModemStatus *st = &storage.status;
+    if (!GetAllStatus(st))
+        return fail(WAN_FAILED, "Get modem status information failed.");
+    if (st->dataSwitchStatus == kInvalid || st->roamingEnabled == kInvalid || st->connectStatus == kInvalid ||
+        st->networkPreferredMode == kInvalid || st->networkSelectionMode == kInvalid ||
+        st->statusWord6 == kInvalid || st->profileCount < 0)
+        return fail(WAN_FAILED, "Status data validation failed.");
+    addNumber(response, "dataSwitchStatus", st->dataSwitchStatus);
+    addNumber(response, "roamingEnabled", st->roamingEnabled);
+    addNumber(response, "networkPreferredMode", st->networkPreferredMode);
+    addNumber(response, "connectStatus", st->connectStatus);
+    addNumber(response, "networkSelectionMode", st->networkSelectionMode);
+
+    cJSON *settings = cJSON_CreateObject();
+    cJSON *list = cJSON_CreateArray();
+    if (st->profileCount == 0) {
+        cJSON_AddItemToArray(list, placeholderProfile());
+        cJSON_AddItemToObject(settings, "list", list);
+        addNumber(settings, "defaultProfile", 1);
+        addNumber(settings, "activeProfile", 0);
+    } else {
+        // The record holds 16 profiles whatever count the service reports.
+        int count = st->profileCount < MOBILE_MAX_PROFILES ? st->profileCount : MOBILE_MAX_PROFILES;
+        for (int i = 0; i < count; i++) {
+            cJSON *p = cJSON_CreateObject();
+            addNumber(p, "profileID", i);
+            if (encodeProfile(p, &st->profiles[i]) != 0) {
+                __android_log_print(ANDROID_LOG_INFO, kTag, "Encode profile %d failed.", i);
+                cJSON_Delete(p);
+                cJSON_Delete(list);
+                cJSON_Delete(settings);
+                return WAN_FAILED;
+            }
+            cJSON_AddItemToArray(list, p);
+        }
+        cJSON_AddItemToObject(settings, "list", list);
+        addNumber(settings, "defaultProfile", st->defaultProfile);
+        addNumber(settings, "activeProfile", st->activeProfile);
+    }
+    cJSON_AddItemToObject(response, "profileSettings", settings);
+
+    int cardType = 0;
+    if (!GetCardType(&cardType))
+        return fail(WAN_FAILED, "Get SIM card type failed.");
+    addNumber(response, "cardType", cardType);
+    char version[ISP_VERSION_SIZE];
+    memset(version, 0, sizeof(version));
+    if (getVersion(version) != 0)
+        return fail(WAN_FAILED, "Get ISP information version failed.");
+    version[sizeof(version) - 1] = '\0';
+    cJSON_AddItemToObject(response, "ispVersion", cJSON_CreateString(version));
+    int pending = 0;
+    if (getNeedLocUpdate(&pending) != 0)
+        return fail(WAN_FAILED, "Get ISP update indication failed.");
+    cJSON_AddItemToObject(response, "isp_need_local_update", cJSON_CreateBool(pending == 1));
+    return WAN_OK;
+}
+
+// First element of "profileSettings"."list", or null.
+const cJSON *firstProfile(const cJSON *request, const cJSON **settingsOut)
+{
+    const cJSON *settings = cJSON_GetObjectItem(request, "profileSettings");
+    if (settingsOut != NULL)
+        *settingsOut = settings;
+    const cJSON *list = cJSON_GetObjectItem(settings, "list");
+    return list != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
+}
+
+int setConfig(cJSON *request, cJSON *)
+{
+    ModemConfig config;
+    memset(&config, 0, sizeof(config));
+    const cJSON *data = cJSON_GetObjectItem(request, "dataSwitchStatus");
+    if (data != NULL && (data->valueint == 0 || data->valueint == 1)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set data switch %d.", data->valueint);
+        config.dataSwitchValid = 1;
+        config.dataSwitch = data->valueint;
+    }
+    const cJSON *roaming = cJSON_GetObjectItem(request, "roamingEnabled");
+    if (roaming != NULL && (roaming->valueint == 0 || roaming->valueint == 1)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set roaming switch %d.", roaming->valueint);
+        config.roamingValid = 1;
+        config.roaming = roaming->valueint;
+    }
+    const cJSON *settings = NULL;
+    const cJSON *profile = firstProfile(request, &settings);
+    const cJSON *defaults = cJSON_GetObjectItem(settings, "defaultProfile");
+    if (profile != NULL && defaults != NULL) {
+        ConnectionProfile record;
+        memset(&record, 0, sizeof(record));
+        int id = 0;
+        // An ID outside the 16 profiles names none of them.
+        if (decodeProfile(profile, &record, &id) == 0 && id >= 0 && id < MOBILE_MAX_PROFILES) {
+            memcpy(&config.profile, &record, sizeof(record));
+            config.profileValid = 1;
+            config.profileIsDefault = id < defaults->valueint ? 1 : 0;
+            config.profileIndex = config.profileIsDefault ? id : id - defaults->valueint;
+        }
+    }
+    const cJSON *mode = cJSON_GetObjectItem(request, "networkPreferredMode");
+    if (mode != NULL && mode->valueint >= 0 && mode->valueint <= 3) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set preferred network %d.", mode->valueint);
+        config.preferredModeValid = 1;
+        config.preferredMode = mode->valueint;
+    }
+    int code = MOBILE_CODE_OK;
+    if (!SetAllConfig(&config, &code) || code != MOBILE_CODE_OK) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set modem configuration failed (errno = %d).", code);
+        return code == MOBILE_CODE_REFUSED ? WAN_REFUSED : WAN_FAILED;
+    }
+    return WAN_OK;
+}
+
+int addProfile(cJSON *request, bool wizard)
+{
+    const cJSON *profile = firstProfile(request, NULL);
+    ConnectionProfile record;
+    memset(&record, 0, sizeof(record));
+    int id = 0;
+    if (profile == NULL || decodeProfile(profile, &record, &id) != 0)
+        return fail(WAN_FAILED, "Cannot get the profile.");
+    int code = MOBILE_CODE_OK;
+    int ok = wizard ? AddProfileWzd(&record, &code) : AddProfile(&record, &code);
+    if (!ok || code == MOBILE_CODE_FAILED)
+        return fail(WAN_FAILED, "Add profile failed.");
+    return WAN_OK;
+}
+
+int deleteProfile(cJSON *request, cJSON *)
+{
+    const cJSON *settings = cJSON_GetObjectItem(request, "profileSettings");
+    const cJSON *list = cJSON_GetObjectItem(settings, "list");
+    const cJSON *defaults = cJSON_GetObjectItem(settings, "defaultProfile");
+    const cJSON *profile = list != NULL && defaults != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
+    const cJSON *id = cJSON_GetObjectItem(profile, "profileID");
+    if (list == NULL || defaults == NULL || profile == NULL || id == NULL)
+        return fail(WAN_FAILED, "Cannot get the profile id or active one.");
+    // Default profiles come first and cannot be deleted: only a user
+    // profile's index (0 or more) goes to the service.
+    int index = id->valueint - defaults->valueint;
+    if (defaults->valueint < 0 || index < 0 || id->valueint >= MOBILE_MAX_PROFILES) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Cannot delete profile %d: not a user profile.", id->valueint);
+        return WAN_FAILED;
+    }
+    int code = MOBILE_CODE_OK;
+    if (!DelProfile(index, &code) || code == MOBILE_CODE_FAILED) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Delete profile %d failed.", id->valueint);
+        return WAN_FAILED;
+    }
+    return WAN_OK;
+}
+
+int getConnState(cJSON *, cJSON *response)
+{
+    int state = 0;
+    if (!GetConnState(&state))
+        return fail(WAN_FAILED, "Get connection status failed.");
+    addNumber(response, "connectStatus", state);
+    return WAN_OK;
+}
+
+// "46001" -> 460/1, "001101" -> 1/101: the first three digits are the
+// MCC, the rest the MNC, so an operatorNumeric of this module round-trips.
+bool splitOperator(const cJSON *item, int *mcc, int *mnc)
+{
+    *mcc = 0;
+    *mnc = 0;
+    if (item == NULL)
+        return true;
+    if (!cJSON_IsString(item) || item->valuestring == NULL)
+        return false;
+    const char *text = item->valuestring;
+    size_t digits = 0;
+    while (text[digits] >= '0' && text[digits] <= '9')
+        digits++;
+    if (digits == 0)
+        return true;
+    if (digits < 5 || digits > 6)
+        return false;
+    for (size_t i = 0; i < digits; i++) {
+        int d = text[i] - '0';
+        if (i < 3)
+            *mcc = *mcc * 10 + d;
+        else
+            *mnc = *mnc * 10 + d;
+    }
+    return true;
+}
+
+int setSelectionMode(cJSON *request, cJSON *)
+{
+    const cJSON *mode = cJSON_GetObjectItem(request, "networkSelectionMode");
+    NetSelRequest sel;
+    memset(&sel, 0, sizeof(sel));
+    if (mode == NULL || !splitOperator(cJSON_GetObjectItem(request, "selectedOperator"), &sel.mcc, &sel.mnc))
+        return fail(WAN_FAILED, "Set network selection mode args invalid.");
+    sel.mode = mode->valueint;
+    int code = MOBILE_CODE_OK;
+    if (!SetNetSel(sel, &code))
+        return fail(WAN_FAILED, "Set network selection mode failed.");
+    switch (code) {
+    case MOBILE_CODE_OK:
+    case MOBILE_CODE_OK_2:
+        return fail(WAN_OK, "Operation succeed.");
+    case MOBILE_CODE_BUSY_SMS:
+        return fail(WAN_BUSY_SMS, "BUSY: Now sending sms.");
+    case MOBILE_CODE_BUSY_SEARCHING:
+        return fail(WAN_BUSY_SEARCHING, "BUSY: Now searching.");
+    case MOBILE_CODE_BUSY_CANCELLING:
+        return fail(WAN_BUSY_CANCELLING, "BUSY: Now cancelling.");
+    case MOBILE_CODE_BUSY_REGISTERING:
+        return fail(WAN_BUSY_REGISTERING, "BUSY: Now registering.");
+    default:
+        return fail(WAN_FAILED, "Unknown error.");
+    }
+}
+
+int searchNetworks(cJSON *, cJSON *)
+{
+    WanStorage storage;
+    memset(&storage, 0, sizeof(storage));
+    if (!GetAvailableNet(&storage.networks))
+        return fail(WAN_FAILED, "Get available network failed.");
+    if (storage.networks.status == MOBILE_CODE_LIST_SMS_SENDING)
+        return fail(WAN_BUSY_SMS, "Now is busy in sending sms, cannot search.");
+    return WAN_OK;
+}
+
+const char *operatorStateName(int state)
+{
+    switch (state) {
+    case OPERATOR_AVAILABLE:
+        return "available";
+    case OPERATOR_CURRENT:
+        return "current";
+    case OPERATOR_FORBIDDEN:
+        return "forbidden";
+    default:
+        return "unknown";
+    }
+}
+
+int getSelectionStatus(cJSON *, cJSON *response)
+{
+    int state = 0;
+    if (!GetNetSelStat(&state))
+        return fail(WAN_FAILED, "Get network selection status failed.");
+    addNumber(response, "networkSelectionStatus", state);
+    if (state != NETSEL_RESULT_READY)
+        return WAN_OK;
+    WanStorage storage;
+    memset(&storage, 0, sizeof(storage));
+    if (!GetAvailableNet(&storage.networks))
+        return fail(WAN_FAILED, "Get available network failed.");
+    cJSON *operators = cJSON_CreateArray();
+    cJSON_AddItemToObject(response, "operatorList", operators);
+    // Only 59 entries fit the storage, whatever count the service reports.
+    int count = storage.networks.count < MOBILE_MAX_OPERATORS ? storage.networks.count : MOBILE_MAX_OPERATORS;
+    for (int i = 0; i < count; i++) {
+        const OperatorEntry *e = &storage.networks.entries[i];
+        cJSON *op = cJSON_CreateObject();
+        cJSON_AddItemToArray(operators, op);
+        char name[MOBILE_TEXT_FIELD + 1];
+        memset(name, 0, sizeof(name));
+        memcpy(name, e->alphaShort, sizeof(e->alphaShort));
+        char numeric[64];
+        memset(numeric, 0, sizeof(numeric));
+        snprintf(numeric, sizeof(numeric), "%03d%02d", e->mcc, e->mnc);
+        cJSON_AddItemToObject(op, "operatorAlphaShort", cJSON_CreateString(name));
+        cJSON_AddItemToObject(op, "operatorNumeric", cJSON_CreateString(numeric));
+        cJSON_AddItemToObject(op, "operatorState", cJSON_CreateString(operatorStateName(e->state)));
+    }
+    return WAN_OK;
+}
+
+int getReason(cJSON *, cJSON *response)
+{
+    unsigned int reason = 0;
+    if (!GetCallFailReason(&reason))
+        return fail(WAN_FAILED, "Get the call fail reason information failed.");
+    addNumber(response, "callFailReason", reason);
+    return WAN_OK;
+}
+
+int cancelSearch(cJSON *, cJSON *response)
+{
+    __android_log_print(ANDROID_LOG_INFO, kTag, "Now try to abort network scanning ...");
+    int code = MOBILE_CODE_OK;
+    if (!AbortScanNet(&code))
+        return fail(WAN_FAILED, "Abort scanning network failed.");
+    int state = 0;
+    if (!GetNetSelStat(&state))
+        return fail(WAN_FAILED, "Get network selection status failed.");
+    addNumber(response, "networkSelectionStatus", state);
+    return WAN_OK;
+}
+
+int updateIsp(cJSON *, cJSON *response)
+{
+    __android_log_print(ANDROID_LOG_INFO, kTag, "update isp information by local");
+    int answer = updateISPByWeb();
+    if (answer != ISP_UPDATE_OK) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "failed to updateByWeb");
+        if (answer == ISP_UPDATE_NO_SERVER)
+            return WAN_ISP_UNREACHABLE;
+        return answer == ISP_UPDATE_BAD_FILE ? WAN_FAILED : WAN_REFUSED;
+    }
+    int code = MOBILE_CODE_OK;
+    ReloadIspFile(&code);
+    if (checkNeedLocalUpdate() == 0) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "update isp resolve the problem");
+        setNeedLocUpdate(0);
+    }
+    char version[ISP_VERSION_SIZE];
+    memset(version, 0, sizeof(version));
+    if (getVersion(version) != 0)
+        return fail(WAN_FAILED, "Get ISP information version failed.");
+    version[sizeof(version) - 1] = '\0';
+    cJSON_AddItemToObject(response, "ispVersion", cJSON_CreateString(version));
+    return WAN_OK;
+}
+
+int runAction(int code, cJSON *request, cJSON *response)
+{
+    switch (code) {
+    case WAN_ACTION_GET_CFG:
+        return getConfig(request, response);
+    case WAN_ACTION_SET_CFG:
+        return setConfig(request, response);
+    case WAN_ACTION_ADD_PROF:
+        return addProfile(request, false);
+    case WAN_ACTION_DEL_PROF:
+        return deleteProfile(request, response);
+    case WAN_ACTION_GET_CONN_STAT:
+        return getConnState(request, response);
+    case WAN_ACTION_ADD_PROF_WZD:
+        return addProfile(request, true);
+    case WAN_ACTION_SET_SEL_MODE:
+        return setSelectionMode(request, response);
+    case WAN_ACTION_SEARCH_NET:
+        return searchNetworks(request, response);
+    case WAN_ACTION_GET_SEL_STAT:
+        return getSelectionStatus(request, response);
+    case WAN_ACTION_GET_REASON:
+        return getReason(request, response);
+    case WAN_ACTION_CANCEL_SEARCH:
+        return cancelSearch(request, response);
+    case WAN_ACTION_UPDATE_ISP:
+        return updateIsp(request, response);
+    default:
+        return WAN_FAILED;
+    }
+}
+
+}  // namespace
+
+int wanHandler(cJSON *request, cJSON *response)
+{
+    clock_t start = clock();
+    __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
+    int result = WAN_FAILED;
+    const char *name = "";
+    if (request == NULL || response == NULL) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Argument invalid.");
+    } else {
+        cJSON *action = cJSON_GetObjectItem(request, "action");
+        if (action == NULL) {
+            __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
+        } else {
+            int code = action->valueint;
+            if (code >= 0 && code < WAN_ACTION_COUNT) {
+                name = kActionNames[code];
+                result = runAction(code, request, response);
+            }
+        }
+    }
+    ReleaseMobileInstance();
+    if (response != NULL)
+        addNumber(response, "result", result);
+    __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", name,
+                        (double)(clock() - start) / 1000000.0 * 1000.0);
+    return result;
+}

@@ -1,0 +1,108 @@
+// Simulated ISP update service: the carrier database version and the
+// pending-update flag in <root>/sim/mobile/isp.json.
+#include "platform/isp_update.h"
+
+#include <string.h>
+
+#include "server/utils.h"
+#include "sim/sim_device.h"
+#include "sim/sim_json.h"
+
+namespace {
+
+const char kIspFile[] = "mobile/isp.json";
+
+struct IspState {
+    char version[ISP_VERSION_SIZE];
+    char availableVersion[ISP_VERSION_SIZE];  // what an update installs
+    int needLocalUpdate;
+    int updateResult;  // seeded answer of updateISPByWeb: 0, or a failure code
+};
+
+int load(IspState *s)
+{
+    memset(s, 0, sizeof(*s));
+    copyText(s->version, "2026.11.1", sizeof(s->version));
+    copyText(s->availableVersion, "2026.12.1", sizeof(s->availableVersion));
+    bool missing = false;
+    cJSON *json = simLoadJson(kIspFile, &missing);
+    if (json == NULL)
+        return missing ? 0 : -1;
+    simJsonText(json, "version", s->version, sizeof(s->version), s->version);
+    char available[ISP_VERSION_SIZE];
+    simJsonText(json, "availableVersion", available, sizeof(available), s->availableVersion);
+    copyText(s->availableVersion, available, sizeof(s->availableVersion));
+    s->needLocalUpdate = simJsonInt(json, "needLocalUpdate", 0);
+    s->updateResult = simJsonInt(json, "updateResult", 0);
+    cJSON_Delete(json);
+    return 0;
+}
+
+int save(const IspState *s)
+{
+    cJSON *json = cJSON_CreateObject();
+    if (json == NULL)
+        return -1;
+    cJSON_AddStringToObject(json, "version", s->version);
+    cJSON_AddStringToObject(json, "availableVersion", s->availableVersion);
+    cJSON_AddNumberToObject(json, "needLocalUpdate", s->needLocalUpdate);
+    cJSON_AddNumberToObject(json, "updateResult", s->updateResult);
+    int rc = simSaveJson(kIspFile, json, 0644);
+    cJSON_Delete(json);
+    return rc;
+}
+
+}  // namespace
+
+int getVersion(char *version)
+{
+    IspState s;
+    if (version == NULL || load(&s) != 0)
+        return -1;
+    copyText(version, s.version, ISP_VERSION_SIZE);
+    return 0;
+}
+
+int getNeedLocUpdate(int *pending)
+{
+    IspState s;
+    if (pending == NULL || load(&s) != 0)
+        return -1;
+    *pending = s.needLocalUpdate;
+    return 0;
+}
+
+int updateISPByWeb(void)
+{
+    IspState s;
+    if (load(&s) != 0)
+        return -1;
+    if (s.updateResult != 0)
+        return s.updateResult;
+    if (s.availableVersion[0] != '\0')
+        copyText(s.version, s.availableVersion, sizeof(s.version));
+    return save(&s) == 0 ? 0 : -1;
+}
+
+int checkNeedLocalUpdate(void)
+{
+    // After an installed update nothing is left to do locally.
+    return 0;
+}
+
+int setNeedLocUpdate(int pending)
+{
+    IspState s;
+    if (load(&s) != 0)
+        return -1;
+    s.needLocalUpdate = pending;
+    return save(&s);
+}
+
+int simIspSeed(void)
+{
+    IspState s;
+    if (load(&s) != 0)
+        return -1;
+    return save(&s);
+}

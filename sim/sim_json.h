@@ -1,0 +1,20 @@
+// JSON state files of the simulated device, under <root>/sim/<name>.
+#pragma once
+
+#include <stddef.h>
+#include <sys/types.h>
+
+#include <cjson/cJSON.h>
+
+// Loads a state file. Returns null when it is missing (*missing set) or
+// cannot be parsed (one line printed saying which file and why).
+cJSON *simLoadJson(const char *name, bool *missing);
+
+// Writes the object atomically with the given mode. 0 or -1.
+int simSaveJson(const char *name, const cJSON *object, mode_t mode);
+
+// Member readers that fall back to a default for a missing or mistyped member.
+int simJsonInt(const cJSON *object, const char *key, int fallback);
+bool simJsonBool(const cJSON *object, const char *key, bool fallback);
+// Copies a string member (bounded); a missing one gives fallback.
+void simJsonText(const cJSON *object, const char *key, char *out, size_t size, const char *fallback);
