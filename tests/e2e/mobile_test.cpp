@@ -1,0 +1,338 @@
+// "wan", "simLock" and "message" over the real socket on a simulated modem.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::string profile(int id, const std::string &name, int defaults = 1)
+{
+    return "{\"list\":[{\"profileID\":" + std::to_string(id) + ",\"profileName\":\"" + name +
+           "\",\"pdpType\":0,\"ipv4ApnType\":0,\"ipv4Apn\":\"apn." + std::to_string(id) +
+           "\",\"ipv4Username\":\"u\",\"ipv4Password\":\"secret\",\"ipv4AuthType\":1}],\"defaultProfile\":" +
+           std::to_string(defaults) + "}";
+}
+
+int result(SimDevice &device, const std::string &json)
+{
+    JsonPtr reply = device.requestJson(json);
+    return reply != nullptr ? jsonInt(reply.get(), "result") : -100;
+}
+
+const cJSON *profileList(const cJSON *config)
+{
+    return cJSON_GetObjectItem(cJSON_GetObjectItem(config, "profileSettings"), "list");
+}
+
+std::string simState(SimDevice &device)
+{
+    JsonPtr r = device.requestJson("{\"module\":\"simLock\",\"action\":0}");
+    if (r == nullptr)
+        return "no reply";
+    return std::to_string(jsonInt(r.get(), "pinState")) + "/" + std::to_string(jsonInt(r.get(), "pinRemainingTimes")) +
+           "/" + std::to_string(jsonInt(r.get(), "pukRemainingTimes"));
+}
+
+TEST(Wan, ProfilesAddEditDeleteAndBounds)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start()) << device.serverOutput();
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(jsonInt(config.get(), "result"), 0);
+    EXPECT_EQ(cJSON_GetArraySize(profileList(config.get())), 1);
+    EXPECT_EQ(jsonString(config.get(), "ispVersion"), "2026.11.1");
+
+    // A 40-character name is kept as its first 31.
+    std::string longName(40, 'L');
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":2,\"profileSettings\":" + profile(0, longName) + "}"), 0);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":7,\"profileSettings\":" + profile(0, "Wizard") + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    const cJSON *list = profileList(config.get());
+    ASSERT_EQ(cJSON_GetArraySize(list), 3);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 1), "profileName"), longName.substr(0, 31));
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItem(config.get(), "profileSettings"), "activeProfile"), 2);
+
+    // A profile named "null" is refused, and the list stays readable.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":2,\"profileSettings\":" + profile(0, "null") + "}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":0}"), 0);
+
+    // Editing user profile 1 (index 0 behind the one default profile).
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":" + profile(1, "Edited") + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    list = profileList(config.get());
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 1), "profileName"), "Edited");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 1), "ipv4Apn"), "apn.1");
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItem(config.get(), "profileSettings"), "activeProfile"), 1);
+    // Out-of-range settings are left out; the rest still applies.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"dataSwitchStatus\":2,\"networkPreferredMode\":3}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(jsonInt(config.get(), "dataSwitchStatus"), 1);
+    EXPECT_EQ(jsonInt(config.get(), "networkPreferredMode"), 3);
+
+    // The default profile cannot be deleted, nor a negative index reached.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(0, "x") + "}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(-3, "x") + "}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(9, "x") + "}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(2, "x") + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(cJSON_GetArraySize(profileList(config.get())), 2);
+
+    // The list holds 16 profiles; the 17th is refused.
+    for (int i = 0; i < 14; i++)
+        EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":2,\"profileSettings\":" + profile(0, "P" + std::to_string(i)) + "}"), 0);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":2,\"profileSettings\":" + profile(0, "Full") + "}"), 1);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(cJSON_GetArraySize(profileList(config.get())), 16);
+    EXPECT_EQ(device.readFile(device.statePath("mobile/profiles.json")).find("Full"), std::string::npos);
+
+    // Undefined actions, and the elapsed-time line with its name.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":4}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":16}"), 1);
+    std::string log = device.logBuffer("main");
+    EXPECT_NE(log.find("WAN action WAN_ACTION_GET_CFG, elapsed "), std::string::npos);
+    EXPECT_NE(log.find("WAN action , elapsed "), std::string::npos);
+    EXPECT_NE(log.find("Cannot get the profile name."), std::string::npos);
+}
+
+TEST(Wan, OperatorSearchSelectionAndBusyModem)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    JsonPtr stat = device.requestJson("{\"module\":\"wan\",\"action\":10}");
+    EXPECT_EQ(jsonInt(stat.get(), "networkSelectionStatus"), 0);
+    EXPECT_EQ(cJSON_GetObjectItem(stat.get(), "operatorList"), nullptr);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":9}"), 0);
+    stat = device.requestJson("{\"module\":\"wan\",\"action\":10}");
+    ASSERT_EQ(jsonInt(stat.get(), "networkSelectionStatus"), 4);
+    const cJSON *ops = cJSON_GetObjectItem(stat.get(), "operatorList");
+    ASSERT_EQ(cJSON_GetArraySize(ops), 4);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(ops, 0), "operatorNumeric"), "00101");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(ops, 2), "operatorNumeric"), "001101");
+
+    // The server's own operatorNumeric selects that very operator.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":1,\"selectedOperator\":\"001101\"}"), 0);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":9}"), 0);
+    stat = device.requestJson("{\"module\":\"wan\",\"action\":10}");
+    ops = cJSON_GetObjectItem(stat.get(), "operatorList");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(ops, 2), "operatorState"), "current");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(ops, 0), "operatorState"), "available");
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(jsonInt(config.get(), "networkSelectionMode"), 1);
+
+    // Forbidden or malformed operators, and no mode at all.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":1,\"selectedOperator\":\"00103\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":1,\"selectedOperator\":\"0010\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":1,\"selectedOperator\":101}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"selectedOperator\":\"00101\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":0}"), 0);
+
+    JsonPtr cancel = device.requestJson("{\"module\":\"wan\",\"action\":14}");
+    EXPECT_EQ(jsonInt(cancel.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(cancel.get(), "networkSelectionStatus"), 0);
+    JsonPtr reason = device.requestJson("{\"module\":\"wan\",\"action\":11}");
+    EXPECT_EQ(jsonInt(reason.get(), "callFailReason"), 0);
+    JsonPtr conn = device.requestJson("{\"module\":\"wan\",\"action\":6}");
+    EXPECT_EQ(jsonInt(conn.get(), "connectStatus"), 2);
+
+    // A busy modem: each busy code has its own result.
+    std::string modem = device.readFile(device.statePath("mobile/modem.json"));
+    const int codes[][2] = {{14, 6}, {15, 3}, {16, 4}, {17, 5}};
+    for (const auto &c : codes) {
+        JsonPtr m = parseJson(modem);
+        cJSON_ReplaceItemInObject(m.get(), "busyCode", cJSON_CreateNumber(c[0]));
+        char *text = cJSON_Print(m.get());
+        ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/modem.json"), text));
+        cJSON_free(text);
+        EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":0}"), c[1]) << c[0];
+    }
+    // Only an SMS being sent stops a search.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":9}"), 0);
+
+    // An unreadable modem file fails the request instead of inventing values.
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/modem.json"), "{broken"));
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":0}"), 1);
+    EXPECT_EQ(device.readFile(device.statePath("mobile/modem.json")), "{broken");
+}
+
+TEST(Wan, SearchWhileSendingSmsAndIspUpdate)
+{
+    SimDevice device;
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/modem.json"), "{\"busyCode\":14}"));
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/isp.json"),
+                                     "{\"version\":\"1.0\",\"availableVersion\":\"2.0\",\"needLocalUpdate\":1,\"updateResult\":1}"));
+    ASSERT_TRUE(device.start());
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":9}"), 6);
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItem(config.get(), "isp_need_local_update")));
+
+    JsonPtr update = device.requestJson("{\"module\":\"wan\",\"action\":15}");
+    EXPECT_EQ(jsonInt(update.get(), "result"), 3);
+    EXPECT_EQ(cJSON_GetObjectItem(update.get(), "ispVersion"), nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/isp.json"),
+                                     "{\"version\":\"1.0\",\"availableVersion\":\"2.0\",\"needLocalUpdate\":1,\"updateResult\":4}"));
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":15}"), 1);
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/isp.json"),
+                                     "{\"version\":\"1.0\",\"availableVersion\":\"2.0\",\"needLocalUpdate\":1,\"updateResult\":0}"));
+    update = device.requestJson("{\"module\":\"wan\",\"action\":15}");
+    EXPECT_EQ(jsonInt(update.get(), "result"), 0);
+    EXPECT_EQ(jsonString(update.get(), "ispVersion"), "2.0");
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItem(config.get(), "isp_need_local_update")));
+}
+
+TEST(SimLock, PinLockRunsIntoPukAndBack)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    EXPECT_EQ(simState(device), "3/3/10");
+
+    // Malformed PINs are refused before the card sees them.
+    for (const char *pin : {"12a4", "123", "123456789", ""})
+        EXPECT_EQ(result(device, std::string("{\"module\":\"simLock\",\"action\":1,\"pin\":\"") + pin + "\"}"), 1) << pin;
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":1,\"pin\":1234}"), 1);
+    EXPECT_EQ(simState(device), "3/3/10");
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":4,\"pin\":\"1234\"}"), 1);  // not waiting for a PIN
+
+    JsonPtr on = device.requestJson("{\"module\":\"simLock\",\"action\":1,\"pin\":\"1234\",\"autoUnlock\":true}");
+    EXPECT_EQ(jsonInt(on.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(on.get(), "pinState"), 2);
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItem(on.get(), "autoUnlock")));
+    EXPECT_EQ(device.readFile(device.statePath("config/28")), "1");
+    EXPECT_EQ(device.readFile(device.statePath("config/29")), "1234");
+
+    // Three wrong PINs leave only the PUK; the stored PIN is not replaced.
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":2,\"pin\":\"9999\"}"), 1);
+    EXPECT_EQ(simState(device), "2/2/10");
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":3,\"pin\":\"9999\",\"newPin\":\"4444\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":2,\"pin\":\"9999\"}"), 1);
+    EXPECT_EQ(simState(device), "4/0/10");
+    EXPECT_EQ(device.readFile(device.statePath("config/29")), "1234");
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":2,\"pin\":\"1234\"}"), 1);
+
+    // A 7-digit PUK is refused untried; a wrong one spends a try.
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":5,\"puk\":\"1234567\",\"newPin\":\"5678\"}"), 1);
+    EXPECT_EQ(simState(device), "4/0/10");
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":5,\"puk\":\"87654321\",\"newPin\":\"5678\"}"), 1);
+    EXPECT_EQ(simState(device), "4/0/9");
+    JsonPtr back = device.requestJson("{\"module\":\"simLock\",\"action\":5,\"puk\":\"12345678\",\"newPin\":\"5678\"}");
+    EXPECT_EQ(jsonInt(back.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(back.get(), "pinState"), 2);
+    EXPECT_EQ(jsonInt(back.get(), "pukRemainingTimes"), 10);
+    EXPECT_EQ(device.readFile(device.statePath("config/29")), "5678");
+
+    // The PIN lives only in owner-readable files and never in the log.
+    struct stat st;
+    ASSERT_EQ(stat(device.statePath("config/29").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    ASSERT_EQ(stat(device.statePath("mobile/sim.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    std::string log = device.logBuffer("main");
+    EXPECT_EQ(log.find("5678"), std::string::npos);
+    EXPECT_EQ(log.find("12345678"), std::string::npos);
+
+    // Ten wrong PUKs block the card for good.
+    for (int i = 0; i < 3; i++)
+        result(device, "{\"module\":\"simLock\",\"action\":2,\"pin\":\"0000\"}");
+    for (int i = 0; i < 10; i++)
+        result(device, "{\"module\":\"simLock\",\"action\":5,\"puk\":\"00000000\",\"newPin\":\"5678\"}");
+    JsonPtr blocked = device.requestJson("{\"module\":\"simLock\",\"action\":0}");
+    EXPECT_EQ(jsonInt(blocked.get(), "cardState"), 2);
+    EXPECT_EQ(jsonInt(blocked.get(), "pinState"), 5);
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":6,\"autoUnlock\":false}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":7}"), 1);
+}
+
+TEST(SimLock, AutoUnlockKeepsTheValidPinAcrossRestarts)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    ASSERT_EQ(result(device, "{\"module\":\"simLock\",\"action\":1,\"pin\":\"1234\",\"autoUnlock\":true}"), 0);
+    ASSERT_EQ(result(device, "{\"module\":\"simLock\",\"action\":3,\"pin\":\"1234\",\"newPin\":\"24680\"}"), 0);
+    EXPECT_EQ(device.readFile(device.statePath("config/29")), "24680");
+
+    // A new process: the stored flag is reported and kept before any action 0,
+    // and the card was unlocked at start with the current PIN, spending no try.
+    device.stop();
+    ASSERT_TRUE(device.start());
+    JsonPtr r = device.requestJson("{\"module\":\"simLock\",\"action\":6}");
+    EXPECT_EQ(jsonInt(r.get(), "result"), 0);
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItem(r.get(), "autoUnlock")));
+    EXPECT_EQ(jsonInt(r.get(), "pinState"), 2);
+    EXPECT_EQ(jsonInt(r.get(), "pinRemainingTimes"), 3);
+    EXPECT_EQ(device.readFile(device.statePath("config/28")), "1");
+
+    // A modem that reports success as code 18 or 2: the new PIN is stored all
+    // the same, and 18 answers result 2 with the fresh state.
+    JsonPtr sim = parseJson(device.readFile(device.statePath("mobile/sim.json")));
+    cJSON_ReplaceItemInObject(sim.get(), "successCode", cJSON_CreateNumber(18));
+    char *text = cJSON_Print(sim.get());
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/sim.json"), text));
+    cJSON_free(text);
+    r = device.requestJson("{\"module\":\"simLock\",\"action\":3,\"pin\":\"24680\",\"newPin\":\"1357\",\"autoUnlock\":false}");
+    EXPECT_EQ(jsonInt(r.get(), "result"), 2);
+    EXPECT_EQ(jsonInt(r.get(), "pinState"), 2);
+    EXPECT_EQ(device.readFile(device.statePath("config/29")), "1357");
+    EXPECT_EQ(device.readFile(device.statePath("config/28")), "1");  // 18 stores no setting
+
+    device.stop();
+    ASSERT_TRUE(device.start());
+    EXPECT_EQ(simState(device), "2/3/10");
+    // Without automatic unlock the locked card waits for its PIN at start.
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":6,\"autoUnlock\":false}"), 0);
+    EXPECT_EQ(device.readFile(device.statePath("config/28")), "0");
+    device.stop();
+    ASSERT_TRUE(device.start());
+    EXPECT_EQ(simState(device), "1/3/10");
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":4,\"pin\":\"1357\"}"), 2);
+    EXPECT_EQ(simState(device), "2/3/10");
+}
+
+TEST(Message, SmsStoreThroughTheModule)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    JsonPtr count = device.requestJson("{\"module\":\"message\",\"action\":8}");
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(jsonInt(count.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(count.get(), "count"), 1);
+
+    JsonPtr page = device.requestJson("{\"module\":\"message\",\"action\":0,\"page\":1,\"pageSize\":1}");
+    EXPECT_EQ(jsonInt(page.get(), "total"), 2);
+    const cJSON *newest = cJSON_GetArrayItem(cJSON_GetObjectItem(page.get(), "messages"), 0);
+    EXPECT_EQ(jsonInt(newest, "id"), 2);  // newest first
+    JsonPtr read = device.requestJson("{\"module\":\"message\",\"action\":1,\"id\":2}");
+    EXPECT_EQ(jsonString(cJSON_GetObjectItem(read.get(), "message"), "text"), "Your data plan is active.");
+    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"message\",\"action\":8}").get(), "count"), 0);
+
+    JsonPtr sent = device.requestJson(
+        "{\"module\":\"message\",\"action\":2,\"number\":\"+15550100\",\"text\":\"caf\\u00e9 \\\"quoted\\\"\",\"extra\":[1]}");
+    EXPECT_EQ(jsonInt(sent.get(), "result"), 0);
+    int id = jsonInt(sent.get(), "id");
+    JsonPtr again = device.requestJson("{\"module\":\"message\",\"action\":1,\"id\":" + std::to_string(id) + "}");
+    EXPECT_EQ(jsonString(cJSON_GetObjectItem(again.get(), "message"), "text"), "caf\xc3\xa9 \"quoted\"");
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":2,\"number\":\"12ab\",\"text\":\"x\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":2,\"number\":\"123\",\"text\":\"" + std::string(641, 'y') + "\"}"), 1);
+
+    // Deleting names every id or changes nothing.
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":3,\"ids\":[1,999]}"), 2);
+    JsonPtr counts = device.requestJson("{\"module\":\"message\",\"action\":5}");
+    EXPECT_EQ(jsonInt(counts.get(), "inbox"), 2);
+    EXPECT_EQ(jsonInt(counts.get(), "sent"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":3,\"ids\":[1," + std::to_string(id) + "]}"), 0);
+    counts = device.requestJson("{\"module\":\"message\",\"action\":5}");
+    EXPECT_EQ(jsonInt(counts.get(), "inbox"), 1);
+    EXPECT_EQ(jsonInt(counts.get(), "sent"), 0);
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":42}"), 1);
+
+    // A broken store answers a failure, never an empty datagram, and is kept.
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/sms.json"), "[1,"));
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":8}"), 1);
+    EXPECT_EQ(device.readFile(device.statePath("mobile/sms.json")), "[1,");
+}
+
+}  // namespace
