@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -183,6 +184,114 @@ TEST(Wan, SearchWhileSendingSmsAndIspUpdate)
     EXPECT_EQ(jsonString(update.get(), "ispVersion"), "2.0");
     config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
     EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItem(config.get(), "isp_need_local_update")));
+}
+
+std::string storedProfiles(int defaults, int active, const std::string &names)
+{
+    std::string list;
+    size_t start = 0;
+    while (start <= names.size()) {
+        size_t comma = names.find(',', start);
+        std::string name = names.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!list.empty())
+            list += ",";
+        list += "{\"name\":\"" + name + "\",\"pdpType\":0,\"apnType\":0,\"apn\":\"a." + name +
+                "\",\"username\":\"\",\"password\":\"\",\"authType\":0}";
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return "{\"defaultProfile\":" + std::to_string(defaults) + ",\"activeProfile\":" + std::to_string(active) +
+           ",\"profiles\":[" + list + "]}";
+}
+
+TEST(Wan, ProfileIdsMapToDefaultAndUserIndexes)
+{
+    SimDevice device;
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/profiles.json"), storedProfiles(3, 0, "D0,D1,D2,U3,U4,U5")));
+    ASSERT_TRUE(device.start());
+
+    // ID 5 behind 3 default profiles is user index 2: edited and selected.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":" + profile(5, "New5", 3) + "}"), 0);
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    const cJSON *list = profileList(config.get());
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 5), "profileName"), "New5");
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItem(config.get(), "profileSettings"), "activeProfile"), 5);
+    // ID 1 is default profile 1: selected, its settings kept.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":" + profile(1, "Renamed", 3) + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    list = profileList(config.get());
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 1), "profileName"), "D1");
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItem(config.get(), "profileSettings"), "activeProfile"), 1);
+    // IDs past the list or negative change nothing.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":" + profile(6, "X", 3) + "}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":" + profile(-1, "X", 3) + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItem(config.get(), "profileSettings"), "activeProfile"), 1);
+
+    // DEL_PROF ID 4 with 3 defaults deletes user index 1 ("U4").
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(4, "x", 3) + "}"), 0);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    list = profileList(config.get());
+    ASSERT_EQ(cJSON_GetArraySize(list), 5);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(list, 4), "profileName"), "New5");
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":{\"list\":[{}],\"defaultProfile\":3}}"), 1);
+}
+
+TEST(Wan, EmptyAndUnreadableStoredProfiles)
+{
+    SimDevice device;
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/profiles.json"),
+                                     "{\"defaultProfile\":0,\"activeProfile\":0,\"profiles\":[]}"));
+    ASSERT_TRUE(device.start());
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    const cJSON *settings = cJSON_GetObjectItem(config.get(), "profileSettings");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(profileList(config.get()), 0), "profileName"), "NONE");
+    EXPECT_EQ(jsonInt(settings, "defaultProfile"), 1);
+    EXPECT_EQ(jsonInt(settings, "activeProfile"), 0);
+    EXPECT_EQ(jsonInt(config.get(), "connectStatus"), 1);  // nothing to connect with
+
+    // A stored record the encoder refuses fails the read, keeping the status values.
+    device.stop();
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/profiles.json"), storedProfiles(1, 0, "D0,null")));
+    ASSERT_TRUE(device.start());
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(jsonInt(config.get(), "result"), 1);
+    EXPECT_EQ(jsonInt(config.get(), "dataSwitchStatus"), 1);
+    EXPECT_EQ(cJSON_GetObjectItem(config.get(), "profileSettings"), nullptr);
+    EXPECT_NE(device.logBuffer("main").find("Encode profile 1 failed."), std::string::npos);
+    // It can still be deleted by its ID.
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":3,\"profileSettings\":" + profile(1, "x", 1) + "}"), 0);
+    EXPECT_EQ(result(device, "{\"module\":\"wan\",\"action\":0}"), 0);
+}
+
+TEST(SimLock, PublishedStateDecidesWhatIsAllowed)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    ASSERT_EQ(result(device, "{\"module\":\"simLock\",\"action\":1,\"pin\":\"1234\"}"), 0);
+    // PIN state 2: entering a PIN or switching the lock on again is refused.
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":4,\"pin\":\"1234\"}"), 1);
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":1,\"pin\":\"1234\"}"), 1);
+    EXPECT_EQ(simState(device), "2/3/10");
+
+    // Action 6 answers the stored values unchecked; action 0 checks them.
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/26"), "-5"));
+    JsonPtr r = device.requestJson("{\"module\":\"simLock\",\"action\":6}");
+    EXPECT_EQ(jsonInt(r.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(r.get(), "pinRemainingTimes"), -5);
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":0}"), 1);
+
+    // An unreadable PIN state fails every action.
+    ASSERT_EQ(unlink(device.statePath("config/25").c_str()), 0);
+    for (int action = 0; action <= 7; action++) {
+        r = device.requestJson("{\"module\":\"simLock\",\"action\":" + std::to_string(action) + ",\"pin\":\"1234\"}");
+        EXPECT_EQ(jsonInt(r.get(), "result"), 1) << action;
+        EXPECT_EQ(cJSON_GetArraySize(r.get()), 1) << action;
+    }
+    EXPECT_NE(device.logBuffer("main").find("simLockHandler: Get cardState or pinState fail!."), std::string::npos);
+    // The card was not touched.
+    EXPECT_NE(device.readFile(device.statePath("mobile/sim.json")).find("\"pinLock\":\ttrue"), std::string::npos);
 }
 
 TEST(SimLock, PinLockRunsIntoPukAndBack)
