@@ -35,6 +35,9 @@ struct SeedStep {
 const SeedStep kSeedSteps[] = {
     {"configuration store", simConfigSeed},
     {"log buffers", simLogSeed},
+    {"LAN record", simLanSeed},
+    {"uci packages", simUciSeed},
+    {"upgrade service", simUpgradeSeed},
 };
 
 int putToolsOnPath(void)
