@@ -297,12 +297,8 @@ extern "C" void getDownloadUrl(char *text, int size)
 
 extern "C" int getCheckResultState(void)
 {
-    UpgradeState s = loadState();
-    int before = s.check;
-    finishCheck(s, checkDuration());
-    if (s.check != before)
-        saveState(s);
-    return s.check;
+    // A running check ends when the service is next polled for it.
+    return loadState().check;
 }
 
 extern "C" int httpReqForCheckUpdate(void)

@@ -35,9 +35,11 @@ int readZone(char *zone)
         return -1;
     char line[kZoneSize];
     memset(line, 0, sizeof(line));
-    if (fgets(line, sizeof(line), file) == NULL)
-        line[0] = '\0';  // an empty file is an empty zone
+    // An empty file is an empty zone; one that cannot be read is no zone.
+    bool failed = fgets(line, sizeof(line), file) == NULL && ferror(file);
     fclose(file);
+    if (failed)
+        return -1;
     copyText(zone, line, kZoneSize);
     return 0;
 }
