@@ -8,6 +8,16 @@ int simConfigSeed(void);
 int simLogSeed(void);
 int simMobileSeed(void);
 int simIspSeed(void);
+int simLanSeed(void);
+int simUciSeed(void);
+int simUpgradeSeed(void);
 
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);
+
+// Put the LAN record / the live uci packages back to factory state. 0 or -1.
+int simLanRestoreFactory(void);
+int simUciRestoreFactory(void);
+
+// Appends "<date> <time> <line>" to <root>/sim/<name>. 0 or -1.
+int simJournalAppend(const char *name, const char *line);

@@ -37,6 +37,9 @@ const SeedStep kSeedSteps[] = {
     {"log buffers", simLogSeed},
     {"mobile service", simMobileSeed},
     {"ISP update service", simIspSeed},
+    {"LAN record", simLanSeed},
+    {"uci packages", simUciSeed},
+    {"upgrade service", simUpgradeSeed},
 };
 
 int putToolsOnPath(void)
