@@ -6,6 +6,7 @@
 // values and leaves existing ones alone. 0 or -1.
 int simConfigSeed(void);
 int simLogSeed(void);
+int simWlanSeed(void);
 
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);

@@ -35,6 +35,7 @@ struct SeedStep {
 const SeedStep kSeedSteps[] = {
     {"configuration store", simConfigSeed},
     {"log buffers", simLogSeed},
+    {"Wi-Fi manager", simWlanSeed},
 };
 
 int putToolsOnPath(void)
