@@ -23,6 +23,11 @@ int captureOutput(const char *command, char *buffer, int size)
     size_t n = fread(buffer, 1, (size_t)size - 1, pipe);
     if (n > 0 && buffer[n - 1] == '\n')
         buffer[n - 1] = '\0';
+    // Drain what did not fit: closing early would kill the command with
+    // SIGPIPE and turn a long but successful output into a failure.
+    char rest[512];
+    while (fread(rest, 1, sizeof(rest), pipe) > 0) {
+    }
     return pclose(pipe);
 }
 

@@ -1,0 +1,87 @@
+// Test support: a simulated device in a temporary root, the real server
+// binary running on it, and a client talking to it over its real socket.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include <cjson/cJSON.h>
+
+struct JsonDeleter {
+    void operator()(cJSON *json) const { cJSON_Delete(json); }
+};
+using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
+
+// Parses text; null when it is not JSON.
+JsonPtr parseJson(const std::string &text);
+
+// Integer member of an object, or `fallback` when missing or not a number.
+int jsonInt(const cJSON *object, const char *key, int fallback = -99999);
+// String member of an object, or "" when missing or not a string.
+std::string jsonString(const cJSON *object, const char *key);
+
+class SimDevice {
+public:
+    SimDevice();  // creates an empty root under /tmp
+    ~SimDevice(); // stops the server and removes the root
+    SimDevice(const SimDevice &) = delete;
+    SimDevice &operator=(const SimDevice &) = delete;
+
+    const std::string &root() const { return root_; }
+    // root + device path, e.g. path("/app/config/hostapd.conf").
+    std::string path(const std::string &devicePath) const { return root_ + devicePath; }
+    // The simulated platform's own state: root + "/sim/" + name.
+    std::string statePath(const std::string &name) const { return root_ + "/sim/" + name; }
+    std::string socketPath() const { return path("/tmp/vy_kal_server.sock"); }
+
+    // Whole-file helpers; writeFile creates missing parent directories.
+    static bool writeFile(const std::string &path, const std::string &text);
+    static std::string readFile(const std::string &path);
+    static bool exists(const std::string &path);
+
+    // Starts build/kal_server on this root and waits until it answers.
+    bool start();
+    // SIGKILL and reap; no-op when not running.
+    void stop();
+    // Sends a signal to the running server.
+    void signal(int sig);
+    pid_t pid() const { return pid_; }
+    bool running();
+    // Waits for the server to exit by itself; its exit status, or -1.
+    int waitExit(int timeoutMs);
+
+    // One request over the real socket; the reply text or "" on timeout.
+    std::string request(const std::string &json, int timeoutMs = 5000);
+    JsonPtr requestJson(const std::string &json, int timeoutMs = 5000);
+
+    // Everything the server printed on standard output and error so far.
+    std::string serverOutput() const;
+    // One buffer of the simulated Android log ("main", "system", ...).
+    std::string logBuffer(const std::string &buffer) const;
+
+private:
+    std::string root_;
+    pid_t pid_ = -1;
+};
+
+// Client socket with its own bound address (abstract, automatic).
+class Client {
+public:
+    Client();
+    ~Client();
+    int fd() const { return fd_; }
+    // Sends len bytes to path; false when sendto fails.
+    bool send(const std::string &path, const void *data, size_t len);
+    // Waits for one datagram; false on timeout.
+    bool receive(std::string &out, int timeoutMs);
+
+private:
+    int fd_ = -1;
+};
+
+// Runs a shell command; its exit status (-1 when it could not run).
+int runCommand(const std::string &command);
+// Runs a command and captures its standard output.
+std::string commandOutput(const std::string &command, int *status = nullptr);
