@@ -12,7 +12,7 @@ const ModuleEntry kModuleTable[] = {
     {"webServer", webServerHandler},
     {"wan", nullptr},
     {"message", nullptr},
-    {"flowstat", nullptr},
+    {"flowstat", flowstatHandler},
     {"simLock", nullptr},
     {"time", nullptr},
     {"update", nullptr},

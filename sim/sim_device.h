@@ -6,6 +6,13 @@
 // values and leaves existing ones alone. 0 or -1.
 int simConfigSeed(void);
 int simLogSeed(void);
+int simFlowstatSeed(void);
+int simNetworkSeed(void);
+int simSdcardSeed(void);
 
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);
+
+// Whether the simulated mobile data connection is up: the network manager
+// reports WAN addresses and the flow statistics count traffic only then.
+int simWanConnected(void);

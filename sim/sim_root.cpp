@@ -35,6 +35,9 @@ struct SeedStep {
 const SeedStep kSeedSteps[] = {
     {"configuration store", simConfigSeed},
     {"log buffers", simLogSeed},
+    {"flow statistics", simFlowstatSeed},
+    {"network manager", simNetworkSeed},
+    {"SD card", simSdcardSeed},
 };
 
 int putToolsOnPath(void)
