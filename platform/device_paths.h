@@ -30,6 +30,8 @@
 
 // Factory copies of the uci packages.
 #define UCI_DEFAULT_CONFIG_DIR_PATH "/app/default_config"
+// Live uci packages (the uci tool's default directory).
+#define UCI_CONFIG_DIR_PATH "/etc/config"
 
 // Directory of the simulated device's own state (not a device path).
 #define SIM_STATE_DIR_PATH "/sim"

@@ -9,6 +9,9 @@ int simLogSeed(void);
 int simFlowstatSeed(void);
 int simNetworkSeed(void);
 int simSdcardSeed(void);
+int simLanSeed(void);
+int simUciSeed(void);
+int simUpgradeSeed(void);
 
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);
@@ -16,3 +19,9 @@ int simConfigRestoreFactory(void);
 // Whether the simulated mobile data connection is up: the network manager
 // reports WAN addresses and the flow statistics count traffic only then.
 int simWanConnected(void);
+// Put the LAN record / the live uci packages back to factory state. 0 or -1.
+int simLanRestoreFactory(void);
+int simUciRestoreFactory(void);
+
+// Appends "<date> <time> <line>" to <root>/sim/<name>. 0 or -1.
+int simJournalAppend(const char *name, const char *line);

@@ -1,5 +1,6 @@
 #include "sim/sim_files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -104,5 +105,24 @@ int simStatePath(char *out, size_t size, const char *name)
         memset(out, 0, size);
         return -1;
     }
+    return 0;
+}
+
+int simRemoveStaleTemps(const char *dir)
+{
+    DIR *d = opendir(dir);
+    if (d == NULL)
+        return -1;
+    struct dirent *entry;
+    while ((entry = readdir(d)) != NULL) {
+        if (strstr(entry->d_name, ".tmp") == NULL)
+            continue;
+        char path[512];
+        memset(path, 0, sizeof(path));
+        int n = snprintf(path, sizeof(path), "%s/%s", dir, entry->d_name);
+        if (n > 0 && (size_t)n < sizeof(path))
+            unlink(path);
+    }
+    closedir(d);
     return 0;
 }

@@ -21,3 +21,7 @@ bool simExists(const char *path);
 
 // Builds "<root>/sim/<name>" into out. 0, or -1 when it does not fit.
 int simStatePath(char *out, size_t size, const char *name);
+
+// Removes the temporary files that a write cut short by a crash left in
+// dir (names containing ".tmp"). 0 or -1.
+int simRemoveStaleTemps(const char *dir);

@@ -38,6 +38,9 @@ const SeedStep kSeedSteps[] = {
     {"flow statistics", simFlowstatSeed},
     {"network manager", simNetworkSeed},
     {"SD card", simSdcardSeed},
+    {"LAN record", simLanSeed},
+    {"uci packages", simUciSeed},
+    {"upgrade service", simUpgradeSeed},
 };
 
 int putToolsOnPath(void)

@@ -1,0 +1,305 @@
+// "lan": the LAN address, netmask and DHCP server settings held by the
+// network manager, with validation, DHCP pool repair and a LAN restart
+// 2000 ms after a successful change.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/android_log.h"
+#include "platform/network_lan.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    LAN_GET = 0,
+    LAN_SET = 1,
+};
+
+// Result codes of a set.
+enum {
+    LAN_OK = 0,
+    LAN_FAILED = 1,
+    LAN_BAD_IP = 2,
+    LAN_BAD_MASK = 3,
+    LAN_BAD_START = 4,
+    LAN_BAD_END = 5,
+    LAN_BAD_DNS1 = 6,
+    LAN_BAD_DNS2 = 7,
+};
+
+const char kTag[] = "DHCP_HANDLER";
+const int kRestartDelayMs = 2000;
+
+timer_t g_lanTimer;
+
+void restartLan(int signal, siginfo_t *info, void *context)
+{
+    send_restart_lan_msg();
+    webTimerDelete(signal, info, context);
+}
+
+// inet_aton in host order; 0 when rejected.
+uint32_t textToAddress(const char *text)
+{
+    struct in_addr in;
+    memset(&in, 0, sizeof(in));
+    if (text == NULL || inet_aton(text, &in) == 0)
+        return 0;
+    return ntohl(in.s_addr);
+}
+
+// inet_addr in host order (a rejected text gives all ones).
+uint32_t parseAddress(const char *text)
+{
+    return ntohl(inet_addr(text));
+}
+
+void addressToText(uint32_t address, char *out, size_t size)
+{
+    memset(out, 0, size);
+    snprintf(out, size, "%u.%u.%u.%u", (address >> 24) & 0xff, (address >> 16) & 0xff, (address >> 8) & 0xff,
+             address & 0xff);
+}
+
+int hostBitCount(uint32_t mask)
+{
+    int n = 0;
+    while (n < 32 && (mask & (1u << n)) == 0)
+        n++;
+    return n;
+}
+
+// Rule S: four runs of 1 or more digits, each at most 255, split by single dots.
+bool isDottedQuad(const char *text)
+{
+    size_t len = strlen(text);
+    if (len < 7 || len > 15)
+        return false;
+    int runs = 0, digits = 0, value = 0;
+    for (size_t i = 0; i <= len; i++) {
+        char c = text[i];
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + (c - '0');
+            digits++;
+            if (value > 255)
+                return false;
+        } else if (c == '.' || c == '\0') {
+            if (digits == 0)
+                return false;
+            runs++;
+            digits = 0;
+            value = 0;
+        } else {
+            return false;
+        }
+    }
+    return runs == 4;
+}
+
+// Rule H.
+bool isHostAddress(uint32_t address)
+{
+    uint32_t first = address >> 24;
+    return first >= 1 && first <= 223 && first != 127;
+}
+
+// Rule M.
+bool isNetmask(uint32_t mask)
+{
+    return mask != 0 && (~mask & (~mask + 1)) == 0;
+}
+
+// Rule A.
+bool fitsNetmask(uint32_t address, uint32_t mask)
+{
+    uint32_t network = address & mask, host = address & ~mask;
+    return network != 0 && network != mask && host != 0 && host != ~mask;
+}
+
+// Rule P.
+bool isPoolAddress(uint32_t candidate, uint32_t lan, uint32_t mask)
+{
+    uint32_t host = candidate & ~mask;
+    return isHostAddress(candidate) && ((candidate ^ lan) & mask) == 0 && host != 0 && host != ~mask;
+}
+
+// The text value of key in object, or null when missing or not a text.
+const char *textMember(cJSON *object, const char *key)
+{
+    cJSON *item = cJSON_GetObjectItem(object, key);
+    return cJSON_IsString(item) ? item->valuestring : NULL;
+}
+
+int validate(cJSON *request, const lan_config &current)
+{
+    const char *ip = textMember(request, "ip");
+    const char *mask = textMember(request, "mask");
+    cJSON *dhcp = cJSON_GetObjectItem(request, "dhcp");
+    if (ip != NULL && !isDottedQuad(ip))
+        return LAN_BAD_IP;
+    if (mask != NULL && !isDottedQuad(mask))
+        return LAN_BAD_MASK;
+    if (dhcp == NULL)
+        return LAN_OK;
+    const char *start = textMember(dhcp, "start");
+    const char *end = textMember(dhcp, "end");
+    const char *dns1 = textMember(dhcp, "dns1");
+    const char *dns2 = textMember(dhcp, "dns2");
+    if (start != NULL && !isDottedQuad(start))
+        return LAN_BAD_START;
+    if (end != NULL && !isDottedQuad(end))
+        return LAN_BAD_END;
+    if (dns1 != NULL && !isDottedQuad(dns1))
+        return LAN_BAD_DNS1;
+    if (dns2 != NULL && !isDottedQuad(dns2))
+        return LAN_BAD_DNS2;
+
+    if (ip != NULL && !isHostAddress(parseAddress(ip)))
+        return LAN_BAD_IP;
+    if (mask != NULL && !isNetmask(parseAddress(mask)))
+        return LAN_BAD_MASK;
+    // The pair that will be stored must fit, also when only one half is
+    // given: a network or broadcast address would cut the device off.
+    if (ip != NULL || mask != NULL) {
+        uint32_t a = parseAddress(ip != NULL ? ip : current.address);
+        uint32_t m = parseAddress(mask != NULL ? mask : current.netmask);
+        if (!fitsNetmask(a, m))
+            return LAN_BAD_MASK;
+    }
+    if (start != NULL && parseAddress(start) == 0)
+        return LAN_BAD_START;
+    if (end != NULL && parseAddress(end) == 0)
+        return LAN_BAD_END;
+    return LAN_OK;
+}
+
+// Writes the pool address given in text into field, repaired into the LAN
+// subnet when it does not fit. -1 when the subnet has no room for a pool.
+int setPoolAddress(char *field, const char *text, uint32_t lan, uint32_t mask, bool isEnd)
+{
+    copyText(field, text, sizeof(lan_config::pool_start));
+    uint32_t candidate = textToAddress(field);
+    if (!isPoolAddress(candidate, lan, mask)) {
+        int n = hostBitCount(mask);
+        if (n <= 1)
+            return -1;
+        uint32_t network = lan & mask;
+        if (n < 8)
+            candidate = isEnd ? network + (1u << n) - 2 : network + 1;
+        else
+            candidate = (lan & ~0xffu) | (isEnd ? 199u : 100u);
+    }
+    addressToText(candidate, field, sizeof(lan_config::pool_start));
+    return 0;
+}
+
+int getLan(cJSON *response, const lan_config &config)
+{
+    cJSON_AddItemToObject(response, "ip", cJSON_CreateString(config.address));
+    cJSON_AddItemToObject(response, "mask", cJSON_CreateString(config.netmask));
+    cJSON *dhcp = cJSON_CreateObject();
+    cJSON_AddItemToObject(dhcp, "enable", cJSON_CreateBool(config.dhcp_enable != 0));
+    cJSON_AddItemToObject(dhcp, "start", cJSON_CreateString(config.pool_start));
+    cJSON_AddItemToObject(dhcp, "end", cJSON_CreateString(config.pool_end));
+    cJSON_AddItemToObject(dhcp, "leaseTime", cJSON_CreateNumber(config.lease_time));
+    cJSON_AddItemToObject(dhcp, "dns1", cJSON_CreateString(config.dns1));
+    cJSON_AddItemToObject(dhcp, "dns2", cJSON_CreateString(config.dns2));
+    cJSON_AddItemToObject(response, "dhcp", dhcp);
+    return LAN_OK;
+}
+
+int setLan(cJSON *request, lan_config &config)
+{
+    lan_config previous = config;
+    int result = validate(request, config);
+    if (result != LAN_OK)
+        return result;
+
+    const char *ip = textMember(request, "ip");
+    const char *mask = textMember(request, "mask");
+    if (ip != NULL)
+        copyText(config.address, ip, sizeof(config.address));
+    if (mask != NULL)
+        copyText(config.netmask, mask, sizeof(config.netmask));
+    cJSON *dhcp = cJSON_GetObjectItem(request, "dhcp");
+    if (!cJSON_IsObject(dhcp))
+        return LAN_OK;
+
+    cJSON *enable = cJSON_GetObjectItem(dhcp, "enable");
+    if (cJSON_IsBool(enable))
+        config.dhcp_enable = cJSON_IsTrue(enable) ? 1 : 0;
+
+    uint32_t lan = textToAddress(config.address);
+    uint32_t netmask = textToAddress(config.netmask);
+    const char *start = textMember(dhcp, "start");
+    if (start != NULL && setPoolAddress(config.pool_start, start, lan, netmask, false) != 0)
+        return LAN_BAD_MASK;
+    const char *end = textMember(dhcp, "end");
+    if (end != NULL && setPoolAddress(config.pool_end, end, lan, netmask, true) != 0)
+        return LAN_BAD_MASK;
+
+    cJSON *lease = cJSON_GetObjectItem(dhcp, "leaseTime");
+    if (lease != NULL)
+        config.lease_time = lease->valueint;
+
+    const char *dns1 = textMember(dhcp, "dns1");
+    if (dns1 != NULL) {
+        copyText(config.dns1, dns1, sizeof(config.dns1));
+        // A device that was its own name server stays so at its new address.
+        if (strcmp(config.address, previous.address) != 0 && strcmp(config.dns1, previous.dns1) == 0 &&
+            strcmp(previous.dns1, previous.address) == 0)
+            copyText(config.dns1, config.address, sizeof(config.dns1));
+    }
+    const char *dns2 = textMember(dhcp, "dns2");
+    if (dns2 != NULL)
+        copyText(config.dns2, dns2, sizeof(config.dns2));
+
+    if (set_lan_config(&config) != 0)
+        return LAN_FAILED;
+    webTimerSet(&g_lanTimer, kRestartDelayMs, restartLan);
+    return LAN_OK;
+}
+
+}  // namespace
+
+int lanHandler(cJSON *request, cJSON *response)
+{
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    lan_config config;
+    memset(&config, 0, sizeof(config));
+    int result = LAN_FAILED;
+    if (get_lan_config(&config) != 0) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "get lan config failed!\n");
+    } else {
+        // The network manager's texts are fixed fields: keep them terminated.
+        config.address[sizeof(config.address) - 1] = '\0';
+        config.netmask[sizeof(config.netmask) - 1] = '\0';
+        config.pool_start[sizeof(config.pool_start) - 1] = '\0';
+        config.pool_end[sizeof(config.pool_end) - 1] = '\0';
+        config.dns1[sizeof(config.dns1) - 1] = '\0';
+        config.dns2[sizeof(config.dns2) - 1] = '\0';
+        switch ((unsigned int)action->valueint) {
+        case LAN_GET:
+            result = getLan(response, config);
+            break;
+        case LAN_SET:
+            result = setLan(request, config);
+            break;
+        default:
+            result = LAN_FAILED;
+            break;
+        }
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

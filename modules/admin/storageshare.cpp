@@ -1,0 +1,172 @@
+// "storageShare": SD card sharing settings. Access mode and login setting
+// live in the uci package "storageshare" (factory copy in the default
+// configuration directory), the share account in the configuration store;
+// the device command "change_storageshare_config" applies a change.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/config_store.h"
+#include "platform/device_paths.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    SHARE_GET = 0,
+    SHARE_SET = 1,
+};
+
+const int kUserSize = 32;
+const int kPasswordSize = 50;
+const int kCommandSize = 512;
+
+const char kAccessMode[] = "access_mode";
+const char kLogin[] = "ifanon";
+
+// First byte of the command's output as a digit; 0 when it is not one.
+int readDigit(const char *command)
+{
+    FILE *pipe = popen(command, "r");
+    if (pipe == NULL)
+        return 0;
+    int c = fgetc(pipe);
+    pclose(pipe);
+    return c >= '0' && c <= '9' ? c - '0' : 0;
+}
+
+// Reads storageshare.property.<option>; a live value other than 0 or 1 is
+// replaced by the factory value, which is the answer then.
+int readShareOption(const char *option)
+{
+    char command[kCommandSize];
+    memset(command, 0, sizeof(command));
+    snprintf(command, sizeof(command), "uci get storageshare.property.%s", option);
+    int value = readDigit(command);
+    if (value == 0 || value == 1)
+        return value;
+
+    char factoryDir[256];
+    if (kalPath(factoryDir, sizeof(factoryDir), UCI_DEFAULT_CONFIG_DIR_PATH) != 0)
+        return value;
+    memset(command, 0, sizeof(command));
+    snprintf(command, sizeof(command), "uci -c %s get storageshare.property.%s", factoryDir, option);
+    value = readDigit(command);
+    memset(command, 0, sizeof(command));
+    snprintf(command, sizeof(command), "uci set storageshare.property.%s=%d && uci commit storageshare", option,
+             value);
+    system(command);
+    return value;
+}
+
+// Stores one account value. 1 when it differs from the stored one, 0 when
+// not, -1 when it could not be read or stored.
+int storeAccountValue(int key, const char *text, int length, int size)
+{
+    char current[kPasswordSize];
+    memset(current, 0, sizeof(current));
+    if (get_config_data(key, current, size) != 0)
+        return -1;
+    if (set_config_data_permanent(key, text, length) != 0)
+        return -1;
+    return (int)strlen(current) != length || strncmp(current, text, (size_t)length) != 0 ? 1 : 0;
+}
+
+bool isUserNameChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+int getShare(cJSON *response)
+{
+    char user[kUserSize];
+    char password[kPasswordSize];
+    memset(user, 0, sizeof(user));
+    memset(password, 0, sizeof(password));
+    int mode = readShareOption(kAccessMode);
+    int login = readShareOption(kLogin);
+    if (get_config_data(CFG_STORAGE_SHARE_USER, user, sizeof(user)) != 0)
+        memset(user, 0, sizeof(user));
+    if (get_config_data(CFG_STORAGE_SHARE_PASSWORD, password, sizeof(password)) != 0)
+        memset(password, 0, sizeof(password));
+    cJSON_AddItemToObject(response, "mode", cJSON_CreateNumber(mode));
+    cJSON_AddItemToObject(response, "login", cJSON_CreateNumber(login));
+    cJSON_AddItemToObject(response, "rwPermission", cJSON_CreateNumber(1));
+    cJSON_AddItemToObject(response, "username", cJSON_CreateString(user));
+    cJSON_AddItemToObject(response, "password", cJSON_CreateString(password));
+    cJSON_AddItemToObject(response, "ftproot", cJSON_CreateString("/"));
+    return 0;
+}
+
+int setShare(cJSON *request)
+{
+    // Members left out keep the current settings.
+    cJSON *modeItem = cJSON_GetObjectItem(request, "mode");
+    cJSON *loginItem = cJSON_GetObjectItem(request, "login");
+    int mode = modeItem != NULL ? modeItem->valueint : readShareOption(kAccessMode);
+    int login = loginItem != NULL ? loginItem->valueint : readShareOption(kLogin);
+    bool changed = false;
+
+    cJSON *userItem = cJSON_GetObjectItem(request, "username");
+    if (cJSON_IsString(userItem) && userItem->valuestring != NULL) {
+        char user[kUserSize];
+        memset(user, 0, sizeof(user));
+        if (copyText(user, userItem->valuestring, sizeof(user)) >= sizeof(user))
+            return 1;
+        for (const char *c = user; *c != '\0'; c++) {
+            if (!isUserNameChar(*c))
+                return 1;
+        }
+        int r = storeAccountValue(CFG_STORAGE_SHARE_USER, user, (int)strlen(user), kUserSize);
+        if (r < 0)
+            return 1;
+        changed = changed || r == 1;
+    }
+
+    cJSON *passwordItem = cJSON_GetObjectItem(request, "password");
+    if (cJSON_IsString(passwordItem) && passwordItem->valuestring != NULL) {
+        char password[kPasswordSize];
+        memset(password, 0, sizeof(password));
+        if (copyText(password, passwordItem->valuestring, sizeof(password)) >= sizeof(password))
+            return 1;
+        int r = storeAccountValue(CFG_STORAGE_SHARE_PASSWORD, password, (int)strlen(password), kPasswordSize);
+        if (r < 0)
+            return 1;
+        changed = changed || r == 1;
+    }
+
+    int loginArgument = mode == 0 ? 1 : login;
+    char command[kCommandSize];
+    memset(command, 0, sizeof(command));
+    snprintf(command, sizeof(command), "change_storageshare_config %d %d %d", mode, loginArgument, changed ? 1 : 0);
+    system(command);
+    return 0;
+}
+
+}  // namespace
+
+int storageShareHandler(cJSON *request, cJSON *response)
+{
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    int result = 1;
+    switch ((unsigned int)action->valueint) {
+    case SHARE_GET:
+        result = getShare(response);
+        break;
+    case SHARE_SET:
+        result = setShare(request);
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

@@ -1,0 +1,146 @@
+// "time": the device's local date and time with its time-zone name, and
+// recording a new (or a temporary) zone.
+#include <stdio.h>
+#include <string.h>
+#include <sys/time.h>
+#include <time.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/device_paths.h"
+#include "platform/localtime_query.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    TIME_GET = 0,
+    TIME_SET_ZONE = 1,
+    TIME_SET_TEMP_ZONE = 2,
+};
+
+const char kDefaultZone[] = "Europe/London";
+const int kZoneSize = 64;
+
+// Copies the first line of the zone file into zone (a kZoneSize buffer).
+// The whole buffer is used: real zone names reach 32 bytes. 0 or -1.
+int readZone(char *zone)
+{
+    char path[512];
+    if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0)
+        return -1;
+    FILE *file = fopen(path, "re");
+    if (file == NULL)
+        return -1;
+    char line[kZoneSize];
+    memset(line, 0, sizeof(line));
+    if (fgets(line, sizeof(line), file) == NULL)
+        line[0] = '\0';  // an empty file is an empty zone
+    fclose(file);
+    copyText(zone, line, kZoneSize);
+    return 0;
+}
+
+// Replaces the file's content with text, without NUL or newline. 0, or -1
+// when it could not be opened or written completely.
+int writeZoneFile(const char *devicePath, const char *text)
+{
+    char path[512];
+    if (kalPath(path, sizeof(path), devicePath) != 0)
+        return -1;
+    FILE *file = fopen(path, "we");
+    if (file == NULL)
+        return -1;
+    size_t len = strlen(text);
+    bool ok = fwrite(text, 1, len, file) == len;
+    if (fclose(file) != 0)
+        ok = false;
+    return ok ? 0 : -1;
+}
+
+time_t currentTime()
+{
+    struct timeval tv;
+    memset(&tv, 0, sizeof(tv));
+    gettimeofday(&tv, NULL);
+    return (time_t)tv.tv_sec;
+}
+
+void addTime(cJSON *response, const struct tm *tm)
+{
+    struct tm zero;
+    memset(&zero, 0, sizeof(zero));
+    if (tm == NULL)
+        tm = &zero;
+    cJSON_AddItemToObject(response, "year", cJSON_CreateNumber(tm->tm_year + 1900));
+    cJSON_AddItemToObject(response, "month", cJSON_CreateNumber(tm->tm_mon + 1));
+    cJSON_AddItemToObject(response, "date", cJSON_CreateNumber(tm->tm_mday));
+    cJSON_AddItemToObject(response, "hour", cJSON_CreateNumber(tm->tm_hour));
+    cJSON_AddItemToObject(response, "minute", cJSON_CreateNumber(tm->tm_min));
+    cJSON_AddItemToObject(response, "second", cJSON_CreateNumber(tm->tm_sec));
+}
+
+int getTime(cJSON *response)
+{
+    char zone[kZoneSize];
+    memset(zone, 0, sizeof(zone));
+    copyText(zone, kDefaultZone, sizeof(zone));
+    readZone(zone);
+    cJSON_AddItemToObject(response, "id", cJSON_CreateString(zone));
+    time_t now = currentTime();
+    struct tm tm;
+    memset(&tm, 0, sizeof(tm));
+    addTime(response, localtime_r(&now, &tm));
+    return 0;
+}
+
+// Actions 1 and 2. A failed write is reported as "result" 1, with the
+// same members as a successful one.
+int setZone(cJSON *request, cJSON *response, bool temporary)
+{
+    int result = 0;
+    cJSON *id = cJSON_GetObjectItem(request, "id");
+    if (cJSON_IsString(id) && id->valuestring != NULL) {
+        if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, id->valuestring) != 0)
+            result = 1;
+        cJSON_AddItemToObject(response, "id", cJSON_CreateString(id->valuestring));
+    }
+    time_t now = currentTime();
+    if (temporary) {
+        addTime(response, localtime_query(&now));
+    } else {
+        struct tm tm;
+        memset(&tm, 0, sizeof(tm));
+        addTime(response, localtime_r(&now, &tm));
+    }
+    return result;
+}
+
+}  // namespace
+
+int timeHandler(cJSON *request, cJSON *response)
+{
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    int result = 1;
+    switch ((unsigned int)action->valueint) {
+    case TIME_GET:
+        result = getTime(response);
+        break;
+    case TIME_SET_ZONE:
+        result = setZone(request, response, false);
+        break;
+    case TIME_SET_TEMP_ZONE:
+        result = setZone(request, response, true);
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

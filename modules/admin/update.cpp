@@ -1,0 +1,197 @@
+// "update": firmware check, download, verification and upgrade, passed
+// through to the upgrade service and the signature verifier.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/android_log.h"
+#include "platform/device_paths.h"
+#include "platform/flowstat.h"
+#include "platform/upgrade_service.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    UPDATE_INFO = 0,
+    UPDATE_CHECK = 1,
+    UPDATE_DOWNLOAD = 2,
+    UPDATE_CANCEL = 3,
+    UPDATE_PROGRESS = 4,
+    UPDATE_UPLOAD_STATE = 5,
+    UPDATE_START = 6,
+    UPDATE_CLEAR_CACHE = 7,
+};
+
+// httpReqForCheckUpdate answers.
+enum {
+    CHECK_RUNNING = 0,
+    CHECK_BUSY = 1,
+    CHECK_ENDED = 2,
+};
+
+// getCheckResultState values this module acts on.
+enum {
+    CHECK_STATE_FOUND = 0,
+    CHECK_STATE_RESET = 2,
+    CHECK_STATE_NONE = 5,
+};
+
+const char kTag[] = "UPDATE";
+const int kTextSize = 256;
+const int kBusyResult = 4;
+
+// Newer firmware data; 1 when the service has no release note.
+int addNewerFirmware(cJSON *response)
+{
+    char latest[kTextSize];
+    char url[kTextSize];
+    memset(latest, 0, sizeof(latest));
+    memset(url, 0, sizeof(url));
+    char *note = NULL;
+    int size = 0;
+    getLatestVersion(latest, sizeof(latest));
+    getReleaseNote(&note);
+    getFileSize(&size);
+    getDownloadUrl(url, sizeof(url));
+    if (note == NULL)
+        return 1;
+    cJSON_AddItemToObject(response, "hasNewVersion", cJSON_CreateNumber(1));
+    cJSON_AddItemToObject(response, "latestVersion", cJSON_CreateString(latest));
+    cJSON_AddItemToObject(response, "firmwareSize", cJSON_CreateNumber(size));
+    cJSON_AddItemToObject(response, "downloadUrl", cJSON_CreateString(url));
+    cJSON_AddItemToObject(response, "releaseNote", cJSON_CreateString(note));
+    free(note);
+    return 0;
+}
+
+int firmwareInfo(cJSON *response)
+{
+    char version[kTextSize];
+    char build[kTextSize];
+    char firmware[kTextSize];
+    memset(version, 0, sizeof(version));
+    memset(build, 0, sizeof(build));
+    memset(firmware, 0, sizeof(firmware));
+    getFirmwareVer(version, sizeof(version));
+    getBuildInfo(build, sizeof(build));
+    version[sizeof(version) - 1] = '\0';
+    build[sizeof(build) - 1] = '\0';
+    size_t versionLength = strlen(version), buildLength = strlen(build);
+    if (versionLength + buildLength <= 254) {
+        memcpy(firmware, version, versionLength);
+        firmware[versionLength] = ' ';
+        memcpy(firmware + versionLength + 1, build, buildLength);
+    }
+    cJSON_AddItemToObject(response, "firmwareVersion", cJSON_CreateString(firmware));
+    int result = 0;
+    if (hasNewVersion() == 1)
+        result = addNewerFirmware(response);
+    else
+        cJSON_AddItemToObject(response, "hasNewVersion", cJSON_CreateNumber(0));
+    if (getCheckResultState() == CHECK_STATE_RESET)
+        initCheckThreadState();
+    return result;
+}
+
+int checkForUpdate(cJSON *response)
+{
+    int result = 0;
+    switch (httpReqForCheckUpdate()) {
+    case CHECK_BUSY:
+        result = kBusyResult;
+        break;
+    case CHECK_RUNNING:
+        result = getCheckResultState();
+        break;
+    case CHECK_ENDED: {
+        int state = getCheckResultState();
+        __android_log_buf_print(LOG_ID_SYSTEM, ANDROID_LOG_INFO, kTag, "getCheckResultState:%d!\n", state);
+        if (state == CHECK_STATE_FOUND) {
+            result = hasNewVersion() == 1 ? addNewerFirmware(response) : 1;
+        } else if (state == CHECK_STATE_NONE) {
+            cJSON_AddItemToObject(response, "hasNewVersion", cJSON_CreateNumber(0));
+            result = 0;
+        } else {
+            result = state;
+        }
+        initCheckThreadState();
+        break;
+    }
+    default:
+        result = 0;
+        break;
+    }
+    return result;
+}
+
+int downloadProgress(cJSON *response, const char *packagePath)
+{
+    int result = 0;
+    int percentage = 0;
+    if (getPercentage(&percentage) == 0) {
+        __android_log_buf_print(LOG_ID_SYSTEM, ANDROID_LOG_INFO, kTag, "getPercentage failed!\n");
+        percentage = 0;
+        result = 1;
+    } else if (percentage == 100) {
+        result = verify_update_file(packagePath);
+    }
+    unsigned long speed = 0;
+    double rxSpeed = getRxSpeed(&speed) == 0 ? (double)(uint32_t)speed : -1;
+    cJSON_AddItemToObject(response, "RXSpeed", cJSON_CreateNumber(rxSpeed));
+    int downloaded = 0;
+    getDownSize(&downloaded);
+    cJSON_AddItemToObject(response, "downloadedSize", cJSON_CreateNumber(downloaded));
+    cJSON_AddItemToObject(response, "percentage", cJSON_CreateNumber(percentage));
+    return result;
+}
+
+}  // namespace
+
+int updateHandler(cJSON *request, cJSON *response)
+{
+    char packagePath[kTextSize];
+    memset(packagePath, 0, sizeof(packagePath));
+    getFilePath(packagePath, UPDATE_PACKAGE_PATH, sizeof(packagePath));
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    int result = 0;
+    switch ((unsigned int)action->valueint) {
+    case UPDATE_INFO:
+        result = firmwareInfo(response);
+        break;
+    case UPDATE_CHECK:
+        result = checkForUpdate(response);
+        break;
+    case UPDATE_DOWNLOAD:
+        result = startDownload();
+        break;
+    case UPDATE_CANCEL:
+        cancelDownThread();
+        break;
+    case UPDATE_PROGRESS:
+        result = downloadProgress(response, packagePath);
+        break;
+    case UPDATE_UPLOAD_STATE:
+        getUploadState(&result);
+        break;
+    case UPDATE_START:
+        startUpdateForWeb();
+        break;
+    case UPDATE_CLEAR_CACHE:
+        clearCache();
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

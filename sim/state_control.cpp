@@ -1,0 +1,37 @@
+// Simulated state control service: reboot, power-off and factory restore
+// requests are recorded in <root>/sim/state_requests; a factory restore
+// also puts the configuration store, the LAN record and the uci packages
+// back to their factory state. Nothing touches the host.
+#include "platform/state_control.h"
+
+#include <stdio.h>
+
+#include "sim/sim_device.h"
+
+namespace {
+
+const char kJournal[] = "state_requests";
+
+}  // namespace
+
+extern "C" int send_reboot_req(void)
+{
+    return simJournalAppend(kJournal, "reboot");
+}
+
+extern "C" int send_poweroff_req(void)
+{
+    return simJournalAppend(kJournal, "poweroff");
+}
+
+extern "C" int send_restore_req(void)
+{
+    int result = 0;
+    if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
+        puts("simulated state control: factory restore incomplete");
+        result = -1;
+    }
+    if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)
+        result = -1;
+    return result;
+}
