@@ -16,10 +16,10 @@ const ModuleEntry kModuleTable[] = {
     {"simLock", nullptr},
     {"time", timeHandler},
     {"update", updateHandler},
-    {"wlan", nullptr},
-    {"connectedDevices", nullptr},
-    {"macFilters", nullptr},
-    {"power_save", nullptr},
+    {"wlan", wlanHandler},
+    {"connectedDevices", wlanConnectedDevicesHandler},
+    {"macFilters", macFiltersHandler},
+    {"power_save", powerSaveHandler},
 };
 
 const int kModuleCount = (int)(sizeof(kModuleTable) / sizeof(kModuleTable[0]));

@@ -30,5 +30,6 @@ int timeHandler(cJSON *request, cJSON *response);
 int updateHandler(cJSON *request, cJSON *response);
 int wlanHandler(cJSON *request, cJSON *response);
 int connectedDevicesHandler(cJSON *request, cJSON *response);
+int wlanConnectedDevicesHandler(cJSON *request, cJSON *response);
 int macFiltersHandler(cJSON *request, cJSON *response);
 int powerSaveHandler(cJSON *request, cJSON *response);

@@ -12,6 +12,7 @@ int simSdcardSeed(void);
 int simLanSeed(void);
 int simUciSeed(void);
 int simUpgradeSeed(void);
+int simWlanSeed(void);
 
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);

@@ -41,6 +41,7 @@ const SeedStep kSeedSteps[] = {
     {"LAN record", simLanSeed},
     {"uci packages", simUciSeed},
     {"upgrade service", simUpgradeSeed},
+    {"Wi-Fi manager", simWlanSeed},
 };
 
 int putToolsOnPath(void)

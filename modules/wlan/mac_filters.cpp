@@ -1,0 +1,208 @@
+// "macFilters": the access point's MAC deny list and its switch.
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "modules/wlan/wlan_client.h"
+#include "platform/android_log.h"
+#include "platform/config_store.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    MAC_FILTERS_GET = 0,
+    MAC_FILTERS_SET = 1,
+};
+
+// The only filter mode: a deny list.
+const int kDenyListMode = 1;
+const int kRestartDelayMs = 2000;
+const int kDescriptionMax = 32;
+const char kTag[] = "WLAN";
+
+timer_t g_macFiltersTimer;
+char g_clientMac[18];
+int g_clientMacSize = (int)sizeof(g_clientMac);
+
+#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
+#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Six two-digit hex groups with one separator, ':' or '-', used throughout.
+bool validMac(const char *text)
+{
+    if (text == NULL || strlen(text) != 17)
+        return false;
+    char sep = text[2];
+    if (sep != ':' && sep != '-')
+        return false;
+    for (int i = 0; i < 17; i++) {
+        if (i % 3 == 2) {
+            if (text[i] != sep)
+                return false;
+        } else if (!isHex(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int getFilters(cJSON *response)
+{
+    WLOG("Get mac filters...\n");
+    cJSON_AddItemToObject(response, "enable", cJSON_CreateBool(wlan_setting.mac_acl_enable != 0));
+    cJSON_AddItemToObject(response, "mode", cJSON_CreateNumber(kDenyListMode));
+    memset(g_clientMac, 0, sizeof(g_clientMac));
+    g_clientMacSize = (int)sizeof(g_clientMac);
+    if (getClientMac(g_clientMac, &g_clientMacSize) != 0)
+        WLOG("get client mac failed\n");
+    g_clientMac[sizeof(g_clientMac) - 1] = '\0';
+    WLOG("mac_addr: %s", g_clientMac);
+    if (g_clientMac[0] != '\0')
+        cJSON_AddItemToObject(response, "clientMac", cJSON_CreateString(g_clientMac));
+    if (wlan_setting.mac_acl_count > 0 && wlan_setting.mac_acl_list != NULL) {
+        cJSON *list = cJSON_CreateArray();
+        for (int i = 0; i < wlan_setting.mac_acl_count; i++) {
+            const wlan_mac_entry *entry = &wlan_setting.mac_acl_list[i];
+            cJSON *obj = cJSON_CreateObject();
+            cJSON_AddItemToObject(obj, "mac", cJSON_CreateString(entry->mac));
+            cJSON_AddItemToObject(obj, "description", cJSON_CreateString(entry->description));
+            cJSON_AddItemToArray(list, obj);
+        }
+        cJSON_AddItemToObject(response, "denyList", list);
+    }
+    return 0;
+}
+
+// Builds the new deny list into wlan_setting. 0, or 1 after logging why.
+int takeDenyList(cJSON *denyList)
+{
+    free(wlan_setting.mac_acl_list);
+    wlan_setting.mac_acl_list = NULL;
+    wlan_setting.mac_acl_count = 0;
+    if (denyList == NULL)
+        return 0;
+    int n = cJSON_GetArraySize(denyList);
+    if (n > WLAN_MAC_ACL_MAX) {
+        // Bounded so the list stays usable and its GET reply fits a datagram.
+        WLOG("MAC filters: %d entries, at most %d allowed!!\n", n, WLAN_MAC_ACL_MAX);
+        return 1;
+    }
+    if (n <= 0)
+        return 0;
+    wlan_mac_entry *list = (wlan_mac_entry *)calloc((size_t)n, sizeof(wlan_mac_entry));
+    if (list == NULL) {
+        WLOG("MAC filters: No enough memory!!\n");
+        return 1;
+    }
+    wlan_setting.mac_acl_list = list;
+    wlan_setting.mac_acl_count = n;
+    for (int i = 0; i < n; i++) {
+        cJSON *element = cJSON_GetArrayItem(denyList, i);
+        cJSON *mac = cJSON_GetObjectItem(element, "mac");
+        const char *text = cJSON_IsString(mac) ? mac->valuestring : NULL;
+        // An element without an address is as unusable as a malformed one.
+        if (!validMac(text)) {
+            WLOG("MAC address[index:%d]:%s invalid!!\n", i, text != NULL ? text : "");
+            return 1;
+        }
+        copyText(list[i].mac, text, sizeof(list[i].mac));
+        for (int j = 2; j < 17; j += 3)
+            list[i].mac[j] = ':';
+        cJSON *description = cJSON_GetObjectItem(element, "description");
+        if (cJSON_IsString(description))
+            copyUtf8Prefix(list[i].description, sizeof(list[i].description), description->valuestring,
+                           kDescriptionMax);
+    }
+    return 0;
+}
+
+// 0 on success, 1 when rejected, -1 when saved but not restarted.
+int setFilters(cJSON *request)
+{
+    WLOG("To set mac filters...\n");
+    int changed = 0;
+    cJSON *enable = cJSON_GetObjectItem(request, "enable");
+    if (enable != NULL) {
+        int value = cJSON_IsTrue(enable) ? WLAN_MAC_ACL_ON : 0;
+        WLOG("mac_acl_enable: %d\n", value);
+        WLOG("wlan_setting.mac_acl_enable: %d\n", wlan_setting.mac_acl_enable);
+        if (value != wlan_setting.mac_acl_enable) {
+            wlan_setting.mac_acl_enable = value;
+            changed = 1;
+        }
+    }
+    cJSON *mode = cJSON_GetObjectItem(request, "mode");
+    if (mode != NULL && mode->valueint != kDenyListMode)
+        return 0;
+    cJSON *denyList = cJSON_GetObjectItem(request, "denyList");
+    if (denyList != NULL && !cJSON_IsArray(denyList)) {
+        WLOG("MAC filters: denyList is not an array!!\n");
+        return 1;
+    }
+    if (takeDenyList(denyList) != 0)
+        return 1;
+    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "1", 1) != 0)
+        WLOG("Set wlan is_acl_changed failed");
+    if (set_wlan_config() != 0) {
+        WLOG("set config failed\n");
+        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+        return 1;
+    }
+    WLOG("enable_changed: %d\n", changed);
+    if (changed && webTimerSet(&g_macFiltersTimer, kRestartDelayMs, restartWlanHandler) < 0) {
+        WLOG("restartWlan error!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "restartWlan error!!");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int macFiltersHandler(cJSON *request, cJSON *response)
+{
+    WLOG("macFiltersHandler Entry");
+    if (request == NULL || response == NULL) {
+        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
+        return 1;
+    }
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL) {
+        WLOG("pCJSONtmp == NULL\n");
+        return 1;
+    }
+    WLOG("To get wlan config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
+    if (receive_wlan_setting() != 0) {
+        WLOG("Get wlan config failed\n");
+        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
+        return 1;
+    }
+    int result = 1;
+    switch (action->valueint) {
+    case MAC_FILTERS_GET:
+        result = getFilters(response);
+        break;
+    case MAC_FILTERS_SET:
+        result = setFilters(request);
+        if (result > 0)
+            return 1;  // rejected: the empty object, nothing stored
+        if (result < 0)
+            result = 1;  // saved, but the restart is not scheduled
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    WLOG("macFiltersHandler LEAVE");
+    return result;
+}

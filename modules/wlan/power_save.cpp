@@ -1,0 +1,196 @@
+// "power_save": Wi-Fi power saving switch, power level and idle switch-off.
+// The user's choices (keys 132, 130) survive switching power saving off;
+// the active values (keys 131, 128) are 0 while it is off.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "modules/wlan/wlan_client.h"
+#include "platform/android_log.h"
+#include "platform/config_store.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    POWER_SAVE_GET = 0,
+    POWER_SAVE_SET = 1,
+};
+
+const char kTag[] = "WLAN";
+const int kRestartDelayMs = 2000;
+
+timer_t g_powerSaveTimer;
+
+#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
+#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
+
+struct PowerState {
+    int status;
+    int userLevel;
+    int userTime;
+    int wlanOn;
+};
+
+// Reads a numeric key; 0 when it cannot be read. Logs "<name>: <value>"
+// when name is given and the read succeeds.
+int readNumber(int key, const char *name)
+{
+    char buf[8];
+    memset(buf, 0, sizeof(buf));
+    if (get_config_data(key, buf, (int)sizeof(buf)) != 0)
+        return 0;
+    if (name != NULL)
+        WLOG("%s: %s", name, buf);
+    return atoi(buf);
+}
+
+void writeNumber(int key, int value, const char *failure)
+{
+    char buf[16];
+    memset(buf, 0, sizeof(buf));
+    int n = snprintf(buf, sizeof(buf), "%d", value);
+    if (set_config_data_permanent(key, buf, n) != 0)
+        WLOG("%s", failure);
+}
+
+int getPowerSave(const PowerState &state, cJSON *response)
+{
+    WLOG("Got power save config\n");
+    SYSLOG(ANDROID_LOG_INFO, "Got power save config");
+    cJSON_AddItemToObject(response, "enable", cJSON_CreateNumber(state.status));
+    cJSON_AddItemToObject(response, "powerLevel", cJSON_CreateNumber(state.userLevel));
+    cJSON_AddItemToObject(response, "autoDisableTime", cJSON_CreateNumber(state.userTime));
+    cJSON_AddItemToObject(response, "wlanOnOff", cJSON_CreateNumber(state.wlanOn));
+    return 0;
+}
+
+void writeActive(int level, int time)
+{
+    writeNumber(WLAN_POWER_LEVEL, level, "Set wlan power level failed");
+    writeNumber(WLAN_POWER_LEVEL_USER, level, "Set wlan power level user failed");
+    writeNumber(WLAN_DISABLE_TIME, time, "Set wlan disable time failed");
+    writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
+}
+
+// 0 on success, -1 when the keys are written but the restart cannot be
+// scheduled.
+int setPowerSave(const PowerState &state, cJSON *request)
+{
+    WLOG("To set power save config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
+    cJSON *item = cJSON_GetObjectItem(request, "enable");
+    int enable = item != NULL ? item->valueint : 0;
+    item = cJSON_GetObjectItem(request, "powerLevel");
+    int level = 0;
+    if (item == NULL) {
+        WLOG("KEY_PWRLVL in json is NULL!\n");
+        SYSLOG(ANDROID_LOG_INFO, "KEY_PWRLVL in json is NULL!");
+    } else {
+        level = item->valueint;
+    }
+    item = cJSON_GetObjectItem(request, "autoDisableTime");
+    int time = item != NULL ? item->valueint : 0;
+
+    bool restart = false;
+    if (state.status == 1 && enable == 0) {
+        WLOG("power_save_status: enable->disable\n");
+        SYSLOG(ANDROID_LOG_INFO, "power_save_status: enable->disable");
+        writeNumber(WLAN_POWER_SAVE_STATUS, 0, "Set wlan power save status failed");
+        writeNumber(WLAN_POWER_LEVEL, 0, "Set wlan power level failed");
+        writeNumber(WLAN_DISABLE_TIME, 0, "Set wlan disable time failed");
+        restart = state.userLevel != 0;
+    } else if (state.status == 0 && enable == 1) {
+        const char *fmt = "power_save_status: disable->enable, new_power_level: %d, new_disable_time: %d\n";
+        WLOG(fmt, level, time);
+        SYSLOG(ANDROID_LOG_INFO, fmt, level, time);
+        writeNumber(WLAN_POWER_SAVE_STATUS, 1, "Set wlan power save status failed");
+        writeActive(level, time);
+        restart = level != 0;
+    } else if (state.status == 1 && enable == 1) {
+        const char *fmt = "power_save_status: always enable, new_power_level: %d, new_disable_time: %d\n";
+        WLOG(fmt, level, time);
+        SYSLOG(ANDROID_LOG_INFO, fmt, level, time);
+        writeActive(level, time);
+        restart = level != state.userLevel;
+    } else {
+        return 0;  // no transition
+    }
+
+    if (!state.wlanOn)
+        return 0;
+    if (restart) {
+        if (webTimerSet(&g_powerSaveTimer, kRestartDelayMs, restartWlanWithLoadKoHandler) < 0) {
+            WLOG("webTimerSet error!!\n");
+            SYSLOG(ANDROID_LOG_ERROR, "webTimerSet error!!");
+            return -1;
+        }
+        return 0;
+    }
+    int active = readNumber(WLAN_DISABLE_TIME, NULL);
+    WLOG("auto_disable_time: %d\n", active);
+    setDisableTimer(active);
+    return 0;
+}
+
+}  // namespace
+
+int powerSaveHandler(cJSON *request, cJSON *response)
+{
+    WLOG("powerSaveHandler Entry");
+    SYSLOG(ANDROID_LOG_INFO, "powerSaveHandler Entry");
+    if (request == NULL || response == NULL) {
+        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
+        SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
+        return 1;
+    }
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL) {
+        WLOG("pCJSONtmp == NULL\n");
+        SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
+        return 1;
+    }
+    WLOG("To get power save config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To get power save config...");
+    PowerState state;
+    memset(&state, 0, sizeof(state));
+    state.status = readNumber(WLAN_POWER_SAVE_STATUS, "WLAN_POWER_SAVE_STATUS");
+    state.userLevel = readNumber(WLAN_POWER_LEVEL_USER, "WLAN_POWER_LEVEL_USER");
+    state.userTime = readNumber(WLAN_DISABLE_TIME_USER, "WLAN_DISABLE_TIME_USER");
+    int wlanSwitch = 0;
+    if (getWlanSwitch(&wlanSwitch) != 0)
+        WLOG("Get wlan switch failed in powersavingHandler\n");
+    state.wlanOn = wlanSwitch == WLAN_SWITCH_ON ? 1 : 0;
+    if (state.status == 1) {
+        const char *fmt = "power_save_status enable, power_level: %d, disable_time: %d, wlan_enable: %d\n";
+        WLOG(fmt, state.userLevel, state.userTime, state.wlanOn);
+        SYSLOG(ANDROID_LOG_INFO, fmt, state.userLevel, state.userTime, state.wlanOn);
+    } else {
+        WLOG("power_save_status disable\n");
+        SYSLOG(ANDROID_LOG_INFO, "power_save_status disable");
+    }
+
+    int result = 1;
+    switch (action->valueint) {
+    case POWER_SAVE_GET:
+        result = getPowerSave(state, response);
+        break;
+    case POWER_SAVE_SET:
+        // A change whose restart cannot be scheduled is already written:
+        // reported as a failure rather than the empty rejection.
+        result = setPowerSave(state, request) == 0 ? 0 : 1;
+        break;
+    default:
+        WLOG("Error operation!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    WLOG("powerSaveHandler LEAVE");
+    SYSLOG(ANDROID_LOG_INFO, "powerSaveHandler LEAVE!!");
+    return result;
+}

@@ -1,0 +1,317 @@
+// "wlan": the access point's basic settings (name, region, band, channel,
+// mode, security, isolation).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "modules/wlan/wlan_client.h"
+#include "modules/wlan/wlan_regions.h"
+#include "platform/android_log.h"
+#include "platform/config_store.h"
+#include "platform/device_paths.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+namespace {
+
+enum {
+    WLAN_GET = 0,
+    WLAN_SET = 1,
+};
+
+const char kTag[] = "WLAN";
+const int kRestartDelayMs = 2000;
+const int kMixedModeBand1 = 6;
+const int kMixedModeOther = 5;
+const int kChannelNoHt40 = 165;
+
+timer_t g_wlanTimer;
+
+#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
+#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
+
+bool printableText(const char *text, size_t minLen, size_t maxLen)
+{
+    size_t len = strlen(text);
+    if (len < minLen || len > maxLen)
+        return false;
+    for (size_t i = 0; i < len; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+bool hexText(const char *text, size_t len)
+{
+    if (strlen(text) != len)
+        return false;
+    for (size_t i = 0; i < len; i++) {
+        char c = text[i];
+        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+// A passphrase of 8 to 63 printable characters or a 64-digit hex key.
+bool validKey(const char *key)
+{
+    return strlen(key) == 64 ? hexText(key, 64) : printableText(key, 8, 63);
+}
+
+const char *stringValue(cJSON *item)
+{
+    return cJSON_IsString(item) ? item->valuestring : NULL;
+}
+
+// Reads a configuration key into an 8-byte buffer; 0 on success.
+int readKey(int key, char *buf, int size)
+{
+    memset(buf, 0, (size_t)size);
+    return get_config_data(key, buf, size);
+}
+
+void writeTimeZone(const char *zone)
+{
+    char path[512];
+    memset(path, 0, sizeof(path));
+    if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0)
+        return;
+    FILE *f = fopen(path, "w");
+    if (f == NULL)
+        return;
+    fputs(zone, f);
+    fclose(f);
+}
+
+int getWlan(cJSON *response)
+{
+    WLOG("Get wlan config\n");
+    SYSLOG(ANDROID_LOG_INFO, "Get wlan config");
+    cJSON_AddItemToObject(response, "ssid", cJSON_CreateString(wlan_setting.ssid));
+    cJSON_AddItemToObject(response, "ssidBcast", cJSON_CreateBool(wlan_setting.ssid_broadcast != 0));
+
+    char region[8];
+    memset(region, 0, sizeof(region));
+    copyText(region, wlan_setting.region, sizeof(region));
+    char buf[8];
+    if (readKey(PI_PRODUCT_REGION, buf, sizeof(buf)) == 0 && strcmp(buf, "UN") == 0) {
+        WLOG("PI_PRODUCT_REGION: %s", buf);
+        if (readKey(WLAN_FACTORY_FLAG, buf, sizeof(buf)) == 0 && atoi(buf) == 1) {
+            WLOG("WLAN_FACTORY_FLAG: %s", buf);
+            copyText(region, "NONE", sizeof(region));
+        }
+    }
+    cJSON_AddItemToObject(response, "region", cJSON_CreateString(region));
+
+    char expect[8];
+    int rc = readKey(MOBILE_STAT_REGION, expect, sizeof(expect));
+    WLOG("MOBILE_STAT_REGION: %s", expect);
+    bool useExpect = rc == 0 && strcmp(expect, "null") != 0;
+    cJSON_AddItemToObject(response, "expectRegion", cJSON_CreateString(useExpect ? expect : ""));
+
+    cJSON_AddItemToObject(response, "bandType", cJSON_CreateNumber(wlan_setting.band_type));
+    cJSON_AddItemToObject(response, "channel", cJSON_CreateNumber(wlan_setting.channel));
+    cJSON_AddItemToObject(response, "wirelessMode", cJSON_CreateNumber(wlan_setting.wireless_mode));
+    cJSON_AddItemToObject(response, "securityMode", cJSON_CreateNumber(wlan_setting.security_mode));
+    cJSON_AddItemToObject(response, "apIsolation", cJSON_CreateBool(wlan_setting.ap_isolation != 0));
+    cJSON *mixed = cJSON_CreateObject();
+    cJSON_AddItemToObject(mixed, "mode", cJSON_CreateNumber(wlan_setting.encryption));
+    cJSON_AddItemToObject(mixed, "key", cJSON_CreateString(wlan_setting.key));
+    cJSON_AddItemToObject(response, "mixed", mixed);
+    WLOG("Get Wlan config success\n");
+    return 0;
+}
+
+int rejectSsid(void)
+{
+    WLOG("SSID invalid!!\n");
+    SYSLOG(ANDROID_LOG_ERROR, "SSID invalid!!");
+    return 1;
+}
+
+int rejectEncryption(void)
+{
+    WLOG("wpa encryption invalid!!\n");
+    SYSLOG(ANDROID_LOG_ERROR, "wpa encryption invalid!!");
+    return 1;
+}
+
+int rejectKey(void)
+{
+    WLOG("wpa key invalid!!\n");
+    SYSLOG(ANDROID_LOG_ERROR, "wpa key invalid!!");
+    return 1;
+}
+
+// Security members. 0, or 1 after the rejection has been logged.
+int applySecurity(cJSON *request)
+{
+    cJSON *item = cJSON_GetObjectItem(request, "securityMode");
+    if (item != NULL)
+        wlan_setting.security_mode = item->valueint;
+    if (wlan_setting.security_mode == 0) {
+        memset(wlan_setting.key, 0, sizeof(wlan_setting.key));
+        return 0;
+    }
+    cJSON *mixed = cJSON_GetObjectItem(request, "mixed");
+    if (mixed != NULL) {
+        cJSON *mode = cJSON_GetObjectItem(mixed, "mode");
+        if (mode == NULL) {
+            wlan_setting.encryption = WLAN_CIPHER_AUTO;
+        } else {
+            if (mode->valueint < WLAN_CIPHER_TKIP || mode->valueint > WLAN_CIPHER_CCMP)
+                return rejectEncryption();
+            wlan_setting.encryption = mode->valueint;
+        }
+        const char *key = stringValue(cJSON_GetObjectItem(mixed, "key"));
+        if (key != NULL) {
+            if (!validKey(key))
+                return rejectKey();
+            copyText(wlan_setting.key, key, sizeof(wlan_setting.key));
+        }
+    }
+    // A secured network needs a usable key, whether it came with this
+    // request or was already configured; an open network switched to
+    // secured without one could never come up.
+    if (!validKey(wlan_setting.key))
+        return rejectKey();
+    return 0;
+}
+
+int setWlan(cJSON *request)
+{
+    WLOG("To set wlan config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
+
+    const char *ssid = stringValue(cJSON_GetObjectItem(request, "ssid"));
+    if (ssid != NULL) {
+        if (!printableText(ssid, 1, 32))
+            return rejectSsid();
+        copyText(wlan_setting.ssid, ssid, sizeof(wlan_setting.ssid));
+    }
+    cJSON *item = cJSON_GetObjectItem(request, "ssidBcast");
+    if (item != NULL)
+        wlan_setting.ssid_broadcast = cJSON_IsTrue(item) ? 1 : 0;
+
+    int regionChanged = 0;
+    int factoryFlag = 0;
+    const WlanRegion *zone = NULL;
+    const char *region = stringValue(cJSON_GetObjectItem(request, "region"));
+    if (region != NULL && strcmp(region, wlan_setting.region) != 0) {
+        if (strcmp(region, "NONE") == 0) {
+            factoryFlag = 1;
+        } else {
+            memset(wlan_setting.region, 0, sizeof(wlan_setting.region));
+            copyText(wlan_setting.region, region, 3);
+            zone = findWlanRegion(region);
+            regionChanged = 1;
+        }
+    }
+
+    int bandChanged = 0;
+    item = cJSON_GetObjectItem(request, "bandType");
+    if (item != NULL && item->valueint != wlan_setting.band_type) {
+        wlan_setting.band_type = item->valueint;
+        bandChanged = 1;
+    }
+    item = cJSON_GetObjectItem(request, "channel");
+    if (item != NULL) {
+        wlan_setting.channel = item->valueint;
+    } else if (bandChanged || regionChanged) {
+        WLOG("Change to ACS\n");
+        SYSLOG(ANDROID_LOG_INFO, "Change to ACS");
+        wlan_setting.channel = 0;
+    }
+    item = cJSON_GetObjectItem(request, "wirelessMode");
+    if (item != NULL) {
+        wlan_setting.wireless_mode = item->valueint;
+    } else if (bandChanged) {
+        WLOG("Change wireless mode to mixed\n");
+        SYSLOG(ANDROID_LOG_INFO, "Change wireless mode to mixed");
+        wlan_setting.wireless_mode = wlan_setting.band_type == 1 ? kMixedModeBand1 : kMixedModeOther;
+    }
+    wlan_setting.ht40 = wlan_setting.channel == kChannelNoHt40 ? 0 : 1;
+
+    if (applySecurity(request) != 0)
+        return 1;
+    item = cJSON_GetObjectItem(request, "apIsolation");
+    if (item != NULL)
+        wlan_setting.ap_isolation = cJSON_IsTrue(item) ? 1 : 0;
+
+    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "0", 1) != 0)
+        WLOG("Set wlan is_acl_changed failed");
+    if (set_wlan_config() != 0) {
+        WLOG("set config failed\n");
+        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+        return 1;
+    }
+    // The time zone follows the region only once the region is stored, so
+    // a rejected request leaves the clock alone.
+    if (zone != NULL)
+        writeTimeZone(zone->timezone);
+    const char *flag = factoryFlag ? "1" : "0";
+    if (set_config_data_permanent(WLAN_FACTORY_FLAG, flag, 1) != 0)
+        WLOG("Set wlan factory flag failed");
+    if (webTimerSet(&g_wlanTimer, kRestartDelayMs, restartWlanHandler) < 0) {
+        WLOG("webTimerSet error!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "webTimerSet error!!");
+        return -1;  // saved, but the restart is not scheduled
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wlanHandler(cJSON *request, cJSON *response)
+{
+    WLOG("wlanHandler Entry");
+    SYSLOG(ANDROID_LOG_INFO, "wlanHandler Entry");
+    if (request == NULL || response == NULL) {
+        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
+        SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
+        return 1;
+    }
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL) {
+        WLOG("pCJSONtmp == NULL\n");
+        SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
+        return 1;
+    }
+    WLOG("To get wlan config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
+    if (receive_wlan_setting() != 0) {
+        WLOG("Get wlan config failed\n");
+        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
+        return 1;
+    }
+    int result = 1;
+    switch (action->valueint) {
+    case WLAN_GET:
+        result = getWlan(response);
+        break;
+    case WLAN_SET:
+        result = setWlan(request);
+        if (result > 0)
+            return 1;  // rejected: the empty object, nothing stored
+        break;
+    default:
+        WLOG("Error operation!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
+        result = 1;
+        break;
+    }
+    // A negative result is a saved change whose restart could not be
+    // scheduled: reported as a failure, not as a rejection.
+    if (result < 0)
+        result = 1;
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    WLOG("wlanHandler LEAVE");
+    SYSLOG(ANDROID_LOG_ERROR, "wlanHandler LEAVE!!");
+    return result == 0 ? 0 : 1;
+}

@@ -1,0 +1,71 @@
+// Client layer over the Wi-Fi manager shared by the Wi-Fi modules, and the
+// process-wide Wi-Fi settings record those modules work on.
+#pragma once
+
+#include <signal.h>
+#include <stdint.h>
+
+#include "platform/wlan_manager.h"
+
+// Cipher codes of wlan_setting.encryption.
+enum {
+    WLAN_CIPHER_TKIP = 0,
+    WLAN_CIPHER_CCMP_TKIP = 1,
+    WLAN_CIPHER_CCMP = 2,
+    WLAN_CIPHER_AUTO = 3,
+};
+
+// Filter mode the Wi-Fi modules write when they switch MAC filtering on.
+enum { WLAN_MAC_ACL_ON = 3 };
+
+// Longest deny list this system stores. Chosen so that a full list, read
+// back as JSON with the longest descriptions, still fits one reply datagram.
+enum { WLAN_MAC_ACL_MAX = 64 };
+
+struct WlanSetting {
+    char ssid[36];
+    int32_t ssid_broadcast;
+    char region[4];
+    int32_t band_type;
+    int32_t channel;
+    int32_t wireless_mode;
+    int32_t ht40;
+    int32_t security_mode;
+    int32_t encryption;
+    char key[68];
+    int32_t mac_acl_enable;
+    wlan_mac_entry *mac_acl_list;  // malloc'ed, null when the count is 0
+    int32_t mac_acl_count;
+    int32_t wps_enable;
+    int32_t ap_isolation;
+};
+
+// Valid from receive_wlan_setting to the end of the request that loaded it.
+extern WlanSetting wlan_setting;
+
+// Record <-> settings translations. 0 or 1.
+int receive_wlan_setting(void);
+int set_wlan_config(void);
+// The two halves on their own, so the translation can be checked without a
+// manager. recordToSetting replaces wlan_setting's list; settingToRecord
+// replaces the record's list. 0 or 1 (no memory).
+int recordToSetting(const wlan_mgr_config *record);
+int settingToRecord(wlan_mgr_config *record);
+// Frees wlan_setting's list and zeroes the whole record.
+void clearWlanSetting(void);
+
+// Connection wrappers: one connection per call. 0 or 1.
+int getOnlineStationList(char *buffer, int *size);
+int getClientMac(char *buffer, int *size);
+int getWlanSwitch(int *state);
+int restartWlan(void);
+int restartWlanWithReloadKo(void);
+int setDisableTimer(int time);
+
+// Web timer expiry functions.
+void restartWlanHandler(int signal, siginfo_t *info, void *context);
+void restartWlanWithLoadKoHandler(int signal, siginfo_t *info, void *context);
+
+// Copies at most maxBytes bytes of src into dst (size > maxBytes), never
+// splitting a UTF-8 sequence.
+void copyUtf8Prefix(char *dst, size_t size, const char *src, size_t maxBytes);
