@@ -7,7 +7,7 @@ const ModuleEntry kModuleTable[] = {
     {"log", logHandler},
     {"reboot", rebootHandler},
     {"restoreDefaults", restoreDefaultsHandler},
-    {"status", nullptr},
+    {"status", statusHandler},
     {"storageShare", storageShareHandler},
     {"webServer", webServerHandler},
     {"wan", nullptr},
