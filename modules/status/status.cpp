@@ -211,7 +211,7 @@ void fillMessages(cJSON *message)
 
 void fillSdcard(cJSON *sdcard)
 {
-    char blockDir[256];
+    char blockDir[KAL_ROOT_MAX + 20];
     if (kalPath(blockDir, sizeof(blockDir), BLOCK_DEVICE_DIR_PATH) != 0)
         blockDir[0] = '\0';
     char command[256], output[128];
