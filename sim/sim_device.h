@@ -8,6 +8,9 @@ int simConfigSeed(void);
 int simLogSeed(void);
 int simMobileSeed(void);
 int simIspSeed(void);
+int simFlowstatSeed(void);
+int simNetworkSeed(void);
+int simSdcardSeed(void);
 int simLanSeed(void);
 int simUciSeed(void);
 int simUpgradeSeed(void);
@@ -16,6 +19,9 @@ int simWlanSeed(void);
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);
 
+// Whether the simulated mobile data connection is up: the network manager
+// reports WAN addresses and the flow statistics count traffic only then.
+int simWanConnected(void);
 // Put the LAN record / the live uci packages back to factory state. 0 or -1.
 int simLanRestoreFactory(void);
 int simUciRestoreFactory(void);

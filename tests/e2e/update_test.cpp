@@ -71,7 +71,8 @@ TEST(Update, NoNewerFirmwareAndUndefinedActions)
     for (int code : {8, -1})
         EXPECT_EQ(device.request(action(code)), "{\n\t\"result\":\t1\n}") << code;
     // No download: the percentage cannot be read, the other members still come.
-    ASSERT_TRUE(SimDevice::writeFile(device.statePath("flowstat/rx_speed"), "fast"));
+    // Without its state the flow statistics service fails every call.
+    ASSERT_EQ(runCommand("mv '" + device.statePath("flowstat/state") + "' '" + device.statePath("flowstat/state.off") + "'"), 0);
     reply = device.requestJson(action(4));
     EXPECT_EQ(jsonInt(reply.get(), "result"), 1);
     EXPECT_EQ(jsonInt(reply.get(), "RXSpeed"), -1);
@@ -98,7 +99,6 @@ TEST(Update, VerifiedPackageDownloadsAndStartsTheUpgrade)
     std::string payload(100000, 'f');
     payload += "end of image";
     offer(device, payload);
-    ASSERT_TRUE(SimDevice::writeFile(device.statePath("flowstat/rx_speed"), "4096"));
 
     JsonPtr reply = checkOutcome(device);
     ASSERT_TRUE(reply);
@@ -116,7 +116,7 @@ TEST(Update, VerifiedPackageDownloadsAndStartsTheUpgrade)
     EXPECT_EQ(jsonInt(device.requestJson(action(2)).get(), "result"), 0);
     reply = device.requestJson(action(4));
     EXPECT_LT(jsonInt(reply.get(), "percentage"), 100);
-    EXPECT_EQ(jsonInt(reply.get(), "RXSpeed"), 4096);
+    EXPECT_GE(jsonInt(reply.get(), "RXSpeed"), 0);
     reply = downloadToEnd(device);
     ASSERT_TRUE(reply);
     EXPECT_EQ(jsonInt(reply.get(), "percentage"), 100);

@@ -1,0 +1,211 @@
+// "flowstat": data limit, warning percentage, payment day and the data used
+// in the current period, all kept by the flow statistics service.
+#include "modules/admin/flowstat.h"
+
+#include <ctype.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+
+#include "platform/flowstat.h"
+#include "server/modules.h"
+#include "server/utils.h"
+
+int formatAmount(char *out, size_t size, double amount)
+{
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%f", amount);
+    // A figure too long for the text is given in exponent form rather than cut.
+    if (n < 0 || (size_t)n >= size)
+        n = snprintf(out, size, "%.6e", amount);
+    return n >= 0 && (size_t)n < size ? 0 : -1;
+}
+
+int parseAmount(const char *text, double *amount)
+{
+    if (text == NULL || amount == NULL)
+        return -1;
+    // The longest leading decimal number: sign, digits, fraction, exponent.
+    const char *p = text;
+    while (isspace((unsigned char)*p))
+        p++;
+    const char *start = p;
+    if (*p == '+' || *p == '-')
+        p++;
+    int digits = 0;
+    while (isdigit((unsigned char)*p)) {
+        p++;
+        digits++;
+    }
+    if (*p == '.') {
+        p++;
+        while (isdigit((unsigned char)*p)) {
+            p++;
+            digits++;
+        }
+    }
+    // No digit at all ("abc", "nan", "inf", ""): not an amount.
+    if (digits == 0)
+        return -1;
+    if (*p == 'e' || *p == 'E') {
+        const char *e = p + 1;
+        if (*e == '+' || *e == '-')
+            e++;
+        if (isdigit((unsigned char)*e)) {
+            while (isdigit((unsigned char)*e))
+                e++;
+            p = e;
+        }
+    }
+    char number[64];
+    memset(number, 0, sizeof(number));
+    if ((size_t)(p - start) >= sizeof(number))
+        return -1;
+    memcpy(number, start, (size_t)(p - start));
+    double value = strtod(number, NULL);
+    if (!isfinite(value))
+        return -1;
+    *amount = value;
+    return 0;
+}
+
+namespace {
+
+enum {
+    FLOWSTAT_GET_SETTINGS = 0,
+    FLOWSTAT_SET_SETTINGS = 1,
+};
+
+// Absent: -1 (unchanged); the literal true: 1; anything else: 0.
+int switchValue(cJSON *settings, const char *key)
+{
+    cJSON *item = cJSON_GetObjectItem(settings, key);
+    if (item == NULL)
+        return -1;
+    return cJSON_IsTrue(item) ? 1 : 0;
+}
+
+// Reads a string amount of 0 or more. -1 when absent, not a string, not a
+// number or negative.
+int amountValue(cJSON *settings, const char *key, double *amount)
+{
+    cJSON *item = cJSON_GetObjectItem(settings, key);
+    if (!cJSON_IsString(item) || parseAmount(item->valuestring, amount) != 0 || *amount < 0)
+        return -1;
+    return 0;
+}
+
+int readSettings(cJSON *, cJSON *response)
+{
+    cJSON *settings = cJSON_CreateObject();
+    if (settings == NULL)
+        return 1;
+    cJSON_AddItemToObject(response, "settings", settings);
+
+    int enabled = 0;
+    if (isLimitEnable(&enabled) != 0)
+        return 1;
+    cJSON_AddItemToObject(settings, "enableDataLimit", cJSON_CreateBool(enabled != 0));
+    double limit = 0.0;
+    if (getLimit(&limit) != 0)
+        return 1;
+    char text[32];
+    formatAmount(text, sizeof(text), limit);
+    int state = 0;
+    if (isLimitReached(&state) != 0)
+        return 1;
+    cJSON_AddItemToObject(settings, "limitation", cJSON_CreateString(text));
+    cJSON_AddItemToObject(settings, "dataLimit", cJSON_CreateNumber(state));
+    int percent = 0;
+    if (getWarningPercent(&percent) != 0)
+        return 1;
+    cJSON_AddItemToObject(settings, "warningPercent", cJSON_CreateNumber(percent));
+    int monthly = 0;
+    if (isMonthlyEnable(&monthly) != 0)
+        return 1;
+    cJSON_AddItemToObject(settings, "enablePaymentDay", cJSON_CreateBool(monthly != 0));
+    int due = 0;
+    if (getDue(&due) != 0)
+        return 1;
+    cJSON_AddItemToObject(settings, "paymentDay", cJSON_CreateNumber(due));
+    double used = 0.0;
+    if (getMonthly(&used) != 0)
+        return 1;
+    formatAmount(text, sizeof(text), used);
+    cJSON_AddItemToObject(settings, "adjustStatistics", cJSON_CreateString(text));
+    return 0;
+}
+
+int writeSettings(cJSON *request, cJSON *)
+{
+    cJSON *settings = cJSON_GetObjectItem(request, "settings");
+    if (settings == NULL)
+        return 1;
+
+    // Every check comes before the first change.
+    int limitSwitch = switchValue(settings, "enableDataLimit");
+    double limit = 0.0;
+    int percent = 90;
+    if (limitSwitch == 1) {
+        if (amountValue(settings, "limitation", &limit) != 0)
+            return 1;
+        cJSON *item = cJSON_GetObjectItem(settings, "warningPercent");
+        if (item != NULL)
+            percent = item->valueint;
+        if (percent < 0 || percent > 100)
+            return 1;
+    }
+    int monthlySwitch = switchValue(settings, "enablePaymentDay");
+    int due = 0;
+    if (monthlySwitch == 1) {
+        cJSON *item = cJSON_GetObjectItem(settings, "paymentDay");
+        if (item == NULL || item->valueint < 0 || item->valueint > 31)
+            return 1;
+        due = item->valueint;
+    }
+    cJSON *adjust = cJSON_GetObjectItem(settings, "adjustStatistics");
+    double used = 0.0;
+    if (cJSON_IsString(adjust) && amountValue(settings, "adjustStatistics", &used) != 0)
+        return 1;
+
+    if (cJSON_IsString(adjust) && setMonthly(used) != 0)
+        return 1;
+    if (limitSwitch == 1 && (setLimit(limit) != 0 || setWarningPercent(percent) != 0))
+        return 1;
+    if (monthlySwitch == 1 && setDue(due) != 0)
+        return 1;
+    if (limitSwitch != -1 && enableLimit(limitSwitch) != 0)
+        return 1;
+    if (monthlySwitch != -1 && enableMonthly(monthlySwitch) != 0)
+        return 1;
+    setUserModifiedConfig(1);
+    return 0;
+}
+
+}  // namespace
+
+int flowstatHandler(cJSON *request, cJSON *response)
+{
+    if (request == NULL || response == NULL)
+        return 1;
+    cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL)
+        return 1;
+    int result = 1;
+    switch ((unsigned int)action->valueint) {
+    case FLOWSTAT_GET_SETTINGS:
+        result = readSettings(request, response);
+        break;
+    case FLOWSTAT_SET_SETTINGS:
+        result = writeSettings(request, response);
+        break;
+    default:
+        result = 1;
+        break;
+    }
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    return result;
+}

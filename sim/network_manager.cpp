@@ -1,0 +1,92 @@
+// Simulated network manager, WAN side. The addresses the mobile network
+// hands out are in <root>/sim/network/wan, "name=value" lines; they are
+// reported only while the simulated mobile data connection is up.
+#include "platform/network_manager.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "sim/sim_device.h"
+#include "sim/sim_files.h"
+
+namespace {
+
+const char kFactoryWan[] =
+    "ipv4=10.64.23.117\n"
+    "ipv4_dns1=10.64.0.1\n"
+    "ipv4_dns2=10.64.0.2\n"
+    "ipv6=2001:db8:4d48:1::17\n"
+    "ipv6_dns1=2001:db8:4d48::53\n"
+    "ipv6_dns2=2001:db8:4d48::54\n";
+
+int wanPath(char *out, size_t size)
+{
+    return simStatePath(out, size, "network/wan");
+}
+
+// Copies the value of "name=" from text into out (empty when absent).
+void valueOf(const char *text, const char *name, char *out, size_t size)
+{
+    memset(out, 0, size);
+    size_t nameLen = strlen(name);
+    const char *line = text;
+    while (line != NULL && *line != '\0') {
+        const char *end = strchr(line, '\n');
+        size_t len = end != NULL ? (size_t)(end - line) : strlen(line);
+        if (len > nameLen && strncmp(line, name, nameLen) == 0 && line[nameLen] == '=') {
+            size_t valueLen = len - nameLen - 1;
+            if (valueLen > size - 1)
+                valueLen = size - 1;
+            memcpy(out, line + nameLen + 1, valueLen);
+            return;
+        }
+        line = end != NULL ? end + 1 : NULL;
+    }
+}
+
+int wanConfig(const char *family, char *address, char *dns1, char *dns2)
+{
+    if (address == NULL || dns1 == NULL || dns2 == NULL || !simWanConnected())
+        return -1;
+    char path[512];
+    char text[2048];
+    if (wanPath(path, sizeof(path)) != 0 || simReadFile(path, text, sizeof(text)) < 0)
+        return -1;
+    char name[32];
+    memset(name, 0, sizeof(name));
+    valueOf(text, family, address, NETMGR_ADDRESS_SIZE);
+    snprintf(name, sizeof(name), "%s_dns1", family);
+    valueOf(text, name, dns1, NETMGR_ADDRESS_SIZE);
+    snprintf(name, sizeof(name), "%s_dns2", family);
+    valueOf(text, name, dns2, NETMGR_ADDRESS_SIZE);
+    return 0;
+}
+
+}  // namespace
+
+int simNetworkSeed(void)
+{
+    char path[512];
+    if (simStatePath(path, sizeof(path), "network") != 0 || simMakeDirs(path, 0755) != 0)
+        return -1;
+    if (wanPath(path, sizeof(path)) != 0)
+        return -1;
+    if (simExists(path))
+        return 0;
+    return simWriteFileAtomic(path, kFactoryWan, strlen(kFactoryWan), 0644);
+}
+
+int simWanConnected(void)
+{
+    return 1;
+}
+
+extern "C" int get_wan_ipv4_config(char *address, char *dns1, char *dns2)
+{
+    return wanConfig("ipv4", address, dns1, dns2);
+}
+
+extern "C" int get_wan_ipv6_config(char *address, char *dns1, char *dns2)
+{
+    return wanConfig("ipv6", address, dns1, dns2);
+}

@@ -1,0 +1,39 @@
+// Simulated SD card. The card is in its slot while the block devices
+// <root>/dev/block/mmcblk0 and mmcblk0p1 exist (remove them to take it out);
+// its sizes, in 1-kilobyte blocks, are in <root>/sim/sdcard, which the
+// stand-in "busybox df" (sim/bin/busybox) reports as the card's line.
+#include <string.h>
+
+#include "platform/device_paths.h"
+#include "sim/sim_device.h"
+#include "sim/sim_files.h"
+
+namespace {
+
+const char kFactorySizes[] = "total=15558144\nused=2342912\nfree=13215232\n";
+const char *const kCardDevices[] = {"/mmcblk0", "/mmcblk0p1"};
+
+}  // namespace
+
+int simSdcardSeed(void)
+{
+    char sizes[512];
+    if (simStatePath(sizes, sizeof(sizes), "sdcard") != 0)
+        return -1;
+    // The card goes in only on the first start: one taken out stays out.
+    if (simExists(sizes))
+        return 0;
+    for (const char *device : kCardDevices) {
+        char dir[512];
+        char path[600];
+        if (kalPath(dir, sizeof(dir), BLOCK_DEVICE_DIR_PATH) != 0)
+            return -1;
+        memset(path, 0, sizeof(path));
+        size_t len = strlen(dir);
+        memcpy(path, dir, len);
+        memcpy(path + len, device, strlen(device));
+        if (!simExists(path) && simWriteFileAtomic(path, "", 0, 0644) != 0)
+            return -1;
+    }
+    return simWriteFileAtomic(sizes, kFactorySizes, strlen(kFactorySizes), 0644);
+}
