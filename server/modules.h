@@ -29,7 +29,6 @@ int simLockHandler(cJSON *request, cJSON *response);
 int timeHandler(cJSON *request, cJSON *response);
 int updateHandler(cJSON *request, cJSON *response);
 int wlanHandler(cJSON *request, cJSON *response);
-int connectedDevicesHandler(cJSON *request, cJSON *response);
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response);
 int macFiltersHandler(cJSON *request, cJSON *response);
 int powerSaveHandler(cJSON *request, cJSON *response);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/mobile_client.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -76,9 +77,12 @@ int simNetworkSeed(void)
     return simWriteFileAtomic(path, kFactoryWan, strlen(kFactoryWan), 0644);
 }
 
+// The WAN is up exactly when the simulated modem has a data connection.
 int simWanConnected(void)
 {
-    return 1;
+    int state = 0;
+    const int connected = 2;  // the mobile service's "connected" state
+    return GetConnState(&state) && state == connected ? 1 : 0;
 }
 
 extern "C" int get_wan_ipv4_config(char *address, char *dns1, char *dns2)
