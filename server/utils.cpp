@@ -175,13 +175,13 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
     printf("&timerid = %p\n", (void *)timer);
     printf("webTimerSet: timer ID is 0x%lx\n", (unsigned long)(uintptr_t)*timer);
 
-    struct itimerspec spec;
-    memset(&spec, 0, sizeof(spec));
-    spec.it_value.tv_sec = milliseconds / 1000;
-    spec.it_value.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
-    spec.it_interval = spec.it_value;
+    struct itimerspec delay;
+    memset(&delay, 0, sizeof(delay));
+    delay.it_value.tv_sec = milliseconds / 1000;
+    delay.it_value.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    delay.it_interval = delay.it_value;
     slot->armed = true;
-    if (timer_settime(*timer, 0, &spec, NULL) != 0) {
+    if (timer_settime(*timer, 0, &delay, NULL) != 0) {
         puts("timer_settime fail!");
         slot->armed = false;
         return -1;
