@@ -226,7 +226,7 @@ TEST(WlanRecord, FullMacListAndHostileTextsRoundTrip)
     wlan_setting.mac_acl_enable = WLAN_MAC_ACL_ON;
     std::string descriptions[3] = {"line\nbreak %41 tab\t", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac", std::string(32, 'z')};
     for (int i = 0; i < n; i++) {
-        char mac[18];
+        char mac[32];
         snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", i / 256, i % 256);
         copyText(wlan_setting.mac_acl_list[i].mac, mac, 18);
         copyText(wlan_setting.mac_acl_list[i].description, descriptions[i % 3].c_str(), 33);
@@ -241,7 +241,7 @@ TEST(WlanRecord, FullMacListAndHostileTextsRoundTrip)
     EXPECT_EQ(wlan_setting.mac_acl_enable, WLAN_MAC_ACL_ON);
     ASSERT_EQ(wlan_setting.mac_acl_count, n);
     for (int i = 0; i < n; i++) {
-        char mac[18];
+        char mac[32];
         snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", i / 256, i % 256);
         EXPECT_STREQ(wlan_setting.mac_acl_list[i].mac, mac);
         EXPECT_EQ(std::string(wlan_setting.mac_acl_list[i].description), descriptions[i % 3]) << i;

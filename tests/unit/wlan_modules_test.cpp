@@ -211,7 +211,7 @@ TEST(MacFiltersModule, DenyListRulesAndBounds)
     auto listOf = [](int n) {
         std::string s = "{\"module\":\"macFilters\",\"action\":1,\"enable\":true,\"denyList\":[";
         for (int i = 0; i < n; i++) {
-            char mac[18];
+            char mac[32];
             snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02x", i / 256, i % 256);
             s += std::string(i ? "," : "") + "{\"mac\":\"" + mac + "\",\"description\":\"" +
                  std::string(32, 'w') + "\"}";
