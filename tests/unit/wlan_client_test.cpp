@@ -4,12 +4,13 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
-#include "server/utils.h"
 #include "modules/wlan/wlan_client.h"
 #include "modules/wlan/wlan_regions.h"
+#include "server/utils.h"
 #include "platform/wlan_manager.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
@@ -126,11 +127,13 @@ TEST(WlanRecord, LoadTranslatesChannelCipherAndKey)
     EXPECT_EQ(wlan_setting.mac_acl_count, 0);
 
     // Saving code 3 keeps the running cipher text; channel 0 saves as ACS 2.
+    wlan_setting.ht40 = 1;
     ASSERT_EQ(set_wlan_config(), 0);
     std::string conf = SimDevice::readFile(confPath());
     EXPECT_NE(conf.find("wpa_pairwise=TKIP CCMP\n"), std::string::npos) << conf;
     EXPECT_NE(conf.find("acs_mode=2\n"), std::string::npos);
     EXPECT_NE(conf.find("channel=0\n"), std::string::npos);
+    EXPECT_NE(conf.find("[HT40"), std::string::npos) << "automatic channel saves at 40 MHz";
     EXPECT_NE(conf.find("wps_state=0\n"), std::string::npos);
     EXPECT_EQ(conf.find("deny_mac="), std::string::npos);
 
@@ -223,8 +226,8 @@ TEST(WlanRecord, FullMacListAndHostileTextsRoundTrip)
     wlan_setting.mac_acl_enable = WLAN_MAC_ACL_ON;
     std::string descriptions[3] = {"line\nbreak %41 tab\t", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac", std::string(32, 'z')};
     for (int i = 0; i < n; i++) {
-        char mac[18];
-        snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", (unsigned)(i / 256) & 0xff, (unsigned)(i % 256));
+        char mac[32];
+        snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", i / 256, i % 256);
         copyText(wlan_setting.mac_acl_list[i].mac, mac, 18);
         copyText(wlan_setting.mac_acl_list[i].description, descriptions[i % 3].c_str(), 33);
     }
@@ -238,8 +241,8 @@ TEST(WlanRecord, FullMacListAndHostileTextsRoundTrip)
     EXPECT_EQ(wlan_setting.mac_acl_enable, WLAN_MAC_ACL_ON);
     ASSERT_EQ(wlan_setting.mac_acl_count, n);
     for (int i = 0; i < n; i++) {
-        char mac[18];
-        snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", (unsigned)(i / 256) & 0xff, (unsigned)(i % 256));
+        char mac[32];
+        snprintf(mac, sizeof(mac), "02:00:00:00:%02x:%02X", i / 256, i % 256);
         EXPECT_STREQ(wlan_setting.mac_acl_list[i].mac, mac);
         EXPECT_EQ(std::string(wlan_setting.mac_acl_list[i].description), descriptions[i % 3]) << i;
     }
