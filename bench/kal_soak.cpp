@@ -5,8 +5,10 @@
 //   kal_soak -s SOCKET -p PID [-n COUNT] [-g GROWTH_KIB] LIST
 //
 // LIST holds one JSON request per line (# comments and blank lines skipped).
-// Exit status 0 when every request was answered and the growth is within
-// GROWTH_KIB (default 64).
+// A line "@SECONDS JSON" is sent at most once every SECONDS, so that the
+// restarts such a request schedules get to run while the soak goes on.
+// Exit status 0 when every request was answered with a JSON object and the
+// growth is within GROWTH_KIB (default 64).
 #include <errno.h>
 #include <poll.h>
 #include <stdio.h>
@@ -14,6 +16,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -33,6 +36,25 @@ long residentKib(int pid)
             return atol(line.c_str() + 6);
     }
     return -1;
+}
+
+double nowSeconds(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+struct Request {
+    std::string text;
+    double interval = 0;  // seconds between two sends; 0 for every round
+    double lastSent = -1e9;
+};
+
+// A formatted JSON object: starts with '{' and ends with '}'.
+bool looksLikeObject(const char *reply, ssize_t length)
+{
+    return length >= 2 && reply[0] == '{' && reply[length - 1] == '}';
 }
 
 }  // namespace
@@ -59,15 +81,30 @@ int main(int argc, char **argv)
         fputs("usage: kal_soak -s SOCKET -p PID [-n COUNT] [-g GROWTH_KIB] LIST\n", stderr);
         return 2;
     }
-    std::vector<std::string> requests;
+    std::vector<Request> requests;
     std::ifstream list(argv[optind]);
     std::string line;
     while (std::getline(list, line)) {
-        if (!line.empty() && line[0] != '#')
-            requests.push_back(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        Request r;
+        if (line[0] == '@') {
+            size_t space = line.find(' ');
+            r.interval = atof(line.c_str() + 1);
+            if (space == std::string::npos || r.interval <= 0) {
+                fprintf(stderr, "kal_soak: bad line in %s: %s\n", argv[optind], line.c_str());
+                return 2;
+            }
+            line.erase(0, space + 1);
+        }
+        r.text = line;
+        requests.push_back(r);
     }
-    if (requests.empty()) {
-        fprintf(stderr, "kal_soak: no requests in %s\n", argv[optind]);
+    bool unlimited = false;
+    for (const Request &r : requests)
+        unlimited = unlimited || r.interval <= 0;
+    if (!unlimited) {
+        fprintf(stderr, "kal_soak: no request without an interval in %s\n", argv[optind]);
         return 2;
     }
     struct sockaddr_un server;
@@ -86,21 +123,39 @@ int main(int argc, char **argv)
     }
     static char reply[256 * 1024];
     long baseline = -1;
+    size_t next = 0;
+    double started = nowSeconds();
     for (long i = 0; i < count; i++) {
-        const std::string &request = requests[(size_t)i % requests.size()];
+        Request *r = &requests[next];
+        next = (next + 1) % requests.size();
+        // Rate-limited lines wait for their turn; at least one line of the
+        // list has no limit, or every line would be skipped forever.
+        double now = nowSeconds();
+        while (r->interval > 0 && now - r->lastSent < r->interval) {
+            r = &requests[next];
+            next = (next + 1) % requests.size();
+        }
+        r->lastSent = now;
+        const std::string &request = r->text;
         if (sendto(fd, request.data(), request.size(), 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
             fprintf(stderr, "kal_soak: request %ld: cannot send: %s\n", i, strerror(errno));
             return 1;
         }
         struct pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, 60000) <= 0 || recv(fd, reply, sizeof(reply), 0) <= 0) {
+        ssize_t got = 0;
+        if (poll(&pfd, 1, 60000) <= 0 || (got = recv(fd, reply, sizeof(reply), 0)) <= 0) {
             fprintf(stderr, "kal_soak: request %ld got no reply within 60 s: %s\n", i, request.c_str());
+            return 1;
+        }
+        if (!looksLikeObject(reply, got)) {
+            fprintf(stderr, "kal_soak: request %ld was answered with something not a JSON object: %s\n", i,
+                    request.c_str());
             return 1;
         }
         if (i + 1 == 1000)
             baseline = residentKib(pid);
         if ((i + 1) % 10000 == 0) {
-            printf("  %ld requests, RSS %ld KiB\n", i + 1, residentKib(pid));
+            printf("  %ld requests, RSS %ld KiB, %.0f s\n", i + 1, residentKib(pid), nowSeconds() - started);
             fflush(stdout);
         }
     }

@@ -101,8 +101,6 @@ int simConfigSeed(void)
     char dir[512];
     if (simStatePath(dir, sizeof(dir), "config") != 0 || simMakeDirs(dir, 0700) != 0)
         return -1;
-    // Only this process writes here, and it has just started.
-    simRemoveStaleTemps(dir);
     for (const FactoryValue &f : kFactory) {
         char path[512];
         if (keyPath(path, sizeof(path), f.key) != 0)

@@ -27,6 +27,23 @@ const char *const kDeviceDirs[] = {
     SIM_STATE_DIR_PATH,
 };
 
+// Directories whose files are replaced through temporary files: a write
+// cut short by a crash leaves its temporary behind, removed at the next
+// start (only this process writes there, and it has just started).
+const char *const kReplacedDirs[] = {
+    SIM_STATE_DIR_PATH,
+    SIM_STATE_DIR_PATH "/config",
+    SIM_STATE_DIR_PATH "/mobile",
+    SIM_STATE_DIR_PATH "/wlan",
+    SIM_STATE_DIR_PATH "/network",
+    SIM_STATE_DIR_PATH "/flowstat",
+    SIM_STATE_DIR_PATH "/upgrade",
+    "/app/config",
+    UCI_DEFAULT_CONFIG_DIR_PATH,
+    UCI_CONFIG_DIR_PATH,
+    "/system/usr/share/zoneinfo",
+};
+
 struct SeedStep {
     const char *what;
     int (*seed)(void);
@@ -82,6 +99,11 @@ int platformStart(void)
             printf("simulated device: cannot create %s%s\n", kalRoot(), dir);
             return -1;
         }
+    }
+    for (const char *dir : kReplacedDirs) {
+        char path[512];
+        if (kalPath(path, sizeof(path), dir) == 0)
+            simRemoveStaleTemps(path);
     }
     for (const SeedStep &step : kSeedSteps) {
         if (step.seed() != 0) {

@@ -45,20 +45,13 @@ int readZone(char *zone)
 }
 
 // Replaces the file's content with text, without NUL or newline. 0, or -1
-// when it could not be opened or written completely.
+// when it could not be written completely.
 int writeZoneFile(const char *devicePath, const char *text)
 {
     char path[512];
     if (kalPath(path, sizeof(path), devicePath) != 0)
         return -1;
-    FILE *file = fopen(path, "we");
-    if (file == NULL)
-        return -1;
-    size_t len = strlen(text);
-    bool ok = fwrite(text, 1, len, file) == len;
-    if (fclose(file) != 0)
-        ok = false;
-    return ok ? 0 : -1;
+    return replaceFile(path, text, strlen(text));
 }
 
 time_t currentTime()

@@ -82,11 +82,7 @@ void writeTimeZone(const char *zone)
     memset(path, 0, sizeof(path));
     if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0)
         return;
-    FILE *f = fopen(path, "w");
-    if (f == NULL)
-        return;
-    fputs(zone, f);
-    fclose(f);
+    replaceFile(path, zone, strlen(zone));
 }
 
 int getWlan(cJSON *response)
