@@ -61,14 +61,21 @@ int main()
         exit(1);
     }
 
+    // The handler stays installed, and a read it interrupts (a command's
+    // output being captured) carries on instead of failing with EINTR.
     struct sigaction term;
     memset(&term, 0, sizeof(term));
     term.sa_handler = onTerminate;
+    term.sa_flags = SA_RESTART;
     sigemptyset(&term.sa_mask);
     if (sigaction(SIGTERM, &term, NULL) != 0) {
         puts("unable to register sig handler errno ");
         exit(1);
     }
+
+    // Until a restart is scheduled nothing listens for SIGUSR2; a stray one
+    // must not end the server (its default action).
+    signal(SIGUSR2, SIG_IGN);
 
     unlink(g_socketPath);
 
