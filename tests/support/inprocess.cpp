@@ -35,12 +35,17 @@ Device &device()
     static Device d;
     if (!d.root.empty())
         return d;
-    char dir[] = "/tmp/kal-unit-XXXXXX";
-    if (mkdtemp(dir) == nullptr)
+    // Under TMPDIR when set: the fuzz script gives each run its own, and
+    // removes it even when the process ends without running atexit.
+    const char *tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/kal-unit-XXXXXX";
+    std::vector<char> dir(pattern.begin(), pattern.end());
+    dir.push_back('\0');
+    if (mkdtemp(dir.data()) == nullptr)
         abort();
-    d.root = dir;
+    d.root = dir.data();
     atexit(removeRoot);
-    setenv("KAL_ROOT", dir, 1);
+    setenv("KAL_ROOT", dir.data(), 1);
     if (platformStart() != 0)
         abort();
     // The dispatcher replies through serverSocket: give it an abstract
