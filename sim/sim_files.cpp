@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,6 +66,57 @@ long simReadFile(const char *path, char *buf, size_t size)
     }
     close(fd);
     return (long)done;
+}
+
+char *simReadFileAlloc(const char *path, size_t maxSize, long *length)
+{
+    if (length != NULL)
+        *length = -1;
+    if (path == NULL || maxSize == 0)
+        return NULL;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return NULL;
+    // Sized by the file rather than by the largest one allowed: state files
+    // are read on every call and are mostly a few hundred bytes.
+    struct stat st;
+    size_t size = 4096;
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && (size_t)st.st_size + 1 > size)
+        size = (size_t)st.st_size + 1;
+    if (size > maxSize)
+        size = maxSize;
+    char *buf = (char *)calloc(1, size);
+    size_t done = 0;
+    while (buf != NULL && done < maxSize - 1) {
+        if (done == size - 1) {
+            // The file grew since fstat: keep reading up to the limit.
+            size_t grown = size * 2 < maxSize ? size * 2 : maxSize;
+            char *bigger = (char *)realloc(buf, grown);
+            if (bigger == NULL) {
+                free(buf);
+                buf = NULL;
+                break;
+            }
+            memset(bigger + size, 0, grown - size);
+            buf = bigger;
+            size = grown;
+        }
+        ssize_t r = read(fd, buf + done, size - 1 - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            free(buf);
+            buf = NULL;
+            break;
+        }
+        if (r == 0)
+            break;
+        done += (size_t)r;
+    }
+    close(fd);
+    if (buf != NULL && length != NULL)
+        *length = (long)done;
+    return buf;
 }
 
 int simMakeDirs(const char *path, mode_t mode)

@@ -13,6 +13,11 @@ int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mo
 // Returns the number of bytes read, or -1 when the file cannot be read.
 long simReadFile(const char *path, char *buf, size_t size);
 
+// Reads the whole file, at most maxSize - 1 bytes of it, into a new
+// NUL-terminated buffer sized to the file (free() it). Null when the file
+// cannot be read; *length (when given) is the number of bytes read.
+char *simReadFileAlloc(const char *path, size_t maxSize, long *length);
+
 // Creates path and its missing parents, like "mkdir -p". 0 or -1.
 int simMakeDirs(const char *path, mode_t mode);
 

@@ -25,11 +25,9 @@ cJSON *simLoadJson(const char *name, bool *missing)
             *missing = true;
         return NULL;
     }
-    char *text = (char *)calloc(1, kMaxStateFile);
-    if (text == NULL)
-        return NULL;
-    long n = simReadFile(path, text, kMaxStateFile);
-    cJSON *object = n >= 0 ? cJSON_Parse(text) : NULL;
+    long n = -1;
+    char *text = simReadFileAlloc(path, kMaxStateFile, &n);
+    cJSON *object = text != NULL ? cJSON_Parse(text) : NULL;
     free(text);
     if (n < 0) {
         printf("simulated device: cannot read %s\n", path);
