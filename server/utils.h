@@ -28,6 +28,11 @@ int getCommandOutput(const char *command, char *buffer, int size);
 // Returns null when the command cannot run or its status is not 0.
 char *getCommandOutputStatic(const char *command);
 
+// Creates path and its missing parents, as "mkdir -p" does (mode 0777
+// less the umask), without a process for it. 0, or -1 when a part cannot
+// be created or the path is too long.
+int makeDirs(const char *path);
+
 // Expiry function: runs on the server's thread, does its work and ends with
 // webTimerDelete(signal, info, context).
 typedef void (*WebTimerExpiry)(int signal, siginfo_t *info, void *context);
