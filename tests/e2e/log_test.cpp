@@ -145,6 +145,21 @@ TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "time"), "12-07 10:00:01");
 }
 
+TEST(Log, APageTooLongForOneDatagramGetsTheFailureReply)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::string lines;
+    for (int i = 0; i < 1000; i++)
+        lines += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(250, 'c') + "\n";
+    appendMain(device, lines);
+    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    // About 300 kB of reply: more than a datagram holds. The request is
+    // still answered, with the failure reply, and the server goes on.
+    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 10000), "{\"result\": -10 }");
+    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 10, 1))), 10);
+}
+
 TEST(Log, ExportArchiveMembersAndEmptyScratch)
 {
     SimDevice device;
