@@ -115,11 +115,12 @@ char *simReadFileAlloc(const char *path, size_t maxSize, long *length)
     if (fd < 0)
         return NULL;
     // Sized by the file rather than by the largest one allowed: state files
-    // are read on every call and are mostly a few hundred bytes.
+    // are read on every call and are mostly a few hundred bytes. Two bytes
+    // more than the file: the terminator, and room to see the end at once.
     struct stat st;
     size_t size = 4096;
-    if (fstat(fd, &st) == 0 && st.st_size > 0 && (size_t)st.st_size + 1 > size)
-        size = (size_t)st.st_size + 1;
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && (size_t)st.st_size + 2 > size)
+        size = (size_t)st.st_size + 2;
     if (size > maxSize)
         size = maxSize;
     char *buf = (char *)calloc(1, size);

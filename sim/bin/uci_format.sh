@@ -1,8 +1,8 @@
 # Shell functions over uci package files, sourced by the uci and
 # change_storageshare_config stand-ins. They run in the calling shell:
 # each extra process costs more than the whole package takes to read.
-# The meaning is awk's, as the stand-ins had it: fields split on white
-# space; unq drops one leading and one trailing quote, either kind.
+# Lines split into fields on white space, as awk splits them; a name or
+# value loses one leading and one trailing quote, either kind (unq).
 
 uci_ifs=$IFS
 # space: space, tab, CR, VT, FF (written as they are: a $(printf ...)
