@@ -289,12 +289,30 @@ const char *const kNetworkDump[][2] = {
     {"echo '############ipv6 forward############' >> %s", "cat /proc/sys/net/ipv6/conf/all/forwarding >> %s"},
 };
 
+const size_t kNetworkDumpSteps = sizeof(kNetworkDump) / sizeof(kNetworkDump[0]) * 2;
+
+// Every header and command of the dump, in order, run by one shell: a
+// shell per step cost a process start each, 26 of them.
 void dumpNetworkState(const char *path)
 {
+    static char script[kNetworkDumpSteps * (kCommandSize + 2)];
+    memset(script, 0, sizeof(script));
+    size_t used = 0;
     for (const auto &section : kNetworkDump) {
-        runCommand(section[0], path);
-        runCommand(section[1], path);
+        for (const char *step : section) {
+            char command[kCommandSize];
+            // A step too long for a command line is left out, as it was
+            // when each ran on its own.
+            if (!formatCommand(command, sizeof(command), step, path))
+                continue;
+            int n = snprintf(script + used, sizeof(script) - used, "%s%s", used > 0 ? "; " : "", command);
+            if (n < 0 || (size_t)n >= sizeof(script) - used)
+                return;  // cannot happen: the script has room for every step
+            used += (size_t)n;
+        }
     }
+    if (used > 0)
+        system(script);
 }
 
 int exportLogs()
