@@ -29,13 +29,15 @@ bool isTimed(const char *name)
     return strcmp(name, "status") != 0 && strcmp(name, "webServer") != 0;
 }
 
-void sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
+bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
     ssize_t sent = sendto(serverSocket, text, strlen(text), 0, (const struct sockaddr *)sender, senderLength);
     if (sent <= 0) {
         puts("Send Failed from webcli interface context numBytes");
         puts("Sent the response, result is failure");
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -83,10 +85,10 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
                                         "[end] module:%s, action:%d, elapsed time:%d (s)", entry->name, code,
                                         (int)(time(NULL) - start));
                 }
-                if (printed != NULL && printed[0] != '\0') {
-                    sendReply(printed, &sender, senderLength);
-                    replied = true;
-                }
+                // A reply too long for one datagram cannot be sent: the
+                // failure reply below still answers the request.
+                if (printed != NULL && printed[0] != '\0')
+                    replied = sendReply(printed, &sender, senderLength);
             }
         }
     }

@@ -12,6 +12,8 @@ namespace {
 
 // Longest value the store keeps.
 const int kMaxValue = 4096;
+// The PIN lives here for automatic unlock: keep every value owner-only.
+const mode_t kKeyMode = 0600;
 
 struct FactoryValue {
     int key;
@@ -66,8 +68,7 @@ int storeValue(int key, const char *value, int length)
     char path[512];
     if (keyPath(path, sizeof(path), key) != 0)
         return -1;
-    // The PIN lives here for automatic unlock: keep every value owner-only.
-    return simWriteFileAtomic(path, value, (size_t)length, 0600);
+    return simWriteFileAtomic(path, value, (size_t)length, kKeyMode);
 }
 
 }  // namespace
@@ -113,8 +114,12 @@ int simConfigSeed(void)
 
 int simConfigRestoreFactory(void)
 {
+    // Most keys still hold their factory value (the device's identity never
+    // changes): only the others are replaced, each a file replace.
     for (const FactoryValue &f : kFactory) {
-        if (storeValue(f.key, f.value, (int)strlen(f.value)) != 0)
+        char path[512];
+        if (keyPath(path, sizeof(path), f.key) != 0 ||
+            simWriteFileIfChanged(path, f.value, strlen(f.value), kKeyMode) != 0)
             return -1;
     }
     return 0;

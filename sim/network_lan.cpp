@@ -34,7 +34,7 @@ const TextField kTextFields[] = {
 // Every text field is 16 bytes.
 const size_t kFieldSize = sizeof(lan_config::address);
 
-int storeRecord(const lan_config *config)
+int storeRecord(const lan_config *config, bool onlyWhenChanged)
 {
     char path[512];
     char text[512];
@@ -48,6 +48,8 @@ int storeRecord(const lan_config *config)
                      config->pool_end, (int)config->lease_time, config->dns1, config->dns2);
     if (n < 0 || (size_t)n >= sizeof(text))
         return -1;
+    if (onlyWhenChanged)
+        return simWriteFileIfChanged(path, text, (size_t)n, 0644);
     return simWriteFileAtomic(path, text, (size_t)n, 0644);
 }
 
@@ -112,7 +114,7 @@ extern "C" int set_lan_config(const lan_config *config)
         if (memchr((const char *)config + f.offset, '\0', kFieldSize) == NULL)
             return -1;
     }
-    return storeRecord(config);
+    return storeRecord(config, false);
 }
 
 extern "C" int send_restart_lan_msg(void)
@@ -135,10 +137,10 @@ int simLanSeed(void)
     if (simStatePath(dir, sizeof(dir), "network") != 0 || simMakeDirs(dir, 0755) != 0 ||
         simStatePath(path, sizeof(path), kRecordName) != 0)
         return -1;
-    return simExists(path) ? 0 : storeRecord(&kFactoryLan);
+    return simExists(path) ? 0 : storeRecord(&kFactoryLan, false);
 }
 
 int simLanRestoreFactory(void)
 {
-    return storeRecord(&kFactoryLan);
+    return storeRecord(&kFactoryLan, true);
 }

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +42,43 @@ int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mo
     return 0;
 }
 
+namespace {
+
+bool holds(const char *path, const char *data, size_t len, mode_t mode)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+                st.st_gid == getegid() && (st.st_mode & 07777) == (mode & ~mask & 07777) &&
+                (size_t)st.st_size == len;
+    char buf[4096];
+    size_t done = 0;
+    while (same && done < len) {
+        size_t want = len - done < sizeof(buf) ? len - done : sizeof(buf);
+        memset(buf, 0, sizeof(buf));
+        ssize_t r = read(fd, buf, want);
+        if (r < 0 && errno == EINTR)
+            continue;
+        same = r > 0 && memcmp(buf, data + done, (size_t)r) == 0;
+        done += r > 0 ? (size_t)r : 0;
+    }
+    close(fd);
+    return same;
+}
+
+}  // namespace
+
+int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode)
+{
+    if (path == NULL || (data == NULL && len > 0))
+        return -1;
+    return holds(path, data, len, mode) ? 0 : simWriteFileAtomic(path, data, len, mode);
+}
+
 long simReadFile(const char *path, char *buf, size_t size)
 {
     if (path == NULL || buf == NULL || size == 0)
@@ -65,6 +103,58 @@ long simReadFile(const char *path, char *buf, size_t size)
     }
     close(fd);
     return (long)done;
+}
+
+char *simReadFileAlloc(const char *path, size_t maxSize, long *length)
+{
+    if (length != NULL)
+        *length = -1;
+    if (path == NULL || maxSize == 0)
+        return NULL;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return NULL;
+    // Sized by the file rather than by the largest one allowed: state files
+    // are read on every call and are mostly a few hundred bytes. Two bytes
+    // more than the file: the terminator, and room to see the end at once.
+    struct stat st;
+    size_t size = 4096;
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && (size_t)st.st_size + 2 > size)
+        size = (size_t)st.st_size + 2;
+    if (size > maxSize)
+        size = maxSize;
+    char *buf = (char *)calloc(1, size);
+    size_t done = 0;
+    while (buf != NULL && done < maxSize - 1) {
+        if (done == size - 1) {
+            // The file grew since fstat: keep reading up to the limit.
+            size_t grown = size * 2 < maxSize ? size * 2 : maxSize;
+            char *bigger = (char *)realloc(buf, grown);
+            if (bigger == NULL) {
+                free(buf);
+                buf = NULL;
+                break;
+            }
+            memset(bigger + size, 0, grown - size);
+            buf = bigger;
+            size = grown;
+        }
+        ssize_t r = read(fd, buf + done, size - 1 - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            free(buf);
+            buf = NULL;
+            break;
+        }
+        if (r == 0)
+            break;
+        done += (size_t)r;
+    }
+    close(fd);
+    if (buf != NULL && length != NULL)
+        *length = (long)done;
+    return buf;
 }
 
 int simMakeDirs(const char *path, mode_t mode)

@@ -9,9 +9,20 @@
 // Writes len bytes to path atomically, creating it with mode. 0 or -1.
 int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mode);
 
+// Like simWriteFileAtomic, but leaves path alone when it already is what
+// the write would make it: a regular file of ours, not linked elsewhere,
+// with these bytes and the mode a new file gets. For writes that mostly
+// change nothing, such as a factory restore. 0 or -1.
+int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode);
+
 // Reads at most size - 1 bytes of path into buf, NUL-terminated.
 // Returns the number of bytes read, or -1 when the file cannot be read.
 long simReadFile(const char *path, char *buf, size_t size);
+
+// Reads the whole file, at most maxSize - 1 bytes of it, into a new
+// NUL-terminated buffer sized to the file (free() it). Null when the file
+// cannot be read; *length (when given) is the number of bytes read.
+char *simReadFileAlloc(const char *path, size_t maxSize, long *length);
 
 // Creates path and its missing parents, like "mkdir -p". 0 or -1.
 int simMakeDirs(const char *path, mode_t mode);

@@ -1,12 +1,8 @@
 #include "sim/sim_json.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "sim/sim_files.h"
 
@@ -14,40 +10,6 @@ namespace {
 
 // Largest state file: the SMS store at capacity with escaped texts.
 const size_t kMaxStateFile = 1024 * 1024;
-
-// Reads the whole file into a buffer sized to it (at most kMaxStateFile),
-// NUL-terminated; the caller frees it. A buffer of the largest size on every
-// call would cost a megabyte of zeroing per load and leave the heap grown.
-char *readWhole(const char *path)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return NULL;
-    struct stat st;
-    memset(&st, 0, sizeof(st));
-    if (fstat(fd, &st) != 0 || st.st_size < 0) {
-        close(fd);
-        return NULL;
-    }
-    size_t size = (size_t)st.st_size < kMaxStateFile ? (size_t)st.st_size : kMaxStateFile;
-    char *text = (char *)calloc(1, size + 1);
-    size_t done = 0;
-    while (text != NULL && done < size) {
-        ssize_t r = read(fd, text + done, size - done);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0) {
-            free(text);
-            text = NULL;
-        } else if (r == 0) {
-            break;
-        } else {
-            done += (size_t)r;
-        }
-    }
-    close(fd);
-    return text;
-}
 
 }  // namespace
 
@@ -63,10 +25,11 @@ cJSON *simLoadJson(const char *name, bool *missing)
             *missing = true;
         return NULL;
     }
-    char *text = readWhole(path);
+    long n = -1;
+    char *text = simReadFileAlloc(path, kMaxStateFile, &n);
     cJSON *object = text != NULL ? cJSON_Parse(text) : NULL;
     free(text);
-    if (text == NULL) {
+    if (n < 0) {
         printf("simulated device: cannot read %s\n", path);
         return NULL;
     }

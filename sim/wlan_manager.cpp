@@ -391,11 +391,11 @@ wlan_mgr_config *newRecord(void)
 // Parses a configuration file into a new record; null when it cannot be read.
 wlan_mgr_config *parseFile(const char *path)
 {
-    char *text = (char *)calloc(1, kMaxConfBytes + 1);
+    char *text = simReadFileAlloc(path, kMaxConfBytes + 1, NULL);
     if (text == NULL)
         return NULL;
-    wlan_mgr_config *rec = NULL;
-    if (simReadFile(path, text, kMaxConfBytes + 1) >= 0 && (rec = newRecord()) != NULL) {
+    wlan_mgr_config *rec = newRecord();
+    if (rec != NULL) {
         char *save = NULL;
         for (char *line = strtok_r(text, "\n", &save); line != NULL; line = strtok_r(NULL, "\n", &save)) {
             size_t len = strlen(line);
@@ -512,38 +512,37 @@ int wm_get_wlan_sta_list(intptr_t handle, char *buffer, int *size)
     if (handle == 0 || buffer == NULL || size == NULL || *size <= 0)
         return -1;
     char path[512];
-    char *text = (char *)calloc(1, kMaxConfBytes + 1);
+    if (simStatePath(path, sizeof(path), "wlan/stations.json") != 0)
+        return -1;
+    char *text = simReadFileAlloc(path, kMaxConfBytes + 1, NULL);
     if (text == NULL)
         return -1;
     int rc = -1;
-    if (simStatePath(path, sizeof(path), "wlan/stations.json") == 0 &&
-        simReadFile(path, text, kMaxConfBytes + 1) >= 0) {
-        cJSON *list = cJSON_Parse(text);
-        if (list == NULL) {
-            // Not JSON: handed over as it is, as a broken manager would.
-            if (strlen(text) < (size_t)*size) {
+    cJSON *list = cJSON_Parse(text);
+    if (list == NULL) {
+        // Not JSON: handed over as it is, as a broken manager would.
+        if (strlen(text) < (size_t)*size) {
+            memset(buffer, 0, (size_t)*size);
+            memcpy(buffer, text, strlen(text));
+            rc = 0;
+        }
+    } else {
+        // A list longer than the caller's buffer loses its last
+        // stations, never the whole list.
+        for (;;) {
+            char *printed = cJSON_PrintUnformatted(list);
+            size_t len = printed != NULL ? strlen(printed) : 0;
+            if (printed != NULL && len < (size_t)*size) {
                 memset(buffer, 0, (size_t)*size);
-                memcpy(buffer, text, strlen(text));
+                memcpy(buffer, printed, len);
                 rc = 0;
             }
-        } else {
-            // A list longer than the caller's buffer loses its last
-            // stations, never the whole list.
-            for (;;) {
-                char *printed = cJSON_PrintUnformatted(list);
-                size_t len = printed != NULL ? strlen(printed) : 0;
-                if (printed != NULL && len < (size_t)*size) {
-                    memset(buffer, 0, (size_t)*size);
-                    memcpy(buffer, printed, len);
-                    rc = 0;
-                }
-                free(printed);
-                if (rc == 0 || printed == NULL || !cJSON_IsArray(list) || cJSON_GetArraySize(list) == 0)
-                    break;
-                cJSON_DeleteItemFromArray(list, cJSON_GetArraySize(list) - 1);
-            }
-            cJSON_Delete(list);
+            free(printed);
+            if (rc == 0 || printed == NULL || !cJSON_IsArray(list) || cJSON_GetArraySize(list) == 0)
+                break;
+            cJSON_DeleteItemFromArray(list, cJSON_GetArraySize(list) - 1);
         }
+        cJSON_Delete(list);
     }
     free(text);
     return rc;

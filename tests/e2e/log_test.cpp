@@ -112,6 +112,54 @@ TEST(Log, ClearRefreshAndPages)
     EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 1);
 }
 
+TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    ASSERT_EQ(runCommand("rm -rf " + device.path("/data/data/syslog")), 0);
+    // Oldest first here, newest first in the user log. A line too long to
+    // list still counts and takes exactly its own place on its page; what
+    // lies past the first 1023 bytes of one is never read as a line, even
+    // when it looks like one.
+    std::string prefix = "12-07 10:00:03.000 I/WLAN_-_user( 1234): ";
+    std::string ghost = "12-07 10:00:09.000 E/SMS_-_user( 1234): ghost";
+    appendMain(device, "12-07 10:00:01.000 I/WLAN_-_user( 1234): first\n"
+                       "12-07 10:00:02.000 I/WLAN_-_user( 1234): " + std::string(600, 'm') + "\n" +
+                       prefix + std::string(1023 - prefix.size(), 'l') + ghost + "\n"
+                       "12-07 10:00:04.000 I/WLAN_-_user( 1234): last\n");
+    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    ASSERT_TRUE(SimDevice::exists(device.path("/data/data/syslog/userlog.txt")));
+
+    JsonPtr reply = device.requestJson(list(1, 0, 2, 1));
+    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 4);
+    ASSERT_EQ(listSize(reply), 1);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "content"), "last");
+    reply = device.requestJson(list(1, 0, 2, 2));
+    ASSERT_EQ(listSize(reply), 1);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "content"), "first");
+    reply = device.requestJson(list(0, 0, 10, 1));
+    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 4);
+    EXPECT_EQ(listSize(reply), 2);
+    reply = device.requestJson(list(1, 0, 1, 4));
+    ASSERT_EQ(listSize(reply), 1);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "time"), "12-07 10:00:01");
+}
+
+TEST(Log, APageTooLongForOneDatagramGetsTheFailureReply)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::string lines;
+    for (int i = 0; i < 1000; i++)
+        lines += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(250, 'c') + "\n";
+    appendMain(device, lines);
+    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    // About 300 kB of reply: more than a datagram holds. The request is
+    // still answered, with the failure reply, and the server goes on.
+    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 10000), "{\"result\": -10 }");
+    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 10, 1))), 10);
+}
+
 TEST(Log, ExportArchiveMembersAndEmptyScratch)
 {
     SimDevice device;

@@ -444,4 +444,30 @@ TEST(Message, SmsStoreThroughTheModule)
     EXPECT_EQ(device.readFile(device.statePath("mobile/sms.json")), "[1,");
 }
 
+TEST(Message, FullStoreOfLongMessagesReadsWhole)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    // A full store of the longest texts is about 70 kB of state file.
+    std::string store = "{\"nextId\":101,\"messages\":[";
+    for (int id = 1; id <= 100; id++) {
+        store += std::string(id > 1 ? "," : "") + "{\"id\":" + std::to_string(id) +
+                 ",\"box\":\"inbox\",\"number\":\"10086\",\"text\":\"" + std::string(640, 't') +
+                 "\",\"time\":\"2026-12-01 09:00:00\",\"read\":" + (id % 2 == 0 ? "true" : "false") + "}";
+    }
+    store += "]}";
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/sms.json"), store));
+    JsonPtr counts = device.requestJson("{\"module\":\"message\",\"action\":5}");
+    EXPECT_EQ(jsonInt(counts.get(), "result"), 0);
+    EXPECT_EQ(jsonInt(counts.get(), "inbox"), 100);
+    EXPECT_EQ(jsonInt(counts.get(), "unread"), 50);
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":2,\"number\":\"123\",\"text\":\"x\"}"), 3);
+
+    // Past the 1 MiB a state file may hold, the store is unreadable (and kept).
+    store.insert(store.size() - 2, std::string(1100000, ' '));
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("mobile/sms.json"), store));
+    EXPECT_EQ(result(device, "{\"module\":\"message\",\"action\":5}"), 1);
+    EXPECT_EQ(device.readFile(device.statePath("mobile/sms.json")).size(), store.size());
+}
+
 }  // namespace

@@ -114,4 +114,58 @@ TEST(StorageShare, UciStandInStagesCommitsAndRefusesQuotes)
     EXPECT_EQ(commandOutput(uci + " get storageshare.property"), "property\n");
 }
 
+TEST(StorageShare, UciStandInKeepsValuesAsWrittenAndTheFormatsEdges)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::string uci = std::string("KAL_ROOT=") + device.root() + " " + KAL_SOURCE_DIR + "/sim/bin/uci";
+    std::string package = device.path("/etc/config/storageshare");
+    // Two sections of the same name, a repeated option, a CRLF line end.
+    ASSERT_TRUE(SimDevice::writeFile(package, "config property 'property'\n"
+                                              "\toption access_mode '2'\n"
+                                              "\toption access_mode '3'\n"
+                                              "config other 'other'\r\n"
+                                              "\toption ifanon '9'\r\n"
+                                              "config property 'property'\n"
+                                              "\toption access_mode '4'\n"));
+    EXPECT_EQ(commandOutput(uci + " get storageshare.property.access_mode"), "2\n");  // the first one
+    EXPECT_EQ(commandOutput(uci + " get storageshare.other"), "other\n");
+    // A backslash is part of the value, as uci stores it: no escapes.
+    EXPECT_EQ(runCommand(uci + " set 'storageshare.property.note=a\\tb\\n'"), 0);
+    EXPECT_EQ(commandOutput(uci + " get storageshare.property.note"), "a\\tb\\n\n");
+    EXPECT_EQ(runCommand(uci + " set storageshare.property.access_mode=1"), 0);
+    EXPECT_EQ(runCommand(uci + " commit storageshare"), 0);
+    // The first line is replaced, the later ones dropped; a new option ends
+    // its section; other lines are kept byte for byte.
+    EXPECT_EQ(SimDevice::readFile(package), "config property 'property'\n"
+                                            "\toption access_mode '1'\n"
+                                            "\toption note 'a\\tb\\n'\n"
+                                            "config other 'other'\r\n"
+                                            "\toption ifanon '9'\r\n"
+                                            "config property 'property'\n");
+}
+
+TEST(StorageShare, ChangeCommandCommitsStagedChangesWithItsOwn)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::string env = std::string("KAL_ROOT=") + device.root() + " " + KAL_SOURCE_DIR + "/sim/bin/";
+    std::string package = device.path("/etc/config/storageshare");
+    EXPECT_EQ(runCommand(env + "uci set storageshare.property.pending=yes"), 0);
+    EXPECT_EQ(runCommand(env + "change_storageshare_config 0 1 0"), 0);
+    EXPECT_FALSE(SimDevice::exists(device.path("/etc/config/.storageshare.staged")));
+    std::string live = SimDevice::readFile(package);
+    EXPECT_NE(live.find("option access_mode '0'"), std::string::npos) << live;
+    EXPECT_NE(live.find("option ifanon '1'"), std::string::npos) << live;
+    EXPECT_NE(live.find("option pending 'yes'"), std::string::npos) << live;
+
+    // Without the section nothing is stored, the call is still recorded.
+    ASSERT_TRUE(SimDevice::writeFile(package, "config other 'other'\n"));
+    int status = 0;
+    EXPECT_EQ(commandOutput(env + "change_storageshare_config 1 0 1 2>&1", &status), "uci: Entry not found\n");
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(SimDevice::readFile(package), "config other 'other'\n");
+    EXPECT_NE(changes(device).find("mode=1 login=0 account_changed=1"), std::string::npos) << changes(device);
+}
+
 }  // namespace

@@ -3,11 +3,13 @@
 
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
+#include "sim/sim_device.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 
@@ -68,6 +70,40 @@ TEST(ConfigStore, ValuesAreOwnerOnlyFiles)
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(SimDevice::readFile(file), "1234");
+}
+
+TEST(ConfigStore, FactoryRestoreReplacesEveryKeyFileNotExactlyFactory)
+{
+    const std::string dir = inProcessRoot() + "/sim/config/";
+    // Right text, wrong mode; longer; shorter; a link to a file holding the
+    // factory text; missing. Each must come back as an owner-only file.
+    ASSERT_TRUE(SimDevice::writeFile(dir + "88", "MH4G-100"));
+    ASSERT_EQ(chmod((dir + "88").c_str(), 0644), 0);
+    ASSERT_TRUE(SimDevice::writeFile(dir + "89", "4G Mobile Hotspot!"));
+    ASSERT_TRUE(SimDevice::writeFile(dir + "93", "U"));
+    const std::string elsewhere = inProcessRoot() + "/elsewhere";
+    ASSERT_TRUE(SimDevice::writeFile(elsewhere, "1.0"));
+    ASSERT_EQ(unlink((dir + "90").c_str()), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (dir + "90").c_str()), 0);
+    ASSERT_EQ(unlink((dir + "122").c_str()), 0);
+    ASSERT_EQ(set_config_data_permanent(CFG_LANGUAGE, "de", 2), 0);
+
+    ASSERT_EQ(simConfigRestoreFactory(), 0);
+    const struct {
+        const char *key;
+        const char *value;
+    } expected[] = {{"88", "MH4G-100"}, {"89", "4G Mobile Hotspot"}, {"93", "UN"},
+                    {"90", "1.0"},      {"122", "356938035643809"},  {"11", "en"}};
+    for (const auto &e : expected) {
+        struct stat st;
+        ASSERT_EQ(lstat((dir + e.key).c_str(), &st), 0) << e.key;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << e.key;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << e.key;
+        EXPECT_EQ(SimDevice::readFile(dir + e.key), e.value) << e.key;
+    }
+    struct stat st;
+    ASSERT_EQ(stat(elsewhere.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);  // the link's target is not touched
 }
 
 }  // namespace
