@@ -1,5 +1,6 @@
 #include "server/server.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,13 +30,17 @@ bool isTimed(const char *name)
     return strcmp(name, "status") != 0 && strcmp(name, "webServer") != 0;
 }
 
+// Sends text to the sender. Returns false only when the text is too long
+// for one datagram, so that the caller answers with the failure reply; any
+// other failure (a sender without an address, one that is gone) is final.
 bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
     ssize_t sent = sendto(serverSocket, text, strlen(text), 0, (const struct sockaddr *)sender, senderLength);
     if (sent <= 0) {
+        bool tooLong = errno == EMSGSIZE;
         puts("Send Failed from webcli interface context numBytes");
         puts("Sent the response, result is failure");
-        return false;
+        return !tooLong;
     }
     return true;
 }
