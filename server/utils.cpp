@@ -6,7 +6,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -140,31 +139,6 @@ int replaceFile(const char *path, const char *data, size_t len)
         return -1;
     }
     return 0;
-}
-
-int makeDirs(const char *path)
-{
-    if (path == NULL || path[0] == '\0')
-        return -1;
-    struct stat st;
-    if (stat(path, &st) == 0 && S_ISDIR(st.st_mode))
-        return 0;
-    char buf[1024];
-    memset(buf, 0, sizeof(buf));
-    size_t len = strlen(path);
-    if (len >= sizeof(buf))
-        return -1;
-    memcpy(buf, path, len);
-    for (size_t i = 1; i <= len; i++) {
-        if (buf[i] != '/' && buf[i] != '\0')
-            continue;
-        char saved = buf[i];
-        buf[i] = '\0';
-        if (mkdir(buf, 0777) != 0 && errno != EEXIST)
-            return -1;
-        buf[i] = saved;
-    }
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
 }
 
 int webTimerInit(void)

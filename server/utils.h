@@ -33,10 +33,6 @@ char *getCommandOutputStatic(const char *command);
 // never an empty or cut one. 0, or -1 when it could not be written whole.
 int replaceFile(const char *path, const char *data, size_t len);
 
-// Creates path and its missing parents, as "mkdir -p" does (mode 0777
-// less the umask), without a process for it. 0, or -1 when a part cannot
-// be created or the path is too long.
-int makeDirs(const char *path);
 
 // Expiry function: runs on the server's thread, does its work and ends with
 // webTimerDelete(signal, info, context).

@@ -164,59 +164,18 @@ int countLogs(unsigned int type, unsigned int level)
     return output != NULL ? atoi(output) : 0;
 }
 
-// Reads one line of a command's output into line, as much as a one-line
-// output read into the same buffer would hold: at most size - 1 bytes, the
-// newline dropped when it fits, the rest of a longer line skipped. False
-// at the end of the output.
-bool readOutputLine(FILE *pipe, char *line, size_t size)
-{
-    memset(line, 0, size);
-    size_t n = 0;
-    bool any = false;
-    int c;
-    while ((c = getc(pipe)) != EOF) {
-        any = true;
-        if (n < size - 1)
-            line[n++] = (char)c;
-        if (c == '\n')
-            break;
-    }
-    if (n > 0 && line[n - 1] == '\n')
-        line[n - 1] = '\0';
-    return any;
-}
-
-// Adds lines first to last of the filtered user log to list, those that
-// parse. One run of the filter for the whole page: run per line it read
-// the file again for every entry.
-void addLogPage(unsigned int type, unsigned int level, long long first, long long last, cJSON *list)
+int readLogEntry(unsigned int type, unsigned int level, int lineNumber, LogEntry *entry)
 {
     char path[512];
     char pattern[kPatternSize];
     char command[kCommandSize];
     if (!userLogPath(path, sizeof(path)) || buildLogPattern(type, level, pattern, sizeof(pattern)) != 0)
-        return;
-    if (!formatCommand(command, sizeof(command), "busybox cat %s | busybox grep -E '%s' | busybox sed -n '%lld,%lldp'",
-                       path, pattern, first, last))
-        return;
-    FILE *pipe = popen(command, "r");
-    if (pipe == NULL)
-        return;
-    // The buffer a line was read into before, and what parseLogLine takes.
-    char line[1024];
-    LogEntry entry;
-    memset(&entry, 0, sizeof(entry));
-    while (readOutputLine(pipe, line, sizeof(line))) {
-        if (parseLogLine(line, &entry) != 1)
-            continue;
-        cJSON *item = cJSON_CreateObject();
-        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entry.time));
-        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entry.type));
-        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entry.level));
-        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entry.content));
-        cJSON_AddItemToArray(list, item);
-    }
-    pclose(pipe);
+        return 0;
+    if (!formatCommand(command, sizeof(command), "busybox cat %s | busybox grep -E '%s' | busybox sed -n %dp", path,
+                       pattern, lineNumber))
+        return 0;
+    const char *output = getCommandOutputStatic(command);
+    return output != NULL ? parseLogLine(output, entry) : 0;
 }
 
 // Members read as integers; a missing one gives the fallback.
@@ -248,7 +207,18 @@ int listLogs(cJSON *request, cJSON *response)
 
     cJSON *list = cJSON_CreateArray();
     cJSON_AddItemToObject(response, "logList", list);
-    addLogPage(type, level, start + 1, start + lines, list);
+    LogEntry entry;
+    memset(&entry, 0, sizeof(entry));
+    for (long long k = 0; k < lines; k++) {
+        if (readLogEntry(type, level, (int)(start + 1 + k), &entry) != 1)
+            continue;
+        cJSON *item = cJSON_CreateObject();
+        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entry.time));
+        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entry.type));
+        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entry.level));
+        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entry.content));
+        cJSON_AddItemToArray(list, item);
+    }
     return 0;
 }
 
@@ -267,7 +237,7 @@ int refreshUserLog()
     char dir[512], path[512];
     if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0)
         return 0;
-    makeDirs(dir);
+    runCommand("mkdir -p %s", dir);
     runCommand("logcat -b main -v time -d | busybox grep _-_user | busybox tac > %s", path);
     return 0;
 }
@@ -289,30 +259,12 @@ const char *const kNetworkDump[][2] = {
     {"echo '############ipv6 forward############' >> %s", "cat /proc/sys/net/ipv6/conf/all/forwarding >> %s"},
 };
 
-const size_t kNetworkDumpSteps = sizeof(kNetworkDump) / sizeof(kNetworkDump[0]) * 2;
-
-// Every header and command of the dump, in order, run by one shell: a
-// shell per step cost a process start each, 26 of them.
 void dumpNetworkState(const char *path)
 {
-    static char script[kNetworkDumpSteps * (kCommandSize + 2)];
-    memset(script, 0, sizeof(script));
-    size_t used = 0;
     for (const auto &section : kNetworkDump) {
-        for (const char *step : section) {
-            char command[kCommandSize];
-            // A step too long for a command line is left out, as it was
-            // when each ran on its own.
-            if (!formatCommand(command, sizeof(command), step, path))
-                continue;
-            int n = snprintf(script + used, sizeof(script) - used, "%s%s", used > 0 ? "; " : "", command);
-            if (n < 0 || (size_t)n >= sizeof(script) - used)
-                return;  // cannot happen: the script has room for every step
-            used += (size_t)n;
-        }
+        runCommand(section[0], path);
+        runCommand(section[1], path);
     }
-    if (used > 0)
-        system(script);
 }
 
 int exportLogs()
@@ -322,7 +274,7 @@ int exportLogs()
     if (kalPath(dir, sizeof(dir), EXPORTED_LOG_DIR_PATH) != 0 ||
         kalPath(archive, sizeof(archive), SAVELOG_ARCHIVE_PATH) != 0)
         return 1;
-    makeDirs(dir);
+    runCommand("mkdir -p %s", dir);
     if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/logcat.txt") == 0)
         runCommand("logcat -v time -d -b main -b radio -b system | busybox tac > %s", file);
     if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/dmesg.txt") == 0)
