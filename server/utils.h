@@ -28,12 +28,6 @@ int getCommandOutput(const char *command, char *buffer, int size);
 // Returns null when the command cannot run or its status is not 0.
 char *getCommandOutputStatic(const char *command);
 
-// Replaces the file at path with len bytes of data: written to path.tmp
-// first and renamed over path, so a crash leaves the old or the new text,
-// never an empty or cut one. 0, or -1 when it could not be written whole.
-int replaceFile(const char *path, const char *data, size_t len);
-
-
 // Expiry function: runs on the server's thread, does its work and ends with
 // webTimerDelete(signal, info, context).
 typedef void (*WebTimerExpiry)(int signal, siginfo_t *info, void *context);

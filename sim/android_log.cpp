@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -155,7 +156,7 @@ int simLogSeed(void)
         char path[512];
         if (bufferPath(path, sizeof(path), id, false) != 0)
             return -1;
-        if (!simExists(path) && simWriteFileAtomic(path, "", 0, 0644) != 0)
+        if (!simExists(path) && replaceFile(path, "", 0, 0644) != 0)
             return -1;
     }
     return 0;

@@ -1,6 +1,7 @@
 // Simulated configuration store: one file per key under <root>/sim/config/,
 // named by the key's number and holding its text value exactly (no newline).
 #include "platform/config_store.h"
+#include "platform/replace_file.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -68,7 +69,7 @@ int storeValue(int key, const char *value, int length)
     char path[512];
     if (keyPath(path, sizeof(path), key) != 0)
         return -1;
-    return simWriteFileAtomic(path, value, (size_t)length, kKeyMode);
+    return replaceFile(path, value, (size_t)length, kKeyMode);
 }
 
 }  // namespace

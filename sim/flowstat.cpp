@@ -4,6 +4,7 @@
 // speed that varies from second to second, and every call first adds the
 // data that flowed since the last accounting to the period and day totals.
 #include "platform/flowstat.h"
+#include "platform/replace_file.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -176,7 +177,7 @@ int saveState(const FlowState *s)
                      s->daily, s->day, s->period, s->userModified, s->accounted);
     if (n < 0 || (size_t)n >= sizeof(text))
         return -1;
-    return simWriteFileAtomic(path, text, (size_t)n, 0644);
+    return replaceFile(path, text, (size_t)n, 0644);
 }
 
 // Adds the traffic since the last accounting and starts a new day or

@@ -4,6 +4,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -41,5 +42,5 @@ int simJournalAppend(const char *name, const char *line)
                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, line);
     if (n < 0 || (size_t)n >= sizeof(text) - used)
         return -1;
-    return simWriteFileAtomic(path, text, used + (size_t)n, 0644);
+    return replaceFile(path, text, used + (size_t)n, 0644);
 }

@@ -3,6 +3,7 @@
 // request is recorded in <root>/sim/network/lan_restarts with the record
 // it would apply.
 #include "platform/network_lan.h"
+#include "platform/replace_file.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -50,7 +51,7 @@ int storeRecord(const lan_config *config, bool onlyWhenChanged)
         return -1;
     if (onlyWhenChanged)
         return simWriteFileIfChanged(path, text, (size_t)n, 0644);
-    return simWriteFileAtomic(path, text, (size_t)n, 0644);
+    return replaceFile(path, text, (size_t)n, 0644);
 }
 
 // Parses one "field=value" line into config; unknown fields are ignored,

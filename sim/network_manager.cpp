@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "platform/mobile_client.h"
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -74,7 +75,7 @@ int simNetworkSeed(void)
         return -1;
     if (simExists(path))
         return 0;
-    return simWriteFileAtomic(path, kFactoryWan, strlen(kFactoryWan), 0644);
+    return replaceFile(path, kFactoryWan, strlen(kFactoryWan), 0644);
 }
 
 // The WAN is up exactly when the simulated modem has a data connection.

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -32,8 +33,8 @@ int simSdcardSeed(void)
         size_t len = strlen(dir);
         memcpy(path, dir, len);
         memcpy(path + len, device, strlen(device));
-        if (!simExists(path) && simWriteFileAtomic(path, "", 0, 0644) != 0)
+        if (!simExists(path) && replaceFile(path, "", 0, 0644) != 0)
             return -1;
     }
-    return simWriteFileAtomic(sizes, kFactorySizes, strlen(kFactorySizes), 0644);
+    return replaceFile(sizes, kFactorySizes, strlen(kFactorySizes), 0644);
 }

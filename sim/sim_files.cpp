@@ -10,37 +10,7 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
-
-int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mode)
-{
-    if (path == NULL || (data == NULL && len > 0))
-        return -1;
-    char tmp[512];
-    memset(tmp, 0, sizeof(tmp));
-    int n = snprintf(tmp, sizeof(tmp), "%s.tmp%ld", path, (long)getpid());
-    if (n < 0 || (size_t)n >= sizeof(tmp))
-        return -1;
-    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return -1;
-    size_t done = 0;
-    while (done < len) {
-        ssize_t w = write(fd, data + done, len - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            close(fd);
-            unlink(tmp);
-            return -1;
-        }
-        done += (size_t)w;
-    }
-    if (close(fd) != 0 || rename(tmp, path) != 0) {
-        unlink(tmp);
-        return -1;
-    }
-    return 0;
-}
+#include "platform/replace_file.h"
 
 namespace {
 
@@ -76,7 +46,7 @@ int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t
 {
     if (path == NULL || (data == NULL && len > 0))
         return -1;
-    return holds(path, data, len, mode) ? 0 : simWriteFileAtomic(path, data, len, mode);
+    return holds(path, data, len, mode) ? 0 : replaceFile(path, data, len, mode);
 }
 
 long simReadFile(const char *path, char *buf, size_t size)

@@ -6,12 +6,9 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-// Writes len bytes to path atomically, creating it with mode. 0 or -1.
-int simWriteFileAtomic(const char *path, const char *data, size_t len, mode_t mode);
-
-// Like simWriteFileAtomic, but leaves path alone when it already is what
-// the write would make it: a regular file of ours, not linked elsewhere,
-// with these bytes and the mode a new file gets. For writes that mostly
+// Like replaceFile (platform/replace_file.h), but leaves path alone when
+// it already is what the write would make it: a regular file of ours, not
+// linked elsewhere, with these bytes and the mode a new file gets. For writes that mostly
 // change nothing, such as a factory restore. 0 or -1.
 int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode);
 

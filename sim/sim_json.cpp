@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/replace_file.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -50,7 +51,7 @@ int simSaveJson(const char *name, const cJSON *object, mode_t mode)
     if (text == NULL)
         return -1;
     size_t len = strlen(text);
-    int rc = simWriteFileAtomic(path, text, len, mode);
+    int rc = replaceFile(path, text, len, mode);
     cJSON_free(text);
     if (rc != 0)
         printf("simulated device: cannot write %s\n", path);

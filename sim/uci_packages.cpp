@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -35,7 +36,7 @@ int writePackage(const char *dir, bool keepExisting)
         return -1;
     if (keepExisting && simExists(path))
         return 0;
-    return simWriteFileAtomic(path, kStorageShare, strlen(kStorageShare), 0644);
+    return replaceFile(path, kStorageShare, strlen(kStorageShare), 0644);
 }
 
 }  // namespace

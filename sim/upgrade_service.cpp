@@ -16,6 +16,7 @@
 
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -126,7 +127,7 @@ void saveState(const UpgradeState &s)
                      s.check, s.checkStarted, s.found, s.latest, s.url, s.note, s.size, s.download,
                      s.downloadStarted, s.downloadMs, s.upload);
     if (n > 0 && (size_t)n < sizeof(text))
-        simWriteFileAtomic(path, text, (size_t)n, 0644);
+        replaceFile(path, text, (size_t)n, 0644);
 }
 
 bool statePath(char *out, size_t size, const char *name)
@@ -234,7 +235,7 @@ void advanceDownload(UpgradeState &s)
             saveState(s);
             return;
         }
-        simWriteFileAtomic(target, data, (size_t)want, 0644);
+        replaceFile(target, data, (size_t)want, 0644);
         free(data);
     }
     if (pct >= 100) {
@@ -332,7 +333,7 @@ extern "C" int startDownload(void)
     if (s.download == DOWNLOAD_RUNNING)
         return 0;
     char target[512];
-    if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || simWriteFileAtomic(target, "", 0, 0644) != 0)
+    if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || replaceFile(target, "", 0, 0644) != 0)
         return 1;
     s.download = DOWNLOAD_RUNNING;
     s.downloadStarted = nowMs();

@@ -20,6 +20,7 @@
 #include <cjson/cJSON.h>
 
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 
@@ -110,7 +111,7 @@ int writeState(const char *name, const char *text)
     char path[512];
     if (simStatePath(path, sizeof(path), name) != 0)
         return -1;
-    return simWriteFileAtomic(path, text, strlen(text), 0644);
+    return replaceFile(path, text, strlen(text), 0644);
 }
 
 int writeStateInt(const char *name, int value)
@@ -442,7 +443,7 @@ void journalRestart(int command)
     size_t keepLen = strlen(keep);
     memcpy(all, keep, keepLen);
     memcpy(all + keepLen, line, (size_t)n);
-    simWriteFileAtomic(path, all, keepLen + (size_t)n, 0644);
+    replaceFile(path, all, keepLen + (size_t)n, 0644);
 }
 
 }  // namespace
@@ -502,7 +503,7 @@ int wm_set_wlan_config(intptr_t handle, wlan_mgr_config *config)
     out.size = kMaxConfBytes;
     int rc = formatConfig(config, &out);
     if (rc == 0)
-        rc = simWriteFileAtomic(path, out.buf, out.len, 0644);
+        rc = replaceFile(path, out.buf, out.len, 0644);
     free(out.buf);
     return rc == 0 ? 0 : -1;
 }
@@ -663,12 +664,12 @@ int simWlanSeed(void)
     for (const StateFile &f : kStateFiles) {
         if (simStatePath(path, sizeof(path), f.name) != 0)
             return -1;
-        if (!simExists(path) && simWriteFileAtomic(path, f.factory, strlen(f.factory), 0644) != 0)
+        if (!simExists(path) && replaceFile(path, f.factory, strlen(f.factory), 0644) != 0)
             return -1;
     }
     if (confPath(path, sizeof(path)) != 0)
         return -1;
-    if (!simExists(path) && simWriteFileAtomic(path, kFactoryConf, strlen(kFactoryConf), 0644) != 0)
+    if (!simExists(path) && replaceFile(path, kFactoryConf, strlen(kFactoryConf), 0644) != 0)
         return -1;
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/device_paths.h"
 #include "platform/localtime_query.h"
+#include "platform/replace_file.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -51,7 +52,7 @@ int writeZoneFile(const char *devicePath, const char *text)
     char path[512];
     if (kalPath(path, sizeof(path), devicePath) != 0)
         return -1;
-    return replaceFile(path, text, strlen(text));
+    return replaceFile(path, text, strlen(text), 0644);
 }
 
 time_t currentTime()

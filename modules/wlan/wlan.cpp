@@ -11,6 +11,7 @@
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -82,7 +83,7 @@ void writeTimeZone(const char *zone)
     memset(path, 0, sizeof(path));
     if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0)
         return;
-    replaceFile(path, zone, strlen(zone));
+    replaceFile(path, zone, strlen(zone), 0644);
 }
 
 int getWlan(cJSON *response)

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <stdio.h>
 
 #include <algorithm>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "server/utils.h"
 #include "tests/support/inprocess.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -33,20 +33,6 @@ std::vector<std::string> corpusFiles()
     return files;
 }
 
-std::string readAll(const std::string &path)
-{
-    std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
-}
-
 TEST(CorpusReplay, EveryInputIsAnsweredWithOneObject)
 {
     std::vector<std::string> files = corpusFiles();
@@ -54,7 +40,7 @@ TEST(CorpusReplay, EveryInputIsAnsweredWithOneObject)
     // Twice: the second pass meets the state the first one left.
     for (int pass = 0; pass < 2; pass++) {
         for (const std::string &file : files) {
-            std::string input = readAll(file);
+            std::string input = SimDevice::readFile(file);
             // The server cuts a datagram at 40959 bytes and NUL-terminates it.
             input = input.substr(0, 40959).c_str();
             std::string reply = dispatchText(input.c_str(), 5000);

@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -37,40 +34,6 @@ TEST(CommandOutput, NewlinesBoundsAndStatus)
     EXPECT_EQ(getCommandOutput("echo x", buffer, 0), 0);
     EXPECT_EQ(getCommandOutput("echo x", nullptr, 8), 0);
     EXPECT_STREQ(buffer, "keep");
-}
-
-TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
-{
-    char dir[] = "/tmp/kal-replace-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string path = std::string(dir) + "/zone";
-    auto read = [](const std::string &p) {
-        char buf[64];
-        memset(buf, 0, sizeof(buf));
-        FILE *f = fopen(p.c_str(), "r");
-        if (f == nullptr)
-            return std::string("<none>");
-        size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-        fclose(f);
-        return std::string(buf, n);
-    };
-    EXPECT_EQ(replaceFile(path.c_str(), "Asia/Tokyo", 10), 0);
-    EXPECT_EQ(read(path), "Asia/Tokyo");
-    // A shorter text replaces the whole file, with no tail of the old one.
-    EXPECT_EQ(replaceFile(path.c_str(), "UTC", 3), 0);
-    EXPECT_EQ(read(path), "UTC");
-    EXPECT_EQ(read(path + ".tmp"), "<none>");
-    // A target that cannot be replaced keeps what it had and leaves no
-    // temporary file; a missing directory fails cleanly.
-    std::string sub = std::string(dir) + "/sub";
-    ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-    EXPECT_EQ(replaceFile(sub.c_str(), "x", 1), -1);
-    EXPECT_EQ(read(sub + ".tmp"), "<none>");
-    EXPECT_EQ(replaceFile((std::string(dir) + "/none/zone").c_str(), "x", 1), -1);
-    EXPECT_EQ(replaceFile(nullptr, "x", 1), -1);
-    EXPECT_EQ(read(path), "UTC");
-    std::string cleanup = std::string("rm -rf ") + dir;
-    EXPECT_EQ(system(cleanup.c_str()), 0);
 }
 
 TEST(CommandOutput, StaticBuffer)
