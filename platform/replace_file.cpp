@@ -6,6 +6,31 @@
 #include <string.h>
 #include <unistd.h>
 
+int syncDirectoryOf(const char *path)
+{
+    if (path == NULL)
+        return -1;
+    char dir[512];
+    memset(dir, 0, sizeof(dir));
+    const char *slash = strrchr(path, '/');
+    if (slash == NULL) {
+        dir[0] = '.';
+    } else if (slash == path) {
+        dir[0] = '/';
+    } else {
+        size_t len = (size_t)(slash - path);
+        if (len >= sizeof(dir))
+            return -1;
+        memcpy(dir, path, len);
+    }
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int rc = fsync(fd);
+    close(fd);
+    return rc == 0 ? 0 : -1;
+}
+
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
 {
     if (path == NULL || (data == NULL && len > 0))
@@ -27,9 +52,16 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
             break;
         done += (size_t)w;
     }
-    if (close(fd) != 0 || done != len || rename(tmp, path) != 0) {
+    // The data must reach the disk before the rename does: file systems
+    // that delay allocation would otherwise leave an empty or zero-filled
+    // file after a power cut.
+    int synced = done == len ? fsync(fd) : -1;
+    if (close(fd) != 0 || synced != 0 || rename(tmp, path) != 0) {
         unlink(tmp);
         return -1;
     }
+    // The rename itself lasts only once the directory is on disk; the new
+    // content is in place either way, so a failure here is not the caller's.
+    syncDirectoryOf(path);
     return 0;
 }

@@ -5,8 +5,13 @@
 #include <sys/types.h>
 
 // Replaces the file at path with len bytes of data, created with mode: the
-// data goes to path.tmp first, which is renamed over path, so a crash leaves
-// the old or the new content, never an empty or cut one (and at most a
-// path.tmp, which start-up removes). 0, or -1 when it could not be written
+// data goes to path.tmp first, is synced to disk and renamed over path, and
+// the directory is synced, so a crash or a power cut leaves the old or the
+// new content, never an empty or cut one (and at most a path.tmp, which
+// start-up removes). 0, or -1 when it could not be written
 // whole; path is then unchanged and no temporary file is left.
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
+
+// Syncs the directory that holds path, so that a rename or a new file in it
+// survives a power cut. 0 or -1.
+int syncDirectoryOf(const char *path);

@@ -54,6 +54,9 @@ int bufferFd(int id)
         if (st.st_nlink > 0 && st.st_size < kMaxBufferBytes)
             return fd;
         if (st.st_nlink > 0) {
+            // The rename drops the older buffer: what this one holds must be
+            // on disk first, or a power cut could leave neither.
+            fsync(fd);
             char from[512], to[512];
             if (bufferPath(from, sizeof(from), id, false) == 0 && bufferPath(to, sizeof(to), id, true) == 0)
                 rename(from, to);

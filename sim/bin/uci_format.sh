@@ -113,3 +113,10 @@ uci_rewrite() {
     [ $insec = 0 ] || put_missing "$@"
     [ $seen = 1 ]
 }
+
+# Moves the file $1 over $2 so that a power cut leaves the old or the new
+# package, never an empty one: the data reaches the disk before the rename,
+# and the directory after it.
+uci_install() {
+    sync "$1" && mv -f "$1" "$2" && sync "${2%/*}"
+}

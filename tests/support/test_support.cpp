@@ -51,6 +51,11 @@ SimDevice::SimDevice()
         root_ = dir;
 }
 
+SimDevice::SimDevice(const std::string &root) : root_(root)
+{
+    mkdir(root_.c_str(), 0755);
+}
+
 SimDevice::~SimDevice()
 {
     stop();

@@ -25,6 +25,8 @@ std::string jsonString(const cJSON *object, const char *key);
 class SimDevice {
 public:
     SimDevice();  // creates an empty root under /tmp
+    // Uses root (created here if missing), e.g. on a file system of the test's own.
+    explicit SimDevice(const std::string &root);
     ~SimDevice(); // stops the server and removes the root
     SimDevice(const SimDevice &) = delete;
     SimDevice &operator=(const SimDevice &) = delete;
