@@ -128,6 +128,12 @@ cJSON *copyMessage(const cJSON *m)
 
 int listPage(cJSON *store, const cJSON *request, char *out, size_t size)
 {
+    // The box is echoed in the reply: a name that is not UTF-8 is refused.
+    const cJSON *boxItem = cJSON_GetObjectItemCaseSensitive(request, "box");
+    if (cJSON_IsString(boxItem) && !isUtf8(boxItem->valuestring)) {
+        writeResult(SMS_FAILED, out, size);
+        return SMS_FAILED;
+    }
     char box[16];
     simJsonText(request, "box", box, sizeof(box), "inbox");
     int page = 1;
