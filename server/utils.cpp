@@ -1,12 +1,89 @@
 #include "server/utils.h"
 
 #include <errno.h>
+#include <math.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
+
+bool isUtf8(const char *text)
+{
+    if (text == NULL)
+        return false;
+    const unsigned char *p = (const unsigned char *)text;
+    while (*p != 0) {
+        unsigned char c = *p;
+        int extra = 0;
+        unsigned int low = 0x80;
+        unsigned int high = 0xBF;  // allowed range of the second byte
+        if (c < 0x80) {
+            p++;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0)
+                low = 0xA0;  // overlong
+            else if (c == 0xED)
+                high = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0)
+                low = 0x90;  // overlong
+            else if (c == 0xF4)
+                high = 0x8F;  // above U+10FFFF
+        } else {
+            return false;
+        }
+        p++;
+        for (int i = 0; i < extra; i++, p++) {
+            unsigned int b = *p;
+            if (i == 0 ? (b < low || b > high) : (b & 0xC0) != 0x80)
+                return false;
+        }
+    }
+    return true;
+}
+
+const char *requestText(const cJSON *item)
+{
+    if (!cJSON_IsString(item) || item->valuestring == NULL || !isUtf8(item->valuestring))
+        return NULL;
+    return item->valuestring;
+}
+
+bool requestNumber(const cJSON *item, int low, int high, int *value)
+{
+    if (!cJSON_IsNumber(item) || !isfinite(item->valuedouble))
+        return false;
+    // Taken by its integer value (toward zero), as cJSON's own valueint does
+    // within the int range; the comparison is done on the double so that
+    // nothing saturates or wraps.
+    double whole = trunc(item->valuedouble);
+    if (whole < (double)low || whole > (double)high)
+        return false;
+    if (value != NULL)
+        *value = (int)whole;
+    return true;
+}
+
+bool requestInt(const cJSON *item, int low, int high, int *value)
+{
+    if (item == NULL)
+        return false;
+    if (cJSON_IsNumber(item))
+        return requestNumber(item, low, high, value);
+    int n = cJSON_IsTrue(item) ? 1 : 0;
+    if (n < low || n > high)
+        return false;
+    if (value != NULL)
+        *value = n;
+    return true;
+}
 
 namespace {
 

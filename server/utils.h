@@ -6,19 +6,45 @@
 #include <string.h>
 #include <time.h>
 
+#include <cjson/cJSON.h>
+
 // Bounded text copy: copies at most size - 1 bytes and always terminates.
-// Returns strlen(src), so a result >= size means the text was cut.
+// A cut never splits a UTF-8 character: it steps back to the lead byte of a
+// character that would not fit whole. Returns strlen(src), so a result >=
+// size means the text was cut.
 inline size_t copyText(char *dst, const char *src, size_t size)
 {
     size_t len = src != NULL ? strlen(src) : 0;
     if (dst != NULL && size > 0) {
         size_t n = len < size - 1 ? len : size - 1;
+        if (n < len) {
+            while (n > 0 && ((unsigned char)src[n] & 0xC0) == 0x80)
+                n--;
+        }
         if (n > 0)
             memcpy(dst, src, n);
         dst[n] = '\0';
     }
     return len;
 }
+
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool isUtf8(const char *text);
+
+// The text of a request member: its string when it is a JSON string of
+// valid UTF-8, otherwise null.
+const char *requestText(const cJSON *item);
+
+// The integer value of a request member, the way requests have always been
+// read (numbers by their integer value, true 1, other types 0), provided it
+// lies within [low, high]. A number outside the range, or not finite, is
+// refused rather than saturated. False (and *value untouched) for a missing
+// member or a refused value.
+bool requestInt(const cJSON *item, int low, int high, int *value);
+
+// The same, but only a JSON number is accepted.
+bool requestNumber(const cJSON *item, int low, int high, int *value);
 
 // Runs command and puts its output, less one trailing newline, into buffer
 // (at most size - 1 bytes). Returns 1 when the command's status is 0.

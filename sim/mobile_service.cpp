@@ -388,8 +388,12 @@ int SetAllConfig(const ModemConfig *config, int *code)
     }
     int slot = -1;
     if (config->profileValid) {
-        slot = config->profileIsDefault ? config->profileIndex : s.profiles.defaultCount + config->profileIndex;
-        bool inRange = config->profileIndex >= 0 && slot < s.profiles.count &&
+        // Bounded first, so that the slot arithmetic cannot overflow.
+        bool indexValid = config->profileIndex >= 0 && config->profileIndex < MOBILE_MAX_PROFILES;
+        slot = !indexValid ? -1
+               : config->profileIsDefault ? config->profileIndex
+                                          : s.profiles.defaultCount + config->profileIndex;
+        bool inRange = indexValid && slot < s.profiles.count &&
                        (config->profileIsDefault ? slot < s.profiles.defaultCount : slot >= s.profiles.defaultCount);
         if (!inRange || !validProfile(&config->profile)) {
             *code = MOBILE_CODE_FAILED;
@@ -439,11 +443,11 @@ int DelProfile(int index, int *code)
     ProfileList list;
     if (profilesLoad(&list) != 0)
         return 0;
-    int slot = list.defaultCount + index;
-    if (index < 0 || slot >= list.count) {
+    if (index < 0 || index >= MOBILE_MAX_PROFILES || list.defaultCount + index >= list.count) {
         *code = MOBILE_CODE_FAILED;
         return 1;
     }
+    int slot = list.defaultCount + index;
     memmove(&list.profiles[slot], &list.profiles[slot + 1],
             sizeof(list.profiles[0]) * (size_t)(list.count - slot - 1));
     list.count--;

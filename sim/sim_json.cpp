@@ -1,10 +1,12 @@
 #include "sim/sim_json.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "platform/replace_file.h"
+#include "server/utils.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -63,7 +65,20 @@ int simJsonInt(const cJSON *object, const char *key, int fallback)
     const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
     if (cJSON_IsBool(item))
         return cJSON_IsTrue(item) ? 1 : 0;
-    return cJSON_IsNumber(item) ? item->valueint : fallback;
+    int value = fallback;
+    // A number that is not an int is as unusable as a missing one.
+    if (cJSON_IsNumber(item) && !requestNumber(item, INT_MIN, INT_MAX, &value))
+        return fallback;
+    return value;
+}
+
+bool simJsonIntIn(const cJSON *object, const char *key, int low, int high, int fallback, int *value)
+{
+    const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
+    if (cJSON_IsNumber(item))
+        return requestNumber(item, low, high, value);
+    *value = simJsonInt(object, key, fallback);
+    return *value >= low && *value <= high;
 }
 
 bool simJsonBool(const cJSON *object, const char *key, bool fallback)
@@ -84,5 +99,5 @@ void simJsonText(const cJSON *object, const char *key, char *out, size_t size, c
     const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
     const char *text = cJSON_IsString(item) && item->valuestring != NULL ? item->valuestring : fallback;
     if (text != NULL)
-        strncpy(out, text, size - 1);
+        copyText(out, text, size);
 }

@@ -15,6 +15,9 @@ int simSaveJson(const char *name, const cJSON *object, mode_t mode);
 
 // Member readers that fall back to a default for a missing or mistyped member.
 int simJsonInt(const cJSON *object, const char *key, int fallback);
+// The same for a request member that must lie within [low, high]: false
+// when it does not (a number outside is never saturated into the range).
+bool simJsonIntIn(const cJSON *object, const char *key, int low, int high, int fallback, int *value);
 bool simJsonBool(const cJSON *object, const char *key, bool fallback);
 // Copies a string member (bounded); a missing one gives fallback.
 void simJsonText(const cJSON *object, const char *key, char *out, size_t size, const char *fallback);

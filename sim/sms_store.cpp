@@ -2,6 +2,7 @@
 // Requests are the "message" module's JSON; every reply carries "result".
 #include "platform/mobile_client.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -104,17 +105,18 @@ cJSON *findMessage(cJSON *store, int id, int *index)
 int requestIds(const cJSON *request, int *ids, int max)
 {
     int n = 0;
+    // An id that is not an int names no message: -1 is never stored.
     const cJSON *one = cJSON_GetObjectItemCaseSensitive(request, "id");
-    if (cJSON_IsNumber(one))
-        ids[n++] = one->valueint;
+    if (cJSON_IsNumber(one) && !requestNumber(one, INT_MIN, INT_MAX, &ids[n++]))
+        ids[n - 1] = -1;
     const cJSON *many = cJSON_GetObjectItemCaseSensitive(request, "ids");
     const cJSON *item = NULL;
     if (!cJSON_IsArray(many))
         return n;
     cJSON_ArrayForEach(item, many)
     {
-        if (n < max && cJSON_IsNumber(item))
-            ids[n++] = item->valueint;
+        if (n < max && cJSON_IsNumber(item) && !requestNumber(item, INT_MIN, INT_MAX, &ids[n++]))
+            ids[n - 1] = -1;
     }
     return n;
 }
@@ -126,18 +128,26 @@ cJSON *copyMessage(const cJSON *m)
 
 int listPage(cJSON *store, const cJSON *request, char *out, size_t size)
 {
+    // The box is echoed in the reply: a name that is not UTF-8 is refused.
+    const cJSON *boxItem = cJSON_GetObjectItemCaseSensitive(request, "box");
+    if (cJSON_IsString(boxItem) && !isUtf8(boxItem->valuestring)) {
+        writeResult(SMS_FAILED, out, size);
+        return SMS_FAILED;
+    }
     char box[16];
     simJsonText(request, "box", box, sizeof(box), "inbox");
-    int page = simJsonInt(request, "page", 1);
-    int pageSize = simJsonInt(request, "pageSize", kDefaultPageSize);
-    if (page < 1 || pageSize < 1 || pageSize > kMaxPageSize) {
+    int page = 1;
+    int pageSize = kDefaultPageSize;
+    if (!simJsonIntIn(request, "page", 1, INT_MAX, 1, &page) ||
+        !simJsonIntIn(request, "pageSize", 1, kMaxPageSize, kDefaultPageSize, &pageSize)) {
         writeResult(SMS_FAILED, out, size);
         return SMS_FAILED;
     }
     cJSON *reply = cJSON_CreateObject();
     cJSON *list = cJSON_CreateArray();
     int total = 0;
-    int first = (page - 1) * pageSize;
+    // Wide enough for any page of any size: a page past the end is empty.
+    long long first = (long long)(page - 1) * pageSize;
     cJSON *m = NULL;
     cJSON_ArrayForEach(m, messagesOf(store))
     {
@@ -175,7 +185,9 @@ bool saveStore(cJSON *store)
 
 int readMessage(cJSON *store, const cJSON *request, char *out, size_t size)
 {
-    int id = simJsonInt(request, "id", -1);
+    int id = -1;
+    if (!simJsonIntIn(request, "id", INT_MIN, INT_MAX, -1, &id))
+        id = -1;
     cJSON *m = findMessage(store, id, NULL);
     if (m == NULL) {
         writeResult(SMS_NOT_FOUND, out, size);
@@ -217,7 +229,7 @@ int sendMessage(cJSON *store, const cJSON *request, char *out, size_t size)
     const cJSON *number = cJSON_GetObjectItemCaseSensitive(request, "number");
     const cJSON *text = cJSON_GetObjectItemCaseSensitive(request, "text");
     if (!cJSON_IsString(number) || !cJSON_IsString(text) || !validNumber(number->valuestring) ||
-        text->valuestring[0] == '\0' || strlen(text->valuestring) > (size_t)kMaxText) {
+        text->valuestring[0] == '\0' || strlen(text->valuestring) > (size_t)kMaxText || !isUtf8(text->valuestring)) {
         writeResult(SMS_FAILED, out, size);
         return SMS_FAILED;
     }

@@ -60,12 +60,14 @@ int parseAmount(const char *text, double *amount)
             p = e;
         }
     }
-    char number[64];
-    memset(number, 0, sizeof(number));
-    if ((size_t)(p - start) >= sizeof(number))
+    // Only the span found above goes to strtod, which would also read
+    // forms this amount does not allow ("0x10", "infinity"). The span may be
+    // as long as the request: a copy of exactly its length.
+    char *number = strndup(start, (size_t)(p - start));
+    if (number == NULL)
         return -1;
-    memcpy(number, start, (size_t)(p - start));
     double value = strtod(number, NULL);
+    free(number);
     if (!isfinite(value))
         return -1;
     *amount = value;
@@ -93,7 +95,7 @@ int switchValue(cJSON *settings, const char *key)
 int amountValue(cJSON *settings, const char *key, double *amount)
 {
     cJSON *item = cJSON_GetObjectItem(settings, key);
-    if (!cJSON_IsString(item) || parseAmount(item->valuestring, amount) != 0 || *amount < 0)
+    if (requestText(item) == NULL || parseAmount(item->valuestring, amount) != 0 || *amount < 0)
         return -1;
     return 0;
 }
@@ -153,18 +155,14 @@ int writeSettings(cJSON *request, cJSON *)
         if (amountValue(settings, "limitation", &limit) != 0)
             return 1;
         cJSON *item = cJSON_GetObjectItem(settings, "warningPercent");
-        if (item != NULL)
-            percent = item->valueint;
-        if (percent < 0 || percent > 100)
+        if (item != NULL && !requestInt(item, 0, 100, &percent))
             return 1;
     }
     int monthlySwitch = switchValue(settings, "enablePaymentDay");
     int due = 0;
     if (monthlySwitch == 1) {
-        cJSON *item = cJSON_GetObjectItem(settings, "paymentDay");
-        if (item == NULL || item->valueint < 0 || item->valueint > 31)
+        if (!requestInt(cJSON_GetObjectItem(settings, "paymentDay"), 0, 31, &due))
             return 1;
-        due = item->valueint;
     }
     cJSON *adjust = cJSON_GetObjectItem(settings, "adjustStatistics");
     double used = 0.0;

@@ -244,9 +244,14 @@ int setLan(cJSON *request, lan_config &config)
     if (end != NULL && setPoolAddress(config.pool_end, end, lan, netmask, true) != 0)
         return LAN_BAD_MASK;
 
+    // Any int is a lease time to the network manager; a number beyond the
+    // field is refused, never saturated into it.
     cJSON *lease = cJSON_GetObjectItem(dhcp, "leaseTime");
+    int leaseTime = 0;
+    if (lease != NULL && !requestInt(lease, INT32_MIN, INT32_MAX, &leaseTime))
+        return LAN_FAILED;
     if (lease != NULL)
-        config.lease_time = lease->valueint;
+        config.lease_time = leaseTime;
 
     const char *dns1 = textMember(dhcp, "dns1");
     if (dns1 != NULL) {

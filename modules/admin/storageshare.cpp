@@ -2,6 +2,7 @@
 // live in the uci package "storageshare" (factory copy in the default
 // configuration directory), the share account in the configuration store;
 // the device command "change_storageshare_config" applies a change.
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -106,8 +107,16 @@ int setShare(cJSON *request)
     // Members left out keep the current settings.
     cJSON *modeItem = cJSON_GetObjectItem(request, "mode");
     cJSON *loginItem = cJSON_GetObjectItem(request, "login");
-    int mode = modeItem != NULL ? modeItem->valueint : readShareOption(kAccessMode);
-    int login = loginItem != NULL ? loginItem->valueint : readShareOption(kLogin);
+    int mode = 0;
+    int login = 0;
+    if (modeItem == NULL)
+        mode = readShareOption(kAccessMode);
+    else if (!requestInt(modeItem, INT_MIN, INT_MAX, &mode))
+        return 1;
+    if (loginItem == NULL)
+        login = readShareOption(kLogin);
+    else if (!requestInt(loginItem, INT_MIN, INT_MAX, &login))
+        return 1;
     bool changed = false;
 
     cJSON *userItem = cJSON_GetObjectItem(request, "username");
@@ -128,6 +137,8 @@ int setShare(cJSON *request)
 
     cJSON *passwordItem = cJSON_GetObjectItem(request, "password");
     if (cJSON_IsString(passwordItem) && passwordItem->valuestring != NULL) {
+        if (!isUtf8(passwordItem->valuestring))
+            return 1;
         char password[kPasswordSize];
         memset(password, 0, sizeof(password));
         if (copyText(password, passwordItem->valuestring, sizeof(password)) >= sizeof(password))

@@ -34,7 +34,9 @@ int readZone(char *zone)
     FILE *file = fopen(path, "re");
     if (file == NULL)
         return -1;
-    char line[kZoneSize];
+    // Read beyond the zone's size, so that the cut below is the one that
+    // keeps whole UTF-8 characters.
+    char line[kZoneSize * 2];
     memset(line, 0, sizeof(line));
     // An empty file is an empty zone; one that cannot be read is no zone.
     bool failed = fgets(line, sizeof(line), file) == NULL && ferror(file);
@@ -97,7 +99,9 @@ int setZone(cJSON *request, cJSON *response, bool temporary)
 {
     int result = 0;
     cJSON *id = cJSON_GetObjectItem(request, "id");
-    if (cJSON_IsString(id) && id->valuestring != NULL) {
+    if (cJSON_IsString(id) && id->valuestring != NULL && !isUtf8(id->valuestring)) {
+        result = 1;  // refused: neither stored nor echoed
+    } else if (cJSON_IsString(id) && id->valuestring != NULL) {
         if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, id->valuestring) != 0)
             result = 1;
         cJSON_AddItemToObject(response, "id", cJSON_CreateString(id->valuestring));

@@ -47,7 +47,7 @@ int writeLanguage(cJSON *request, cJSON *response)
 {
     (void)response;
     cJSON *language = cJSON_GetObjectItem(request, "language");
-    if (!cJSON_IsString(language) || language->valuestring == NULL)
+    if (requestText(language) == NULL)
         return 1;
     return setLanguage(language->valuestring, (int)strlen(language->valuestring)) ? 0 : 1;
 }

@@ -2,9 +2,11 @@
 // carries under the IPv4 or the IPv6 keys according to "pdpType".
 #include "modules/mobile/profile_codec.h"
 
+#include <limits.h>
 #include <string.h>
 
 #include "platform/android_log.h"
+#include "server/utils.h"
 
 namespace {
 
@@ -32,13 +34,17 @@ int fail(const char *why)
 
 const char *stringOf(const cJSON *item)
 {
-    return cJSON_IsString(item) && item->valuestring != NULL ? item->valuestring : NULL;
+    return requestText(item);
 }
 
-bool inRange(const cJSON *item, int low, int high)
+// A credential member: a text of valid UTF-8, anything but a string counts
+// as empty. False for a string that is not UTF-8.
+bool credentialText(const cJSON *item, const char **text)
 {
-    return item != NULL && item->valueint >= low && item->valueint <= high;
+    *text = stringOf(item);
+    return *text != NULL || !cJSON_IsString(item);
 }
+
 
 // A record's text field need not be terminated: read at most its width.
 void fieldText(char (&out)[MOBILE_TEXT_FIELD + 1], const char *field)
@@ -75,8 +81,9 @@ char *copyBounded(char *dst, size_t size, const char *src)
         return dst;
     if (src == NULL)
         src = "";
-    strncpy(dst, src, size - 1);
-    dst[size - 1] = '\0';
+    // Record fields go to the service whole: no stale bytes after the text.
+    memset(dst, 0, size);
+    copyText(dst, src, size);
     return dst;
 }
 
@@ -85,9 +92,8 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
     if (object == NULL || record == NULL || profileId == NULL)
         return fail("Input arguments invalid.");
     const cJSON *id = cJSON_GetObjectItem(object, "profileID");
-    if (id == NULL)
+    if (!requestInt(id, INT_MIN, INT_MAX, profileId))
         return fail("Cannot get the profile ID.");
-    *profileId = id->valueint;
     const char *name = stringOf(cJSON_GetObjectItem(object, "profileName"));
     // "null" is what a record without a name reads back as; such a profile
     // could never be listed again, nor deleted from the front end.
@@ -96,14 +102,15 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
     copyBounded(record->nameCopy, sizeof(record->nameCopy), name);
     copyBounded(record->name, sizeof(record->name), name);
     const cJSON *pdp = cJSON_GetObjectItem(object, "pdpType");
-    if (!inRange(pdp, 0, 2))
+    int value = 0;
+    if (!requestInt(pdp, 0, 2, &value))
         return fail("Cannot get the PDP type.");
-    record->pdpType = (uint8_t)pdp->valueint;
+    record->pdpType = (uint8_t)value;
     const KeySet &keys = record->pdpType == 1 ? kIpv6Keys : kIpv4Keys;
     const cJSON *apnType = cJSON_GetObjectItem(object, keys.apnType);
-    if (!inRange(apnType, 0, 1))
+    if (!requestInt(apnType, 0, 1, &value))
         return fail("Cannot get the APN type.");
-    record->apnType = (uint8_t)apnType->valueint;
+    record->apnType = (uint8_t)value;
     if (record->apnType == 0) {
         const char *apn = stringOf(cJSON_GetObjectItem(object, keys.apn));
         if (apn == NULL || apn[0] == '\0')
@@ -113,17 +120,18 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
         copyBounded(record->apn, sizeof(record->apn), "");
     }
     const cJSON *username = cJSON_GetObjectItem(object, keys.username);
-    if (username == NULL)
+    const char *text = NULL;
+    if (username == NULL || !credentialText(username, &text))
         return fail("Cannot get the user name.");
-    copyBounded(record->username, sizeof(record->username), stringOf(username));
+    copyBounded(record->username, sizeof(record->username), text);
     const cJSON *password = cJSON_GetObjectItem(object, keys.password);
-    if (password == NULL)
+    if (password == NULL || !credentialText(password, &text))
         return fail("Cannot get the password.");
-    copyBounded(record->password, sizeof(record->password), stringOf(password));
+    copyBounded(record->password, sizeof(record->password), text);
     const cJSON *auth = cJSON_GetObjectItem(object, keys.authType);
-    if (!inRange(auth, 0, 2))
+    if (!requestInt(auth, 0, 2, &value))
         return fail("Cannot get the auth type.");
-    record->authType = (uint8_t)auth->valueint;
+    record->authType = (uint8_t)value;
     return 0;
 }
 

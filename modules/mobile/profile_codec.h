@@ -8,7 +8,7 @@
 
 #include "platform/mobile_client.h"
 
-// Copies at most size - 1 characters, zero-fills the rest and always
+// Copies at most size - 1 bytes, cut at a UTF-8 character boundary, zero-fills the rest and always
 // terminates; a null source gives the empty text. Returns dst.
 char *copyBounded(char *dst, size_t size, const char *src);
 

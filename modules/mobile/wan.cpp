@@ -1,6 +1,7 @@
 // "wan": mobile data switch, roaming, preferred mode, connection profiles,
 // network selection and the operator search, call failure reason and the
 // ISP database update.
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -167,22 +168,21 @@ int setConfig(cJSON *request, cJSON *)
 {
     ModemConfig config;
     memset(&config, 0, sizeof(config));
-    const cJSON *data = cJSON_GetObjectItem(request, "dataSwitchStatus");
-    if (data != NULL && (data->valueint == 0 || data->valueint == 1)) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set data switch %d.", data->valueint);
+    int value = 0;
+    if (requestInt(cJSON_GetObjectItem(request, "dataSwitchStatus"), 0, 1, &value)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set data switch %d.", value);
         config.dataSwitchValid = 1;
-        config.dataSwitch = data->valueint;
+        config.dataSwitch = value;
     }
-    const cJSON *roaming = cJSON_GetObjectItem(request, "roamingEnabled");
-    if (roaming != NULL && (roaming->valueint == 0 || roaming->valueint == 1)) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set roaming switch %d.", roaming->valueint);
+    if (requestInt(cJSON_GetObjectItem(request, "roamingEnabled"), 0, 1, &value)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set roaming switch %d.", value);
         config.roamingValid = 1;
-        config.roaming = roaming->valueint;
+        config.roaming = value;
     }
     const cJSON *settings = NULL;
     const cJSON *profile = firstProfile(request, &settings);
-    const cJSON *defaults = cJSON_GetObjectItem(settings, "defaultProfile");
-    if (profile != NULL && defaults != NULL) {
+    int defaults = 0;
+    if (profile != NULL && requestInt(cJSON_GetObjectItem(settings, "defaultProfile"), 0, MOBILE_MAX_PROFILES, &defaults)) {
         ConnectionProfile record;
         memset(&record, 0, sizeof(record));
         int id = 0;
@@ -190,15 +190,14 @@ int setConfig(cJSON *request, cJSON *)
         if (decodeProfile(profile, &record, &id) == 0 && id >= 0 && id < MOBILE_MAX_PROFILES) {
             memcpy(&config.profile, &record, sizeof(record));
             config.profileValid = 1;
-            config.profileIsDefault = id < defaults->valueint ? 1 : 0;
-            config.profileIndex = config.profileIsDefault ? id : id - defaults->valueint;
+            config.profileIsDefault = id < defaults ? 1 : 0;
+            config.profileIndex = config.profileIsDefault ? id : id - defaults;
         }
     }
-    const cJSON *mode = cJSON_GetObjectItem(request, "networkPreferredMode");
-    if (mode != NULL && mode->valueint >= 0 && mode->valueint <= 3) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set preferred network %d.", mode->valueint);
+    if (requestInt(cJSON_GetObjectItem(request, "networkPreferredMode"), 0, 3, &value)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set preferred network %d.", value);
         config.preferredModeValid = 1;
-        config.preferredMode = mode->valueint;
+        config.preferredMode = value;
     }
     int code = MOBILE_CODE_OK;
     if (!SetAllConfig(&config, &code) || code != MOBILE_CODE_OK) {
@@ -233,15 +232,19 @@ int deleteProfile(cJSON *request, cJSON *)
     if (list == NULL || defaults == NULL || profile == NULL || id == NULL)
         return fail(WAN_FAILED, "Cannot get the profile id or active one.");
     // Default profiles come first and cannot be deleted: only a user
-    // profile's index (0 or more) goes to the service.
-    int index = id->valueint - defaults->valueint;
-    if (defaults->valueint < 0 || index < 0 || id->valueint >= MOBILE_MAX_PROFILES) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Cannot delete profile %d: not a user profile.", id->valueint);
+    // profile's index (0 or more) goes to the service. Both numbers are
+    // bounded before the subtraction.
+    int profileId = 0;
+    int defaultCount = 0;
+    if (!requestInt(id, 0, MOBILE_MAX_PROFILES - 1, &profileId) ||
+        !requestInt(defaults, 0, MOBILE_MAX_PROFILES, &defaultCount) || profileId < defaultCount) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Cannot delete profile: not a user profile.");
         return WAN_FAILED;
     }
+    int index = profileId - defaultCount;
     int code = MOBILE_CODE_OK;
     if (!DelProfile(index, &code) || code == MOBILE_CODE_FAILED) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Delete profile %d failed.", id->valueint);
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Delete profile %d failed.", profileId);
         return WAN_FAILED;
     }
     return WAN_OK;
@@ -289,9 +292,10 @@ int setSelectionMode(cJSON *request, cJSON *)
     const cJSON *mode = cJSON_GetObjectItem(request, "networkSelectionMode");
     NetSelRequest sel;
     memset(&sel, 0, sizeof(sel));
-    if (mode == NULL || !splitOperator(cJSON_GetObjectItem(request, "selectedOperator"), &sel.mcc, &sel.mnc))
+    // The service judges the mode; the number only has to be an int.
+    if (!requestInt(mode, INT_MIN, INT_MAX, &sel.mode) ||
+        !splitOperator(cJSON_GetObjectItem(request, "selectedOperator"), &sel.mcc, &sel.mnc))
         return fail(WAN_FAILED, "Set network selection mode args invalid.");
-    sel.mode = mode->valueint;
     int code = MOBILE_CODE_OK;
     if (!SetNetSel(sel, &code))
         return fail(WAN_FAILED, "Set network selection mode failed.");

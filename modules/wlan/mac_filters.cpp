@@ -1,4 +1,5 @@
 // "macFilters": the access point's MAC deny list and its switch.
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -117,6 +118,10 @@ int takeDenyList(cJSON *denyList)
         for (int j = 2; j < 17; j += 3)
             list[i].mac[j] = ':';
         cJSON *description = cJSON_GetObjectItem(element, "description");
+        if (cJSON_IsString(description) && !isUtf8(description->valuestring)) {
+            WLOG("MAC description[index:%d] is not UTF-8!!\n", i);
+            return 1;
+        }
         if (cJSON_IsString(description))
             copyUtf8Prefix(list[i].description, sizeof(list[i].description), description->valuestring,
                            kDescriptionMax);
@@ -140,7 +145,12 @@ int setFilters(cJSON *request)
         }
     }
     cJSON *mode = cJSON_GetObjectItem(request, "mode");
-    if (mode != NULL && mode->valueint != kDenyListMode)
+    int modeValue = kDenyListMode;
+    if (mode != NULL && !requestInt(mode, INT_MIN, INT_MAX, &modeValue)) {
+        WLOG("MAC filters: mode out of range!!\n");
+        return 1;
+    }
+    if (modeValue != kDenyListMode)
         return 0;
     cJSON *denyList = cJSON_GetObjectItem(request, "denyList");
     if (denyList != NULL && !cJSON_IsArray(denyList)) {

@@ -1,6 +1,7 @@
 // "power_save": Wi-Fi power saving switch, power level and idle switch-off.
 // The user's choices (keys 132, 130) survive switching power saving off;
 // the active values (keys 131, 128) are 0 while it is off.
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -76,24 +77,34 @@ void writeActive(int level, int time)
     writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
 }
 
+// A member taken as any int (absent: 0). False for a number beyond one,
+// which is refused rather than saturated.
+bool memberInt(cJSON *request, const char *key, int *value)
+{
+    cJSON *item = cJSON_GetObjectItem(request, key);
+    *value = 0;
+    return item == NULL || requestInt(item, INT_MIN, INT_MAX, value);
+}
+
 // 0 on success, -1 when the keys are written but the restart cannot be
-// scheduled.
+// scheduled, 1 when rejected (nothing written).
 int setPowerSave(const PowerState &state, cJSON *request)
 {
     WLOG("To set power save config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
-    cJSON *item = cJSON_GetObjectItem(request, "enable");
-    int enable = item != NULL ? item->valueint : 0;
-    item = cJSON_GetObjectItem(request, "powerLevel");
+    int enable = 0;
     int level = 0;
-    if (item == NULL) {
+    int time = 0;
+    if (!memberInt(request, "enable", &enable) || !memberInt(request, "powerLevel", &level) ||
+        !memberInt(request, "autoDisableTime", &time)) {
+        WLOG("power save number out of range!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "power save number out of range!!");
+        return 1;
+    }
+    if (cJSON_GetObjectItem(request, "powerLevel") == NULL) {
         WLOG("KEY_PWRLVL in json is NULL!\n");
         SYSLOG(ANDROID_LOG_INFO, "KEY_PWRLVL in json is NULL!");
-    } else {
-        level = item->valueint;
     }
-    item = cJSON_GetObjectItem(request, "autoDisableTime");
-    int time = item != NULL ? item->valueint : 0;
 
     bool restart = false;
     if (state.status == 1 && enable == 0) {
@@ -181,7 +192,10 @@ int powerSaveHandler(cJSON *request, cJSON *response)
     case POWER_SAVE_SET:
         // A change whose restart cannot be scheduled is already written:
         // reported as a failure rather than the empty rejection.
-        result = setPowerSave(state, request) == 0 ? 0 : 1;
+        result = setPowerSave(state, request);
+        if (result > 0)
+            return 1;  // rejected: the empty object, nothing written
+        result = result == 0 ? 0 : 1;
         break;
     default:
         WLOG("Error operation!!\n");

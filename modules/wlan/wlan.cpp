@@ -1,5 +1,6 @@
 // "wlan": the access point's basic settings (name, region, band, channel,
 // mode, security, isolation).
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -146,12 +147,30 @@ int rejectKey(void)
     return 1;
 }
 
+int rejectSecurity(void)
+{
+    WLOG("security mode invalid!!\n");
+    SYSLOG(ANDROID_LOG_ERROR, "security mode invalid!!");
+    return 1;
+}
+
+// A member taken as any int: a number beyond one is refused rather than
+// saturated. Absent members give false with *present 0.
+bool anyInt(cJSON *request, const char *key, int *value, bool *present)
+{
+    cJSON *item = cJSON_GetObjectItem(request, key);
+    *present = item != NULL;
+    return item == NULL || requestInt(item, INT32_MIN, INT32_MAX, value);
+}
+
 // Security members. 0, or 1 after the rejection has been logged.
 int applySecurity(cJSON *request)
 {
+    // Only a number says open or secured: "1" or true counting as open
+    // would open the network by mistake.
     cJSON *item = cJSON_GetObjectItem(request, "securityMode");
-    if (item != NULL)
-        wlan_setting.security_mode = item->valueint;
+    if (item != NULL && !requestNumber(item, INT32_MIN, INT32_MAX, &wlan_setting.security_mode))
+        return rejectSecurity();
     if (wlan_setting.security_mode == 0) {
         memset(wlan_setting.key, 0, sizeof(wlan_setting.key));
         return 0;
@@ -162,9 +181,8 @@ int applySecurity(cJSON *request)
         if (mode == NULL) {
             wlan_setting.encryption = WLAN_CIPHER_AUTO;
         } else {
-            if (mode->valueint < WLAN_CIPHER_TKIP || mode->valueint > WLAN_CIPHER_CCMP)
+            if (!requestInt(mode, WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, &wlan_setting.encryption))
                 return rejectEncryption();
-            wlan_setting.encryption = mode->valueint;
         }
         const char *key = stringValue(cJSON_GetObjectItem(mixed, "key"));
         if (key != NULL) {
@@ -186,6 +204,16 @@ int setWlan(cJSON *request)
     WLOG("To set wlan config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
 
+    // Every number is checked before the first change to the record.
+    int bandType = 0, channel = 0, wirelessMode = 0;
+    bool hasBand = false, hasChannel = false, hasMode = false;
+    if (!anyInt(request, "bandType", &bandType, &hasBand) || !anyInt(request, "channel", &channel, &hasChannel) ||
+        !anyInt(request, "wirelessMode", &wirelessMode, &hasMode)) {
+        WLOG("wlan number out of range!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "wlan number out of range!!");
+        return 1;
+    }
+
     const char *ssid = stringValue(cJSON_GetObjectItem(request, "ssid"));
     if (ssid != NULL) {
         if (!printableText(ssid, 1, 32))
@@ -200,6 +228,11 @@ int setWlan(cJSON *request)
     int factoryFlag = 0;
     const WlanRegion *zone = NULL;
     const char *region = stringValue(cJSON_GetObjectItem(request, "region"));
+    if (region != NULL && !isUtf8(region)) {
+        WLOG("region invalid!!\n");
+        SYSLOG(ANDROID_LOG_ERROR, "region invalid!!");
+        return 1;
+    }
     if (region != NULL && strcmp(region, wlan_setting.region) != 0) {
         if (strcmp(region, "NONE") == 0) {
             factoryFlag = 1;
@@ -212,22 +245,19 @@ int setWlan(cJSON *request)
     }
 
     int bandChanged = 0;
-    item = cJSON_GetObjectItem(request, "bandType");
-    if (item != NULL && item->valueint != wlan_setting.band_type) {
-        wlan_setting.band_type = item->valueint;
+    if (hasBand && bandType != wlan_setting.band_type) {
+        wlan_setting.band_type = bandType;
         bandChanged = 1;
     }
-    item = cJSON_GetObjectItem(request, "channel");
-    if (item != NULL) {
-        wlan_setting.channel = item->valueint;
+    if (hasChannel) {
+        wlan_setting.channel = channel;
     } else if (bandChanged || regionChanged) {
         WLOG("Change to ACS\n");
         SYSLOG(ANDROID_LOG_INFO, "Change to ACS");
         wlan_setting.channel = 0;
     }
-    item = cJSON_GetObjectItem(request, "wirelessMode");
-    if (item != NULL) {
-        wlan_setting.wireless_mode = item->valueint;
+    if (hasMode) {
+        wlan_setting.wireless_mode = wirelessMode;
     } else if (bandChanged) {
         WLOG("Change wireless mode to mixed\n");
         SYSLOG(ANDROID_LOG_INFO, "Change wireless mode to mixed");

@@ -190,18 +190,7 @@ void copyUtf8Prefix(char *dst, size_t size, const char *src, size_t maxBytes)
     memset(dst, 0, size);
     if (src == NULL)
         return;
-    size_t len = strlen(src);
-    size_t limit = maxBytes < size - 1 ? maxBytes : size - 1;
-    if (len <= limit) {
-        memcpy(dst, src, len);
-        return;
-    }
-    // Step back over continuation bytes so the cut lands before the lead
-    // byte of a character that would not fit whole.
-    size_t cut = limit;
-    while (cut > 0 && ((unsigned char)src[cut] & 0xC0) == 0x80)
-        cut--;
-    memcpy(dst, src, cut);
+    copyText(dst, src, maxBytes < size - 1 ? maxBytes + 1 : size);
 }
 
 void clearWlanSetting(void)

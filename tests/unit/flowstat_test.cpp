@@ -117,6 +117,12 @@ TEST(Flowstat, AmountTextsAndComputedStatusValues)
     EXPECT_EQ(parseAmount("0x10", &v), 0);  // decimal only: the leading 0
     EXPECT_EQ(v, 0.0);
     EXPECT_EQ(parseAmount("-", &v), -1);
+    // The leading number, however long the text or the number is.
+    EXPECT_EQ(parseAmount((std::string(200, '0') + "42.25").c_str(), &v), 0);
+    EXPECT_EQ(v, 42.25);
+    EXPECT_EQ(parseAmount(("7" + std::string(100, ' ') + "x").c_str(), &v), 0);
+    EXPECT_EQ(v, 7.0);
+    EXPECT_EQ(parseAmount(("1" + std::string(400, '0')).c_str(), &v), -1);  // not finite
 
     formatSpeed(text, sizeof(text), 4294967295ul);
     EXPECT_STREQ(text, "4294967295");

@@ -1,6 +1,7 @@
 // Command capture and the web timer.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <poll.h>
 #include <string.h>
 #include <time.h>
@@ -55,6 +56,74 @@ TEST(CopyText, BoundsAndTermination)
     EXPECT_STREQ(small, "abc");
     EXPECT_EQ(copyText(small, nullptr, sizeof(small)), 0u);
     EXPECT_STREQ(small, "");
+    // A cut steps back to the start of a character that does not fit whole.
+    char name[32];
+    std::string e20;
+    for (int i = 0; i < 20; i++)
+        e20 += "\xc3\xa9";
+    EXPECT_EQ(copyText(name, e20.c_str(), sizeof(name)), 40u);
+    EXPECT_EQ(std::string(name), e20.substr(0, 30));
+    std::string euro = std::string(29, 'a') + "\xe2\x82\xac";  // exactly 32 bytes: cut before the euro sign
+    copyText(name, euro.c_str(), sizeof(name));
+    EXPECT_EQ(std::string(name), std::string(29, 'a'));
+    euro = std::string(28, 'a') + "\xe2\x82\xac";  // 31 bytes fit whole
+    copyText(name, euro.c_str(), sizeof(name));
+    EXPECT_EQ(std::string(name), euro);
+    std::string four = std::string(30, 'a') + "\xf0\x9f\x98\x80";
+    copyText(name, four.c_str(), sizeof(name));
+    EXPECT_EQ(std::string(name), std::string(30, 'a'));
+}
+
+TEST(Utf8, WellFormedTextsOnly)
+{
+    for (const char *good : {"", "plain", "\xc3\xa9t\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xef\xbf\xbf",
+                             "\xf4\x8f\xbf\xbf"})
+        EXPECT_TRUE(isUtf8(good)) << good;
+    for (const char *bad : {"\xc3", "\xc3\x28", "\xa9", "\xff", "\xc0\xaf" /* overlong */, "\xe0\x80\xaf",
+                            "\xed\xa0\x80" /* surrogate */, "\xf4\x90\x80\x80" /* above U+10FFFF */, "ab\xe2\x82"})
+        EXPECT_FALSE(isUtf8(bad)) << bad;
+    EXPECT_FALSE(isUtf8(nullptr));
+}
+
+TEST(RequestInt, RangeIsCheckedOnTheNumberNotASaturatedInt)
+{
+    struct Case {
+        const char *json;
+        int low, high;
+        bool accepted;
+        int value;
+    } cases[] = {
+        {"5", 0, 10, true, 5},
+        {"0.5", 0, 10, true, 0},  // taken by its integer value, as always
+        {"-0.5", 0, 10, true, 0},
+        {"10.9", 0, 10, true, 10},
+        {"11", 0, 10, false, 0},
+        {"-1", 0, 10, false, 0},
+        {"2147483647", INT_MIN, INT_MAX, true, INT_MAX},
+        {"-2147483648", INT_MIN, INT_MAX, true, INT_MIN},
+        {"2147483648", INT_MIN, INT_MAX, false, 0},
+        {"-2147483649", INT_MIN, INT_MAX, false, 0},
+        {"4294967297", INT_MIN, INT_MAX, false, 0},
+        {"9007199254740993", INT_MIN, INT_MAX, false, 0},
+        {"1e300", INT_MIN, INT_MAX, false, 0},
+        {"-1e300", INT_MIN, INT_MAX, false, 0},
+        {"1e400", INT_MIN, INT_MAX, false, 0},  // parses as infinity
+        {"true", 0, 1, true, 1},
+        {"false", 0, 1, true, 0},
+        {"\"7\"", 0, 10, true, 0},  // a text counts as 0
+        {"null", 1, 10, false, 0},
+    };
+    for (const Case &c : cases) {
+        cJSON *item = cJSON_Parse(c.json);
+        ASSERT_NE(item, nullptr) << c.json;
+        int value = -12345;
+        EXPECT_EQ(requestInt(item, c.low, c.high, &value), c.accepted) << c.json;
+        EXPECT_EQ(value, c.accepted ? c.value : -12345) << c.json;
+        bool number = cJSON_IsNumber(item);
+        EXPECT_EQ(requestNumber(item, c.low, c.high, &value), c.accepted && number) << c.json;
+        cJSON_Delete(item);
+    }
+    EXPECT_FALSE(requestInt(nullptr, INT_MIN, INT_MAX, nullptr));
 }
 
 int g_runs[2];

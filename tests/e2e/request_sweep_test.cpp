@@ -1,0 +1,204 @@
+// Hostile values in every member of every seed request: each number becomes
+// each integer extreme, each member each other JSON type, each text a long or
+// malformed one. Every request must be answered with one JSON object and the
+// server must live through the whole sweep.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "server/utils.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// Steps from the request object to one value: member names and array indexes.
+struct Step {
+    std::string key;  // empty for an array element
+    int index = 0;
+};
+using Path = std::vector<Step>;
+
+const char *const kExtremes[] = {"2147483647",  "2147483648",  "2147483646",       "-2147483648",
+                                 "-2147483649", "-2147483647", "4294967296",       "4294967295",
+                                 "9007199254740992", "-9007199254740992", "1e300", "-1e300",
+                                 "-1",          "0.5",         "-0.5"};
+
+// Every other JSON type; a text of 300 two-byte characters and one that is
+// not UTF-8 for text members.
+const char *const kOtherTypes[] = {"\"1\"", "1", "true", "false", "null", "[]", "{}", "[1,\"x\"]", "{\"a\":1}"};
+
+std::string longText()
+{
+    std::string text = "\"";
+    for (int i = 0; i < 300; i++)
+        text += "\xc3\xa9";
+    return text + "\"";
+}
+
+void collectPaths(const cJSON *node, Path &path, std::vector<Path> &out)
+{
+    int index = 0;
+    const cJSON *child = nullptr;
+    cJSON_ArrayForEach(child, node)
+    {
+        Step step;
+        if (cJSON_IsObject(node))
+            step.key = child->string;
+        step.index = index++;
+        // The module name picks the handler; hostile values in it are only
+        // unknown modules.
+        if (path.empty() && step.key == "module")
+            continue;
+        path.push_back(step);
+        out.push_back(path);
+        if (cJSON_IsObject(child) || cJSON_IsArray(child))
+            collectPaths(child, path, out);
+        path.pop_back();
+    }
+}
+
+cJSON *follow(cJSON *root, const Path &path)
+{
+    cJSON *node = root;
+    for (const Step &step : path) {
+        node = step.key.empty() ? cJSON_GetArrayItem(node, step.index)
+                                : cJSON_GetObjectItemCaseSensitive(node, step.key.c_str());
+        if (node == nullptr)
+            return nullptr;
+    }
+    return node;
+}
+
+// The seed with the value at path replaced by the raw JSON text value:
+// the literal goes into the printed text unchanged, so that 2^53 stays
+// exact and bytes that are not UTF-8 reach the server as they are.
+std::string variant(const cJSON *seed, const Path &path, const std::string &value)
+{
+    const char *placeholder = "@@SWEEP@@";
+    JsonPtr copy(cJSON_Duplicate(seed, 1));
+    Path parentPath(path.begin(), path.end() - 1);
+    cJSON *parent = follow(copy.get(), parentPath);
+    if (parent == nullptr || follow(copy.get(), path) == nullptr)
+        return "";
+    const Step &last = path.back();
+    if (last.key.empty())
+        cJSON_ReplaceItemInArray(parent, last.index, cJSON_CreateString(placeholder));
+    else
+        cJSON_ReplaceItemInObjectCaseSensitive(parent, last.key.c_str(), cJSON_CreateString(placeholder));
+    char *printed = cJSON_PrintUnformatted(copy.get());
+    std::string text = printed != nullptr ? printed : "";
+    cJSON_free(printed);
+    size_t at = text.find(std::string("\"") + placeholder + "\"");
+    if (at == std::string::npos)
+        return "";
+    return text.replace(at, strlen(placeholder) + 2, value);
+}
+
+std::vector<std::string> seedFiles()
+{
+    std::vector<std::string> files;
+    std::string dir = std::string(KAL_SOURCE_DIR) + "/tests/fuzz/corpus";
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr)
+        return files;
+    while (struct dirent *entry = readdir(d)) {
+        std::string name = entry->d_name;
+        // Regression inputs are single hostile requests already.
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0 && name.rfind("regression-", 0) != 0)
+            files.push_back(dir + "/" + name);
+    }
+    closedir(d);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Requests that end the session on purpose or run for many seconds by
+// design are left to their own tests: reboot and power-off, factory
+// restore, firmware update and log export.
+bool harmless(const cJSON *seed)
+{
+    std::string module = jsonString(seed, "module");
+    int action = jsonInt(seed, "action");
+    if (module == "reboot" || module == "restoreDefaults" || module == "update")
+        return false;
+    return module != "log" || action == 0;
+}
+
+// Only requests with members of their own: reads of a whole page carry
+// nothing hostile beyond the action code. They are read after the sweep.
+bool sweepable(const cJSON *seed)
+{
+    return harmless(seed) && cJSON_GetArraySize(seed) > 2;
+}
+
+}  // namespace
+
+TEST(RequestSweep, EveryHostileMemberIsAnsweredAndTheServerLives)
+{
+    std::vector<std::string> requests;
+    std::vector<std::string> reads;
+    for (const std::string &file : seedFiles()) {
+        JsonPtr seed = parseJson(SimDevice::readFile(file));
+        if (seed != nullptr && harmless(seed.get()) && !sweepable(seed.get()))
+            reads.push_back(SimDevice::readFile(file));
+        if (seed == nullptr || !cJSON_IsObject(seed.get()) || !sweepable(seed.get()))
+            continue;
+        std::vector<Path> paths;
+        Path path;
+        collectPaths(seed.get(), path, paths);
+        for (const Path &p : paths) {
+            const cJSON *node = follow(seed.get(), p);
+            if (cJSON_IsNumber(node)) {
+                for (const char *extreme : kExtremes)
+                    requests.push_back(variant(seed.get(), p, extreme));
+            }
+            if (cJSON_IsString(node)) {
+                requests.push_back(variant(seed.get(), p, longText()));
+                requests.push_back(variant(seed.get(), p, "\"ab\xc3\x28\xff\xfe" "cd\xe2\x82\""));
+            }
+            for (const char *other : kOtherTypes)
+                requests.push_back(variant(seed.get(), p, other));
+        }
+    }
+    requests.erase(std::remove(requests.begin(), requests.end(), std::string()), requests.end());
+    ASSERT_GT(requests.size(), 500u) << "the seed corpus gave too few requests";
+
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::vector<std::string> crashes;
+    std::vector<std::string> unanswered;
+    for (const std::string &request : requests) {
+        std::string reply = device.request(request, 10000);
+        JsonPtr json = parseJson(reply);
+        // Valid UTF-8 too: a strict decoder rejects a whole reply otherwise.
+        if (json != nullptr && cJSON_IsObject(json.get()) && isUtf8(reply.c_str()))
+            continue;
+        if (!device.running()) {
+            crashes.push_back(request);
+            device.stop();
+            ASSERT_TRUE(device.start()) << "the server does not start again after: " << request;
+        } else {
+            unanswered.push_back(request + " -> " + reply);
+        }
+    }
+    // Whatever the sweep stored, every page still reads as JSON of UTF-8.
+    for (const std::string &read : reads) {
+        std::string reply = device.request(read, 10000);
+        JsonPtr json = parseJson(reply);
+        if (json == nullptr || !cJSON_IsObject(json.get()) || !isUtf8(reply.c_str()))
+            unanswered.push_back(read + " -> " + reply);
+    }
+    printf("sweep: %zu requests, %zu crashes, %zu not answered with one JSON object of UTF-8\n", requests.size(),
+           crashes.size(), unanswered.size());
+    for (const std::string &request : crashes)
+        ADD_FAILURE() << "server died on: " << request;
+    for (const std::string &request : unanswered)
+        ADD_FAILURE() << "no JSON object for: " << request;
+    EXPECT_TRUE(device.running());
+}
