@@ -89,21 +89,31 @@ TEST(Log, ClearRefreshAndPages)
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 2);
     ASSERT_EQ(listSize(reply), 1);
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "content"), "");
-    // ALL counts every type, and a huge page is one page.
-    reply = device.requestJson(list(0, 0, 2147483647, 1));
+    // ALL counts every type; the largest page holds them all.
+    reply = device.requestJson(list(0, 0, 50, 1));
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 29);
     EXPECT_EQ(listSize(reply), 28);  // the SMS line without a message does not parse
-    reply = device.requestJson(list(0, 0, 1000000000, 3));
+    reply = device.requestJson(list(0, 0, 10, 2147483647));
     EXPECT_EQ(listSize(reply), -1);
+    EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
 
-    // Out of range members: only "result" 1.
+    // Out of range members, a page larger than the largest and numbers
+    // beyond int among them: only "result" 1.
+    std::string head = "{\"module\":\"log\",\"action\":0,\"type\":0,\"level\":0,";
     for (const std::string &bad :
          {list(7, 0, 1, 1), list(0, 5, 1, 1), list(0, 0, 0, 1), list(0, 0, 1, 0), list(-1, 0, 1, 1),
+          list(0, 0, 51, 1), list(0, 0, 2147483647, 1), list(0, -2147483647 - 1, 1, 1),
+          head + "\"amountPerPage\":4294967297,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":1e300}",
+          head + "\"amountPerPage\":0.5,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":-1e300}",
           std::string("{\"module\":\"log\",\"action\":0,\"level\":0,\"amountPerPage\":1,\"pageNumber\":1}")}) {
         EXPECT_EQ(device.request(bad), "{\n\t\"result\":\t1\n}") << bad;
     }
     EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":5}"), "{\n\t\"mdLogState\":\t2,\n\t\"result\":\t0\n}");
-    EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":4}"), "{\n\t\"result\":\t1\n}");
+    EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":5.9}"), "{\n\t\"mdLogState\":\t2,\n\t\"result\":\t0\n}");
+    for (const char *action : {"4", "6", "-1", "4294967301", "1e300", "-1e300"})
+        EXPECT_EQ(device.request(std::string("{\"module\":\"log\",\"action\":") + action + "}"),
+                  "{\n\t\"result\":\t1\n}")
+            << action;
 
     // A clear empties the log; the next refresh holds only the clear line.
     EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":1}").get(), "result"), 0);
@@ -145,19 +155,35 @@ TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "time"), "12-07 10:00:01");
 }
 
-TEST(Log, APageTooLongForOneDatagramGetsTheFailureReply)
+TEST(Log, TheLargestPageFitsOneDatagramAndLargerOnesAreRefusedAtOnce)
 {
     SimDevice device;
     ASSERT_TRUE(device.start());
-    std::string lines;
-    for (int i = 0; i < 1000; i++)
-        lines += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(250, 'c') + "\n";
-    appendMain(device, lines);
+    // The longest element: a 31-byte time and a 255-byte message, every
+    // byte a control character that prints as a six-byte escape.
+    std::string worst;
+    for (int i = 0; i < 60; i++)
+        worst += std::string(31, '\x01') + ".000 I/WLAN_-_user( 1234): " + std::string(300, '\x02') + "\n";
+    // A message cut at its 255th byte must not end inside a character.
+    worst += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(254, 'a') + "\xc3\xa9tail\n";
+    appendMain(device, worst);
     EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
-    // About 300 kB of reply: more than a datagram holds. The request is
-    // still answered, with the failure reply, and the server goes on.
-    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 10000), "{\"result\": -10 }");
-    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 10, 1))), 10);
+
+    std::string text = device.request(list(1, 0, 50, 1));
+    JsonPtr reply = parseJson(text);
+    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 61);
+    ASSERT_EQ(listSize(reply), 50);
+    const cJSON *first = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0);
+    EXPECT_EQ(jsonString(first, "content"), std::string(254, 'a'));
+    const cJSON *longest = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 1);
+    EXPECT_EQ(jsonString(longest, "time"), std::string(31, '\x01'));
+    EXPECT_EQ(jsonString(longest, "content"), std::string(255, '\x02'));
+    // Within the smallest default datagram of a 32-bit kernel.
+    EXPECT_LT(text.size(), 114000u);
+
+    // A larger page is refused, whatever the log holds.
+    EXPECT_EQ(device.request(list(1, 0, 51, 1)), "{\n\t\"result\":\t1\n}");
+    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 50, 2))), 11);
 }
 
 TEST(Log, ExportArchiveMembersAndEmptyScratch)
