@@ -3,6 +3,9 @@
 // export archive.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 
@@ -214,6 +217,70 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     EXPECT_NE(network.find("Chain POSTROUTING"), std::string::npos);
     std::string logcat = commandOutput("/bin/busybox tar -xzOf " + archive + " data/data/syslog/exported_log/logcat.txt");
     EXPECT_NE(logcat.find("[start] module:time, action:0"), std::string::npos) << logcat;
+}
+
+// A small filesystem mounted over a directory of the device; unmounted
+// (lazily, should something still hold it) on scope exit.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string &dir) : dir_(dir)
+    {
+        runCommand("mkdir -p " + dir_);
+        mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    void fill() { runCommand("dd if=/dev/zero of=" + dir_ + "/fill bs=64k 2>/dev/null"); }
+    void free() { runCommand("rm -f " + dir_ + "/fill"); }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(Log, AFullDiskFailsTheExportAndKeepsTheOldUserLog)
+{
+    if (geteuid() != 0)
+        FAIL() << "the full-disk test mounts a 1 MB tmpfs and must run as root (CI runs as root)";
+    SimDevice device;
+    SmallDisk disk(device.path("/data/data/syslog"));
+    ASSERT_TRUE(disk.mounted()) << "cannot mount a tmpfs on " << device.path("/data/data/syslog");
+    ASSERT_TRUE(device.start());
+    std::string userLog = device.path("/data/data/syslog/userlog.txt");
+    std::string archive = device.path("/data/data/syslog/savelog.tar.gz");
+    const std::string refresh = "{\"module\":\"log\",\"action\":3}";
+    const std::string exportLog = "{\"module\":\"log\",\"action\":2}";
+
+    appendMain(device, "12-07 10:00:01.000 I/WLAN_-_user( 1234): before the disk filled\n");
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    std::string oldLog = SimDevice::readFile(userLog);
+    ASSERT_NE(oldLog.find("before the disk filled"), std::string::npos);
+    std::string oldArchive = SimDevice::readFile(archive);
+
+    disk.fill();
+    appendMain(device, "12-07 10:00:02.000 I/WLAN_-_user( 1234): after the disk filled\n");
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 1);
+    EXPECT_EQ(SimDevice::readFile(userLog), oldLog);
+    EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 1);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 1);
+    EXPECT_TRUE(SimDevice::readFile(archive) == oldArchive) << "the last whole archive must stay";
+    EXPECT_FALSE(SimDevice::exists(userLog + ".tmp"));
+    EXPECT_FALSE(SimDevice::exists(archive + ".tmp"));
+    EXPECT_EQ(commandOutput("ls -A " + device.path("/data/data/syslog/exported_log")), "");
+
+    disk.free();
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 2);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    int status = -1;
+    std::string members = commandOutput("/bin/busybox tar -tzf " + archive, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(members.find("data/data/syslog/exported_log/logcat.txt"), std::string::npos) << members;
 }
 
 }  // namespace
