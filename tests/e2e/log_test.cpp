@@ -3,6 +3,7 @@
 // export archive.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -194,7 +195,20 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     SimDevice device;
     ASSERT_TRUE(SimDevice::writeFile(device.path("/app/config/SMS.db"), "private messages"));
     ASSERT_TRUE(SimDevice::writeFile(device.path("/app/config/settings.conf"), "a=1\n"));
-    ASSERT_TRUE(device.start());
+    // The stand-in tools, with busybox recording its arguments: the route
+    // and ARP dumps must not resolve names (an unreachable name server
+    // would hold the server for tens of seconds).
+    std::string bin = device.path("/test-bin");
+    ASSERT_EQ(runCommand("mkdir -p " + bin + " && ln -s " KAL_SOURCE_DIR "/sim/bin/* " + bin + " && rm " + bin +
+                         "/busybox"),
+              0);
+    ASSERT_TRUE(SimDevice::writeFile(bin + "/busybox", "#!/bin/sh\necho \"$*\" >> \"$KAL_ROOT/busybox.calls\"\n"
+                                                       "exec " KAL_SOURCE_DIR "/sim/bin/busybox \"$@\"\n"));
+    ASSERT_EQ(runCommand("chmod 755 " + bin + "/busybox"), 0);
+    setenv("KAL_SIM_BIN", bin.c_str(), 1);
+    bool started = device.start();
+    unsetenv("KAL_SIM_BIN");
+    ASSERT_TRUE(started);
     device.requestJson("{\"module\":\"time\",\"action\":0}");  // a main buffer line to export
     EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":2}"), "{\n\t\"result\":\t0\n}");
 
@@ -217,6 +231,11 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     EXPECT_NE(network.find("Chain POSTROUTING"), std::string::npos);
     std::string logcat = commandOutput("/bin/busybox tar -xzOf " + archive + " data/data/syslog/exported_log/logcat.txt");
     EXPECT_NE(logcat.find("[start] module:time, action:0"), std::string::npos) << logcat;
+    std::string calls = SimDevice::readFile(device.path("/busybox.calls"));
+    EXPECT_NE(calls.find("route -n\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("arp -n\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("route\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("arp\n"), std::string::npos) << calls;
 }
 
 // A small filesystem mounted over a directory of the device; unmounted
