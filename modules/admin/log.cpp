@@ -401,9 +401,10 @@ int exportLogs()
         return 1;
     runCommand("mkdir -p %s", dir);
     bool complete = true;
-    // The dumps' own tools may fail for reasons of theirs (a kernel log not
-    // readable); a dump that could not be written shows in the status of
-    // the pipeline's last writer, tac, only for the logcat dump.
+    // The logcat dump's status is tac's, the one writing the file: it tells
+    // whether the dump was written. dmesg and the network tools may fail
+    // for reasons of their own (a kernel log not readable), so their
+    // statuses say nothing about the disk and are not examined.
     if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/logcat.txt") != 0 ||
         runCommand("logcat -v time -d -b main -b radio -b system | busybox tac > %s", file) != 0)
         complete = false;
