@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cjson/cJSON.h>
 
@@ -30,12 +32,33 @@ bool isTimed(const char *name)
     return strcmp(name, "status") != 0 && strcmp(name, "webServer") != 0;
 }
 
+// Replies that clients never read stay charged to the socket that sent
+// them; once they fill the request socket's send buffer every later send
+// from it fails. Such a reply then goes out from a socket of its own, so
+// one silent client cannot silence the others. A receiver whose own queue
+// is full refuses this send as well: that reply is dropped.
+ssize_t sendFromFreshSocket(const char *text, size_t length, const struct sockaddr_un *sender,
+                            socklen_t senderLength)
+{
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    ssize_t sent = sendto(fd, text, length, 0, (const struct sockaddr *)sender, senderLength);
+    int savedErrno = errno;
+    close(fd);
+    errno = savedErrno;
+    return sent;
+}
+
 // Sends text to the sender. Returns false only when the text is too long
 // for one datagram, so that the caller answers with the failure reply; any
 // other failure (a sender without an address, one that is gone) is final.
 bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
-    ssize_t sent = sendto(serverSocket, text, strlen(text), 0, (const struct sockaddr *)sender, senderLength);
+    size_t length = strlen(text);
+    ssize_t sent = sendto(serverSocket, text, length, 0, (const struct sockaddr *)sender, senderLength);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
+        sent = sendFromFreshSocket(text, length, sender, senderLength);
     if (sent <= 0) {
         bool tooLong = errno == EMSGSIZE;
         puts("Send Failed from webcli interface context numBytes");
@@ -43,6 +66,23 @@ bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t sen
         return !tooLong;
     }
     return true;
+}
+
+// The start of text for the diagnostic echo: at most
+// KAL_REQUEST_ECHO_LIMIT bytes, cut before a character that would not fit
+// whole, and marked with the full length when cut.
+const char *echoText(const char *text, char *out, size_t size)
+{
+    memset(out, 0, size);
+    size_t length = strlen(text);
+    if (length <= KAL_REQUEST_ECHO_LIMIT)
+        return text;
+    size_t keep = KAL_REQUEST_ECHO_LIMIT;
+    while (keep > 0 && ((unsigned char)text[keep] & 0xC0) == 0x80)
+        keep--;
+    memcpy(out, text, keep);
+    snprintf(out + keep, size - keep, "...[%zu bytes]", length);
+    return out;
 }
 
 }  // namespace
@@ -59,7 +99,8 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
         response = cJSON_CreateObject();
         if (request == NULL) {
             puts("JSON pasre error");
-            printf("Request: %s\n", text);
+            char echo[KAL_REQUEST_ECHO_LIMIT + 64];
+            printf("Request: %s\n", echoText(text, echo, sizeof(echo)));
         } else if (response == NULL) {
             puts("pCJSONresopne create error");
         } else {

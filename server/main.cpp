@@ -6,8 +6,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -43,11 +45,83 @@ void onTerminate(int signal)
     exit(1);
 }
 
+// Diagnostics go to standard output, whatever the supervisor made of it: a
+// pipe whose reader has gone or stopped reading must neither end nor stall
+// the one thread that serves every client. A line that cannot be written at
+// once is dropped. The commands the modules run inherit the original,
+// blocking standard output; only the server's own lines take this route.
+const char kStdoutPath[] = "/proc/self/fd/1";
+int g_diagnosticFd = STDOUT_FILENO;
+bool g_diagnosticIsSocket = false;
+bool g_diagnosticIsSharedPipe = false;
+
+ssize_t writeDiagnostic(void *, const char *data, size_t size)
+{
+    if (g_diagnosticIsSocket) {
+        ssize_t ignored = send(g_diagnosticFd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)ignored;
+    } else if (g_diagnosticIsSharedPipe) {
+        // Blocking pipe shared with the commands: write only what fits now.
+        int queued = 0;
+        int capacity = fcntl(g_diagnosticFd, F_GETPIPE_SZ);
+        if (ioctl(g_diagnosticFd, FIONREAD, &queued) == 0 && capacity > 0 && (size_t)(capacity - queued) >= size) {
+            ssize_t ignored = write(g_diagnosticFd, data, size);
+            (void)ignored;
+        }
+    } else {
+        ssize_t ignored = write(g_diagnosticFd, data, size);
+        (void)ignored;
+    }
+    return (ssize_t)size;
+}
+
+void ignoreSignal(int)
+{
+}
+
+// Replaces stdout with a line-buffered stream over writeDiagnostic. A pipe
+// or terminal is opened afresh non-blocking: O_NONBLOCK on the inherited
+// descriptor would be shared with every command the modules run.
+void diagnosticsInit()
+{
+    struct stat st;
+    memset(&st, 0, sizeof(st));
+    if (fstat(STDOUT_FILENO, &st) == 0) {
+        if (S_ISSOCK(st.st_mode)) {
+            g_diagnosticIsSocket = true;
+        } else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+            int fd = open(kStdoutPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0)
+                g_diagnosticFd = fd;
+            else if (S_ISFIFO(st.st_mode))
+                g_diagnosticIsSharedPipe = true;
+        }
+    }
+    cookie_io_functions_t functions;
+    memset(&functions, 0, sizeof(functions));
+    functions.write = writeDiagnostic;
+    FILE *stream = fopencookie(NULL, "w", functions);
+    if (stream != NULL) {
+        fflush(stdout);
+        stdout = stream;
+    }
+    setvbuf(stdout, NULL, _IOLBF, KAL_DIAGNOSTIC_BUFFER_SIZE);
+
+    // A handler rather than SIG_IGN: an ignored SIGPIPE would be inherited
+    // by the commands, and pipelines rely on it to stop their writers.
+    struct sigaction pipe;
+    memset(&pipe, 0, sizeof(pipe));
+    pipe.sa_handler = ignoreSignal;
+    pipe.sa_flags = SA_RESTART;
+    sigemptyset(&pipe.sa_mask);
+    sigaction(SIGPIPE, &pipe, NULL);
+}
+
 }  // namespace
 
 int main()
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
+    diagnosticsInit();
 
     if (platformStart() != 0)
         exit(1);

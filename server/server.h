@@ -11,6 +11,13 @@ extern int serverSocket;
 // Largest request read from one datagram (the buffer keeps one byte for NUL).
 #define KAL_REQUEST_BUFFER_SIZE 40960
 
+// Standard output buffer: every diagnostic line fits, so each goes out
+// whole (or is dropped whole) in one write.
+#define KAL_DIAGNOSTIC_BUFFER_SIZE 4096
+
+// At most this much of a malformed request is echoed on standard output.
+#define KAL_REQUEST_ECHO_LIMIT 512
+
 // Parses text, runs the module's handler and sends exactly one reply to
 // sender (the failure reply when no handler response can be sent).
 void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength);

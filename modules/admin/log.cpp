@@ -1,10 +1,14 @@
 // "log": the user log, built from the user lines of the Android log's main
 // buffer, paged and filtered by type and level; clearing it; exporting a
 // diagnostic archive.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cjson/cJSON.h>
@@ -30,6 +34,17 @@ const int kModemLogState = 2;
 // Device paths are longer under a simulated root than on the device.
 const int kCommandSize = 1024;
 const int kPatternSize = 256;
+// Lines of the user log longer than this never parse; the reading buffer
+// also holds the newline and the NUL.
+const int kMaxLogLine = 512;
+const int kLineBufferSize = 1024;
+
+// The largest page. A reply must fit one datagram: at worst an element is
+// about 1.8 KB (a 31-byte time and a 255-byte message of control
+// characters, each printed as a six-byte escape), and 50 of them stay
+// under the smallest default socket send buffer of a 32-bit kernel
+// (about 114 KB). A larger page is refused before any pipeline runs.
+const int kMaxLogPage = 50;
 
 // Indexed by type code; 0 is every type.
 const char *const kLogTypes[] = {"ALL", "WLAN", "DHCP", "4G", "SMS", "SYSLOG", "OTHER"};
@@ -61,11 +76,64 @@ bool formatCommand(char *out, size_t size, const char *fmt, ...)
     return true;
 }
 
-void runCommand(const char *fmt, const char *path)
+// 0 when the command ran and exited with status 0, otherwise -1.
+int commandStatus(const char *command)
+{
+    int status = system(command);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+}
+
+int runCommand(const char *fmt, const char *path)
 {
     char command[kCommandSize];
-    if (formatCommand(command, sizeof(command), fmt, path))
-        system(command);
+    if (!formatCommand(command, sizeof(command), fmt, path))
+        return -1;
+    return commandStatus(command);
+}
+
+// Copies at most size - 1 bytes of src, never ending inside a UTF-8
+// character: replies carrying half a character are rejected whole by
+// strict JSON decoders.
+void copyLogText(char *dst, const char *src, size_t size)
+{
+    size_t length = copyText(dst, src, size);
+    if (length < size)
+        return;
+    size_t end = size - 1;
+    while (end > 0 && ((unsigned char)src[end] & 0xC0) == 0x80)
+        end--;
+    dst[end] = '\0';
+}
+
+// Makes a finished temporary file the real one: its data reaches the disk
+// before the rename, and the rename before we answer.
+int commitFile(const char *tmp, const char *path)
+{
+    int fd = open(tmp, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int synced = fsync(fd);
+    close(fd);
+    if (synced != 0 || rename(tmp, path) != 0)
+        return -1;
+    char dir[512];
+    memset(dir, 0, sizeof(dir));
+    copyText(dir, path, sizeof(dir));
+    char *slash = strrchr(dir, '/');
+    if (slash == NULL)
+        return 0;
+    *slash = '\0';
+    fd = open(dir[0] != '\0' ? dir : "/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    synced = fsync(fd);
+    close(fd);
+    return synced == 0 ? 0 : -1;
+}
+
+bool tempPath(char *out, size_t size, const char *path)
+{
+    return formatCommand(out, size, "%s.tmp", path);
 }
 
 int buildLogPattern(unsigned int type, unsigned int level, char *pattern, size_t size)
@@ -103,9 +171,9 @@ int levelCode(char letter)
 // One "logcat -v time" line into entry; 1 when every part was found.
 int parseLogLine(const char *line, LogEntry *entry)
 {
-    if (line == NULL || line[0] == '\0' || strlen(line) > 512)
+    if (line == NULL || line[0] == '\0' || strlen(line) > (size_t)kMaxLogLine)
         return 0;
-    char copy[513];
+    char copy[kMaxLogLine + 1];
     memset(copy, 0, sizeof(copy));
     copyText(copy, line, sizeof(copy));
 
@@ -136,12 +204,12 @@ int parseLogLine(const char *line, LogEntry *entry)
     entry->type = type;
     entry->level = level;
     memset(entry->time, 0, sizeof(entry->time));
-    size_t timeLength = (size_t)(slash - copy) - 6;
-    if (timeLength > sizeof(entry->time) - 1)
-        timeLength = sizeof(entry->time) - 1;
-    memcpy(entry->time, copy, timeLength);
+    // The message lies past the first ')', well after the time: ending the
+    // time text in place leaves it intact.
+    copy[(size_t)(slash - copy) - 6] = '\0';
+    copyLogText(entry->time, copy, sizeof(entry->time));
     memset(entry->content, 0, sizeof(entry->content));
-    copyText(entry->content, close + 3, sizeof(entry->content));
+    copyLogText(entry->content, close + 3, sizeof(entry->content));
     return 1;
 }
 
@@ -164,59 +232,106 @@ int countLogs(unsigned int type, unsigned int level)
     return output != NULL ? atoi(output) : 0;
 }
 
-int readLogEntry(unsigned int type, unsigned int level, int lineNumber, LogEntry *entry)
+// Reads the matching lines first to first + count - 1 (1-based) in one
+// pipeline, into entries; the number parsed. Every line takes its own place,
+// parsed or not, even one too long for the buffer. Nothing is read when the
+// command fails.
+int readLogPage(unsigned int type, unsigned int level, int first, int count, LogEntry *entries)
 {
     char path[512];
     char pattern[kPatternSize];
     char command[kCommandSize];
     if (!userLogPath(path, sizeof(path)) || buildLogPattern(type, level, pattern, sizeof(pattern)) != 0)
         return 0;
-    if (!formatCommand(command, sizeof(command), "busybox cat %s | busybox grep -E '%s' | busybox sed -n %dp", path,
-                       pattern, lineNumber))
+    int last = first + count - 1;
+    if (!formatCommand(command, sizeof(command), "busybox cat %s | busybox grep -E '%s' | busybox sed -n '%d,%dp;%dq'",
+                       path, pattern, first, last, last))
         return 0;
-    const char *output = getCommandOutputStatic(command);
-    return output != NULL ? parseLogLine(output, entry) : 0;
+    FILE *pipe = popen(command, "r");
+    if (pipe == NULL)
+        return 0;
+    int parsed = 0;
+    int lines = 0;
+    bool inLongLine = false;
+    char line[kLineBufferSize];
+    for (;;) {
+        memset(line, 0, sizeof(line));
+        if (fgets(line, sizeof(line), pipe) == NULL) {
+            if (ferror(pipe) && errno == EINTR) {
+                clearerr(pipe);
+                continue;
+            }
+            break;
+        }
+        size_t length = strlen(line);
+        bool whole = length > 0 && line[length - 1] == '\n';
+        if (whole)
+            line[length - 1] = '\0';
+        // The rest of a line too long for the buffer is not a line of its own.
+        bool continuation = inLongLine;
+        inLongLine = !whole;
+        if (continuation)
+            continue;
+        if (lines++ >= count)
+            continue;  // drained, so the pipeline ends normally
+        if (whole && parseLogLine(line, &entries[parsed]) == 1)
+            parsed++;
+    }
+    return pclose(pipe) == 0 ? parsed : 0;
 }
 
-// Members read as integers; a missing one gives the fallback.
-int intMember(cJSON *request, const char *key, int fallback)
+// Integer member, its integer value in [low, high]: false when out of
+// range (a number beyond int is out of range, never clamped to it). A
+// missing member gives the fallback; one that is not a number counts as 0.
+bool intMember(cJSON *request, const char *key, int fallback, int low, int high, int *out)
 {
     cJSON *item = cJSON_GetObjectItem(request, key);
-    return item != NULL ? item->valueint : fallback;
+    int value = fallback;
+    if (cJSON_IsNumber(item)) {
+        double number = item->valuedouble;
+        if (!(number >= (double)INT_MIN && number <= (double)INT_MAX))
+            return false;
+        value = (int)number;
+    } else if (item != NULL) {
+        value = 0;
+    }
+    if (value < low || value > high)
+        return false;
+    *out = value;
+    return true;
 }
 
 int listLogs(cJSON *request, cJSON *response)
 {
-    unsigned int type = (unsigned int)intMember(request, "type", -1);
-    unsigned int level = (unsigned int)intMember(request, "level", -1);
-    int perPage = intMember(request, "amountPerPage", 0);
-    int page = intMember(request, "pageNumber", 0);
-    if (type >= kLogTypeCount || level >= kLevelCount || perPage < 1 || page < 1)
+    int type = 0, level = 0, perPage = 0, page = 0;
+    if (!intMember(request, "type", -1, 0, (int)kLogTypeCount - 1, &type) ||
+        !intMember(request, "level", -1, 0, (int)kLevelCount - 1, &level) ||
+        !intMember(request, "amountPerPage", 0, 1, kMaxLogPage, &perPage) ||
+        !intMember(request, "pageNumber", 0, 1, INT_MAX, &page))
         return 1;
 
-    int total = countLogs(type, level);
+    int total = countLogs((unsigned int)type, (unsigned int)level);
     cJSON_AddItemToObject(response, "totalNumber", cJSON_CreateNumber(total));
-    if (total == 0)
+    if (total <= 0)
         return 0;
     int pages = total / perPage + (total % perPage != 0 ? 1 : 0);
     if (page > pages)
         return 0;
-    // 64-bit: a huge page size times the page number must not wrap.
-    long long start = (long long)perPage * (page - 1);
-    long long lines = page == pages ? total - start : perPage;
+    // Now start < total, so the page's lines are plain ints.
+    int start = perPage * (page - 1);
+    int lines = page == pages ? total - start : perPage;
 
     cJSON *list = cJSON_CreateArray();
     cJSON_AddItemToObject(response, "logList", list);
-    LogEntry entry;
-    memset(&entry, 0, sizeof(entry));
-    for (long long k = 0; k < lines; k++) {
-        if (readLogEntry(type, level, (int)(start + 1 + k), &entry) != 1)
-            continue;
+    static LogEntry entries[kMaxLogPage];
+    memset(entries, 0, sizeof(entries));
+    int parsed = readLogPage((unsigned int)type, (unsigned int)level, start + 1, lines, entries);
+    for (int k = 0; k < parsed; k++) {
         cJSON *item = cJSON_CreateObject();
-        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entry.time));
-        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entry.type));
-        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entry.level));
-        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entry.content));
+        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entries[k].time));
+        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entries[k].type));
+        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entries[k].level));
+        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entries[k].content));
         cJSON_AddItemToArray(list, item);
     }
     return 0;
@@ -232,13 +347,20 @@ int clearUserLog()
     return 0;
 }
 
+// The new user log is written beside the old one and replaces it only when
+// written whole: a full disk keeps the old log and answers 1.
 int refreshUserLog()
 {
-    char dir[512], path[512];
-    if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0)
-        return 0;
+    char dir[512], path[512], tmp[512];
+    if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0 ||
+        !tempPath(tmp, sizeof(tmp), path))
+        return 1;
     runCommand("mkdir -p %s", dir);
-    runCommand("logcat -b main -v time -d | busybox grep _-_user | busybox tac > %s", path);
+    if (runCommand("logcat -b main -v time -d | busybox grep _-_user | busybox tac > %s", tmp) != 0 ||
+        commitFile(tmp, path) != 0) {
+        unlink(tmp);
+        return 1;
+    }
     return 0;
 }
 
@@ -248,12 +370,12 @@ const char *const kNetworkDump[][2] = {
     {"echo '############ifconfig############' >> %s", "busybox ifconfig >> %s"},
     {"echo '############brctl show############' >> %s", "brctl show >> %s"},
     {"echo '############ifconfig -a############' >> %s", "busybox ifconfig -a >> %s"},
-    {"echo '############route############' >> %s", "busybox route >> %s"},
+    {"echo '############route############' >> %s", "busybox route -n >> %s"},
     {"echo '############ip forward############' >> %s", "cat /proc/sys/net/ipv4/ip_forward >> %s"},
-    {"echo '############nat table############' >> %s", "iptables -t nat -L >> %s"},
-    {"echo '############mangle table############' >> %s", "iptables -t mangle -L >> %s"},
-    {"echo '############filter table############' >> %s", "iptables -t filter -L >> %s"},
-    {"echo '############arp############' >> %s", "busybox arp >> %s"},
+    {"echo '############nat table############' >> %s", "iptables -t nat -n -L >> %s"},
+    {"echo '############mangle table############' >> %s", "iptables -t mangle -n -L >> %s"},
+    {"echo '############filter table############' >> %s", "iptables -t filter -n -L >> %s"},
+    {"echo '############arp############' >> %s", "busybox arp -n >> %s"},
     {"echo '############ipv6 route############' >> %s", "ip -6 route >> %s"},
     {"echo '############ipv6 neigh############' >> %s", "ip -6 neigh >> %s"},
     {"echo '############ipv6 forward############' >> %s", "cat /proc/sys/net/ipv6/conf/all/forwarding >> %s"},
@@ -267,31 +389,45 @@ void dumpNetworkState(const char *path)
     }
 }
 
+// The archive is written beside the last one and replaces it only when the
+// archiver succeeded and every log dump was written: on a full disk the
+// export answers 1 instead of handing out an empty or cut archive.
 int exportLogs()
 {
-    char dir[512], file[512], archive[512];
+    char dir[512], file[512], archive[512], tmp[512];
     const char *root = kalRoot();
     if (kalPath(dir, sizeof(dir), EXPORTED_LOG_DIR_PATH) != 0 ||
-        kalPath(archive, sizeof(archive), SAVELOG_ARCHIVE_PATH) != 0)
+        kalPath(archive, sizeof(archive), SAVELOG_ARCHIVE_PATH) != 0 || !tempPath(tmp, sizeof(tmp), archive))
         return 1;
     runCommand("mkdir -p %s", dir);
-    if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/logcat.txt") == 0)
-        runCommand("logcat -v time -d -b main -b radio -b system | busybox tac > %s", file);
+    bool complete = true;
+    // The logcat dump's status is tac's, the one writing the file: it tells
+    // whether the dump was written. dmesg and the network tools may fail
+    // for reasons of their own (a kernel log not readable), so their
+    // statuses say nothing about the disk and are not examined.
+    if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/logcat.txt") != 0 ||
+        runCommand("logcat -v time -d -b main -b radio -b system | busybox tac > %s", file) != 0)
+        complete = false;
     if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/dmesg.txt") == 0)
         runCommand("dmesg > %s", file);
     if (kalPath(file, sizeof(file), EXPORTED_LOG_DIR_PATH "/network.txt") == 0)
         dumpNetworkState(file);
 
     char command[kCommandSize];
-    if (formatCommand(command, sizeof(command),
-                      "busybox tar -czf %s --exclude app/config/SMS.db app/config app/default_config "
-                      "data/data/syslog/exported_log -C %s",
-                      archive, root[0] != '\0' ? root : "/"))
-        system(command);
+    if (!formatCommand(command, sizeof(command),
+                       "busybox tar -czf %s --exclude app/config/SMS.db app/config app/default_config "
+                       "data/data/syslog/exported_log -C %s",
+                       tmp, root[0] != '\0' ? root : "/") ||
+        commandStatus(command) != 0)
+        complete = false;
+    if (!complete || commitFile(tmp, archive) != 0) {
+        unlink(tmp);
+        complete = false;
+    }
     // The root never ends with '/', so this is "<root>/data/...": never "/*".
     if (formatCommand(command, sizeof(command), "busybox rm -rf %s/%s/*", root, "data/data/syslog/exported_log"))
         system(command);
-    return access(archive, F_OK) == 0 ? 0 : 1;
+    return complete && access(archive, F_OK) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -303,8 +439,12 @@ int logHandler(cJSON *request, cJSON *response)
     cJSON *action = cJSON_GetObjectItem(request, "action");
     if (action == NULL)
         return 1;
+    // A code beyond every action is undefined (answered 1), not clamped.
+    int code = -1;
+    if (!intMember(request, "action", -1, 0, LOG_MODEM_STATE, &code))
+        code = -1;
     int result = 1;
-    switch ((unsigned int)action->valueint) {
+    switch (code) {
     case LOG_LIST:
         result = listLogs(request, response);
         break;

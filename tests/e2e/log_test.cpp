@@ -3,6 +3,10 @@
 // export archive.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 
@@ -89,21 +93,31 @@ TEST(Log, ClearRefreshAndPages)
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 2);
     ASSERT_EQ(listSize(reply), 1);
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "content"), "");
-    // ALL counts every type, and a huge page is one page.
-    reply = device.requestJson(list(0, 0, 2147483647, 1));
+    // ALL counts every type; the largest page holds them all.
+    reply = device.requestJson(list(0, 0, 50, 1));
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 29);
     EXPECT_EQ(listSize(reply), 28);  // the SMS line without a message does not parse
-    reply = device.requestJson(list(0, 0, 1000000000, 3));
+    reply = device.requestJson(list(0, 0, 10, 2147483647));
     EXPECT_EQ(listSize(reply), -1);
+    EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
 
-    // Out of range members: only "result" 1.
+    // Out of range members, a page larger than the largest and numbers
+    // beyond int among them: only "result" 1.
+    std::string head = "{\"module\":\"log\",\"action\":0,\"type\":0,\"level\":0,";
     for (const std::string &bad :
          {list(7, 0, 1, 1), list(0, 5, 1, 1), list(0, 0, 0, 1), list(0, 0, 1, 0), list(-1, 0, 1, 1),
+          list(0, 0, 51, 1), list(0, 0, 2147483647, 1), list(0, -2147483647 - 1, 1, 1),
+          head + "\"amountPerPage\":4294967297,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":1e300}",
+          head + "\"amountPerPage\":0.5,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":-1e300}",
           std::string("{\"module\":\"log\",\"action\":0,\"level\":0,\"amountPerPage\":1,\"pageNumber\":1}")}) {
         EXPECT_EQ(device.request(bad), "{\n\t\"result\":\t1\n}") << bad;
     }
     EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":5}"), "{\n\t\"mdLogState\":\t2,\n\t\"result\":\t0\n}");
-    EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":4}"), "{\n\t\"result\":\t1\n}");
+    EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":5.9}"), "{\n\t\"mdLogState\":\t2,\n\t\"result\":\t0\n}");
+    for (const char *action : {"4", "6", "-1", "4294967301", "1e300", "-1e300"})
+        EXPECT_EQ(device.request(std::string("{\"module\":\"log\",\"action\":") + action + "}"),
+                  "{\n\t\"result\":\t1\n}")
+            << action;
 
     // A clear empties the log; the next refresh holds only the clear line.
     EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":1}").get(), "result"), 0);
@@ -145,19 +159,35 @@ TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "time"), "12-07 10:00:01");
 }
 
-TEST(Log, APageTooLongForOneDatagramGetsTheFailureReply)
+TEST(Log, TheLargestPageFitsOneDatagramAndLargerOnesAreRefusedAtOnce)
 {
     SimDevice device;
     ASSERT_TRUE(device.start());
-    std::string lines;
-    for (int i = 0; i < 1000; i++)
-        lines += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(250, 'c') + "\n";
-    appendMain(device, lines);
+    // The longest element: a 31-byte time and a 255-byte message, every
+    // byte a control character that prints as a six-byte escape.
+    std::string worst;
+    for (int i = 0; i < 60; i++)
+        worst += std::string(31, '\x01') + ".000 I/WLAN_-_user( 1234): " + std::string(300, '\x02') + "\n";
+    // A message cut at its 255th byte must not end inside a character.
+    worst += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(254, 'a') + "\xc3\xa9tail\n";
+    appendMain(device, worst);
     EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
-    // About 300 kB of reply: more than a datagram holds. The request is
-    // still answered, with the failure reply, and the server goes on.
-    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 10000), "{\"result\": -10 }");
-    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 10, 1))), 10);
+
+    std::string text = device.request(list(1, 0, 50, 1));
+    JsonPtr reply = parseJson(text);
+    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 61);
+    ASSERT_EQ(listSize(reply), 50);
+    const cJSON *first = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0);
+    EXPECT_EQ(jsonString(first, "content"), std::string(254, 'a'));
+    const cJSON *longest = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 1);
+    EXPECT_EQ(jsonString(longest, "time"), std::string(31, '\x01'));
+    EXPECT_EQ(jsonString(longest, "content"), std::string(255, '\x02'));
+    // Within the smallest default datagram of a 32-bit kernel.
+    EXPECT_LT(text.size(), 114000u);
+
+    // A larger page is refused, whatever the log holds.
+    EXPECT_EQ(device.request(list(1, 0, 51, 1)), "{\n\t\"result\":\t1\n}");
+    EXPECT_EQ(listSize(device.requestJson(list(1, 0, 50, 2))), 11);
 }
 
 TEST(Log, ExportArchiveMembersAndEmptyScratch)
@@ -165,7 +195,20 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     SimDevice device;
     ASSERT_TRUE(SimDevice::writeFile(device.path("/app/config/SMS.db"), "private messages"));
     ASSERT_TRUE(SimDevice::writeFile(device.path("/app/config/settings.conf"), "a=1\n"));
-    ASSERT_TRUE(device.start());
+    // The stand-in tools, with busybox recording its arguments: the route
+    // and ARP dumps must not resolve names (an unreachable name server
+    // would hold the server for tens of seconds).
+    std::string bin = device.path("/test-bin");
+    ASSERT_EQ(runCommand("mkdir -p " + bin + " && ln -s " KAL_SOURCE_DIR "/sim/bin/* " + bin + " && rm " + bin +
+                         "/busybox"),
+              0);
+    ASSERT_TRUE(SimDevice::writeFile(bin + "/busybox", "#!/bin/sh\necho \"$*\" >> \"$KAL_ROOT/busybox.calls\"\n"
+                                                       "exec " KAL_SOURCE_DIR "/sim/bin/busybox \"$@\"\n"));
+    ASSERT_EQ(runCommand("chmod 755 " + bin + "/busybox"), 0);
+    setenv("KAL_SIM_BIN", bin.c_str(), 1);
+    bool started = device.start();
+    unsetenv("KAL_SIM_BIN");
+    ASSERT_TRUE(started);
     device.requestJson("{\"module\":\"time\",\"action\":0}");  // a main buffer line to export
     EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":2}"), "{\n\t\"result\":\t0\n}");
 
@@ -188,6 +231,75 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     EXPECT_NE(network.find("Chain POSTROUTING"), std::string::npos);
     std::string logcat = commandOutput("/bin/busybox tar -xzOf " + archive + " data/data/syslog/exported_log/logcat.txt");
     EXPECT_NE(logcat.find("[start] module:time, action:0"), std::string::npos) << logcat;
+    std::string calls = SimDevice::readFile(device.path("/busybox.calls"));
+    EXPECT_NE(calls.find("route -n\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("arp -n\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("route\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("arp\n"), std::string::npos) << calls;
+}
+
+// A small filesystem mounted over a directory of the device; unmounted
+// (lazily, should something still hold it) on scope exit.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string &dir) : dir_(dir)
+    {
+        runCommand("mkdir -p " + dir_);
+        mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    void fill() { runCommand("dd if=/dev/zero of=" + dir_ + "/fill bs=64k 2>/dev/null"); }
+    void free() { runCommand("rm -f " + dir_ + "/fill"); }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(Log, AFullDiskFailsTheExportAndKeepsTheOldUserLog)
+{
+    if (geteuid() != 0)
+        FAIL() << "the full-disk test mounts a 1 MB tmpfs and must run as root (CI runs as root)";
+    SimDevice device;
+    SmallDisk disk(device.path("/data/data/syslog"));
+    ASSERT_TRUE(disk.mounted()) << "cannot mount a tmpfs on " << device.path("/data/data/syslog");
+    ASSERT_TRUE(device.start());
+    std::string userLog = device.path("/data/data/syslog/userlog.txt");
+    std::string archive = device.path("/data/data/syslog/savelog.tar.gz");
+    const std::string refresh = "{\"module\":\"log\",\"action\":3}";
+    const std::string exportLog = "{\"module\":\"log\",\"action\":2}";
+
+    appendMain(device, "12-07 10:00:01.000 I/WLAN_-_user( 1234): before the disk filled\n");
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    std::string oldLog = SimDevice::readFile(userLog);
+    ASSERT_NE(oldLog.find("before the disk filled"), std::string::npos);
+    std::string oldArchive = SimDevice::readFile(archive);
+
+    disk.fill();
+    appendMain(device, "12-07 10:00:02.000 I/WLAN_-_user( 1234): after the disk filled\n");
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 1);
+    EXPECT_EQ(SimDevice::readFile(userLog), oldLog);
+    EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 1);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 1);
+    EXPECT_TRUE(SimDevice::readFile(archive) == oldArchive) << "the last whole archive must stay";
+    EXPECT_FALSE(SimDevice::exists(userLog + ".tmp"));
+    EXPECT_FALSE(SimDevice::exists(archive + ".tmp"));
+    EXPECT_EQ(commandOutput("ls -A " + device.path("/data/data/syslog/exported_log")), "");
+
+    disk.free();
+    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 2);
+    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    int status = -1;
+    std::string members = commandOutput("/bin/busybox tar -tzf " + archive, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(members.find("data/data/syslog/exported_log/logcat.txt"), std::string::npos) << members;
 }
 
 }  // namespace
