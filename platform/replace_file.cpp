@@ -65,3 +65,17 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
     syncDirectoryOf(path);
     return 0;
 }
+
+int commitFile(const char *tmp, const char *path)
+{
+    if (tmp == NULL || path == NULL)
+        return -1;
+    int fd = open(tmp, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int synced = fsync(fd);
+    close(fd);
+    if (synced != 0 || rename(tmp, path) != 0)
+        return -1;
+    return syncDirectoryOf(path);
+}

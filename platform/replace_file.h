@@ -15,3 +15,8 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
 // Syncs the directory that holds path, so that a rename or a new file in it
 // survives a power cut. 0 or -1.
 int syncDirectoryOf(const char *path);
+
+// Makes the finished file tmp the file at path: synced, renamed over path,
+// and the directory synced, as replaceFile does for data in memory. For
+// files that a command writes. 0 or -1 (path is then unchanged).
+int commitFile(const char *tmp, const char *path);

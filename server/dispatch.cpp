@@ -12,6 +12,7 @@
 
 #include "platform/android_log.h"
 #include "server/modules.h"
+#include "server/utils.h"
 
 int serverSocket = -1;
 
@@ -77,10 +78,8 @@ const char *echoText(const char *text, char *out, size_t size)
     size_t length = strlen(text);
     if (length <= KAL_REQUEST_ECHO_LIMIT)
         return text;
-    size_t keep = KAL_REQUEST_ECHO_LIMIT;
-    while (keep > 0 && ((unsigned char)text[keep] & 0xC0) == 0x80)
-        keep--;
-    memcpy(out, text, keep);
+    copyText(out, text, KAL_REQUEST_ECHO_LIMIT + 1);
+    size_t keep = strlen(out);
     snprintf(out + keep, size - keep, "...[%zu bytes]", length);
     return out;
 }

@@ -15,6 +15,7 @@
 
 #include "platform/android_log.h"
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -89,46 +90,6 @@ int runCommand(const char *fmt, const char *path)
     if (!formatCommand(command, sizeof(command), fmt, path))
         return -1;
     return commandStatus(command);
-}
-
-// Copies at most size - 1 bytes of src, never ending inside a UTF-8
-// character: replies carrying half a character are rejected whole by
-// strict JSON decoders.
-void copyLogText(char *dst, const char *src, size_t size)
-{
-    size_t length = copyText(dst, src, size);
-    if (length < size)
-        return;
-    size_t end = size - 1;
-    while (end > 0 && ((unsigned char)src[end] & 0xC0) == 0x80)
-        end--;
-    dst[end] = '\0';
-}
-
-// Makes a finished temporary file the real one: its data reaches the disk
-// before the rename, and the rename before we answer.
-int commitFile(const char *tmp, const char *path)
-{
-    int fd = open(tmp, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    int synced = fsync(fd);
-    close(fd);
-    if (synced != 0 || rename(tmp, path) != 0)
-        return -1;
-    char dir[512];
-    memset(dir, 0, sizeof(dir));
-    copyText(dir, path, sizeof(dir));
-    char *slash = strrchr(dir, '/');
-    if (slash == NULL)
-        return 0;
-    *slash = '\0';
-    fd = open(dir[0] != '\0' ? dir : "/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    synced = fsync(fd);
-    close(fd);
-    return synced == 0 ? 0 : -1;
 }
 
 bool tempPath(char *out, size_t size, const char *path)
@@ -207,9 +168,9 @@ int parseLogLine(const char *line, LogEntry *entry)
     // The message lies past the first ')', well after the time: ending the
     // time text in place leaves it intact.
     copy[(size_t)(slash - copy) - 6] = '\0';
-    copyLogText(entry->time, copy, sizeof(entry->time));
+    copyText(entry->time, copy, sizeof(entry->time));
     memset(entry->content, 0, sizeof(entry->content));
-    copyLogText(entry->content, close + 3, sizeof(entry->content));
+    copyText(entry->content, close + 3, sizeof(entry->content));
     return 1;
 }
 
