@@ -380,3 +380,8 @@ void CMobileClient::Uninitialize()
 {
     initialized_ = false;
 }
+
+cJSON *simSmsLoadStore(void)
+{
+    return loadStore();
+}
