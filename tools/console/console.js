@@ -18,6 +18,24 @@ async function api(request) {
 
 // Dashboard -----------------------------------------------------------------
 
+// Five bars, as many lit as the level; -1: no service.
+function showSignal(level) {
+  const el = $('signal');
+  el.textContent = '';
+  el.title = level < 0 ? 'no service' : level + ' of 5';
+  if (level < 0) {
+    el.textContent = 'no service';
+    return;
+  }
+  for (let i = 1; i <= 5; i++) {
+    const bar = document.createElement('span');
+    bar.className = 'bar' + (i <= level ? ' on' : '');
+    bar.style.height = (4 + i * 4) + 'px';
+    el.appendChild(bar);
+  }
+  el.appendChild(document.createTextNode(' ' + level));
+}
+
 let pollTimer = null;
 
 function showStatus(s) {
@@ -26,7 +44,7 @@ function showStatus(s) {
   setText('battery-state', b.charging ? 'charging' : 'on battery');
 
   const w = s.wan || {};
-  setText('signal', w.registerStatus === 1 ? '▮'.repeat(w.signalStrength || 0) + '▯'.repeat(5 - (w.signalStrength || 0)) : 'no service');
+  showSignal(w.registerStatus === 1 ? w.signalStrength || 0 : -1);
   setText('network', (w.operatorName || 'no operator') + (w.roaming ? ', roaming' : '') +
     (w.networkType ? ', type ' + w.networkType : ''));
   setText('connection', w.connectStatus === 2 ? 'online' : 'offline');
