@@ -723,6 +723,21 @@ void fieldOf(const char *text, const char *name, char *out, size_t size)
     }
 }
 
+// The controls change a simulated device that kal_server has created.
+bool deviceExists(char *message, size_t size)
+{
+    if (kalRoot()[0] == '\0') {
+        say(message, size, CONTROL_FAILED, "KAL_ROOT is not set: point it at the simulated device's root");
+        return false;
+    }
+    char dir[600];
+    if (simStatePath(dir, sizeof(dir), "config") != 0 || !simExists(dir)) {
+        say(message, size, CONTROL_FAILED, "no simulated device under %s: start kal_server once to create it", kalRoot());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int deviceControl(int argc, const char *const argv[], char *message, size_t size)
@@ -732,10 +747,8 @@ int deviceControl(int argc, const char *const argv[], char *message, size_t size
     for (int i = 0; i < argc; i++)
         if (argv[i] == NULL)
             return say(message, size, CONTROL_REFUSED, "missing word %d", i + 1);
-    char dir[600];
-    if (simStatePath(dir, sizeof(dir), "config") != 0 || !simExists(dir))
-        return say(message, size, CONTROL_FAILED, "no simulated device under \"%s\": start kal_server once to create it",
-                   kalRoot());
+    if (!deviceExists(message, size))
+        return CONTROL_FAILED;
     const char *what = argv[0];
     if (strcmp(what, "battery") == 0)
         return battery(argc, argv, message, size);
@@ -758,11 +771,8 @@ int deviceControl(int argc, const char *const argv[], char *message, size_t size
 
 char *deviceControlsShow(char *message, size_t size)
 {
-    char dir[600];
-    if (simStatePath(dir, sizeof(dir), "config") != 0 || !simExists(dir)) {
-        say(message, size, CONTROL_FAILED, "no simulated device under \"%s\": start kal_server once to create it", kalRoot());
+    if (!deviceExists(message, size))
         return NULL;
-    }
     cJSON *out = cJSON_CreateObject();
     if (out == NULL)
         return NULL;

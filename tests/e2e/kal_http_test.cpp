@@ -404,13 +404,14 @@ private:
     static std::string decodeBase64(const std::string &in)
     {
         std::string out;
-        int bits = 0, value = 0;
+        int bits = 0;
+        unsigned value = 0;
         for (char c : in) {
             const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             const char *at = c != '\0' ? strchr(alphabet, c) : nullptr;
             if (at == nullptr)
                 continue;
-            value = (value << 6) | (int)(at - alphabet);
+            value = ((value << 6) | (unsigned)(at - alphabet)) & 0xffffu;
             bits += 6;
             if (bits >= 8) {
                 bits -= 8;

@@ -259,6 +259,10 @@ TEST(KalSim, RefusesWithoutADevice)
     EXPECT_NE(r.out.find("start kal_server once"), std::string::npos) << r.out;
     EXPECT_TRUE(oneLine(r.out)) << r.out;
     EXPECT_FALSE(SimDevice::exists(dev.statePath("config/119")));
+    int status = 0;
+    std::string out = commandOutput("env -u KAL_ROOT " KAL_SIM_BIN_PATH " battery 15 2>&1", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("KAL_ROOT is not set"), std::string::npos) << out;
 }
 
 }  // namespace
