@@ -16,31 +16,30 @@
 #include <cjson/cJSON.h>
 #include <openssl/evp.h>
 
+#include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
+#include "sim/sim_card.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_json.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
-// State files, under <root>/sim/.
-const char kModemFile[] = "mobile/modem.json";
-const char kSimFile[] = "mobile/sim.json";
-const char kSmsFile[] = "mobile/sms.json";
-const char kStationsFile[] = "wlan/stations.json";
-const char kUnreachableFile[] = "wlan/unreachable";
-const char kOfferFile[] = "upgrade/offer";
-const char kOfferPackageFile[] = "upgrade/offer.zip";
-const char kBatteryLevelKey[] = "config/119";
-const char kBatteryChargingKey[] = "config/120";
-const char *const kCardDevices[] = {BLOCK_DEVICE_DIR_PATH "/mmcblk0", BLOCK_DEVICE_DIR_PATH "/mmcblk0p1"};
+const char kModemFile[] = SIM_MODEM_FILE;
+const char kSimFile[] = SIM_CARD_FILE;
+const char kSmsFile[] = SIM_SMS_FILE;
+const char kStationsFile[] = SIM_STATIONS_FILE;
+const char kUnreachableFile[] = SIM_WLAN_UNREACHABLE_FILE;
+const char kOfferFile[] = SIM_UPDATE_OFFER_FILE;
+const char kOfferPackageFile[] = SIM_UPDATE_PACKAGE_FILE;
+const char *const kCardDevices[] = {SIM_CARD_DEVICE_PATH, SIM_CARD_PARTITION_PATH};
 
-// Limits the simulated services themselves keep.
-const int kMaxSignalLevel = 5;
-const int kSmsCapacity = 100;
-const size_t kMaxSmsNumber = 20;
-const size_t kMaxSmsText = 640;
+const int kMaxSignalLevel = 5;  // bars
+const int kSmsCapacity = SIM_SMS_CAPACITY;
+const size_t kMaxSmsNumber = SIM_SMS_MAX_NUMBER;
+const size_t kMaxSmsText = SIM_SMS_MAX_TEXT;
 const int kMaxStations = 16;  // more no longer fit the manager's station count buffer
 const size_t kMaxStationName = 32;
 const size_t kMaxVersion = 15;
@@ -278,14 +277,14 @@ int battery(int argc, const char *const argv[], char *message, size_t size)
         else
             return say(message, size, CONTROL_REFUSED, "battery: unknown option \"%s\" (--charging or --not-charging)", argv[2]);
     }
+    // Through the configuration store, which keeps each key in a file of its own.
     char text[8];
     memset(text, 0, sizeof(text));
     snprintf(text, sizeof(text), "%ld", level);
-    int rc = writeState(kBatteryLevelKey, text, strlen(text), 0600, message, size);
-    if (rc == CONTROL_OK && charging >= 0)
-        rc = writeState(kBatteryChargingKey, charging ? "1" : "0", 1, 0600, message, size);
-    if (rc != CONTROL_OK)
-        return rc;
+    if (set_config_data_permanent(CFG_BATTERY_LEVEL, text, (int)strlen(text)) != 0 ||
+        (charging >= 0 && set_config_data_permanent(CFG_BATTERY_CHARGING, charging ? "1" : "0", 1) != 0))
+        return say(message, size, CONTROL_FAILED, "cannot write the battery's configuration keys %d and %d",
+                   CFG_BATTERY_LEVEL, CFG_BATTERY_CHARGING);
     if (charging < 0)
         return say(message, size, CONTROL_OK, "battery at %ld %%", level);
     return say(message, size, CONTROL_OK, "battery at %ld %%, %s", level, charging ? "charging" : "not charging");
@@ -351,21 +350,21 @@ int simControl(int argc, const char *const argv[], char *message, size_t size)
     if (strcmp(state, "ready") == 0) {
         cJSON_AddStringToObject(changes, "state", "ready");
         cJSON_AddBoolToObject(changes, "pinLock", false);
-        cJSON_AddNumberToObject(changes, "pinAttempts", 3);
-        cJSON_AddNumberToObject(changes, "pukAttempts", 10);
+        cJSON_AddNumberToObject(changes, "pinAttempts", SIM_PIN_TRIES);
+        cJSON_AddNumberToObject(changes, "pukAttempts", SIM_PUK_TRIES);
         snprintf(done, sizeof(done), "SIM ready, PIN lock off");
     } else if (pinRequired) {
         cJSON_AddStringToObject(changes, "state", "pin_required");
         cJSON_AddBoolToObject(changes, "pinLock", true);
         cJSON_AddStringToObject(changes, "pin", argv[2]);
-        cJSON_AddNumberToObject(changes, "pinAttempts", 3);
-        cJSON_AddNumberToObject(changes, "pukAttempts", 10);
+        cJSON_AddNumberToObject(changes, "pinAttempts", SIM_PIN_TRIES);
+        cJSON_AddNumberToObject(changes, "pukAttempts", SIM_PUK_TRIES);
         snprintf(done, sizeof(done), "SIM asks for its PIN %s", argv[2]);
     } else if (strcmp(state, "puk-required") == 0) {
         cJSON_AddStringToObject(changes, "state", "puk_required");
         cJSON_AddBoolToObject(changes, "pinLock", true);
         cJSON_AddNumberToObject(changes, "pinAttempts", 0);
-        cJSON_AddNumberToObject(changes, "pukAttempts", 10);
+        cJSON_AddNumberToObject(changes, "pukAttempts", SIM_PUK_TRIES);
         snprintf(done, sizeof(done), "SIM asks for its PUK");
     } else {
         cJSON_AddStringToObject(changes, "state", "absent");
@@ -694,11 +693,10 @@ int wifiControl(int argc, const char *const argv[], char *message, size_t size)
 }
 
 // Text of a configuration key, or fallback.
-void readKey(const char *name, char *out, size_t size, const char *fallback)
+void readKey(int key, char *out, size_t size, const char *fallback)
 {
-    char path[600];
     memset(out, 0, size);
-    if (simStatePath(path, sizeof(path), name) != 0 || simReadFile(path, out, size) < 0)
+    if (get_config_data(key, out, (int)size) != 0)
         snprintf(out, size, "%s", fallback);
 }
 
@@ -721,6 +719,24 @@ void fieldOf(const char *text, const char *name, char *out, size_t size)
         if (line != NULL)
             line++;
     }
+}
+
+// The card's state in the words of the sim control.
+const char *simStateWord(SimCardPhase phase)
+{
+    switch (phase) {
+    case SIM_READY:
+        return "ready";
+    case SIM_NEEDS_PIN:
+        return "pin-required";
+    case SIM_NEEDS_PUK:
+        return "puk-required";
+    case SIM_ABSENT:
+        return "absent";
+    case SIM_BLOCKED:
+        return "blocked";
+    }
+    return "unknown";
 }
 
 // The controls change a simulated device that kal_server has created.
@@ -778,29 +794,27 @@ char *deviceControlsShow(char *message, size_t size)
         return NULL;
     char text[64];
     cJSON *batteryState = cJSON_AddObjectToObject(out, "battery");
-    readKey(kBatteryLevelKey, text, sizeof(text), "0");
+    readKey(CFG_BATTERY_LEVEL, text, sizeof(text), "0");
     cJSON_AddNumberToObject(batteryState, "level", atoi(text));
-    readKey(kBatteryChargingKey, text, sizeof(text), "0");
+    readKey(CFG_BATTERY_CHARGING, text, sizeof(text), "0");
     cJSON_AddBoolToObject(batteryState, "charging", strcmp(text, "1") == 0);
 
-    // Members left out of a file take their factory values.
-    bool missing = false;
-    cJSON *modem = simLoadJson(kModemFile, &missing);
-    cJSON_AddNumberToObject(out, "signal", simJsonInt(modem, "signalLevel", 4));
-    cJSON_AddBoolToObject(out, "registration", simJsonBool(modem, "registered", true));
-    cJSON_AddBoolToObject(out, "roaming", simJsonBool(modem, "roamingNetwork", false));
-    cJSON_Delete(modem);
+    // Through the stand-ins' own readers: members left out of a file take
+    // their factory values.
+    int signal = 0;
+    bool registered = false, roaming = false;
+    if (simModemRadio(&signal, &registered, &roaming) == 0) {
+        cJSON_AddNumberToObject(out, "signal", signal);
+        cJSON_AddBoolToObject(out, "registration", registered);
+        cJSON_AddBoolToObject(out, "roaming", roaming);
+    }
 
-    cJSON *card = simLoadJson(kSimFile, &missing);
-    cJSON *simState = cJSON_AddObjectToObject(out, "sim");
-    simJsonText(card, "state", text, sizeof(text), "ready");
-    for (char *c = text; *c != '\0'; c++)
-        if (*c == '_')
-            *c = '-';
-    cJSON_AddStringToObject(simState, "state", text);
-    simJsonText(card, "pin", text, sizeof(text), "1234");
-    cJSON_AddStringToObject(simState, "pin", text);
-    cJSON_Delete(card);
+    SimCard card;
+    if (simCardLoad(&card) == 0) {
+        cJSON *simState = cJSON_AddObjectToObject(out, "sim");
+        cJSON_AddStringToObject(simState, "state", simStateWord(card.phase));
+        cJSON_AddStringToObject(simState, "pin", card.pin);
+    }
 
     cJSON *sms = simSmsLoadStore();
     const cJSON *messages = cJSON_GetObjectItemCaseSensitive(sms, "messages");
