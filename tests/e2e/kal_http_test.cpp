@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -515,6 +516,17 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("sdcard", "out"), 0);
     keepScreenshot(browser, "console-controls.png");
 
+    // How long a command-line change takes to show: up to one polling period.
+    std::vector<long long> polled;
+    for (int level = 21; level <= 25; level++) {
+        std::string word = std::to_string(level);
+        ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " battery " + word + " >/dev/null"), 0);
+        long long ms = browser.waitText("battery", word + " %");
+        EXPECT_GE(ms, 0) << browser.text("battery");
+        polled.push_back(ms);
+    }
+    std::sort(polled.begin(), polled.end());
+
     httplib::Client client("127.0.0.1", port);
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
@@ -522,9 +534,9 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         ASSERT_TRUE(res);
         pageBytes += res->body.size();
     }
-    printf("console: page weight %zu bytes; control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs);
+    printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
+           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms\n",
+           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back());
 }
 
 }  // namespace
