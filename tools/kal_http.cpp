@@ -47,6 +47,9 @@ const size_t kMaxRequestBytes = 40959;   // what the server reads of one datagra
 const size_t kMaxReplyBytes = 256 * 1024;  // more than any reply datagram
 const int kReplyTimeoutMs = 5000;
 const size_t kMaxControlWords = 8;
+// Workers: a browser keeps several connections open per tab.
+const size_t kWorkers = 32;
+const time_t kKeepAliveSeconds = 2;
 const char kJsonType[] = "application/json";
 
 std::mutex controlsLock;  // one control at a time: each reads, changes and replaces a file
@@ -238,6 +241,15 @@ void handleExamples(const char *dir, httplib::Response &res)
     cJSON_free(text);
 }
 
+// A page of another site may send POST requests here too (a browser does
+// not ask first for a plain form post): only the pages served here may.
+bool foreignOrigin(const httplib::Request &req)
+{
+    if (!req.has_header("Origin"))
+        return false;  // not sent by a page: curl, tests, the device's own tools
+    return req.get_header_value("Origin") != "http://" + req.get_header_value("Host");
+}
+
 bool isDir(const char *path)
 {
     struct stat st;
@@ -305,6 +317,15 @@ int main(int argc, char **argv)
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        if (req.method == "POST" && foreignOrigin(req)) {
+            fail(res, 403, "POST from a page of another origin (" + req.get_header_value("Origin") + ") refused");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     // Larger bodies are refused before they are read whole.
     server.set_payload_max_length(kMaxRequestBytes);
     server.set_post_routing_handler([](const httplib::Request &, httplib::Response &res) {

@@ -152,6 +152,20 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400);
 
+    // Only the pages served here may post; another site's page may not.
+    httplib::Headers foreign = {{"Origin", "http://pages.invalid"}};
+    res = client.Post("/api", foreign, request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = client.Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
+    httplib::Headers own = {{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
+    res = client.Post("/api", own, request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+
     // Concurrent requests each get their own reply.
     const char *const requests[][2] = {
         {"{\"module\":\"webServer\",\"action\":0}", "\"language\""},
