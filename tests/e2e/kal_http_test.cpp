@@ -380,7 +380,7 @@ public:
     }
 
     // Polls until the element's text contains want; milliseconds taken, or -1.
-    long long waitText(const std::string &id, const std::string &want, int timeoutMs = 10000)
+    long long waitText(const std::string &id, const std::string &want, int timeoutMs = 20000)
     {
         long long start = nowMs();
         while (nowMs() - start < timeoutMs) {
