@@ -70,6 +70,16 @@ long long nowMs(void)
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// Request text quoted in an error: printable ASCII only, at most 100 bytes,
+// so the error stays one valid line whatever the request held.
+std::string printable(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size() && out.size() < 100; i++)
+        out += text[i] >= 0x20 && text[i] < 0x7f ? text[i] : '?';
+    return out;
+}
+
 // A one-line JSON error body.
 void fail(httplib::Response &res, int status, const std::string &why)
 {
@@ -321,7 +331,7 @@ int main(int argc, char **argv)
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         if (req.method == "POST" && foreignOrigin(req)) {
-            fail(res, 403, "POST from a page of another origin (" + req.get_header_value("Origin") + ") refused");
+            fail(res, 403, "POST from a page of another origin (" + printable(req.get_header_value("Origin")) + ") refused");
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
@@ -345,7 +355,7 @@ int main(int argc, char **argv)
         if (res.status == 413)
             fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
         else if (res.body.empty())
-            fail(res, res.status, "nothing at " + req.method + " " + req.path);
+            fail(res, res.status, "nothing at " + printable(req.method + " " + req.path));
     });
 
     int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);

@@ -65,6 +65,35 @@ const char kUsage[] =
     "wifi reachable|unreachable                   the Wi-Fi manager accepts connections or not\n"
     "show                                         the current values, as JSON\n";
 
+// Removes a UTF-8 character that a bounded copy left incomplete at the end.
+void trimIncompleteUtf8(char *text)
+{
+    size_t end = strlen(text);
+    size_t i = end;
+    while (i > 0 && end - i < 3 && ((unsigned char)text[i - 1] & 0xc0) == 0x80)
+        i--;
+    if (i == 0)
+        return;
+    unsigned char lead = (unsigned char)text[i - 1];
+    size_t need = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+    if (need > 1 && end - (i - 1) < need)
+        text[i - 1] = '\0';
+}
+
+// A word of the command as quoted in a message: at most 40 bytes of it.
+struct Quoted {
+    char text[41];
+};
+
+Quoted quote(const char *word)
+{
+    Quoted q;
+    memset(&q, 0, sizeof(q));
+    snprintf(q.text, sizeof(q.text), "%s", word);
+    trimIncompleteUtf8(q.text);
+    return q;
+}
+
 int say(char *message, size_t size, int code, const char *format, ...) __attribute__((format(printf, 4, 5)));
 
 int say(char *message, size_t size, int code, const char *format, ...)
@@ -75,6 +104,7 @@ int say(char *message, size_t size, int code, const char *format, ...)
         va_start(args, format);
         vsnprintf(message, size, format, args);
         va_end(args);
+        trimIncompleteUtf8(message);
     }
     return code;
 }
@@ -275,7 +305,8 @@ int battery(int argc, const char *const argv[], char *message, size_t size)
         else if (strcmp(argv[2], "--not-charging") == 0)
             charging = 0;
         else
-            return say(message, size, CONTROL_REFUSED, "battery: unknown option \"%s\" (--charging or --not-charging)", argv[2]);
+            return say(message, size, CONTROL_REFUSED, "battery: unknown option \"%s\" (--charging or --not-charging)",
+                       quote(argv[2]).text);
     }
     // Through the configuration store, which keeps each key in a file of its own.
     char text[8];
@@ -341,7 +372,7 @@ int simControl(int argc, const char *const argv[], char *message, size_t size)
         !(argc == 3 && pinRequired))
         return say(message, size, CONTROL_REFUSED, "sim needs ready, pin-required PIN, puk-required or absent");
     if (pinRequired && !validPin(argv[2]))
-        return say(message, size, CONTROL_REFUSED, "sim pin-required: the PIN must be 4 to 8 digits, not \"%s\"", argv[2]);
+        return say(message, size, CONTROL_REFUSED, "sim pin-required: the PIN must be 4 to 8 digits, not \"%s\"", quote(argv[2]).text);
     cJSON *changes = cJSON_CreateObject();
     if (changes == NULL)
         return say(message, size, CONTROL_FAILED, "out of memory");
@@ -514,7 +545,8 @@ int stationControl(int argc, const char *const argv[], char *message, size_t siz
     char mac[18];
     memset(mac, 0, sizeof(mac));
     if (!clear && !normalMac(argv[2], mac))
-        return say(message, size, CONTROL_REFUSED, "station: \"%s\" is not a MAC address like 02:00:00:00:00:09", argv[2]);
+        return say(message, size, CONTROL_REFUSED, "station: \"%s\" is not a MAC address like 02:00:00:00:00:09",
+                   quote(argv[2]).text);
     const char *name = add && argc == 4 ? argv[3] : "";
     if (add && (strlen(name) > kMaxStationName || !cleanUtf8(name, false)))
         return say(message, size, CONTROL_REFUSED, "station: the name must be up to %zu bytes of UTF-8 without control characters",
@@ -654,7 +686,7 @@ int updateControl(int argc, const char *const argv[], char *message, size_t size
     const char *version = argv[2];
     const char *note = argc == 4 ? argv[3] : "Simulated update";
     if (!validVersion(version))
-        return say(message, size, CONTROL_REFUSED, "update: \"%s\" is not a version like 1.1.0", version);
+        return say(message, size, CONTROL_REFUSED, "update: \"%s\" is not a version like 1.1.0", quote(version).text);
     if (strlen(note) > kMaxNote || !cleanUtf8(note, false))
         return say(message, size, CONTROL_REFUSED, "update: the note must be up to %zu bytes of UTF-8 without control characters",
                    kMaxNote);
@@ -782,7 +814,7 @@ int deviceControl(int argc, const char *const argv[], char *message, size_t size
         return updateControl(argc, argv, message, size);
     if (strcmp(what, "wifi") == 0)
         return wifiControl(argc, argv, message, size);
-    return say(message, size, CONTROL_REFUSED, "unknown control \"%.40s\"", what);
+    return say(message, size, CONTROL_REFUSED, "unknown control \"%s\"", quote(what).text);
 }
 
 char *deviceControlsShow(char *message, size_t size)

@@ -230,10 +230,11 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_NE(res->body.find("Device console"), std::string::npos);
-    res = client.Get("/nothing-here");
+    res = client.Get("/nothing-here/%ff%0a" + std::string(300, 'x'));
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
-    EXPECT_TRUE(parseJson(res->body) != nullptr) << res->body;
+    EXPECT_EQ(jsonString(parseJson(res->body).get(), "error"), "nothing at GET /nothing-here/??" + std::string(80, 'x'))
+        << res->body;
 
     httplib::Client ownClient("127.0.0.1", ownPort);
     res = ownClient.Get("/");

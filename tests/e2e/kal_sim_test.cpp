@@ -248,6 +248,16 @@ TEST(KalSim, SdCardUpdateOfferWifiManagerAndShow)
     r = kalSim(dev, "teleport now");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(oneLine(r.out)) << r.out;
+    // A long word is quoted cut at a character boundary, never inside one.
+    std::string accents;
+    for (int i = 0; i < 39; i++)
+        accents += "\xc3\xa9";
+    r = kalSim(dev, "'a" + accents + "'");
+    EXPECT_EQ(r.status, 1);
+    std::string cut = "a";
+    for (int i = 0; i < 19; i++)
+        cut += "\xc3\xa9";
+    EXPECT_NE(r.out.find("\"" + cut + "\"\n"), std::string::npos) << r.out;
     EXPECT_EQ(kalSim(dev, "").status, 2);  // usage
 }
 
