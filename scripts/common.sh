@@ -11,7 +11,8 @@ step() { echo "== $*"; }
 # Debian packages the build, the tests and the simulated device need.
 packages=(build-essential cmake pkg-config libcjson-dev libgtest-dev libbenchmark-dev
           busybox ca-certificates valgrind clang libclang-rt-dev
-          e2fsprogs mount diffutils)
+          e2fsprogs mount diffutils
+          libcpp-httplib-dev libssl-dev chromium chromium-driver)
 
 install_packages() {
     local missing=()

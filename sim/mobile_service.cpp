@@ -11,10 +11,11 @@
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_json.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
-const char kModemFile[] = "mobile/modem.json";
+const char kModemFile[] = SIM_MODEM_FILE;
 const char kProfileFile[] = "mobile/profiles.json";
 
 // Connection states reported by GetConnState.
@@ -752,4 +753,15 @@ int simMobileSeed(void)
     simCardPowerOn(&s.card, pin);
     s.modem.searchState = NETSEL_IDLE;
     return modemSave(&s.modem) == 0 && simCardSave(&s.card) == 0 && profilesSave(&s.profiles) == 0 ? 0 : -1;
+}
+
+int simModemRadio(int *signalLevel, bool *registered, bool *roamingNetwork)
+{
+    Modem m;
+    if (signalLevel == NULL || registered == NULL || roamingNetwork == NULL || modemLoad(&m) != 0)
+        return -1;
+    *signalLevel = m.signalLevel;
+    *registered = m.registered;
+    *roamingNetwork = m.roamingNetwork;
+    return 0;
 }

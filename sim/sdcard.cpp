@@ -8,11 +8,12 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
 const char kFactorySizes[] = "total=15558144\nused=2342912\nfree=13215232\n";
-const char *const kCardDevices[] = {"/mmcblk0", "/mmcblk0p1"};
+const char *const kCardDevices[] = {SIM_CARD_DEVICE_PATH, SIM_CARD_PARTITION_PATH};
 
 }  // namespace
 
@@ -25,14 +26,9 @@ int simSdcardSeed(void)
     if (simExists(sizes))
         return 0;
     for (const char *device : kCardDevices) {
-        char dir[512];
         char path[600];
-        if (kalPath(dir, sizeof(dir), BLOCK_DEVICE_DIR_PATH) != 0)
+        if (kalPath(path, sizeof(path), device) != 0)
             return -1;
-        memset(path, 0, sizeof(path));
-        size_t len = strlen(dir);
-        memcpy(path, dir, len);
-        memcpy(path + len, device, strlen(device));
         if (!simExists(path) && replaceFile(path, "", 0, 0644) != 0)
             return -1;
     }

@@ -6,10 +6,11 @@
 #include "platform/config_store.h"
 #include "server/utils.h"
 #include "sim/sim_json.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
-const char kSimFile[] = "mobile/sim.json";
+const char kSimFile[] = SIM_CARD_FILE;
 
 struct PhaseName {
     SimCardPhase phase;

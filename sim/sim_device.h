@@ -28,3 +28,12 @@ int simUciRestoreFactory(void);
 
 // Appends "<date> <time> <line>" to <root>/sim/<name>. 0 or -1.
 int simJournalAppend(const char *name, const char *line);
+
+// The SMS store (sms.json, or the factory messages when it is missing),
+// or null when it cannot be read. cJSON_Delete() it.
+struct cJSON;
+cJSON *simSmsLoadStore(void);
+
+// The modem's radio settings as modem.json holds them (factory values for
+// members left out). 0, or -1 when the file cannot be read.
+int simModemRadio(int *signalLevel, bool *registered, bool *roamingNetwork);

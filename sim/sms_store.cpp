@@ -9,13 +9,14 @@
 
 #include "server/utils.h"
 #include "sim/sim_json.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
-const char kSmsFile[] = "mobile/sms.json";
-const int kCapacity = 100;
-const int kMaxText = 640;  // four concatenated parts
-const int kMaxNumber = 20;
+const char kSmsFile[] = SIM_SMS_FILE;
+const int kCapacity = SIM_SMS_CAPACITY;
+const int kMaxText = SIM_SMS_MAX_TEXT;
+const int kMaxNumber = SIM_SMS_MAX_NUMBER;
 const int kDefaultPageSize = 10;
 const int kMaxPageSize = 20;
 
@@ -391,4 +392,9 @@ int CMobileClient::smsHandler(char *request, char *reply, size_t replySize, int,
 void CMobileClient::Uninitialize()
 {
     initialized_ = false;
+}
+
+cJSON *simSmsLoadStore(void)
+{
+    return loadStore();
 }

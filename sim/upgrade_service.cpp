@@ -19,6 +19,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
@@ -166,7 +167,7 @@ void finishCheck(UpgradeState &s, long long checkMs)
     memset(url, 0, sizeof(url));
     memset(note, 0, sizeof(note));
     long long downloadMs = kDefaultDownloadMs;
-    bool offered = readFields("upgrade/offer", [&](const char *k, const char *v) {
+    bool offered = readFields(SIM_UPDATE_OFFER_FILE, [&](const char *k, const char *v) {
         if (strcmp(k, "version") == 0) copyField(version, sizeof(version), v);
         else if (strcmp(k, "url") == 0) copyField(url, sizeof(url), v);
         else if (strcmp(k, "note") == 0) copyField(note, sizeof(note), v);
@@ -176,7 +177,7 @@ void finishCheck(UpgradeState &s, long long checkMs)
     memset(running, 0, sizeof(running));
     getFirmwareVer(running, sizeof(running));
     char package[512];
-    long size = statePath(package, sizeof(package), "upgrade/offer.zip") ? fileSize(package) : -1;
+    long size = statePath(package, sizeof(package), SIM_UPDATE_PACKAGE_FILE) ? fileSize(package) : -1;
     s.found = 0;
     if (!offered) {
         s.check = CHECK_NONE;
@@ -198,7 +199,7 @@ void finishCheck(UpgradeState &s, long long checkMs)
 long long checkDuration()
 {
     long long checkMs = kDefaultCheckMs;
-    readFields("upgrade/offer", [&](const char *k, const char *v) {
+    readFields(SIM_UPDATE_OFFER_FILE, [&](const char *k, const char *v) {
         if (strcmp(k, "check_ms") == 0) checkMs = atoll(v);
     });
     return checkMs;
@@ -222,7 +223,7 @@ void advanceDownload(UpgradeState &s)
         return;
     int pct = percentageOf(s);
     char source[512], target[512];
-    if (!statePath(source, sizeof(source), "upgrade/offer.zip") ||
+    if (!statePath(source, sizeof(source), SIM_UPDATE_PACKAGE_FILE) ||
         kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0)
         return;
     long want = pct >= 100 ? s.size : (long)((long long)s.size * pct / 100);

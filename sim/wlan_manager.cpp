@@ -23,6 +23,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_state_files.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ struct StateFile {
 };
 
 const StateFile kStateFiles[] = {
-    {"wlan/stations.json", kFactoryStations},
+    {SIM_STATIONS_FILE, kFactoryStations},
     {"wlan/client_mac", "a4:5e:60:12:34:56"},
     {"wlan/switch", "1"},
     {"wlan/auto_down_time", "0"},
@@ -125,7 +126,7 @@ int writeStateInt(const char *name, int value)
 bool reachable(void)
 {
     char path[512];
-    return simStatePath(path, sizeof(path), "wlan/unreachable") == 0 && !simExists(path);
+    return simStatePath(path, sizeof(path), SIM_WLAN_UNREACHABLE_FILE) == 0 && !simExists(path);
 }
 
 // Output buffer for the configuration text.
@@ -513,7 +514,7 @@ int wm_get_wlan_sta_list(intptr_t handle, char *buffer, int *size)
     if (handle == 0 || buffer == NULL || size == NULL || *size <= 0)
         return -1;
     char path[512];
-    if (simStatePath(path, sizeof(path), "wlan/stations.json") != 0)
+    if (simStatePath(path, sizeof(path), SIM_STATIONS_FILE) != 0)
         return -1;
     char *text = simReadFileAlloc(path, kMaxConfBytes + 1, NULL);
     if (text == NULL)

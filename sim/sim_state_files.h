@@ -1,0 +1,24 @@
+// Names of the simulated device's state files under <root>/sim/ that both
+// the stand-ins and the device controls (sim/controls/) use, and the limits
+// of what those files may hold.
+#pragma once
+
+#include "platform/device_paths.h"
+
+#define SIM_MODEM_FILE "mobile/modem.json"
+#define SIM_CARD_FILE "mobile/sim.json"
+#define SIM_SMS_FILE "mobile/sms.json"
+#define SIM_STATIONS_FILE "wlan/stations.json"
+#define SIM_WLAN_UNREACHABLE_FILE "wlan/unreachable"
+#define SIM_UPDATE_OFFER_FILE "upgrade/offer"
+#define SIM_UPDATE_PACKAGE_FILE "upgrade/offer.zip"
+
+// The SD card is in its slot while these block devices exist.
+#define SIM_CARD_DEVICE_PATH BLOCK_DEVICE_DIR_PATH "/mmcblk0"
+#define SIM_CARD_PARTITION_PATH BLOCK_DEVICE_DIR_PATH "/mmcblk0p1"
+
+// The SMS store: messages held, longest text (four concatenated parts)
+// and longest number.
+#define SIM_SMS_CAPACITY 100
+#define SIM_SMS_MAX_TEXT 640
+#define SIM_SMS_MAX_NUMBER 20

@@ -1,0 +1,557 @@
+// kal_http in front of a simulated device: /api forwards one datagram and
+// answers its reply exactly, failures are one-line JSON errors with their
+// own status, and the console works in a real (headless) browser.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <cjson/cJSON.h>
+#include <httplib.h>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+const char kChromium[] = "/usr/bin/chromium";
+const char kChromedriver[] = "/usr/bin/chromedriver";
+const char kElementKey[] = "element-6066-11e4-a52e-4f735466cecf";
+
+long long nowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+void pauseMs(int ms)
+{
+    struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+// A child process in a process group of its own, ended with the group.
+struct Child {
+    pid_t pid = -1;
+    ~Child() { stop(); }
+    void stop()
+    {
+        if (pid <= 0)
+            return;
+        kill(-pid, SIGTERM);
+        for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; i++)
+            pauseMs(20);
+        if (waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+};
+
+// Starts kal_http on the device's root with a port of the system's choice;
+// the port, or 0 after printing why.
+int startKalHttp(Child &child, const SimDevice &dev, const std::vector<std::string> &extra = {})
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return 0;
+    child.pid = fork();
+    if (child.pid == 0) {
+        setpgid(0, 0);
+        dup2(out[1], STDOUT_FILENO);
+        int err = open((dev.root() + "/kal_http.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        close(out[0]);
+        setenv("KAL_ROOT", dev.root().c_str(), 1);
+        std::vector<const char *> argv = {KAL_HTTP_BIN, "--listen", "127.0.0.1:0"};
+        for (const std::string &arg : extra)
+            argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        execv(KAL_HTTP_BIN, (char *const *)argv.data());
+        _exit(127);
+    }
+    setpgid(child.pid, child.pid);  // whichever of the two runs first
+    close(out[1]);
+    std::string line;
+    long long deadline = nowMs() + 15000;
+    while (line.find('\n') == std::string::npos && nowMs() < deadline) {
+        struct pollfd pfd = {out[0], POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        char buf[256];
+        ssize_t n = read(out[0], buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        line.append(buf, (size_t)n);
+    }
+    close(out[0]);
+    size_t at = line.find("127.0.0.1:");
+    int port = at == std::string::npos ? 0 : atoi(line.c_str() + at + 10);
+    if (port <= 0)
+        fprintf(stderr, "kal_http did not start: \"%s\" %s\n", line.c_str(),
+                SimDevice::readFile(dev.root() + "/kal_http.err").c_str());
+    return port;
+}
+
+TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
+{
+    SimDevice dev;
+    Child http;
+    int port = startKalHttp(http, dev);
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    const std::string request = "{\"module\":\"webServer\",\"action\":0}";
+
+    // No server yet.
+    auto res = client.Post("/api", request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 503);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
+    EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("no kal_server is listening"), std::string::npos);
+
+    // The reply exactly as the server sends it.
+    ASSERT_TRUE(dev.start());
+    res = client.Post("/api", request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, dev.request(request));
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
+    res = client.Post("/api", "not json", "text/plain");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "{\"result\": -10 }");
+
+    // One datagram at most: the server reads 40959 bytes.
+    res = client.Post("/api", std::string(40959, ' '), "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    res = client.Post("/api", std::string(40960, ' '), "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("larger than one datagram"), std::string::npos)
+        << res->body;
+    res = client.Post("/api", "", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+
+    // Only the pages served here may post; another site's page may not.
+    httplib::Headers foreign = {{"Origin", "http://pages.invalid"}};
+    res = client.Post("/api", foreign, request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = client.Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
+    httplib::Headers own = {{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
+    res = client.Post("/api", own, request, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+
+    // Concurrent requests each get their own reply.
+    const char *const requests[][2] = {
+        {"{\"module\":\"webServer\",\"action\":0}", "\"language\""},
+        {"{\"module\":\"lan\",\"action\":0}", "\"dhcp"},
+        {"{\"module\":\"time\",\"action\":0}", "\"minute\""},
+        {"{\"module\":\"power_save\",\"action\":0}", "\"powerLevel\""},
+        {"{\"module\":\"macFilters\",\"action\":0}", "\"clientMac\""},
+        {"{\"module\":\"flowstat\",\"action\":0}", "\"warningPercent\""},
+        {"{\"module\":\"connectedDevices\",\"action\":0}", "\"STAs\""},
+        {"{\"module\":\"update\",\"action\":0}", "\"firmwareVersion\""},
+    };
+    std::atomic<int> wrong{0}, done{0};
+    std::vector<std::thread> threads;
+    for (const auto &r : requests) {
+        threads.emplace_back([&, r]() {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(10, 0);
+            for (int i = 0; i < 10; i++) {
+                auto got = c.Post("/api", r[0], "application/json");
+                if (!got || got->status != 200 || got->body.find(r[1]) == std::string::npos)
+                    wrong++;
+                done++;
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(done.load(), 80);
+    EXPECT_EQ(wrong.load(), 0);
+
+    // A server that never answers.
+    dev.stop();
+    unlink(dev.socketPath().c_str());
+    int silent = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", dev.socketPath().c_str());
+    ASSERT_EQ(bind(silent, (struct sockaddr *)&addr, sizeof(addr)), 0);
+    res = client.Post("/api", request, "application/json");
+    close(silent);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 504);
+    EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("within 5 s"), std::string::npos) << res->body;
+}
+
+TEST(KalHttp, ServesControlsExamplesAndPages)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    Child console, own;
+    int port = startKalHttp(console, dev);
+    int ownPort = startKalHttp(own, dev, {"--www", www});
+    ASSERT_GT(port, 0);
+    ASSERT_GT(ownPort, 0);
+    httplib::Client client("127.0.0.1", port);
+
+    auto res = client.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("Device console"), std::string::npos);
+    res = client.Get("/nothing-here/%ff%0a" + std::string(300, 'x'));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    EXPECT_EQ(jsonString(parseJson(res->body).get(), "error"), "nothing at GET /nothing-here/??" + std::string(80, 'x'))
+        << res->body;
+
+    httplib::Client ownClient("127.0.0.1", ownPort);
+    res = ownClient.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = ownClient.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    runCommand(std::string("rm -rf '") + www + "'");
+
+    // Every module has an example request.
+    res = client.Get("/examples");
+    ASSERT_TRUE(res);
+    JsonPtr examples = parseJson(res->body);
+    ASSERT_TRUE(cJSON_IsArray(examples.get()));
+    std::string modules;
+    const cJSON *e = nullptr;
+    cJSON_ArrayForEach(e, examples.get()) modules += jsonString(e, "module") + " ";
+    for (const char *m : {"lan", "log", "status", "wlan", "macFilters", "power_save", "simLock", "message"})
+        EXPECT_NE(modules.find(std::string(m) + " "), std::string::npos) << m;
+
+    // The controls: the same words as kal_sim.
+    res = client.Post("/sim", "{\"args\":[\"battery\",\"15\",\"--charging\"]}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(dev.requestJson("{\"module\":\"status\",\"action\":0}").get(),
+                                                       "battery"),
+                      "voltage"),
+              15);
+    res = client.Get("/sim");
+    ASSERT_TRUE(res);
+    JsonPtr shown = parseJson(res->body);
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.get(), "battery"), "level"), 15);
+    for (const char *bad : {"{\"args\":[\"battery\",\"150\"]}", "{\"args\":[]}", "{\"args\":[\"battery\",15]}",
+                            "{\"args\":\"battery 15\"}", "not json",
+                            "{\"args\":[\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\",\"i\"]}"}) {
+        res = client.Post("/sim", bad, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+        EXPECT_FALSE(jsonString(parseJson(res->body).get(), "error").empty()) << bad << ": " << res->body;
+    }
+}
+
+// Chromium through chromedriver's WebDriver API.
+class Browser {
+public:
+    bool start(const std::string &profileDir, std::string *why)
+    {
+        if (access(kChromium, X_OK) != 0 || access(kChromedriver, X_OK) != 0) {
+            *why = "chromium or chromium-driver is not installed (scripts/test installs them)";
+            return false;
+        }
+        port_ = freePort();
+        driver_.pid = fork();
+        if (driver_.pid == 0) {
+            setpgid(0, 0);
+            int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            std::string portArg = "--port=" + std::to_string(port_);
+            execl(kChromedriver, kChromedriver, portArg.c_str(), (char *)nullptr);
+            _exit(127);
+        }
+        setpgid(driver_.pid, driver_.pid);
+        client_.reset(new httplib::Client("127.0.0.1", port_));
+        client_->set_read_timeout(60, 0);
+        bool ready = false;
+        for (long long deadline = nowMs() + 30000; !ready && nowMs() < deadline; pauseMs(100)) {
+            JsonPtr status = call("GET", "/status", "");
+            ready = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(status.get(), "ready"));
+        }
+        if (!ready) {
+            *why = "chromedriver did not get ready on port " + std::to_string(port_);
+            return false;
+        }
+        std::string caps =
+            "{\"capabilities\":{\"alwaysMatch\":{\"browserName\":\"chrome\",\"goog:chromeOptions\":{\"binary\":\"" +
+            std::string(kChromium) +
+            "\",\"args\":[\"--headless\",\"--no-sandbox\",\"--disable-gpu\",\"--disable-quic\",\"--no-first-run\","
+            "\"--disable-background-networking\",\"--disable-component-update\",\"--disable-sync\","
+            "\"--window-size=1280,960\",\"--user-data-dir=" +
+            profileDir + "\"]}}}}";
+        JsonPtr session = call("POST", "/session", caps);
+        session_ = jsonString(session.get(), "sessionId");
+        if (session_.empty()) {
+            *why = "chromium did not start: " + lastError_;
+            return false;
+        }
+        return true;
+    }
+
+    ~Browser()
+    {
+        if (!session_.empty())
+            call("DELETE", "/session/" + session_, "");
+        driver_.stop();
+    }
+
+    // The "value" of a session command; null on an error (lastError says which).
+    JsonPtr command(const std::string &method, const std::string &path, const std::string &body)
+    {
+        return call(method, "/session/" + session_ + path, body);
+    }
+
+    bool open(const std::string &url) { return command("POST", "/url", "{\"url\":\"" + url + "\"}") != nullptr; }
+
+    std::string element(const std::string &css)
+    {
+        cJSON *sel = cJSON_CreateObject();
+        cJSON_AddStringToObject(sel, "using", "css selector");
+        cJSON_AddStringToObject(sel, "value", css.c_str());
+        char *text = cJSON_PrintUnformatted(sel);
+        JsonPtr found = command("POST", "/element", text);
+        cJSON_free(text);
+        cJSON_Delete(sel);
+        return jsonString(found.get(), kElementKey);
+    }
+
+    bool click(const std::string &css) { return command("POST", "/element/" + element(css) + "/click", "{}") != nullptr; }
+
+    bool type(const std::string &css, const std::string &keys)
+    {
+        std::string id = element(css);
+        return command("POST", "/element/" + id + "/clear", "{}") != nullptr &&
+               command("POST", "/element/" + id + "/value", "{\"text\":\"" + keys + "\"}") != nullptr;
+    }
+
+    // Runs a script that returns a string.
+    std::string script(const std::string &js)
+    {
+        cJSON *body = cJSON_CreateObject();
+        cJSON_AddStringToObject(body, "script", js.c_str());
+        cJSON_AddArrayToObject(body, "args");
+        char *text = cJSON_PrintUnformatted(body);
+        JsonPtr value = command("POST", "/execute/sync", text);
+        cJSON_free(text);
+        cJSON_Delete(body);
+        return cJSON_IsString(value.get()) ? value->valuestring : "";
+    }
+
+    std::string text(const std::string &id)
+    {
+        return script("var e = document.getElementById('" + id + "'); return e ? e.textContent : '';");
+    }
+
+    // Polls until the element's text contains want; milliseconds taken, or -1.
+    long long waitText(const std::string &id, const std::string &want, int timeoutMs = 20000)
+    {
+        long long start = nowMs();
+        while (nowMs() - start < timeoutMs) {
+            if (text(id).find(want) != std::string::npos)
+                return nowMs() - start;
+            pauseMs(10);
+        }
+        return -1;
+    }
+
+    std::string screenshotPng()
+    {
+        JsonPtr value = command("GET", "/screenshot", "");
+        return cJSON_IsString(value.get()) ? decodeBase64(value->valuestring) : "";
+    }
+
+    const std::string &lastError() const { return lastError_; }
+
+private:
+    static int freePort()
+    {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in addr;
+        memset(&addr, 0, sizeof(addr));
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        int port = 0;
+        if (bind(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 &&
+            getsockname(fd, (struct sockaddr *)&addr, &len) == 0)
+            port = ntohs(addr.sin_port);
+        close(fd);
+        return port;
+    }
+
+    static std::string decodeBase64(const std::string &in)
+    {
+        std::string out;
+        int bits = 0;
+        unsigned value = 0;
+        for (char c : in) {
+            const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+            const char *at = c != '\0' ? strchr(alphabet, c) : nullptr;
+            if (at == nullptr)
+                continue;
+            value = ((value << 6) | (unsigned)(at - alphabet)) & 0xffffu;
+            bits += 6;
+            if (bits >= 8) {
+                bits -= 8;
+                out.push_back((char)((value >> bits) & 0xff));
+            }
+        }
+        return out;
+    }
+
+    JsonPtr call(const std::string &method, const std::string &path, const std::string &body)
+    {
+        httplib::Result res = method == "GET"      ? client_->Get(path.c_str())
+                              : method == "DELETE" ? client_->Delete(path.c_str())
+                                                   : client_->Post(path.c_str(), body, "application/json");
+        if (!res) {
+            lastError_ = "no answer from chromedriver to " + method + " " + path;
+            return nullptr;
+        }
+        JsonPtr reply = parseJson(res->body);
+        cJSON *value = cJSON_DetachItemFromObjectCaseSensitive(reply.get(), "value");
+        if (res->status != 200) {
+            lastError_ = method + " " + path + ": " + jsonString(value, "message");
+            cJSON_Delete(value);
+            return nullptr;
+        }
+        // Null values (a click's answer) still mean success.
+        return JsonPtr(value != nullptr ? value : cJSON_CreateNull());
+    }
+
+    Child driver_;
+    int port_ = 0;
+    std::unique_ptr<httplib::Client> client_;
+    std::string session_;
+    std::string lastError_;
+};
+
+void keepScreenshot(Browser &browser, const char *name)
+{
+    std::string png = browser.screenshotPng();
+    EXPECT_EQ(png.compare(0, 4, "\x89PNG"), 0) << "no screenshot: " << browser.lastError();
+    const char *dir = getenv("KAL_SCREENSHOT_DIR");
+    if (dir != nullptr && dir[0] != '\0') {
+        EXPECT_TRUE(SimDevice::writeFile(std::string(dir) + "/" + name, png));
+    }
+}
+
+TEST(ConsoleBrowser, DashboardComposerAndControls)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev);
+    ASSERT_GT(port, 0);
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    ASSERT_TRUE(browser.open(base)) << browser.lastError();
+
+    // Live values from "status".
+    EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    EXPECT_EQ(browser.text("unread"), "1");
+    EXPECT_EQ(browser.text("stations"), "1");
+    EXPECT_EQ(browser.text("sdcard"), "in");
+    EXPECT_EQ(browser.text("wifi"), "on");
+
+    // Compose: the module's examples come from the corpus; the reply is shown formatted.
+    browser.script("var m = document.getElementById('module'); m.value = 'webServer';"
+                   "m.dispatchEvent(new Event('change')); return m.value;");
+    EXPECT_NE(browser.script("return document.getElementById('request').value;").find("\"module\":\"webServer\""),
+              std::string::npos);
+    EXPECT_GE(browser.script("return String(document.getElementById('example').options.length);"), "4");
+    ASSERT_TRUE(browser.click("#send")) << browser.lastError();
+    EXPECT_GE(browser.waitText("reply", "\"language\": \"en\""), 0) << browser.text("reply");
+    EXPECT_NE(browser.text("reply-status").find("HTTP 200"), std::string::npos);
+    keepScreenshot(browser, "console-dashboard.png");
+
+    // A control in the console, seen on the dashboard.
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "15")) << browser.lastError();
+    ASSERT_TRUE(browser.click("#ctl-battery-apply")) << browser.lastError();
+    long long batteryMs = browser.waitText("battery", "15 %");
+    EXPECT_GE(batteryMs, 0) << browser.text("battery");
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "15");
+    ASSERT_TRUE(browser.click("#ctl-sms-receive")) << browser.lastError();
+    long long smsMs = browser.waitText("unread", "2");
+    EXPECT_GE(smsMs, 0) << browser.text("unread");
+    EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
+
+    // A refused value shows its one line and changes nothing.
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "15");
+
+    // A change from the command line reaches the dashboard by its polling.
+    ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " station add 02:00:00:00:00:09 phone >/dev/null"), 0);
+    long long pollMs = browser.waitText("stations", "2");
+    EXPECT_GE(pollMs, 0) << browser.text("stations");
+    ASSERT_TRUE(browser.click("#ctl-sdcard"));
+    EXPECT_GE(browser.waitText("sdcard", "out"), 0);
+    keepScreenshot(browser, "console-controls.png");
+
+    // How long a command-line change takes to show: up to one polling period.
+    std::vector<long long> polled;
+    for (int level = 21; level <= 25; level++) {
+        std::string word = std::to_string(level);
+        ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " battery " + word + " >/dev/null"), 0);
+        long long ms = browser.waitText("battery", word + " %");
+        EXPECT_GE(ms, 0) << browser.text("battery");
+        polled.push_back(ms);
+    }
+    std::sort(polled.begin(), polled.end());
+
+    httplib::Client client("127.0.0.1", port);
+    size_t pageBytes = 0;
+    for (const char *file : {"/", "/console.css", "/console.js"}) {
+        auto res = client.Get(file);
+        ASSERT_TRUE(res);
+        pageBytes += res->body.size();
+    }
+    printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
+           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms\n",
+           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back());
+}
+
+}  // namespace
