@@ -4,7 +4,6 @@
 // server must live through the whole sweep.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -14,6 +13,7 @@
 
 #include "server/utils.h"
 #include "tests/support/test_support.h"
+#include "tools/request_examples.h"
 
 namespace {
 
@@ -100,22 +100,17 @@ std::string variant(const cJSON *seed, const Path &path, const std::string &valu
     return text.replace(at, strlen(placeholder) + 2, value);
 }
 
-std::vector<std::string> seedFiles()
+// The example requests: one valid request of every action.
+std::vector<std::string> seedRequests()
 {
-    std::vector<std::string> files;
-    std::string dir = std::string(KAL_SOURCE_DIR) + "/tests/fuzz/corpus";
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        return files;
-    while (struct dirent *entry = readdir(d)) {
-        std::string name = entry->d_name;
-        // Regression inputs are single hostile requests already.
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0 && name.rfind("regression-", 0) != 0)
-            files.push_back(dir + "/" + name);
-    }
-    closedir(d);
-    std::sort(files.begin(), files.end());
-    return files;
+    std::vector<std::string> requests;
+    char why[256] = {0};
+    cJSON *examples = loadRequestExamples(KAL_SOURCE_DIR "/tests/fuzz/corpus", why, sizeof(why));
+    EXPECT_NE(examples, nullptr) << why;
+    for (int i = 0; i < cJSON_GetArraySize(examples); i++)
+        requests.push_back(jsonString(cJSON_GetArrayItem(examples, i), "request"));
+    cJSON_Delete(examples);
+    return requests;
 }
 
 // Requests that end the session on purpose or run for many seconds by
@@ -143,10 +138,10 @@ TEST(RequestSweep, EveryHostileMemberIsAnsweredAndTheServerLives)
 {
     std::vector<std::string> requests;
     std::vector<std::string> reads;
-    for (const std::string &file : seedFiles()) {
-        JsonPtr seed = parseJson(SimDevice::readFile(file));
+    for (const std::string &text : seedRequests()) {
+        JsonPtr seed = parseJson(text);
         if (seed != nullptr && harmless(seed.get()) && !sweepable(seed.get()))
-            reads.push_back(SimDevice::readFile(file));
+            reads.push_back(text);
         if (seed == nullptr || !cJSON_IsObject(seed.get()) || !sweepable(seed.get()))
             continue;
         std::vector<Path> paths;
