@@ -10,3 +10,8 @@
 // path.tmp, which start-up removes). 0, or -1 when it could not be written
 // whole; path is then unchanged and no temporary file is left.
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
+
+// Removes the temporary file that an interrupted replaceFile(path) may have
+// left. For start-up, before anything writes path. 0, or -1 when a leftover
+// could not be removed.
+int replaceFileCleanup(const char *path);
