@@ -17,7 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(CMAKE_LIBRARY_ARCHITECTURE ${KAL_CROSS_TRIPLET})
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${KAL_CROSS_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
 
-# The dynamic loader and C++ runtime of the cross toolchain live under its
-# own prefix; qemu looks there first and falls back to the host's paths,
-# where the armhf packages (cJSON) are.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/${KAL_CROSS_TRIPLET})
+# The programs run on the armhf runtime packages (libc6:armhf, libstdc++6:armhf,
+# libcjson1:armhf) at their multiarch paths. Not the cross toolchain's own
+# copies under /usr/arm-linux-gnueabihf: its loader may be a different
+# release from the packaged C library, and a child crashes after fork.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)

@@ -82,11 +82,6 @@ const StateFile kStateFiles[] = {
     {"wlan/restarts", ""},
 };
 
-unsigned char *bytes(wlan_mgr_config *rec)
-{
-    return reinterpret_cast<unsigned char *>(rec);
-}
-
 // Small state files: a short text without its trailing newline.
 int readState(const char *name, char *buf, size_t size)
 {
@@ -469,7 +464,7 @@ void wlan_mgr_set_acl_list(wlan_mgr_config *rec, wlan_mac_entry *list)
     // The 4-byte field only says whether there is a list; the pointer
     // itself lives in the library's part of the record.
     wmcSetInt(rec, WMC_MAC_ACL_LIST, list != NULL ? 1 : 0);
-    memcpy(bytes(rec) + kListSlot, &list, sizeof(list));
+    memcpy(reinterpret_cast<unsigned char *>(rec) + kListSlot, &list, sizeof(list));
 }
 #endif
 
