@@ -156,7 +156,7 @@ TEST(Log, APageTooLongForOneDatagramGetsTheFailureReply)
     EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
     // About 300 kB of reply: more than a datagram holds. The request is
     // still answered, with the failure reply, and the server goes on.
-    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 10000), "{\"result\": -10 }");
+    EXPECT_EQ(device.request(list(1, 0, 1000, 1), 120000), "{\"result\": -10 }");
     EXPECT_EQ(listSize(device.requestJson(list(1, 0, 10, 1))), 10);
 }
 
