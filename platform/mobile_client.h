@@ -28,6 +28,9 @@ enum {
 // Operator entries that fit the status record's storage after the list head.
 #define MOBILE_MAX_OPERATORS ((MOBILE_STATUS_RECORD_SIZE - 8) / MOBILE_OPERATOR_ENTRY_SIZE)
 #define SIM_CODE_TEXT 9  // PIN and PUK texts: 8 digits + NUL
+// Reply buffers of the SMS calls: SmsHandler writes at most 256 bytes (NUL
+// included), CMobileClient::smsHandler at most 20480.
+#define SMS_COUNT_REPLY_SIZE 256
 #define SMS_REPLY_SIZE 20480
 
 #pragma pack(push, 1)
@@ -193,8 +196,8 @@ int EnterPin(const char *pin, int *code, int, MobileCallback);
 int EnterPuk(PukEntryRequest request, int *code, int, MobileCallback);
 
 // SMS: one JSON request text in, one NUL-terminated JSON reply text of at
-// most replySize - 1 characters out.
-int SmsHandler(const char *request, char *reply, size_t replySize);
+// most SMS_COUNT_REPLY_SIZE bytes out.
+int SmsHandler(const char *request, char *reply);
 
 // Ends the service session of one request.
 void ReleaseMobileInstance(void);
@@ -212,9 +215,9 @@ public:
     CMobileClient(const CMobileClient &) = delete;
     CMobileClient &operator=(const CMobileClient &) = delete;
 
-    // Writes a NUL-terminated JSON reply of at most replySize - 1
-    // characters. Non-zero on success.
-    int smsHandler(char *request, char *reply, size_t replySize, int, void (*callback)(MP_CbParam));
+    // Writes a NUL-terminated JSON reply of at most SMS_REPLY_SIZE bytes.
+    // Non-zero on success.
+    int smsHandler(char *request, char *reply, int, void (*callback)(MP_CbParam));
     void Uninitialize();
 
 private:

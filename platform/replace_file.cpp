@@ -31,14 +31,24 @@ int syncDirectoryOf(const char *path)
     return rc == 0 ? 0 : -1;
 }
 
+namespace {
+
+// The temporary file a replacement of path writes first.
+int tempPath(char *out, size_t size, const char *path)
+{
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%s.tmp", path);
+    return n < 0 || (size_t)n >= size ? -1 : 0;
+}
+
+}  // namespace
+
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
 {
     if (path == NULL || (data == NULL && len > 0))
         return -1;
     char tmp[512];
-    memset(tmp, 0, sizeof(tmp));
-    int n = snprintf(tmp, sizeof(tmp), "%s.tmp", path);
-    if (n < 0 || (size_t)n >= sizeof(tmp))
+    if (tempPath(tmp, sizeof(tmp), path) != 0)
         return -1;
     int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
@@ -78,4 +88,12 @@ int commitFile(const char *tmp, const char *path)
     if (synced != 0 || rename(tmp, path) != 0)
         return -1;
     return syncDirectoryOf(path);
+}
+
+int replaceFileCleanup(const char *path)
+{
+    char tmp[512];
+    if (path == NULL || tempPath(tmp, sizeof(tmp), path) != 0)
+        return -1;
+    return unlink(tmp) == 0 || errno == ENOENT ? 0 : -1;
 }

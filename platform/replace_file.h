@@ -20,3 +20,8 @@ int syncDirectoryOf(const char *path);
 // and the directory synced, as replaceFile does for data in memory. For
 // files that a command writes. 0 or -1 (path is then unchanged).
 int commitFile(const char *tmp, const char *path);
+
+// Removes the temporary file that an interrupted replaceFile(path) may have
+// left. For start-up, before anything writes path. 0, or -1 when a leftover
+// could not be removed.
+int replaceFileCleanup(const char *path);

@@ -29,7 +29,7 @@ enum {
     WMC_ACS_MODE = 52,
     WMC_BAND_TYPE = 56,
     WMC_MAC_ACL_MODE = 60,
-    WMC_MAC_ACL_LIST = 132,   // 4-byte list field, see wlan_mgr_acl_list()
+    WMC_MAC_ACL_LIST = 132,   // 4-byte list pointer, see wmcGetAclList()
     WMC_MAC_ACL_COUNT = 136,
     WMC_HT_CAPAB = 148, WMC_HT_CAPAB_SIZE = 72,
     WMC_WPA = 220,
@@ -87,14 +87,41 @@ inline void wmcSetText(wlan_mgr_config *rec, int offset, int size, const char *t
         memcpy(p, text, len);
 }
 
+// The MAC list field is the record's pointer to its list: malloc'ed, owned
+// by the record and freed by wlan_mgr_free_config. Setting a new list does
+// not free the old one; set null first after freeing it. The field is 4
+// bytes wide, which holds a pointer on the 32-bit device; the simulated
+// device on a 64-bit host keeps the pointer elsewhere in the record and
+// reaches it through two functions of its own.
+#if KAL_PLATFORM_SIM && UINTPTR_MAX > 0xffffffffu
+#define WMC_ACL_LIST_OUTSIDE_FIELD 1
 extern "C" {
-
-// The list field is 4 bytes wide (a pointer on the device). These two keep
-// its meaning on every host: the list is malloc'ed, owned by the record and
-// freed by wlan_mgr_free_config. Setting a new list does not free the old
-// one; set null first after freeing it.
 wlan_mac_entry *wlan_mgr_acl_list(const wlan_mgr_config *rec);
 void wlan_mgr_set_acl_list(wlan_mgr_config *rec, wlan_mac_entry *list);
+}
+inline wlan_mac_entry *wmcGetAclList(const wlan_mgr_config *rec)
+{
+    return wlan_mgr_acl_list(rec);
+}
+inline void wmcSetAclList(wlan_mgr_config *rec, wlan_mac_entry *list)
+{
+    wlan_mgr_set_acl_list(rec, list);
+}
+#else
+static_assert(sizeof(wlan_mac_entry *) == 4, "the record's MAC list field holds a 32-bit pointer");
+inline wlan_mac_entry *wmcGetAclList(const wlan_mgr_config *rec)
+{
+    wlan_mac_entry *list = NULL;
+    memcpy(&list, reinterpret_cast<const unsigned char *>(rec) + WMC_MAC_ACL_LIST, sizeof(list));
+    return list;
+}
+inline void wmcSetAclList(wlan_mgr_config *rec, wlan_mac_entry *list)
+{
+    memcpy(reinterpret_cast<unsigned char *>(rec) + WMC_MAC_ACL_LIST, &list, sizeof(list));
+}
+#endif
+
+extern "C" {
 
 // Client library. Every status is 0 for success.
 intptr_t wm_connect(const char *localPath, const char *serverPath);  // 0 = failure

@@ -14,9 +14,21 @@ packages=(build-essential cmake pkg-config libcjson-dev libgtest-dev libbenchmar
           e2fsprogs mount diffutils
           libcpp-httplib-dev libssl-dev chromium chromium-driver)
 
+# The 32-bit ARM stage of scripts/test: Debian's cross toolchain, the armhf
+# libraries to link and run against, and qemu to run the programs.
+armhf_packages=(crossbuild-essential-armhf libcjson-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
+
+# Other installs may be running on the same machine: wait for their lock.
+apt_get() {
+    $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# install_packages [PACKAGE...]: the given packages (default: packages),
+# those not installed yet.
 install_packages() {
-    local missing=()
-    for p in "${packages[@]}"; do
+    local wanted=("$@") missing=()
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${packages[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -28,8 +40,14 @@ install_packages() {
         sudo_cmd=
     fi
     export DEBIAN_FRONTEND=noninteractive
-    $sudo_cmd apt-get update -qq >/dev/null || fail "apt-get update failed"
-    $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
+    # Packages of another architecture (name:arch) need it added first.
+    local arch
+    for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*:\(.*\)$/\1/p' | sort -u); do
+        dpkg --print-foreign-architectures | grep -qx "$arch" \
+            || $sudo_cmd dpkg --add-architecture "$arch" || fail "cannot add the $arch architecture to dpkg"
+    done
+    apt_get update -qq >/dev/null || fail "apt-get update failed"
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
         || fail "apt-get install ${missing[*]} failed"
 }
 

@@ -1,7 +1,6 @@
 // Entry point: bind the request socket and serve one datagram at a time.
 #include <errno.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,9 +14,12 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
-#include "platform/platform.h"
+#include "platform/libc_compat.h"
 #include "server/server.h"
 #include "server/utils.h"
+#if KAL_PLATFORM_SIM
+#include "sim/sim_start.h"
+#endif
 
 namespace {
 
@@ -123,8 +125,12 @@ int main()
 {
     diagnosticsInit();
 
+    if (serverStart() != 0)
+        exit(1);
+#if KAL_PLATFORM_SIM
     if (platformStart() != 0)
         exit(1);
+#endif
     memset(g_socketPath, 0, sizeof(g_socketPath));
     if (kalPath(g_socketPath, sizeof(g_socketPath), KAL_SERVER_SOCKET_PATH) != 0) {
         printf("socket path %s%s is longer than the %zu bytes a UNIX socket address holds\n", kalRoot(),
@@ -220,12 +226,14 @@ int main()
         }
         struct sockaddr_un sender;
         memset(&sender, 0, sizeof(sender));
-        if (senderLength > sizeof(sender))
-            senderLength = sizeof(sender);
-        memcpy(&sender, &from, senderLength);
+        size_t senderSize = socklenSize(senderLength);
+        if (senderSize > sizeof(sender))
+            senderSize = sizeof(sender);
+        senderLength = (socklen_t)senderSize;
+        memcpy(&sender, &from, senderSize);
         dispatchRequest(buffer, sender, senderLength);
         // Hand the heap a request freed back to the system: RAM is short on
         // the device, and between requests the server holds nothing.
-        malloc_trim(0);
+        releaseFreeHeap();
     }
 }

@@ -21,3 +21,9 @@ extern int serverSocket;
 // Parses text, runs the module's handler and sends exactly one reply to
 // sender (the failure reply when no handler response can be sent).
 void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength);
+
+// Start-up work of the server itself, on the device as on the simulated one:
+// reads KAL_ROOT and removes the temporary files that replacements cut short
+// by a crash left behind. Returns 0, or -1 after printing one line that says
+// why KAL_ROOT cannot be used.
+int serverStart(void);

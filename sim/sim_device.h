@@ -2,6 +2,8 @@
 // simulated component and the operations other stand-ins share.
 #pragma once
 
+#include <stddef.h>
+
 // Each seed step creates its component's missing state files with factory
 // values and leaves existing ones alone. 0 or -1.
 int simConfigSeed(void);
@@ -37,3 +39,8 @@ cJSON *simSmsLoadStore(void);
 // The modem's radio settings as modem.json holds them (factory values for
 // members left out). 0, or -1 when the file cannot be read.
 int simModemRadio(int *signalLevel, bool *registered, bool *roamingNetwork);
+
+// The SMS store behind SmsHandler and CMobileClient::smsHandler, which hand
+// it their documented reply sizes: one JSON reply text of at most
+// replySize - 1 characters. Non-zero on success.
+int simSmsHandle(const char *request, char *reply, size_t replySize);

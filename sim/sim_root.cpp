@@ -1,6 +1,6 @@
 // Start-up of the simulated device: check the root, create the device
 // directories, seed factory state and put the stand-in tools on PATH.
-#include "platform/platform.h"
+#include "sim/sim_start.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,7 +41,6 @@ const char *const kReplacedDirs[] = {
     "/app/config",
     UCI_DEFAULT_CONFIG_DIR_PATH,
     UCI_CONFIG_DIR_PATH,
-    "/system/usr/share/zoneinfo",
 };
 
 struct SeedStep {

@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "server/utils.h"
+#include "sim/sim_device.h"
 #include "sim/sim_json.h"
 #include "sim/sim_state_files.h"
 
@@ -331,7 +332,7 @@ int counts(cJSON *store, bool unreadOnly, char *out, size_t size)
 
 }  // namespace
 
-int SmsHandler(const char *request, char *reply, size_t replySize)
+int simSmsHandle(const char *request, char *reply, size_t replySize)
 {
     if (reply == NULL || replySize == 0)
         return 0;
@@ -375,6 +376,11 @@ int SmsHandler(const char *request, char *reply, size_t replySize)
     return result == SMS_OK ? 1 : 0;
 }
 
+int SmsHandler(const char *request, char *reply)
+{
+    return simSmsHandle(request, reply, SMS_COUNT_REPLY_SIZE);
+}
+
 CMobileClient::CMobileClient() : initialized_(true) {}
 
 CMobileClient::~CMobileClient()
@@ -382,11 +388,11 @@ CMobileClient::~CMobileClient()
     Uninitialize();
 }
 
-int CMobileClient::smsHandler(char *request, char *reply, size_t replySize, int, void (*)(MP_CbParam))
+int CMobileClient::smsHandler(char *request, char *reply, int, void (*)(MP_CbParam))
 {
     if (!initialized_)
         return 0;
-    return SmsHandler(request, reply, replySize);
+    return simSmsHandle(request, reply, SMS_REPLY_SIZE);
 }
 
 void CMobileClient::Uninitialize()

@@ -216,16 +216,18 @@ int percentageOf(const UpgradeState &s)
     return elapsed >= ms ? 100 : (int)(elapsed * 100 / ms);
 }
 
-// Writes what has arrived by now into the package file.
-void advanceDownload(UpgradeState &s)
+// Writes what has arrived by now into the package file. Returns the
+// percentage written: asking the clock again could report 100 for a
+// package not yet whole.
+int advanceDownload(UpgradeState &s)
 {
     if (s.download != DOWNLOAD_RUNNING)
-        return;
+        return percentageOf(s);
     int pct = percentageOf(s);
     char source[512], target[512];
     if (!statePath(source, sizeof(source), SIM_UPDATE_PACKAGE_FILE) ||
         kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0)
-        return;
+        return 0;
     long want = pct >= 100 ? s.size : (long)((long long)s.size * pct / 100);
     if (fileSize(target) != want) {
         char *data = (char *)calloc((size_t)want + 1, 1);
@@ -234,7 +236,7 @@ void advanceDownload(UpgradeState &s)
             s.download = DOWNLOAD_NONE;  // the server lost the package
             free(data);
             saveState(s);
-            return;
+            return 0;
         }
         replaceFile(target, data, (size_t)want, 0644);
         free(data);
@@ -243,6 +245,7 @@ void advanceDownload(UpgradeState &s)
         s.download = DOWNLOAD_DONE;
         saveState(s);
     }
+    return pct;
 }
 
 }  // namespace
@@ -357,10 +360,10 @@ extern "C" void cancelDownThread(void)
 extern "C" int getPercentage(int *percentage)
 {
     UpgradeState s = loadState();
-    advanceDownload(s);
+    int pct = advanceDownload(s);
     if (percentage == NULL || s.download == DOWNLOAD_NONE)
         return 0;
-    *percentage = percentageOf(s);
+    *percentage = pct;
     return 1;
 }
 

@@ -28,9 +28,11 @@
 namespace {
 
 // The record as the library allocates it: the device's 432 bytes, then
-// room for the list pointer that a 4-byte field cannot hold on this host.
+// room for the list pointer where a 4-byte field cannot hold it (64-bit hosts).
 const int kRecordSize = 512;
+#if WMC_ACL_LIST_OUTSIDE_FIELD
 const int kListSlot = 448;
+#endif
 
 // Most deny-list entries the manager keeps (the modules store at most 64,
 // which keeps their replies inside one datagram).
@@ -80,11 +82,6 @@ const StateFile kStateFiles[] = {
     {"wlan/export_product", "0"},
     {"wlan/restarts", ""},
 };
-
-unsigned char *bytes(wlan_mgr_config *rec)
-{
-    return reinterpret_cast<unsigned char *>(rec);
-}
 
 // Small state files: a short text without its trailing newline.
 int readState(const char *name, char *buf, size_t size)
@@ -271,7 +268,7 @@ int formatConfig(const wlan_mgr_config *rec, Out *out)
         return -1;
 
     int count = wmcGetInt(r, WMC_MAC_ACL_COUNT);
-    const wlan_mac_entry *list = wlan_mgr_acl_list(r);
+    const wlan_mac_entry *list = wmcGetAclList(r);
     if (count < 0 || count > kMaxAclEntries || (count > 0 && list == NULL))
         return -1;
     // One line per entry: "deny_mac=<address> <escaped description>";
@@ -300,7 +297,7 @@ void setAclEntry(wlan_mgr_config *rec, const char *value)
     int count = wmcGetInt(rec, WMC_MAC_ACL_COUNT);
     if (count < 0 || count >= kMaxAclEntries)
         return;
-    wlan_mac_entry *list = wlan_mgr_acl_list(rec);
+    wlan_mac_entry *list = wmcGetAclList(rec);
     wlan_mac_entry *grown = (wlan_mac_entry *)realloc(list, (size_t)(count + 1) * sizeof(wlan_mac_entry));
     if (grown == NULL)
         return;
@@ -325,7 +322,7 @@ void setAclEntry(wlan_mgr_config *rec, const char *value)
             n = sizeof(grown[count].description) - 1;
         memcpy(grown[count].description, text, n);
     }
-    wlan_mgr_set_acl_list(rec, grown);
+    wmcSetAclList(rec, grown);
     wmcSetInt(rec, WMC_MAC_ACL_COUNT, count + 1);
 }
 
@@ -451,6 +448,7 @@ void journalRestart(int command)
 
 extern "C" {
 
+#if WMC_ACL_LIST_OUTSIDE_FIELD
 wlan_mac_entry *wlan_mgr_acl_list(const wlan_mgr_config *rec)
 {
     if (rec == NULL || wmcGetInt(rec, WMC_MAC_ACL_LIST) == 0)
@@ -467,8 +465,9 @@ void wlan_mgr_set_acl_list(wlan_mgr_config *rec, wlan_mac_entry *list)
     // The 4-byte field only says whether there is a list; the pointer
     // itself lives in the library's part of the record.
     wmcSetInt(rec, WMC_MAC_ACL_LIST, list != NULL ? 1 : 0);
-    memcpy(bytes(rec) + kListSlot, &list, sizeof(list));
+    memcpy(reinterpret_cast<unsigned char *>(rec) + kListSlot, &list, sizeof(list));
 }
+#endif
 
 intptr_t wm_connect(const char *localPath, const char *serverPath)
 {
@@ -616,7 +615,7 @@ void wlan_mgr_free_config(wlan_mgr_config **config)
 {
     if (config == NULL || *config == NULL)
         return;
-    free(wlan_mgr_acl_list(*config));
+    free(wmcGetAclList(*config));
     free(*config);
     *config = NULL;
 }

@@ -34,8 +34,9 @@ int messageHandler(cJSON *request, cJSON *response)
         return 1;
     char *text = cJSON_PrintUnformatted(request);
     if (text != NULL)
-        client.smsHandler(text, reply, sizeof(reply), -1, NULL);
+        client.smsHandler(text, reply, -1, NULL);
     cJSON_free(text);
+    // Nothing past the buffer is read, terminated or not.
     reply[sizeof(reply) - 1] = '\0';
     cJSON *parsed = cJSON_Parse(reply);
     // Only an object can take the response's place: anything else would

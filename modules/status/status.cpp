@@ -194,9 +194,10 @@ void fillConnectedDevices(cJSON *devices)
 
 void fillMessages(cJSON *message)
 {
-    char reply[256];
+    char reply[SMS_COUNT_REPLY_SIZE];
     memset(reply, 0, sizeof(reply));
-    SmsHandler(kSmsCountRequest, reply, sizeof(reply));
+    SmsHandler(kSmsCountRequest, reply);
+    // Nothing past the buffer is read, terminated or not.
     reply[sizeof(reply) - 1] = '\0';
     int count = 0;
     cJSON *parsed = cJSON_Parse(reply);

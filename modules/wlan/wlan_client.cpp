@@ -227,7 +227,7 @@ int recordToSetting(const wlan_mgr_config *record)
     wlan_setting.ap_isolation = wmcGetInt(record, WMC_AP_ISOLATE);
 
     int count = wmcGetInt(record, WMC_MAC_ACL_COUNT);
-    const wlan_mac_entry *list = wlan_mgr_acl_list(record);
+    const wlan_mac_entry *list = wmcGetAclList(record);
     if (count > 0 && list == NULL)
         count = 0;  // a count without a list is no list
     if (copyList(list, count, &wlan_setting.mac_acl_list) != 0) {
@@ -268,15 +268,15 @@ int settingToRecord(wlan_mgr_config *record)
     else if (mode == 0)
         wmcSetInt(record, WMC_MAC_ACL_MODE, WLAN_MAC_ACL_ON);
 
-    free(wlan_mgr_acl_list(record));
-    wlan_mgr_set_acl_list(record, NULL);
+    free(wmcGetAclList(record));
+    wmcSetAclList(record, NULL);
     wmcSetInt(record, WMC_MAC_ACL_COUNT, 0);
     wlan_mac_entry *list = NULL;
     if (copyList(wlan_setting.mac_acl_list, wlan_setting.mac_acl_count, &list) != 0) {
         WLOG("MAC filters: No enough memory!!\n");
         return 1;
     }
-    wlan_mgr_set_acl_list(record, list);
+    wmcSetAclList(record, list);
     wmcSetInt(record, WMC_MAC_ACL_COUNT, list != NULL ? wlan_setting.mac_acl_count : 0);
 
     wmcSetInt(record, WMC_WPS_STATE, wlan_setting.wps_enable != 0 ? 2 : 0);

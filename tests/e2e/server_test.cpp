@@ -30,6 +30,28 @@ TEST(Server, StartsOnAStaleSocketWithMode777AndAnswers)
     EXPECT_EQ(device.request("{\"module\":\"Status\",\"action\":0}"), kFailure);
 }
 
+TEST(Server, StartUpRemovesOnlyItsOwnInterruptedWrites)
+{
+    SimDevice device;
+    const std::string zone = device.path("/system/usr/share/zoneinfo/");
+    // A zone write and a simulated state write cut short, and a file of the
+    // device's that only looks like one of ours.
+    ASSERT_TRUE(SimDevice::writeFile(zone + "timezone", "UTC"));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "timezone.tmp", "Asia/To"));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "temptimezone.tmp", ""));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "tzdata.tmp", "not ours"));
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/11.tmp"), "d"));
+    ASSERT_TRUE(device.start()) << device.serverOutput();
+    EXPECT_FALSE(SimDevice::exists(zone + "timezone.tmp"));
+    EXPECT_FALSE(SimDevice::exists(zone + "temptimezone.tmp"));
+    EXPECT_EQ(SimDevice::readFile(zone + "timezone"), "UTC");
+    EXPECT_EQ(SimDevice::readFile(zone + "tzdata.tmp"), "not ours");
+    EXPECT_FALSE(SimDevice::exists(device.statePath("config/11.tmp")));
+    // The zone still reads and writes after the clean-up.
+    JsonPtr reply = device.requestJson("{\"module\":\"time\",\"action\":0}");
+    EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+}
+
 TEST(Server, DatagramSizesAndEmptyOrUnboundSenders)
 {
     SimDevice device;

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "platform/platform.h"
+#include "sim/sim_start.h"
 #include "server/server.h"
 
 namespace {
@@ -46,7 +46,7 @@ Device &device()
     d.root = dir.data();
     atexit(removeRoot);
     setenv("KAL_ROOT", dir.data(), 1);
-    if (platformStart() != 0)
+    if (serverStart() != 0 || platformStart() != 0)
         abort();
     // The dispatcher replies through serverSocket: give it an abstract
     // address, and a client with its own one to receive the replies.

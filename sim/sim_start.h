@@ -1,0 +1,9 @@
+// Start-up of the simulated device. On the device the platform components
+// run as their own services and the server has nothing to start; only the
+// simulated build calls this.
+#pragma once
+
+// Checks KAL_ROOT, creates the device directories, seeds factory state and
+// puts the stand-in tools on PATH. Returns 0, or -1 after printing one line
+// that says what failed.
+int platformStart(void);
