@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int syncDirectoryOf(const char *path)
@@ -33,6 +34,35 @@ int syncDirectoryOf(const char *path)
 
 namespace {
 
+// True when path already holds exactly data, with the mode and owner a
+// replacement would give it.
+bool holds(const char *path, const char *data, size_t len, mode_t mode)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+                st.st_gid == getegid() && (st.st_mode & 07777) == (mode & ~mask & 07777) &&
+                (size_t)st.st_size == len;
+    char buf[4096];
+    size_t done = 0;
+    while (same && done < len) {
+        size_t want = len - done < sizeof(buf) ? len - done : sizeof(buf);
+        memset(buf, 0, sizeof(buf));
+        ssize_t r = read(fd, buf, want);
+        if (r < 0 && errno == EINTR)
+            continue;
+        same = r > 0 && memcmp(buf, data + done, (size_t)r) == 0;
+        done += r > 0 ? (size_t)r : 0;
+    }
+    close(fd);
+    return same;
+}
+
+
 // The temporary file a replacement of path writes first.
 int tempPath(char *out, size_t size, const char *path)
 {
@@ -47,6 +77,10 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
 {
     if (path == NULL || (data == NULL && len > 0))
         return -1;
+    // Settings are often saved unchanged; a sync per save costs more than
+    // the read that spares it.
+    if (holds(path, data, len, mode))
+        return 0;
     char tmp[512];
     if (tempPath(tmp, sizeof(tmp), path) != 0)
         return -1;

@@ -8,7 +8,8 @@
 // data goes to path.tmp first, is synced to disk and renamed over path, and
 // the directory is synced, so a crash or a power cut leaves the old or the
 // new content, never an empty or cut one (and at most a path.tmp, which
-// start-up removes). 0, or -1 when it could not be written
+// start-up removes). A file that already holds exactly data, with that
+// mode, is left as it is. 0, or -1 when it could not be written
 // whole; path is then unchanged and no temporary file is left.
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
 

@@ -12,41 +12,11 @@
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 
-namespace {
-
-bool holds(const char *path, const char *data, size_t len, mode_t mode)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
-    mode_t mask = umask(0);
-    umask(mask);
-    struct stat st;
-    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
-                st.st_gid == getegid() && (st.st_mode & 07777) == (mode & ~mask & 07777) &&
-                (size_t)st.st_size == len;
-    char buf[4096];
-    size_t done = 0;
-    while (same && done < len) {
-        size_t want = len - done < sizeof(buf) ? len - done : sizeof(buf);
-        memset(buf, 0, sizeof(buf));
-        ssize_t r = read(fd, buf, want);
-        if (r < 0 && errno == EINTR)
-            continue;
-        same = r > 0 && memcmp(buf, data + done, (size_t)r) == 0;
-        done += r > 0 ? (size_t)r : 0;
-    }
-    close(fd);
-    return same;
-}
-
-}  // namespace
-
 int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode)
 {
     if (path == NULL || (data == NULL && len > 0))
         return -1;
-    return holds(path, data, len, mode) ? 0 : replaceFile(path, data, len, mode);
+    return replaceFile(path, data, len, mode);
 }
 
 long simReadFile(const char *path, char *buf, size_t size)

@@ -6,10 +6,8 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-// Like replaceFile (platform/replace_file.h), but leaves path alone when
-// it already is what the write would make it: a regular file of ours, not
-// linked elsewhere, with these bytes and the mode a new file gets. For writes that mostly
-// change nothing, such as a factory restore. 0 or -1.
+// replaceFile (platform/replace_file.h), which leaves path alone when it
+// already is what the write would make it. 0 or -1.
 int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode);
 
 // Reads at most size - 1 bytes of path into buf, NUL-terminated.
