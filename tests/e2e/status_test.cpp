@@ -1,7 +1,7 @@
 // The dashboard sees what the other modules and the simulated device change.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -102,12 +102,14 @@ TEST(Status, UsageGrowsWhileConnected)
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
     device.requestJson(kStatus);
-    usleep(1300 * 1000);
-    JsonPtr reply = device.requestJson(kStatus);
-    ASSERT_TRUE(reply);
-    cJSON *wan = section(reply, "wan");
-    EXPECT_GT(std::stod(jsonString(wan, "totalStatistics")), 0.0);
-    EXPECT_GT(std::stoul(jsonString(wan, "rxSpeed")), 0ul);
+    std::string total, speed;
+    auto grown = [&] {
+        JsonPtr reply = device.requestJson(kStatus);
+        total = jsonString(section(reply, "wan"), "totalStatistics");
+        speed = jsonString(section(reply, "wan"), "rxSpeed");
+        return atof(total.c_str()) > 0.0 && strtoul(speed.c_str(), nullptr, 10) > 0;
+    };
+    EXPECT_TRUE(waitFor(grown, 5000)) << "totalStatistics " << total << ", rxSpeed " << speed;
 }
 
 }  // namespace

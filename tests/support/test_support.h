@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -82,6 +83,13 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Checks condition every 20 ms until it holds or timeoutMs have passed;
+// whether it held.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+// A plain pause, for where the wait is itself the scenario (nothing may
+// happen before a delay, a cut some time after the last reply).
+void sleepMs(int ms);
 
 // Runs a shell command; its exit status (-1 when it could not run).
 int runCommand(const std::string &command);
