@@ -31,26 +31,31 @@ void offer(SimDevice &device, const std::string &payload, const std::string &not
 // Polls the check until it reports an outcome (any result but 3).
 JsonPtr checkOutcome(SimDevice &device)
 {
-    for (int i = 0; i < 50; i++) {
-        JsonPtr reply = device.requestJson(action(1));
-        if (!reply || jsonInt(reply.get(), "result") != 3)
-            return reply;
-        usleep(20 * 1000);
-    }
-    return nullptr;
+    JsonPtr reply;
+    bool done = waitFor(
+        [&] {
+            reply = device.requestJson(action(1));
+            return !reply || jsonInt(reply.get(), "result") != 3;
+        },
+        2000);
+    if (!done)
+        return nullptr;
+    return reply;
 }
 
 // Polls the download until 100 percent; the last progress reply.
 JsonPtr downloadToEnd(SimDevice &device)
 {
     JsonPtr reply;
-    for (int i = 0; i < 100; i++) {
-        reply = device.requestJson(action(4));
-        if (!reply || jsonInt(reply.get(), "percentage") == 100)
-            break;
-        EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
-        usleep(30 * 1000);
-    }
+    waitFor(
+        [&] {
+            reply = device.requestJson(action(4));
+            if (!reply || jsonInt(reply.get(), "percentage") == 100)
+                return true;
+            EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+            return false;
+        },
+        5000);
     return reply;
 }
 
