@@ -102,14 +102,16 @@ TEST(Status, UsageGrowsWhileConnected)
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
     device.requestJson(kStatus);
-    std::string total, speed;
-    auto grown = [&] {
-        JsonPtr reply = device.requestJson(kStatus);
-        total = jsonString(section(reply, "wan"), "totalStatistics");
-        speed = jsonString(section(reply, "wan"), "rxSpeed");
-        return atof(total.c_str()) > 0.0 && strtoul(speed.c_str(), nullptr, 10) > 0;
+    auto grown = [](const cJSON *r) {
+        const cJSON *wan = cJSON_GetObjectItem(r, "wan");
+        return atof(jsonString(wan, "totalStatistics").c_str()) > 0.0 &&
+               strtoul(jsonString(wan, "rxSpeed").c_str(), nullptr, 10) > 0;
     };
-    EXPECT_TRUE(waitFor(grown, 5000)) << "totalStatistics " << total << ", rxSpeed " << speed;
+    JsonPtr reply = device.requestUntil(kStatus, grown, 5000);
+    ASSERT_TRUE(reply);
+    cJSON *wan = section(reply, "wan");
+    EXPECT_GT(std::stod(jsonString(wan, "totalStatistics")), 0.0);
+    EXPECT_GT(std::stoul(jsonString(wan, "rxSpeed")), 0ul);
 }
 
 }  // namespace

@@ -188,6 +188,19 @@ JsonPtr SimDevice::requestJson(const std::string &json, int timeoutMs)
     return parseJson(request(json, timeoutMs));
 }
 
+JsonPtr SimDevice::requestUntil(const std::string &json, const std::function<bool(const cJSON *)> &done,
+                                int timeoutMs)
+{
+    JsonPtr reply;
+    waitFor(
+        [&] {
+            reply = requestJson(json);
+            return done(reply.get());
+        },
+        timeoutMs);
+    return reply;
+}
+
 std::string SimDevice::serverOutput() const
 {
     return readFile(root_ + "/server.out");

@@ -58,6 +58,9 @@ public:
     // One request over the real socket; the reply text or "" on timeout.
     std::string request(const std::string &json, int timeoutMs = 5000);
     JsonPtr requestJson(const std::string &json, int timeoutMs = 5000);
+    // Repeats a request until done(reply) holds (reply null when none came)
+    // or timeoutMs have passed; the last reply.
+    JsonPtr requestUntil(const std::string &json, const std::function<bool(const cJSON *)> &done, int timeoutMs);
 
     // Everything the server printed on standard output and error so far.
     std::string serverOutput() const;
