@@ -126,8 +126,10 @@ void inProcessRenew()
     while (recv(d.client, drain, sizeof(drain), MSG_DONTWAIT) >= 0) {
     }
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(d.root, error))
-        std::filesystem::remove_all(entry.path(), error);
+    for (const auto &entry : std::filesystem::directory_iterator(d.root, error)) {
+        if (std::filesystem::remove_all(entry.path(), error) == (std::uintmax_t)-1)
+            break;
+    }
     // Seeding puts the stand-in tools before PATH again: start from the
     // original one so that it does not grow test by test.
     setenv("PATH", d.path.c_str(), 1);

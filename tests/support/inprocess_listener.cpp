@@ -10,6 +10,7 @@ class RenewDevice : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo &) override { inProcessRenew(); }
 };
 
-[[maybe_unused]] const bool g_registered = (testing::UnitTest::GetInstance()->listeners().Append(new RenewDevice), true);
+[[maybe_unused]] const bool g_registered =
+    (testing::UnitTest::GetInstance()->listeners().Append(new RenewDevice), true);
 
 }  // namespace
