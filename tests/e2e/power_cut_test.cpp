@@ -111,12 +111,6 @@ std::set<std::string> filesHoldingData(const std::string &root)
     return files;
 }
 
-void sleepMs(int ms)
-{
-    struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
-
 TEST(PowerCut, AnsweredChangesSurviveACutAndNoFileIsEmptied)
 {
     if (geteuid() != 0)

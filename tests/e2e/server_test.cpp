@@ -108,9 +108,7 @@ TEST(Server, SigtermRemovesTheSocketAndKeepsRunning)
     SimDevice device;
     ASSERT_TRUE(device.start());
     device.signal(SIGTERM);
-    for (int i = 0; i < 100 && SimDevice::exists(device.socketPath()); i++)
-        usleep(20000);
-    EXPECT_FALSE(SimDevice::exists(device.socketPath()));
+    EXPECT_TRUE(waitFor([&] { return !SimDevice::exists(device.socketPath()); }, 2000));
     EXPECT_TRUE(device.running());
     Client client;
     EXPECT_FALSE(client.send(device.socketPath(), "{}", 2));

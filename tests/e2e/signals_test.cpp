@@ -121,7 +121,7 @@ TEST(Signals, UsrAndTermDuringRequestsLoseNoReplyNorRestart)
         EXPECT_EQ(jsonString(get.get(), "ssid"), ssid);
     }
     // The last change's restart runs about 2 s later, once, storm or not.
-    usleep(3000 * 1000);
+    EXPECT_TRUE(waitFor([&] { return lineCount(restarts) > restartsAtLastChange; }, 5000));
     stop = true;
     storm.join();
     close(fd);

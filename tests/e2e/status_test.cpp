@@ -1,7 +1,7 @@
 // The dashboard sees what the other modules and the simulated device change.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -102,8 +102,12 @@ TEST(Status, UsageGrowsWhileConnected)
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
     device.requestJson(kStatus);
-    usleep(1300 * 1000);
-    JsonPtr reply = device.requestJson(kStatus);
+    auto grown = [](const cJSON *r) {
+        const cJSON *wan = cJSON_GetObjectItem(r, "wan");
+        return atof(jsonString(wan, "totalStatistics").c_str()) > 0.0 &&
+               strtoul(jsonString(wan, "rxSpeed").c_str(), nullptr, 10) > 0;
+    };
+    JsonPtr reply = device.requestUntil(kStatus, grown, 5000);
     ASSERT_TRUE(reply);
     cJSON *wan = section(reply, "wan");
     EXPECT_GT(std::stod(jsonString(wan, "totalStatistics")), 0.0);

@@ -31,27 +31,19 @@ void offer(SimDevice &device, const std::string &payload, const std::string &not
 // Polls the check until it reports an outcome (any result but 3).
 JsonPtr checkOutcome(SimDevice &device)
 {
-    for (int i = 0; i < 50; i++) {
-        JsonPtr reply = device.requestJson(action(1));
-        if (!reply || jsonInt(reply.get(), "result") != 3)
-            return reply;
-        usleep(20 * 1000);
-    }
-    return nullptr;
+    return device.requestUntil(action(1), [](const cJSON *r) { return jsonInt(r, "result") != 3; }, 2000);
 }
 
 // Polls the download until 100 percent; the last progress reply.
 JsonPtr downloadToEnd(SimDevice &device)
 {
-    JsonPtr reply;
-    for (int i = 0; i < 100; i++) {
-        reply = device.requestJson(action(4));
-        if (!reply || jsonInt(reply.get(), "percentage") == 100)
-            break;
-        EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
-        usleep(30 * 1000);
-    }
-    return reply;
+    auto done = [](const cJSON *r) {
+        if (r == nullptr || jsonInt(r, "percentage") == 100)
+            return true;
+        EXPECT_EQ(jsonInt(r, "result"), 0);
+        return false;
+    };
+    return device.requestUntil(action(4), done, 5000);
 }
 
 TEST(Update, NoNewerFirmwareAndUndefinedActions)

@@ -1,21 +1,27 @@
 #include "tests/support/inprocess.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "sim/sim_start.h"
 #include "server/server.h"
+#include "server/utils.h"
 
 namespace {
 
 struct Device {
     std::string root;
+    std::string path;  // PATH before the simulated device put its tools first
     int client = -1;
     struct sockaddr_un clientAddress;
     socklen_t clientLength = 0;
@@ -46,6 +52,8 @@ Device &device()
     d.root = dir.data();
     atexit(removeRoot);
     setenv("KAL_ROOT", dir.data(), 1);
+    const char *path = getenv("PATH");
+    d.path = path != nullptr ? path : "";
     if (serverStart() != 0 || platformStart() != 0)
         abort();
     // The dispatcher replies through serverSocket: give it an abstract
@@ -66,7 +74,71 @@ Device &device()
     return d;
 }
 
+// The restart delays are 2 s: whatever is still armed after this is stuck.
+const int kTimerSettleMs = 5000;
+
+// Cancels the restarts an earlier test armed, as their expiry would, but
+// without running them. The timer variables are the modules' own: the
+// kernel's list of this process's timers gives their addresses. Where that
+// list cannot be read, the timers run out instead.
+void settleTimers()
+{
+    std::vector<uintptr_t> variables;
+    if (FILE *list = fopen("/proc/self/timers", "r")) {
+        char line[256];
+        memset(line, 0, sizeof(line));
+        while (fgets(line, sizeof(line), list) != nullptr) {
+            int signo = 0;
+            unsigned long long value = 0;
+            if (sscanf(line, "signal: %d/%llx", &signo, &value) == 2 && signo == SIGUSR2)
+                variables.push_back((uintptr_t)value);
+        }
+        fclose(list);
+    }
+    for (uintptr_t variable : variables) {
+        siginfo_t info;
+        memset(&info, 0, sizeof(info));
+        info.si_signo = SIGUSR2;
+        info.si_code = SI_TIMER;
+        info.si_value.sival_ptr = (void *)variable;
+        webTimerDelete(SIGUSR2, &info, nullptr);
+    }
+    for (int waited = 0; webTimerArmedCount() > 0 && waited < kTimerSettleMs; waited += 50) {
+        struct pollfd pfd = {webTimerWakeFd(), POLLIN, 0};
+        poll(&pfd, 1, 50);
+        webTimerRunExpired();
+    }
+    if (webTimerArmedCount() > 0) {
+        fprintf(stderr, "in-process device: %d timers still armed after %d ms\n", webTimerArmedCount(),
+                kTimerSettleMs);
+        abort();
+    }
+}
+
 }  // namespace
+
+void inProcessRenew()
+{
+    settleTimers();
+    Device &d = device();
+    // Replies that a test gave up waiting for must not answer the next one.
+    char drain[64];
+    while (recv(d.client, drain, sizeof(drain), MSG_DONTWAIT) >= 0) {
+    }
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(d.root, error)) {
+        if (std::filesystem::remove_all(entry.path(), error) == (std::uintmax_t)-1)
+            break;
+    }
+    // Seeding puts the stand-in tools before PATH again: start from the
+    // original one so that it does not grow test by test.
+    setenv("PATH", d.path.c_str(), 1);
+    if (error || platformStart() != 0) {
+        fprintf(stderr, "in-process device: cannot renew %s: %s\n", d.root.c_str(),
+                error ? error.message().c_str() : "seeding failed");
+        abort();
+    }
+}
 
 const std::string &inProcessRoot()
 {

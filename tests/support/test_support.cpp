@@ -17,15 +17,27 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
 void sleepMs(int ms)
 {
     struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
     nanosleep(&ts, nullptr);
 }
 
-}  // namespace
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (condition())
+            return true;
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed >= timeoutMs)
+            return false;
+        sleepMs(20);
+    }
+}
 
 JsonPtr parseJson(const std::string &text)
 {
@@ -174,6 +186,19 @@ std::string SimDevice::request(const std::string &json, int timeoutMs)
 JsonPtr SimDevice::requestJson(const std::string &json, int timeoutMs)
 {
     return parseJson(request(json, timeoutMs));
+}
+
+JsonPtr SimDevice::requestUntil(const std::string &json, const std::function<bool(const cJSON *)> &done,
+                                int timeoutMs)
+{
+    JsonPtr reply;
+    waitFor(
+        [&] {
+            reply = requestJson(json);
+            return done(reply.get());
+        },
+        timeoutMs);
+    return reply;
 }
 
 std::string SimDevice::serverOutput() const

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +58,9 @@ public:
     // One request over the real socket; the reply text or "" on timeout.
     std::string request(const std::string &json, int timeoutMs = 5000);
     JsonPtr requestJson(const std::string &json, int timeoutMs = 5000);
+    // Repeats a request until done(reply) holds (reply null when none came)
+    // or timeoutMs have passed; the last reply.
+    JsonPtr requestUntil(const std::string &json, const std::function<bool(const cJSON *)> &done, int timeoutMs);
 
     // Everything the server printed on standard output and error so far.
     std::string serverOutput() const;
@@ -82,6 +86,13 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Checks condition every 20 ms until it holds or timeoutMs have passed;
+// whether it held.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+// A plain pause, for where the wait is itself the scenario (nothing may
+// happen before a delay, a cut some time after the last reply).
+void sleepMs(int ms);
 
 // Runs a shell command; its exit status (-1 when it could not run).
 int runCommand(const std::string &command);

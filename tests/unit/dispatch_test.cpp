@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "server/modules.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 
@@ -32,18 +31,6 @@ TEST(Dispatch, MalformedRequestsGetTheFailureReply)
         EXPECT_EQ(dispatchText(text), kFailure) << "request: " << text;
     EXPECT_EQ(dispatchText((const char *)nullptr), kFailure);
     EXPECT_EQ(std::string(kFailure).size(), 16u);
-}
-
-TEST(Dispatch, TableHasEveryModuleOnceInSearchOrder)
-{
-    const char *expected[] = {"lan", "log", "reboot", "restoreDefaults", "status", "storageShare",
-                              "webServer", "wan", "message", "flowstat", "simLock", "time",
-                              "update", "wlan", "connectedDevices", "macFilters", "power_save"};
-    ASSERT_EQ(kModuleCount, 17);
-    for (int i = 0; i < kModuleCount; i++) {
-        EXPECT_STREQ(kModuleTable[i].name, expected[i]);
-        EXPECT_EQ(kModuleTable[i].name[sizeof(kModuleTable[i].name) - 1], '\0');
-    }
 }
 
 TEST(Dispatch, ActionIsTakenByIntegerValueWithoutTypeCheck)

@@ -37,7 +37,7 @@ std::string printed(const cJSON *object)
 
 TEST_F(ProfileCodec, RecordLayoutIsByteExact)
 {
-    EXPECT_EQ(sizeof(ConnectionProfile), 163u);
+    // The record sizes are checked where the records are declared.
     EXPECT_EQ(offsetof(ConnectionProfile, nameCopy), 32u);
     EXPECT_EQ(offsetof(ConnectionProfile, pdpType), 64u);
     EXPECT_EQ(offsetof(ConnectionProfile, apnType), 65u);
@@ -45,7 +45,6 @@ TEST_F(ProfileCodec, RecordLayoutIsByteExact)
     EXPECT_EQ(offsetof(ConnectionProfile, username), 98u);
     EXPECT_EQ(offsetof(ConnectionProfile, password), 130u);
     EXPECT_EQ(offsetof(ConnectionProfile, authType), 162u);
-    EXPECT_EQ(sizeof(ModemStatus), 2644u);
     EXPECT_EQ(offsetof(ModemStatus, profileCount), 2636u);
     EXPECT_EQ(offsetof(ModemStatus, activeProfile), 2640u);
     EXPECT_EQ(offsetof(ModemConfig, roaming), 12u);

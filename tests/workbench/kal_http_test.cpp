@@ -39,12 +39,6 @@ long long nowMs()
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-void pauseMs(int ms)
-{
-    struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
-
 // A child process in a process group of its own, ended with the group.
 struct Child {
     pid_t pid = -1;
@@ -55,7 +49,7 @@ struct Child {
             return;
         kill(-pid, SIGTERM);
         for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; i++)
-            pauseMs(20);
+            sleepMs(20);
         if (waitpid(pid, nullptr, WNOHANG) == 0) {
             kill(-pid, SIGKILL);
             waitpid(pid, nullptr, 0);
@@ -302,7 +296,7 @@ public:
         client_.reset(new httplib::Client("127.0.0.1", port_));
         client_->set_read_timeout(60, 0);
         bool ready = false;
-        for (long long deadline = nowMs() + 30000; !ready && nowMs() < deadline; pauseMs(100)) {
+        for (long long deadline = nowMs() + 30000; !ready && nowMs() < deadline; sleepMs(100)) {
             JsonPtr status = call("GET", "/status", "");
             ready = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(status.get(), "ready"));
         }
@@ -387,7 +381,7 @@ public:
         while (nowMs() - start < timeoutMs) {
             if (text(id).find(want) != std::string::npos)
                 return nowMs() - start;
-            pauseMs(10);
+            sleepMs(10);
         }
         return -1;
     }

@@ -206,23 +206,13 @@ TEST(KalSim, SdCardUpdateOfferWifiManagerAndShow)
     SimRun r = kalSim(dev, "update offer 1.1.0 'Fixes the modem'");
     EXPECT_EQ(r.status, 0) << r.out;
     // The update module finds it, downloads it and the verifier accepts it.
-    JsonPtr check;
-    for (int i = 0; i < 100; i++) {
-        check = dev.requestJson("{\"module\":\"update\",\"action\":1}");
-        if (jsonInt(check.get(), "hasNewVersion") == 1)
-            break;
-        usleep(50 * 1000);
-    }
+    JsonPtr check = dev.requestUntil("{\"module\":\"update\",\"action\":1}",
+                                     [](const cJSON *r) { return jsonInt(r, "hasNewVersion") == 1; }, 5000);
     EXPECT_EQ(jsonString(check.get(), "latestVersion"), "1.1.0");
     EXPECT_EQ(jsonString(check.get(), "releaseNote"), "Fixes the modem");
     EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"update\",\"action\":2}").get(), "result"), 0);
-    JsonPtr progress;
-    for (int i = 0; i < 200; i++) {
-        progress = dev.requestJson("{\"module\":\"update\",\"action\":4}");
-        if (jsonInt(progress.get(), "percentage") == 100)
-            break;
-        usleep(50 * 1000);
-    }
+    JsonPtr progress = dev.requestUntil("{\"module\":\"update\",\"action\":4}",
+                                        [](const cJSON *r) { return jsonInt(r, "percentage") == 100; }, 10000);
     EXPECT_EQ(jsonInt(progress.get(), "percentage"), 100);
     EXPECT_EQ(jsonInt(progress.get(), "result"), 0) << "the verifier refused the offered package";
     EXPECT_EQ(kalSim(dev, "update none").status, 0);
