@@ -2,6 +2,7 @@
 // and the profile list, persisted under <root>/sim/mobile/.
 #include "platform/mobile_client.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -39,6 +40,21 @@ struct Modem {
     int searchState;
     int operatorCount;
     OperatorEntry operators[MOBILE_MAX_OPERATORS];
+};
+
+const SimJsonField kModemFields[] = {
+    {"dataSwitch", SIM_JSON_INT, offsetof(Modem, dataSwitch), 0},
+    {"roamingSwitch", SIM_JSON_INT, offsetof(Modem, roamingSwitch), 0},
+    {"preferredMode", SIM_JSON_INT, offsetof(Modem, preferredMode), 0},
+    {"selectionMode", SIM_JSON_INT, offsetof(Modem, selectionMode), 0},
+    {"registered", SIM_JSON_BOOL, offsetof(Modem, registered), 0},
+    {"roamingNetwork", SIM_JSON_BOOL, offsetof(Modem, roamingNetwork), 0},
+    {"networkType", SIM_JSON_INT, offsetof(Modem, networkType), 0},
+    {"signalLevel", SIM_JSON_INT, offsetof(Modem, signalLevel), 0},
+    {"cardType", SIM_JSON_INT, offsetof(Modem, cardType), 0},
+    {"callFailReason", SIM_JSON_UINT, offsetof(Modem, callFailReason), 0},
+    {"busyCode", SIM_JSON_INT, offsetof(Modem, busyCode), 0},
+    {"searchState", SIM_JSON_INT, offsetof(Modem, searchState), 0},
 };
 
 struct ProfileList {
@@ -93,18 +109,7 @@ int modemLoad(Modem *m)
     cJSON *json = simLoadJson(kModemFile, &missing);
     if (json == NULL)
         return missing ? 0 : -1;
-    m->dataSwitch = simJsonInt(json, "dataSwitch", m->dataSwitch);
-    m->roamingSwitch = simJsonInt(json, "roamingSwitch", m->roamingSwitch);
-    m->preferredMode = simJsonInt(json, "preferredMode", m->preferredMode);
-    m->selectionMode = simJsonInt(json, "selectionMode", m->selectionMode);
-    m->registered = simJsonBool(json, "registered", m->registered);
-    m->roamingNetwork = simJsonBool(json, "roamingNetwork", m->roamingNetwork);
-    m->networkType = simJsonInt(json, "networkType", m->networkType);
-    m->signalLevel = simJsonInt(json, "signalLevel", m->signalLevel);
-    m->cardType = simJsonInt(json, "cardType", m->cardType);
-    m->callFailReason = (unsigned int)simJsonInt(json, "callFailReason", 0);
-    m->busyCode = simJsonInt(json, "busyCode", 0);
-    m->searchState = simJsonInt(json, "searchState", NETSEL_IDLE);
+    simJsonReadFields(json, SIM_JSON_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_GetObjectItemCaseSensitive(json, "operators");
     if (cJSON_IsArray(ops)) {
         m->operatorCount = 0;
@@ -132,18 +137,7 @@ int modemSave(const Modem *m)
     cJSON *json = cJSON_CreateObject();
     if (json == NULL)
         return -1;
-    cJSON_AddNumberToObject(json, "dataSwitch", m->dataSwitch);
-    cJSON_AddNumberToObject(json, "roamingSwitch", m->roamingSwitch);
-    cJSON_AddNumberToObject(json, "preferredMode", m->preferredMode);
-    cJSON_AddNumberToObject(json, "selectionMode", m->selectionMode);
-    cJSON_AddBoolToObject(json, "registered", m->registered);
-    cJSON_AddBoolToObject(json, "roamingNetwork", m->roamingNetwork);
-    cJSON_AddNumberToObject(json, "networkType", m->networkType);
-    cJSON_AddNumberToObject(json, "signalLevel", m->signalLevel);
-    cJSON_AddNumberToObject(json, "cardType", m->cardType);
-    cJSON_AddNumberToObject(json, "callFailReason", m->callFailReason);
-    cJSON_AddNumberToObject(json, "busyCode", m->busyCode);
-    cJSON_AddNumberToObject(json, "searchState", m->searchState);
+    simJsonAddFields(json, SIM_JSON_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_AddArrayToObject(json, "operators");
     for (int i = 0; ops != NULL && i < m->operatorCount; i++) {
         const OperatorEntry *e = &m->operators[i];

@@ -101,3 +101,55 @@ void simJsonText(const cJSON *object, const char *key, char *out, size_t size, c
     if (text != NULL)
         copyText(out, text, size);
 }
+
+void simJsonReadFields(const cJSON *object, const SimJsonField *fields, size_t count, void *record)
+{
+    for (size_t i = 0; i < count; i++) {
+        const SimJsonField &f = fields[i];
+        char *member = (char *)record + f.offset;
+        if (f.type == SIM_JSON_TEXT) {
+            const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, f.name);
+            if (cJSON_IsString(item) && item->valuestring != NULL) {
+                memset(member, 0, f.size);
+                copyText(member, item->valuestring, f.size);
+            }
+        } else if (f.type == SIM_JSON_BOOL) {
+            bool value = false;
+            memcpy(&value, member, sizeof(value));
+            value = simJsonBool(object, f.name, value);
+            memcpy(member, &value, sizeof(value));
+        } else {
+            int value = 0;
+            memcpy(&value, member, sizeof(value));
+            value = simJsonInt(object, f.name, value);
+            memcpy(member, &value, sizeof(value));
+        }
+    }
+}
+
+int simJsonAddFields(cJSON *object, const SimJsonField *fields, size_t count, const void *record)
+{
+    for (size_t i = 0; i < count; i++) {
+        const SimJsonField &f = fields[i];
+        const char *member = (const char *)record + f.offset;
+        cJSON *item = NULL;
+        if (f.type == SIM_JSON_TEXT) {
+            item = cJSON_AddStringToObject(object, f.name, member);
+        } else if (f.type == SIM_JSON_BOOL) {
+            bool value = false;
+            memcpy(&value, member, sizeof(value));
+            item = cJSON_AddBoolToObject(object, f.name, value);
+        } else if (f.type == SIM_JSON_UINT) {
+            unsigned int value = 0;
+            memcpy(&value, member, sizeof(value));
+            item = cJSON_AddNumberToObject(object, f.name, value);
+        } else {
+            int value = 0;
+            memcpy(&value, member, sizeof(value));
+            item = cJSON_AddNumberToObject(object, f.name, value);
+        }
+        if (item == NULL)
+            return -1;
+    }
+    return 0;
+}

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/flowstat.h"
+#include "platform/isp_update.h"
+#include "platform/mobile_client.h"
 #include "platform/upgrade_service.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
@@ -53,6 +55,32 @@ TEST(SimStateFiles, HandSeededNameValueLines)
     EXPECT_EQ(value, 3);
 
     ASSERT_TRUE(SimDevice::writeFile(path, before));
+}
+
+TEST(SimStateFiles, MembersLeftOutOfJsonStateTakeTheirFactoryValues)
+{
+    std::string isp = inProcessRoot() + "/sim/mobile/isp.json";
+    std::string card = inProcessRoot() + "/sim/mobile/sim.json";
+    std::string ispBefore = SimDevice::readFile(isp);
+    std::string cardBefore = SimDevice::readFile(card);
+    ASSERT_FALSE(ispBefore.empty());
+    ASSERT_FALSE(cardBefore.empty());
+
+    ASSERT_TRUE(SimDevice::writeFile(isp, "{\"needLocalUpdate\":1,\"version\":7}"));
+    char version[ISP_VERSION_SIZE] = {0};
+    ASSERT_EQ(getVersion(version), 0);
+    EXPECT_STREQ(version, "2026.11.1");
+    int pending = 0;
+    ASSERT_EQ(getNeedLocUpdate(&pending), 0);
+    EXPECT_EQ(pending, 1);
+
+    ASSERT_TRUE(SimDevice::writeFile(card, "{\"state\":\"ready\",\"pin\":\"2468\"}"));
+    char number[64] = {0};
+    ASSERT_EQ(GetSimNumber(number), 1);
+    EXPECT_STREQ(number + 1, "+10015550100");
+
+    ASSERT_TRUE(SimDevice::writeFile(isp, ispBefore));
+    ASSERT_TRUE(SimDevice::writeFile(card, cardBefore));
 }
 
 TEST(SimStateFiles, PackageDigestMatchesTheStandardVectors)
