@@ -32,8 +32,8 @@ struct FlowState {
     int due;
     double monthly;
     double daily;
-    long day;     // local date of the daily total, yyyymmdd
-    long period;  // local date the current period started, yyyymmdd
+    long long day;     // local date of the daily total, yyyymmdd
+    long long period;  // local date the current period started, yyyymmdd
     int userModified;
     double accounted;  // wall clock of the last accounting, seconds
 };
@@ -48,8 +48,8 @@ const SimKvField kStateFields[] = {
     {"payment_day", SIM_KV_INT, offsetof(FlowState, due), 0},
     {"monthly", SIM_KV_DOUBLE, offsetof(FlowState, monthly), 0},
     {"daily", SIM_KV_DOUBLE, offsetof(FlowState, daily), 0},
-    {"day", SIM_KV_LONG, offsetof(FlowState, day), 0},
-    {"period", SIM_KV_LONG, offsetof(FlowState, period), 0},
+    {"day", SIM_KV_LLONG, offsetof(FlowState, day), 0},
+    {"period", SIM_KV_LLONG, offsetof(FlowState, period), 0},
     {"user_modified", SIM_KV_FLAG, offsetof(FlowState, userModified), 0},
     {"accounted", SIM_KV_SECONDS, offsetof(FlowState, accounted), 0},
 };

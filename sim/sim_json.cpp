@@ -95,9 +95,11 @@ void simJsonText(const cJSON *object, const char *key, char *out, size_t size, c
 {
     if (out == NULL || size == 0)
         return;
-    memset(out, 0, size);
     const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
     const char *text = cJSON_IsString(item) && item->valuestring != NULL ? item->valuestring : fallback;
+    if (text == out)
+        return;
+    memset(out, 0, size);
     if (text != NULL)
         copyText(out, text, size);
 }
@@ -107,23 +109,12 @@ void simJsonReadFields(const cJSON *object, const SimJsonField *fields, size_t c
     for (size_t i = 0; i < count; i++) {
         const SimJsonField &f = fields[i];
         char *member = (char *)record + f.offset;
-        if (f.type == SIM_JSON_TEXT) {
-            const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, f.name);
-            if (cJSON_IsString(item) && item->valuestring != NULL) {
-                memset(member, 0, f.size);
-                copyText(member, item->valuestring, f.size);
-            }
-        } else if (f.type == SIM_JSON_BOOL) {
-            bool value = false;
-            memcpy(&value, member, sizeof(value));
-            value = simJsonBool(object, f.name, value);
-            memcpy(member, &value, sizeof(value));
-        } else {
-            int value = 0;
-            memcpy(&value, member, sizeof(value));
-            value = simJsonInt(object, f.name, value);
-            memcpy(member, &value, sizeof(value));
-        }
+        if (f.type == SIM_JSON_TEXT)
+            simJsonText(object, f.name, member, f.size, member);
+        else if (f.type == SIM_JSON_BOOL)
+            *(bool *)member = simJsonBool(object, f.name, *(bool *)member);
+        else
+            *(int *)member = simJsonInt(object, f.name, *(int *)member);
     }
 }
 
@@ -132,22 +123,10 @@ int simJsonAddFields(cJSON *object, const SimJsonField *fields, size_t count, co
     for (size_t i = 0; i < count; i++) {
         const SimJsonField &f = fields[i];
         const char *member = (const char *)record + f.offset;
-        cJSON *item = NULL;
-        if (f.type == SIM_JSON_TEXT) {
-            item = cJSON_AddStringToObject(object, f.name, member);
-        } else if (f.type == SIM_JSON_BOOL) {
-            bool value = false;
-            memcpy(&value, member, sizeof(value));
-            item = cJSON_AddBoolToObject(object, f.name, value);
-        } else if (f.type == SIM_JSON_UINT) {
-            unsigned int value = 0;
-            memcpy(&value, member, sizeof(value));
-            item = cJSON_AddNumberToObject(object, f.name, value);
-        } else {
-            int value = 0;
-            memcpy(&value, member, sizeof(value));
-            item = cJSON_AddNumberToObject(object, f.name, value);
-        }
+        cJSON *item = f.type == SIM_JSON_TEXT   ? cJSON_AddStringToObject(object, f.name, member)
+                      : f.type == SIM_JSON_BOOL ? cJSON_AddBoolToObject(object, f.name, *(const bool *)member)
+                      : f.type == SIM_JSON_UINT ? cJSON_AddNumberToObject(object, f.name, *(const unsigned *)member)
+                                                : cJSON_AddNumberToObject(object, f.name, *(const int *)member);
         if (item == NULL)
             return -1;
     }

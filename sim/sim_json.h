@@ -19,7 +19,8 @@ int simJsonInt(const cJSON *object, const char *key, int fallback);
 // when it does not (a number outside is never saturated into the range).
 bool simJsonIntIn(const cJSON *object, const char *key, int low, int high, int fallback, int *value);
 bool simJsonBool(const cJSON *object, const char *key, bool fallback);
-// Copies a string member (bounded); a missing one gives fallback.
+// Copies a string member (bounded); a missing one gives fallback, which
+// may be out itself.
 void simJsonText(const cJSON *object, const char *key, char *out, size_t size, const char *fallback);
 
 // A component's scalar members, listed once for loading and saving.

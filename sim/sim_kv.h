@@ -9,7 +9,6 @@
 enum SimKvType {
     SIM_KV_INT,      // int, written %d
     SIM_KV_FLAG,     // int 0 or 1: any non-zero number reads as 1
-    SIM_KV_LONG,     // long, %ld
     SIM_KV_LLONG,    // long long, %lld
     SIM_KV_DOUBLE,   // double, %.17g (every bit kept)
     SIM_KV_SECONDS,  // double, %.6f
