@@ -57,6 +57,16 @@ const SimJsonField kModemFields[] = {
     {"searchState", SIM_JSON_INT, offsetof(Modem, searchState), 0},
 };
 
+const SimJsonField kProfileFields[] = {
+    {"name", SIM_JSON_TEXT, offsetof(ConnectionProfile, name), sizeof(ConnectionProfile::name)},
+    {"pdpType", SIM_JSON_BYTE, offsetof(ConnectionProfile, pdpType), 0},
+    {"apnType", SIM_JSON_BYTE, offsetof(ConnectionProfile, apnType), 0},
+    {"apn", SIM_JSON_TEXT, offsetof(ConnectionProfile, apn), sizeof(ConnectionProfile::apn)},
+    {"username", SIM_JSON_TEXT, offsetof(ConnectionProfile, username), sizeof(ConnectionProfile::username)},
+    {"password", SIM_JSON_TEXT, offsetof(ConnectionProfile, password), sizeof(ConnectionProfile::password)},
+    {"authType", SIM_JSON_BYTE, offsetof(ConnectionProfile, authType), 0},
+};
+
 struct ProfileList {
     int defaultCount;
     int activeProfile;
@@ -194,14 +204,8 @@ int profilesLoad(ProfileList *list)
                 break;
             ConnectionProfile *p = &list->profiles[list->count++];
             memset(p, 0, sizeof(*p));
-            simJsonText(item, "name", p->name, sizeof(p->name), "");
+            simJsonReadFields(item, SIM_JSON_FIELDS(kProfileFields), p);
             copyText(p->nameCopy, p->name, sizeof(p->nameCopy));
-            p->pdpType = (uint8_t)simJsonInt(item, "pdpType", 0);
-            p->apnType = (uint8_t)simJsonInt(item, "apnType", 0);
-            simJsonText(item, "apn", p->apn, sizeof(p->apn), "");
-            simJsonText(item, "username", p->username, sizeof(p->username), "");
-            simJsonText(item, "password", p->password, sizeof(p->password), "");
-            p->authType = (uint8_t)simJsonInt(item, "authType", 0);
         }
     }
     list->defaultCount = simJsonInt(json, "defaultProfile", list->defaultCount);
@@ -223,22 +227,8 @@ int profilesSave(const ProfileList *list)
     cJSON_AddNumberToObject(json, "activeProfile", list->activeProfile);
     cJSON *items = cJSON_AddArrayToObject(json, "profiles");
     for (int i = 0; items != NULL && i < list->count; i++) {
-        const ConnectionProfile *p = &list->profiles[i];
-        char text[MOBILE_TEXT_FIELD + 1];
         cJSON *item = cJSON_CreateObject();
-        // Record fields need not be terminated: bound every read.
-        memset(text, 0, sizeof(text));
-        memcpy(text, p->name, sizeof(p->name));
-        cJSON_AddStringToObject(item, "name", text);
-        cJSON_AddNumberToObject(item, "pdpType", p->pdpType);
-        cJSON_AddNumberToObject(item, "apnType", p->apnType);
-        memcpy(text, p->apn, sizeof(p->apn));
-        cJSON_AddStringToObject(item, "apn", text);
-        memcpy(text, p->username, sizeof(p->username));
-        cJSON_AddStringToObject(item, "username", text);
-        memcpy(text, p->password, sizeof(p->password));
-        cJSON_AddStringToObject(item, "password", text);
-        cJSON_AddNumberToObject(item, "authType", p->authType);
+        simJsonAddFields(item, SIM_JSON_FIELDS(kProfileFields), &list->profiles[i]);
         cJSON_AddItemToArray(items, item);
     }
     // Profiles carry passwords.

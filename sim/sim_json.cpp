@@ -1,6 +1,7 @@
 #include "sim/sim_json.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -113,6 +114,8 @@ void simJsonReadFields(const cJSON *object, const SimJsonField *fields, size_t c
             simJsonText(object, f.name, member, f.size, member);
         else if (f.type == SIM_JSON_BOOL)
             *(bool *)member = simJsonBool(object, f.name, *(bool *)member);
+        else if (f.type == SIM_JSON_BYTE)
+            *(uint8_t *)member = (uint8_t)simJsonInt(object, f.name, *(uint8_t *)member);
         else
             *(int *)member = simJsonInt(object, f.name, *(int *)member);
     }
@@ -123,10 +126,19 @@ int simJsonAddFields(cJSON *object, const SimJsonField *fields, size_t count, co
     for (size_t i = 0; i < count; i++) {
         const SimJsonField &f = fields[i];
         const char *member = (const char *)record + f.offset;
-        cJSON *item = f.type == SIM_JSON_TEXT   ? cJSON_AddStringToObject(object, f.name, member)
-                      : f.type == SIM_JSON_BOOL ? cJSON_AddBoolToObject(object, f.name, *(const bool *)member)
-                      : f.type == SIM_JSON_UINT ? cJSON_AddNumberToObject(object, f.name, *(const unsigned *)member)
-                                                : cJSON_AddNumberToObject(object, f.name, *(const int *)member);
+        cJSON *item = NULL;
+        if (f.type == SIM_JSON_TEXT) {
+            char *text = strndup(member, f.size);
+            item = text != NULL ? cJSON_AddStringToObject(object, f.name, text) : NULL;
+            free(text);
+        } else if (f.type == SIM_JSON_BOOL) {
+            item = cJSON_AddBoolToObject(object, f.name, *(const bool *)member);
+        } else {
+            double value = f.type == SIM_JSON_UINT   ? *(const unsigned *)member
+                           : f.type == SIM_JSON_BYTE ? *(const uint8_t *)member
+                                                     : *(const int *)member;
+            item = cJSON_AddNumberToObject(object, f.name, value);
+        }
         if (item == NULL)
             return -1;
     }

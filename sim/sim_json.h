@@ -27,8 +27,9 @@ void simJsonText(const cJSON *object, const char *key, char *out, size_t size, c
 enum SimJsonType {
     SIM_JSON_INT,   // int
     SIM_JSON_UINT,  // unsigned int, read as an int
+    SIM_JSON_BYTE,  // uint8_t, read as an int and cut to its low byte
     SIM_JSON_BOOL,  // bool
-    SIM_JSON_TEXT,  // char[size]
+    SIM_JSON_TEXT,  // char[size], which need not be terminated
 };
 
 struct SimJsonField {
