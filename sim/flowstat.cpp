@@ -40,18 +40,18 @@ struct FlowState {
 
 const char kStateFile[] = "flowstat/state";
 
-const SimKvField kStateFields[] = {
-    {"limit_enable", SIM_KV_FLAG, offsetof(FlowState, limitEnable), 0},
-    {"limit", SIM_KV_DOUBLE, offsetof(FlowState, limit), 0},
-    {"warning_percent", SIM_KV_INT, offsetof(FlowState, warningPercent), 0},
-    {"monthly_enable", SIM_KV_FLAG, offsetof(FlowState, monthlyEnable), 0},
-    {"payment_day", SIM_KV_INT, offsetof(FlowState, due), 0},
-    {"monthly", SIM_KV_DOUBLE, offsetof(FlowState, monthly), 0},
-    {"daily", SIM_KV_DOUBLE, offsetof(FlowState, daily), 0},
-    {"day", SIM_KV_LLONG, offsetof(FlowState, day), 0},
-    {"period", SIM_KV_LLONG, offsetof(FlowState, period), 0},
-    {"user_modified", SIM_KV_FLAG, offsetof(FlowState, userModified), 0},
-    {"accounted", SIM_KV_SECONDS, offsetof(FlowState, accounted), 0},
+const SimField kStateFields[] = {
+    {"limit_enable", SIM_FIELD_FLAG, offsetof(FlowState, limitEnable), 0},
+    {"limit", SIM_FIELD_DOUBLE, offsetof(FlowState, limit), 0},
+    {"warning_percent", SIM_FIELD_INT, offsetof(FlowState, warningPercent), 0},
+    {"monthly_enable", SIM_FIELD_FLAG, offsetof(FlowState, monthlyEnable), 0},
+    {"payment_day", SIM_FIELD_INT, offsetof(FlowState, due), 0},
+    {"monthly", SIM_FIELD_DOUBLE, offsetof(FlowState, monthly), 0},
+    {"daily", SIM_FIELD_DOUBLE, offsetof(FlowState, daily), 0},
+    {"day", SIM_FIELD_LLONG, offsetof(FlowState, day), 0},
+    {"period", SIM_FIELD_LLONG, offsetof(FlowState, period), 0},
+    {"user_modified", SIM_FIELD_FLAG, offsetof(FlowState, userModified), 0},
+    {"accounted", SIM_FIELD_SECONDS, offsetof(FlowState, accounted), 0},
 };
 
 // Time the service came up: traffic only flows while it runs.
@@ -125,7 +125,7 @@ bool flowing(const FlowState *s)
 
 int saveState(const FlowState *s)
 {
-    return simKvSave(kStateFile, SIM_KV_FIELDS(kStateFields), s, 0644, false);
+    return simKvSave(kStateFile, SIM_FIELDS(kStateFields), s, 0644, false);
 }
 
 // Adds the traffic since the last accounting and starts a new day or
@@ -177,7 +177,7 @@ void account(FlowState *s)
 int load(FlowState *s)
 {
     factoryState(s);
-    if (simKvLoad(kStateFile, SIM_KV_FIELDS(kStateFields), SIM_KV_WHOLE_NUMBERS, s) != 0)
+    if (simKvLoad(kStateFile, SIM_FIELDS(kStateFields), SIM_KV_WHOLE_NUMBERS, s) != 0)
         return -1;
     account(s);
     return 0;

@@ -20,11 +20,11 @@ struct IspState {
     int updateResult;  // seeded answer of updateISPByWeb: 0, or a failure code
 };
 
-const SimJsonField kIspFields[] = {
-    {"version", SIM_JSON_TEXT, offsetof(IspState, version), sizeof(IspState::version)},
-    {"availableVersion", SIM_JSON_TEXT, offsetof(IspState, availableVersion), sizeof(IspState::availableVersion)},
-    {"needLocalUpdate", SIM_JSON_INT, offsetof(IspState, needLocalUpdate), 0},
-    {"updateResult", SIM_JSON_INT, offsetof(IspState, updateResult), 0},
+const SimField kIspFields[] = {
+    {"version", SIM_FIELD_TEXT, offsetof(IspState, version), sizeof(IspState::version)},
+    {"availableVersion", SIM_FIELD_TEXT, offsetof(IspState, availableVersion), sizeof(IspState::availableVersion)},
+    {"needLocalUpdate", SIM_FIELD_INT, offsetof(IspState, needLocalUpdate), 0},
+    {"updateResult", SIM_FIELD_INT, offsetof(IspState, updateResult), 0},
 };
 
 int load(IspState *s)
@@ -36,7 +36,7 @@ int load(IspState *s)
     cJSON *json = simLoadJson(kIspFile, &missing);
     if (json == NULL)
         return missing ? 0 : -1;
-    simJsonReadFields(json, SIM_JSON_FIELDS(kIspFields), s);
+    simJsonReadFields(json, SIM_FIELDS(kIspFields), s);
     cJSON_Delete(json);
     return 0;
 }
@@ -46,7 +46,7 @@ int save(const IspState *s)
     cJSON *json = cJSON_CreateObject();
     if (json == NULL)
         return -1;
-    simJsonAddFields(json, SIM_JSON_FIELDS(kIspFields), s);
+    simJsonAddFields(json, SIM_FIELDS(kIspFields), s);
     int rc = simSaveJson(kIspFile, json, 0644);
     cJSON_Delete(json);
     return rc;

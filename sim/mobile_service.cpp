@@ -42,29 +42,29 @@ struct Modem {
     OperatorEntry operators[MOBILE_MAX_OPERATORS];
 };
 
-const SimJsonField kModemFields[] = {
-    {"dataSwitch", SIM_JSON_INT, offsetof(Modem, dataSwitch), 0},
-    {"roamingSwitch", SIM_JSON_INT, offsetof(Modem, roamingSwitch), 0},
-    {"preferredMode", SIM_JSON_INT, offsetof(Modem, preferredMode), 0},
-    {"selectionMode", SIM_JSON_INT, offsetof(Modem, selectionMode), 0},
-    {"registered", SIM_JSON_BOOL, offsetof(Modem, registered), 0},
-    {"roamingNetwork", SIM_JSON_BOOL, offsetof(Modem, roamingNetwork), 0},
-    {"networkType", SIM_JSON_INT, offsetof(Modem, networkType), 0},
-    {"signalLevel", SIM_JSON_INT, offsetof(Modem, signalLevel), 0},
-    {"cardType", SIM_JSON_INT, offsetof(Modem, cardType), 0},
-    {"callFailReason", SIM_JSON_UINT, offsetof(Modem, callFailReason), 0},
-    {"busyCode", SIM_JSON_INT, offsetof(Modem, busyCode), 0},
-    {"searchState", SIM_JSON_INT, offsetof(Modem, searchState), 0},
+const SimField kModemFields[] = {
+    {"dataSwitch", SIM_FIELD_INT, offsetof(Modem, dataSwitch), 0},
+    {"roamingSwitch", SIM_FIELD_INT, offsetof(Modem, roamingSwitch), 0},
+    {"preferredMode", SIM_FIELD_INT, offsetof(Modem, preferredMode), 0},
+    {"selectionMode", SIM_FIELD_INT, offsetof(Modem, selectionMode), 0},
+    {"registered", SIM_FIELD_BOOL, offsetof(Modem, registered), 0},
+    {"roamingNetwork", SIM_FIELD_BOOL, offsetof(Modem, roamingNetwork), 0},
+    {"networkType", SIM_FIELD_INT, offsetof(Modem, networkType), 0},
+    {"signalLevel", SIM_FIELD_INT, offsetof(Modem, signalLevel), 0},
+    {"cardType", SIM_FIELD_INT, offsetof(Modem, cardType), 0},
+    {"callFailReason", SIM_FIELD_UINT, offsetof(Modem, callFailReason), 0},
+    {"busyCode", SIM_FIELD_INT, offsetof(Modem, busyCode), 0},
+    {"searchState", SIM_FIELD_INT, offsetof(Modem, searchState), 0},
 };
 
-const SimJsonField kProfileFields[] = {
-    {"name", SIM_JSON_TEXT, offsetof(ConnectionProfile, name), sizeof(ConnectionProfile::name)},
-    {"pdpType", SIM_JSON_BYTE, offsetof(ConnectionProfile, pdpType), 0},
-    {"apnType", SIM_JSON_BYTE, offsetof(ConnectionProfile, apnType), 0},
-    {"apn", SIM_JSON_TEXT, offsetof(ConnectionProfile, apn), sizeof(ConnectionProfile::apn)},
-    {"username", SIM_JSON_TEXT, offsetof(ConnectionProfile, username), sizeof(ConnectionProfile::username)},
-    {"password", SIM_JSON_TEXT, offsetof(ConnectionProfile, password), sizeof(ConnectionProfile::password)},
-    {"authType", SIM_JSON_BYTE, offsetof(ConnectionProfile, authType), 0},
+const SimField kProfileFields[] = {
+    {"name", SIM_FIELD_TEXT, offsetof(ConnectionProfile, name), sizeof(ConnectionProfile::name)},
+    {"pdpType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, pdpType), 0},
+    {"apnType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, apnType), 0},
+    {"apn", SIM_FIELD_TEXT, offsetof(ConnectionProfile, apn), sizeof(ConnectionProfile::apn)},
+    {"username", SIM_FIELD_TEXT, offsetof(ConnectionProfile, username), sizeof(ConnectionProfile::username)},
+    {"password", SIM_FIELD_TEXT, offsetof(ConnectionProfile, password), sizeof(ConnectionProfile::password)},
+    {"authType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, authType), 0},
 };
 
 struct ProfileList {
@@ -119,7 +119,7 @@ int modemLoad(Modem *m)
     cJSON *json = simLoadJson(kModemFile, &missing);
     if (json == NULL)
         return missing ? 0 : -1;
-    simJsonReadFields(json, SIM_JSON_FIELDS(kModemFields), m);
+    simJsonReadFields(json, SIM_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_GetObjectItemCaseSensitive(json, "operators");
     if (cJSON_IsArray(ops)) {
         m->operatorCount = 0;
@@ -147,7 +147,7 @@ int modemSave(const Modem *m)
     cJSON *json = cJSON_CreateObject();
     if (json == NULL)
         return -1;
-    simJsonAddFields(json, SIM_JSON_FIELDS(kModemFields), m);
+    simJsonAddFields(json, SIM_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_AddArrayToObject(json, "operators");
     for (int i = 0; ops != NULL && i < m->operatorCount; i++) {
         const OperatorEntry *e = &m->operators[i];
@@ -204,7 +204,7 @@ int profilesLoad(ProfileList *list)
                 break;
             ConnectionProfile *p = &list->profiles[list->count++];
             memset(p, 0, sizeof(*p));
-            simJsonReadFields(item, SIM_JSON_FIELDS(kProfileFields), p);
+            simJsonReadFields(item, SIM_FIELDS(kProfileFields), p);
             copyText(p->nameCopy, p->name, sizeof(p->nameCopy));
         }
     }
@@ -228,7 +228,7 @@ int profilesSave(const ProfileList *list)
     cJSON *items = cJSON_AddArrayToObject(json, "profiles");
     for (int i = 0; items != NULL && i < list->count; i++) {
         cJSON *item = cJSON_CreateObject();
-        simJsonAddFields(item, SIM_JSON_FIELDS(kProfileFields), &list->profiles[i]);
+        simJsonAddFields(item, SIM_FIELDS(kProfileFields), &list->profiles[i]);
         cJSON_AddItemToArray(items, item);
     }
     // Profiles carry passwords.

@@ -25,15 +25,15 @@ const lan_config kFactoryLan = {
 // Every text field is 16 bytes.
 const size_t kFieldSize = sizeof(lan_config::address);
 
-const SimKvField kRecordFields[] = {
-    {"address", SIM_KV_TEXT, offsetof(lan_config, address), kFieldSize},
-    {"netmask", SIM_KV_TEXT, offsetof(lan_config, netmask), kFieldSize},
-    {"dhcp_enable", SIM_KV_INT, offsetof(lan_config, dhcp_enable), 0},
-    {"pool_start", SIM_KV_TEXT, offsetof(lan_config, pool_start), kFieldSize},
-    {"pool_end", SIM_KV_TEXT, offsetof(lan_config, pool_end), kFieldSize},
-    {"lease_time", SIM_KV_INT, offsetof(lan_config, lease_time), 0},
-    {"dns1", SIM_KV_TEXT, offsetof(lan_config, dns1), kFieldSize},
-    {"dns2", SIM_KV_TEXT, offsetof(lan_config, dns2), kFieldSize},
+const SimField kRecordFields[] = {
+    {"address", SIM_FIELD_TEXT, offsetof(lan_config, address), kFieldSize},
+    {"netmask", SIM_FIELD_TEXT, offsetof(lan_config, netmask), kFieldSize},
+    {"dhcp_enable", SIM_FIELD_INT, offsetof(lan_config, dhcp_enable), 0},
+    {"pool_start", SIM_FIELD_TEXT, offsetof(lan_config, pool_start), kFieldSize},
+    {"pool_end", SIM_FIELD_TEXT, offsetof(lan_config, pool_end), kFieldSize},
+    {"lease_time", SIM_FIELD_INT, offsetof(lan_config, lease_time), 0},
+    {"dns1", SIM_FIELD_TEXT, offsetof(lan_config, dns1), kFieldSize},
+    {"dns2", SIM_FIELD_TEXT, offsetof(lan_config, dns2), kFieldSize},
 };
 
 }  // namespace
@@ -45,7 +45,7 @@ extern "C" int get_lan_config(lan_config *config)
     // A text too long for its field makes the record unreadable.
     lan_config record;
     memset(&record, 0, sizeof(record));
-    if (simKvLoad(kRecordName, SIM_KV_FIELDS(kRecordFields), SIM_KV_STRICT, &record) != 0)
+    if (simKvLoad(kRecordName, SIM_FIELDS(kRecordFields), SIM_KV_STRICT, &record) != 0)
         return -1;
     *config = record;
     return 0;
@@ -56,11 +56,11 @@ extern "C" int set_lan_config(const lan_config *config)
     if (config == NULL)
         return -1;
     // Only terminated fields are a record.
-    for (const SimKvField &f : kRecordFields) {
-        if (f.type == SIM_KV_TEXT && memchr((const char *)config + f.offset, '\0', kFieldSize) == NULL)
+    for (const SimField &f : kRecordFields) {
+        if (f.type == SIM_FIELD_TEXT && memchr((const char *)config + f.offset, '\0', kFieldSize) == NULL)
             return -1;
     }
-    return simKvSave(kRecordName, SIM_KV_FIELDS(kRecordFields), config, 0644, false);
+    return simKvSave(kRecordName, SIM_FIELDS(kRecordFields), config, 0644, false);
 }
 
 extern "C" int send_restart_lan_msg(void)
@@ -83,10 +83,10 @@ int simLanSeed(void)
     if (simStatePath(dir, sizeof(dir), "network") != 0 || simMakeDirs(dir, 0755) != 0 ||
         simStatePath(path, sizeof(path), kRecordName) != 0)
         return -1;
-    return simExists(path) ? 0 : simKvSave(kRecordName, SIM_KV_FIELDS(kRecordFields), &kFactoryLan, 0644, false);
+    return simExists(path) ? 0 : simKvSave(kRecordName, SIM_FIELDS(kRecordFields), &kFactoryLan, 0644, false);
 }
 
 int simLanRestoreFactory(void)
 {
-    return simKvSave(kRecordName, SIM_KV_FIELDS(kRecordFields), &kFactoryLan, 0644, true);
+    return simKvSave(kRecordName, SIM_FIELDS(kRecordFields), &kFactoryLan, 0644, true);
 }

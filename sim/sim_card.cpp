@@ -62,15 +62,15 @@ void publish(int key, int value)
 }  // namespace
 
 // The members after "state", which has words of its own.
-const SimJsonField kCardFields[] = {
-    {"pinLock", SIM_JSON_BOOL, offsetof(SimCard, lockOn), 0},
-    {"pin", SIM_JSON_TEXT, offsetof(SimCard, pin), sizeof(SimCard::pin)},
-    {"puk", SIM_JSON_TEXT, offsetof(SimCard, puk), sizeof(SimCard::puk)},
-    {"pinAttempts", SIM_JSON_INT, offsetof(SimCard, pinAttempts), 0},
-    {"pukAttempts", SIM_JSON_INT, offsetof(SimCard, pukAttempts), 0},
-    {"successCode", SIM_JSON_INT, offsetof(SimCard, successCode), 0},
-    {"number", SIM_JSON_TEXT, offsetof(SimCard, number), sizeof(SimCard::number)},
-    {"imsi", SIM_JSON_TEXT, offsetof(SimCard, imsi), sizeof(SimCard::imsi)},
+const SimField kCardFields[] = {
+    {"pinLock", SIM_FIELD_BOOL, offsetof(SimCard, lockOn), 0},
+    {"pin", SIM_FIELD_TEXT, offsetof(SimCard, pin), sizeof(SimCard::pin)},
+    {"puk", SIM_FIELD_TEXT, offsetof(SimCard, puk), sizeof(SimCard::puk)},
+    {"pinAttempts", SIM_FIELD_INT, offsetof(SimCard, pinAttempts), 0},
+    {"pukAttempts", SIM_FIELD_INT, offsetof(SimCard, pukAttempts), 0},
+    {"successCode", SIM_FIELD_INT, offsetof(SimCard, successCode), 0},
+    {"number", SIM_FIELD_TEXT, offsetof(SimCard, number), sizeof(SimCard::number)},
+    {"imsi", SIM_FIELD_TEXT, offsetof(SimCard, imsi), sizeof(SimCard::imsi)},
 };
 
 void simCardFactory(SimCard *card)
@@ -198,7 +198,7 @@ int simCardLoad(SimCard *card)
     }
     if (!known)
         printf("simulated device: unknown SIM state \"%s\" in sim/%s; taking \"ready\"\n", phase, kSimFile);
-    simJsonReadFields(json, SIM_JSON_FIELDS(kCardFields), card);
+    simJsonReadFields(json, SIM_FIELDS(kCardFields), card);
     cJSON_Delete(json);
     if (card->pinAttempts < 0 || card->pinAttempts > SIM_PIN_TRIES)
         card->pinAttempts = SIM_PIN_TRIES;
@@ -220,7 +220,7 @@ int simCardSave(const SimCard *card)
             phase = p.name;
     }
     cJSON_AddStringToObject(json, "state", phase);
-    simJsonAddFields(json, SIM_JSON_FIELDS(kCardFields), card);
+    simJsonAddFields(json, SIM_FIELDS(kCardFields), card);
     int rc = simSaveJson(kSimFile, json, 0600);
     cJSON_Delete(json);
     publish(CFG_SIM_CARD_STATE, simCardStateCode(card));

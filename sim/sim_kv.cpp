@@ -17,9 +17,9 @@ const size_t kMaxText = 4096;
 
 // Sets one member from its value text. False when the file is to count
 // as malformed.
-bool setField(const SimKvField &f, const char *value, int options, char *member)
+bool setField(const SimField &f, const char *value, int options, char *member)
 {
-    if (f.type == SIM_KV_TEXT) {
+    if (f.type == SIM_FIELD_TEXT) {
         size_t len = strlen(value);
         if (len >= f.size && (options & SIM_KV_STRICT))
             return false;
@@ -27,7 +27,7 @@ bool setField(const SimKvField &f, const char *value, int options, char *member)
         memcpy(member, value, len < f.size ? len : f.size - 1);
         return true;
     }
-    bool real = f.type == SIM_KV_DOUBLE || f.type == SIM_KV_SECONDS;
+    bool real = f.type == SIM_FIELD_DOUBLE || f.type == SIM_FIELD_SECONDS;
     double number = strtod(value, NULL);
     long long whole = strtoll(value, NULL, 10);
     if (options & SIM_KV_WHOLE_NUMBERS) {
@@ -35,10 +35,10 @@ bool setField(const SimKvField &f, const char *value, int options, char *member)
         number = strtod(value, &stop);
         if (stop == value || !isfinite(number))
             return true;
-        if (f.type == SIM_KV_FLAG)
+        if (f.type == SIM_FIELD_FLAG)
             number = number != 0;
         // Only a number the member can hold converts.
-        bool fits = f.type == SIM_KV_LLONG ? fabs(number) < 9.2e18
+        bool fits = f.type == SIM_FIELD_LLONG ? fabs(number) < 9.2e18
                                            : number > INT_MIN - 1.0 && number < INT_MAX + 1.0;
         if (!real && !fits)
             return true;
@@ -46,23 +46,23 @@ bool setField(const SimKvField &f, const char *value, int options, char *member)
     }
     if (real)
         *(double *)member = number;
-    else if (f.type == SIM_KV_LLONG)
+    else if (f.type == SIM_FIELD_LLONG)
         *(long long *)member = whole;
     else
         *(int *)member = whole < INT_MIN ? INT_MIN : whole > INT_MAX ? INT_MAX : (int)whole;
     return true;
 }
 
-int formatField(const SimKvField &f, const char *member, char *out, size_t room)
+int formatField(const SimField &f, const char *member, char *out, size_t room)
 {
     switch (f.type) {
-    case SIM_KV_LLONG:
+    case SIM_FIELD_LLONG:
         return snprintf(out, room, "%s=%lld\n", f.name, *(const long long *)member);
-    case SIM_KV_DOUBLE:
+    case SIM_FIELD_DOUBLE:
         return snprintf(out, room, "%s=%.17g\n", f.name, *(const double *)member);
-    case SIM_KV_SECONDS:
+    case SIM_FIELD_SECONDS:
         return snprintf(out, room, "%s=%.6f\n", f.name, *(const double *)member);
-    case SIM_KV_TEXT:
+    case SIM_FIELD_TEXT:
         return snprintf(out, room, "%s=%.*s\n", f.name, (int)(f.size - 1), member);
     default:
         return snprintf(out, room, "%s=%d\n", f.name, *(const int *)member);
@@ -71,7 +71,7 @@ int formatField(const SimKvField &f, const char *member, char *out, size_t room)
 
 }  // namespace
 
-int simKvLoad(const char *name, const SimKvField *fields, size_t count, int options, void *record)
+int simKvLoad(const char *name, const SimField *fields, size_t count, int options, void *record)
 {
     char path[512];
     char text[kMaxText];
@@ -95,7 +95,7 @@ int simKvLoad(const char *name, const SimKvField *fields, size_t count, int opti
     return 0;
 }
 
-int simKvSave(const char *name, const SimKvField *fields, size_t count, const void *record, mode_t mode,
+int simKvSave(const char *name, const SimField *fields, size_t count, const void *record, mode_t mode,
               bool onlyWhenChanged)
 {
     char path[512];

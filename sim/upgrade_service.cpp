@@ -78,18 +78,18 @@ void copyField(char *out, size_t size, const char *value)
 
 const char kStateFile[] = "upgrade/state";
 
-const SimKvField kStateFields[] = {
-    {"check", SIM_KV_INT, offsetof(UpgradeState, check), 0},
-    {"check_started", SIM_KV_LLONG, offsetof(UpgradeState, checkStarted), 0},
-    {"found", SIM_KV_INT, offsetof(UpgradeState, found), 0},
-    {"latest", SIM_KV_TEXT, offsetof(UpgradeState, latest), sizeof(UpgradeState::latest)},
-    {"url", SIM_KV_TEXT, offsetof(UpgradeState, url), sizeof(UpgradeState::url)},
-    {"note", SIM_KV_TEXT, offsetof(UpgradeState, note), sizeof(UpgradeState::note)},
-    {"size", SIM_KV_INT, offsetof(UpgradeState, size), 0},
-    {"download", SIM_KV_INT, offsetof(UpgradeState, download), 0},
-    {"download_started", SIM_KV_LLONG, offsetof(UpgradeState, downloadStarted), 0},
-    {"download_ms", SIM_KV_LLONG, offsetof(UpgradeState, downloadMs), 0},
-    {"upload", SIM_KV_INT, offsetof(UpgradeState, upload), 0},
+const SimField kStateFields[] = {
+    {"check", SIM_FIELD_INT, offsetof(UpgradeState, check), 0},
+    {"check_started", SIM_FIELD_LLONG, offsetof(UpgradeState, checkStarted), 0},
+    {"found", SIM_FIELD_INT, offsetof(UpgradeState, found), 0},
+    {"latest", SIM_FIELD_TEXT, offsetof(UpgradeState, latest), sizeof(UpgradeState::latest)},
+    {"url", SIM_FIELD_TEXT, offsetof(UpgradeState, url), sizeof(UpgradeState::url)},
+    {"note", SIM_FIELD_TEXT, offsetof(UpgradeState, note), sizeof(UpgradeState::note)},
+    {"size", SIM_FIELD_INT, offsetof(UpgradeState, size), 0},
+    {"download", SIM_FIELD_INT, offsetof(UpgradeState, download), 0},
+    {"download_started", SIM_FIELD_LLONG, offsetof(UpgradeState, downloadStarted), 0},
+    {"download_ms", SIM_FIELD_LLONG, offsetof(UpgradeState, downloadMs), 0},
+    {"upload", SIM_FIELD_INT, offsetof(UpgradeState, upload), 0},
 };
 
 // What the update server offers.
@@ -101,12 +101,12 @@ struct Offer {
     long long checkMs;
 };
 
-const SimKvField kOfferFields[] = {
-    {"version", SIM_KV_TEXT, offsetof(Offer, version), sizeof(Offer::version)},
-    {"url", SIM_KV_TEXT, offsetof(Offer, url), sizeof(Offer::url)},
-    {"note", SIM_KV_TEXT, offsetof(Offer, note), sizeof(Offer::note)},
-    {"download_ms", SIM_KV_LLONG, offsetof(Offer, downloadMs), 0},
-    {"check_ms", SIM_KV_LLONG, offsetof(Offer, checkMs), 0},
+const SimField kOfferFields[] = {
+    {"version", SIM_FIELD_TEXT, offsetof(Offer, version), sizeof(Offer::version)},
+    {"url", SIM_FIELD_TEXT, offsetof(Offer, url), sizeof(Offer::url)},
+    {"note", SIM_FIELD_TEXT, offsetof(Offer, note), sizeof(Offer::note)},
+    {"download_ms", SIM_FIELD_LLONG, offsetof(Offer, downloadMs), 0},
+    {"check_ms", SIM_FIELD_LLONG, offsetof(Offer, checkMs), 0},
 };
 
 // The offer; false when there is none.
@@ -115,7 +115,7 @@ bool readOffer(Offer *offer)
     memset(offer, 0, sizeof(*offer));
     offer->downloadMs = kDefaultDownloadMs;
     offer->checkMs = kDefaultCheckMs;
-    return simKvLoad(SIM_UPDATE_OFFER_FILE, SIM_KV_FIELDS(kOfferFields), 0, offer) == 0;
+    return simKvLoad(SIM_UPDATE_OFFER_FILE, SIM_FIELDS(kOfferFields), 0, offer) == 0;
 }
 
 UpgradeState loadState()
@@ -123,13 +123,13 @@ UpgradeState loadState()
     UpgradeState s;
     memset(&s, 0, sizeof(s));
     s.check = CHECK_IDLE;
-    simKvLoad(kStateFile, SIM_KV_FIELDS(kStateFields), 0, &s);
+    simKvLoad(kStateFile, SIM_FIELDS(kStateFields), 0, &s);
     return s;
 }
 
 void saveState(const UpgradeState &s)
 {
-    simKvSave(kStateFile, SIM_KV_FIELDS(kStateFields), &s, 0644, false);
+    simKvSave(kStateFile, SIM_FIELDS(kStateFields), &s, 0644, false);
 }
 
 bool statePath(char *out, size_t size, const char *name)
