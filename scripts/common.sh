@@ -16,7 +16,7 @@ packages=(build-essential cmake pkg-config libcjson-dev libgtest-dev libbenchmar
 
 # The 32-bit ARM stage of scripts/test: Debian's cross toolchain, the armhf
 # libraries to link and run against, and qemu to run the programs.
-armhf_packages=(crossbuild-essential-armhf libcjson-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user)
+armhf_packages=(crossbuild-essential-armhf libcjson-dev:armhf libgtest-dev:armhf libssl-dev:armhf libstdc++6:armhf qemu-user)
 
 # Other installs may be running on the same machine: wait for their lock.
 apt_get() {

@@ -15,6 +15,7 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_kv.h"
 
 namespace {
 
@@ -31,10 +32,26 @@ struct FlowState {
     int due;
     double monthly;
     double daily;
-    long day;     // local date of the daily total, yyyymmdd
-    long period;  // local date the current period started, yyyymmdd
+    long long day;     // local date of the daily total, yyyymmdd
+    long long period;  // local date the current period started, yyyymmdd
     int userModified;
     double accounted;  // wall clock of the last accounting, seconds
+};
+
+const char kStateFile[] = "flowstat/state";
+
+const SimField kStateFields[] = {
+    {"limit_enable", SIM_FIELD_FLAG, offsetof(FlowState, limitEnable), 0},
+    {"limit", SIM_FIELD_DOUBLE, offsetof(FlowState, limit), 0},
+    {"warning_percent", SIM_FIELD_INT, offsetof(FlowState, warningPercent), 0},
+    {"monthly_enable", SIM_FIELD_FLAG, offsetof(FlowState, monthlyEnable), 0},
+    {"payment_day", SIM_FIELD_INT, offsetof(FlowState, due), 0},
+    {"monthly", SIM_FIELD_DOUBLE, offsetof(FlowState, monthly), 0},
+    {"daily", SIM_FIELD_DOUBLE, offsetof(FlowState, daily), 0},
+    {"day", SIM_FIELD_LLONG, offsetof(FlowState, day), 0},
+    {"period", SIM_FIELD_LLONG, offsetof(FlowState, period), 0},
+    {"user_modified", SIM_FIELD_FLAG, offsetof(FlowState, userModified), 0},
+    {"accounted", SIM_FIELD_SECONDS, offsetof(FlowState, accounted), 0},
 };
 
 // Time the service came up: traffic only flows while it runs.
@@ -52,11 +69,6 @@ void factoryState(FlowState *s)
     memset(s, 0, sizeof(*s));
     s->warningPercent = 90;
     s->due = 1;
-}
-
-int statePath(char *out, size_t size)
-{
-    return simStatePath(out, size, "flowstat/state");
 }
 
 long dateOf(const struct tm *tm)
@@ -111,73 +123,9 @@ bool flowing(const FlowState *s)
     return simWanConnected() && !limitStopsData(s);
 }
 
-int parseState(const char *text, FlowState *s)
-{
-    factoryState(s);
-    const char *line = text;
-    while (*line != '\0') {
-        const char *end = strchr(line, '\n');
-        size_t len = end != NULL ? (size_t)(end - line) : strlen(line);
-        char buf[128];
-        memset(buf, 0, sizeof(buf));
-        if (len < sizeof(buf)) {
-            memcpy(buf, line, len);
-            char *eq = strchr(buf, '=');
-            if (eq != NULL) {
-                *eq = '\0';
-                const char *name = buf;
-                const char *value = eq + 1;
-                char *stop = NULL;
-                double number = strtod(value, &stop);
-                if (stop != value && isfinite(number)) {
-                    if (strcmp(name, "limit_enable") == 0)
-                        s->limitEnable = number != 0;
-                    else if (strcmp(name, "limit") == 0)
-                        s->limit = number;
-                    else if (strcmp(name, "warning_percent") == 0)
-                        s->warningPercent = (int)number;
-                    else if (strcmp(name, "monthly_enable") == 0)
-                        s->monthlyEnable = number != 0;
-                    else if (strcmp(name, "payment_day") == 0)
-                        s->due = (int)number;
-                    else if (strcmp(name, "monthly") == 0)
-                        s->monthly = number;
-                    else if (strcmp(name, "daily") == 0)
-                        s->daily = number;
-                    else if (strcmp(name, "day") == 0)
-                        s->day = (long)number;
-                    else if (strcmp(name, "period") == 0)
-                        s->period = (long)number;
-                    else if (strcmp(name, "user_modified") == 0)
-                        s->userModified = number != 0;
-                    else if (strcmp(name, "accounted") == 0)
-                        s->accounted = number;
-                }
-            }
-        }
-        if (end == NULL)
-            break;
-        line = end + 1;
-    }
-    return 0;
-}
-
 int saveState(const FlowState *s)
 {
-    char path[512];
-    if (statePath(path, sizeof(path)) != 0)
-        return -1;
-    char text[1024];
-    memset(text, 0, sizeof(text));
-    int n = snprintf(text, sizeof(text),
-                     "limit_enable=%d\nlimit=%.17g\nwarning_percent=%d\nmonthly_enable=%d\n"
-                     "payment_day=%d\nmonthly=%.17g\ndaily=%.17g\nday=%ld\nperiod=%ld\n"
-                     "user_modified=%d\naccounted=%.6f\n",
-                     s->limitEnable, s->limit, s->warningPercent, s->monthlyEnable, s->due, s->monthly,
-                     s->daily, s->day, s->period, s->userModified, s->accounted);
-    if (n < 0 || (size_t)n >= sizeof(text))
-        return -1;
-    return replaceFile(path, text, (size_t)n, 0644);
+    return simKvSave(kStateFile, SIM_FIELDS(kStateFields), s, 0644, false);
 }
 
 // Adds the traffic since the last accounting and starts a new day or
@@ -228,11 +176,9 @@ void account(FlowState *s)
 // Reads and accounts the state. -1 when the service has no state file.
 int load(FlowState *s)
 {
-    char path[512];
-    char text[1024];
-    if (statePath(path, sizeof(path)) != 0 || simReadFile(path, text, sizeof(text)) < 0)
+    factoryState(s);
+    if (simKvLoad(kStateFile, SIM_FIELDS(kStateFields), SIM_KV_WHOLE_NUMBERS, s) != 0)
         return -1;
-    parseState(text, s);
     account(s);
     return 0;
 }
@@ -262,7 +208,7 @@ int simFlowstatSeed(void)
     char path[512];
     if (simStatePath(path, sizeof(path), "flowstat") != 0 || simMakeDirs(path, 0755) != 0)
         return -1;
-    if (statePath(path, sizeof(path)) != 0)
+    if (simStatePath(path, sizeof(path), kStateFile) != 0)
         return -1;
     if (simExists(path))
         return 0;

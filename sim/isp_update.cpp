@@ -2,6 +2,7 @@
 // pending-update flag in <root>/sim/mobile/isp.json.
 #include "platform/isp_update.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "server/utils.h"
@@ -19,6 +20,13 @@ struct IspState {
     int updateResult;  // seeded answer of updateISPByWeb: 0, or a failure code
 };
 
+const SimField kIspFields[] = {
+    {"version", SIM_FIELD_TEXT, offsetof(IspState, version), sizeof(IspState::version)},
+    {"availableVersion", SIM_FIELD_TEXT, offsetof(IspState, availableVersion), sizeof(IspState::availableVersion)},
+    {"needLocalUpdate", SIM_FIELD_INT, offsetof(IspState, needLocalUpdate), 0},
+    {"updateResult", SIM_FIELD_INT, offsetof(IspState, updateResult), 0},
+};
+
 int load(IspState *s)
 {
     memset(s, 0, sizeof(*s));
@@ -28,12 +36,7 @@ int load(IspState *s)
     cJSON *json = simLoadJson(kIspFile, &missing);
     if (json == NULL)
         return missing ? 0 : -1;
-    simJsonText(json, "version", s->version, sizeof(s->version), s->version);
-    char available[ISP_VERSION_SIZE];
-    simJsonText(json, "availableVersion", available, sizeof(available), s->availableVersion);
-    copyText(s->availableVersion, available, sizeof(s->availableVersion));
-    s->needLocalUpdate = simJsonInt(json, "needLocalUpdate", 0);
-    s->updateResult = simJsonInt(json, "updateResult", 0);
+    simJsonReadFields(json, SIM_FIELDS(kIspFields), s);
     cJSON_Delete(json);
     return 0;
 }
@@ -43,10 +46,7 @@ int save(const IspState *s)
     cJSON *json = cJSON_CreateObject();
     if (json == NULL)
         return -1;
-    cJSON_AddStringToObject(json, "version", s->version);
-    cJSON_AddStringToObject(json, "availableVersion", s->availableVersion);
-    cJSON_AddNumberToObject(json, "needLocalUpdate", s->needLocalUpdate);
-    cJSON_AddNumberToObject(json, "updateResult", s->updateResult);
+    simJsonAddFields(json, SIM_FIELDS(kIspFields), s);
     int rc = simSaveJson(kIspFile, json, 0644);
     cJSON_Delete(json);
     return rc;

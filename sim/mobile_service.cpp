@@ -2,6 +2,7 @@
 // and the profile list, persisted under <root>/sim/mobile/.
 #include "platform/mobile_client.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -39,6 +40,31 @@ struct Modem {
     int searchState;
     int operatorCount;
     OperatorEntry operators[MOBILE_MAX_OPERATORS];
+};
+
+const SimField kModemFields[] = {
+    {"dataSwitch", SIM_FIELD_INT, offsetof(Modem, dataSwitch), 0},
+    {"roamingSwitch", SIM_FIELD_INT, offsetof(Modem, roamingSwitch), 0},
+    {"preferredMode", SIM_FIELD_INT, offsetof(Modem, preferredMode), 0},
+    {"selectionMode", SIM_FIELD_INT, offsetof(Modem, selectionMode), 0},
+    {"registered", SIM_FIELD_BOOL, offsetof(Modem, registered), 0},
+    {"roamingNetwork", SIM_FIELD_BOOL, offsetof(Modem, roamingNetwork), 0},
+    {"networkType", SIM_FIELD_INT, offsetof(Modem, networkType), 0},
+    {"signalLevel", SIM_FIELD_INT, offsetof(Modem, signalLevel), 0},
+    {"cardType", SIM_FIELD_INT, offsetof(Modem, cardType), 0},
+    {"callFailReason", SIM_FIELD_UINT, offsetof(Modem, callFailReason), 0},
+    {"busyCode", SIM_FIELD_INT, offsetof(Modem, busyCode), 0},
+    {"searchState", SIM_FIELD_INT, offsetof(Modem, searchState), 0},
+};
+
+const SimField kProfileFields[] = {
+    {"name", SIM_FIELD_TEXT, offsetof(ConnectionProfile, name), sizeof(ConnectionProfile::name)},
+    {"pdpType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, pdpType), 0},
+    {"apnType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, apnType), 0},
+    {"apn", SIM_FIELD_TEXT, offsetof(ConnectionProfile, apn), sizeof(ConnectionProfile::apn)},
+    {"username", SIM_FIELD_TEXT, offsetof(ConnectionProfile, username), sizeof(ConnectionProfile::username)},
+    {"password", SIM_FIELD_TEXT, offsetof(ConnectionProfile, password), sizeof(ConnectionProfile::password)},
+    {"authType", SIM_FIELD_BYTE, offsetof(ConnectionProfile, authType), 0},
 };
 
 struct ProfileList {
@@ -93,18 +119,7 @@ int modemLoad(Modem *m)
     cJSON *json = simLoadJson(kModemFile, &missing);
     if (json == NULL)
         return missing ? 0 : -1;
-    m->dataSwitch = simJsonInt(json, "dataSwitch", m->dataSwitch);
-    m->roamingSwitch = simJsonInt(json, "roamingSwitch", m->roamingSwitch);
-    m->preferredMode = simJsonInt(json, "preferredMode", m->preferredMode);
-    m->selectionMode = simJsonInt(json, "selectionMode", m->selectionMode);
-    m->registered = simJsonBool(json, "registered", m->registered);
-    m->roamingNetwork = simJsonBool(json, "roamingNetwork", m->roamingNetwork);
-    m->networkType = simJsonInt(json, "networkType", m->networkType);
-    m->signalLevel = simJsonInt(json, "signalLevel", m->signalLevel);
-    m->cardType = simJsonInt(json, "cardType", m->cardType);
-    m->callFailReason = (unsigned int)simJsonInt(json, "callFailReason", 0);
-    m->busyCode = simJsonInt(json, "busyCode", 0);
-    m->searchState = simJsonInt(json, "searchState", NETSEL_IDLE);
+    simJsonReadFields(json, SIM_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_GetObjectItemCaseSensitive(json, "operators");
     if (cJSON_IsArray(ops)) {
         m->operatorCount = 0;
@@ -132,18 +147,7 @@ int modemSave(const Modem *m)
     cJSON *json = cJSON_CreateObject();
     if (json == NULL)
         return -1;
-    cJSON_AddNumberToObject(json, "dataSwitch", m->dataSwitch);
-    cJSON_AddNumberToObject(json, "roamingSwitch", m->roamingSwitch);
-    cJSON_AddNumberToObject(json, "preferredMode", m->preferredMode);
-    cJSON_AddNumberToObject(json, "selectionMode", m->selectionMode);
-    cJSON_AddBoolToObject(json, "registered", m->registered);
-    cJSON_AddBoolToObject(json, "roamingNetwork", m->roamingNetwork);
-    cJSON_AddNumberToObject(json, "networkType", m->networkType);
-    cJSON_AddNumberToObject(json, "signalLevel", m->signalLevel);
-    cJSON_AddNumberToObject(json, "cardType", m->cardType);
-    cJSON_AddNumberToObject(json, "callFailReason", m->callFailReason);
-    cJSON_AddNumberToObject(json, "busyCode", m->busyCode);
-    cJSON_AddNumberToObject(json, "searchState", m->searchState);
+    simJsonAddFields(json, SIM_FIELDS(kModemFields), m);
     cJSON *ops = cJSON_AddArrayToObject(json, "operators");
     for (int i = 0; ops != NULL && i < m->operatorCount; i++) {
         const OperatorEntry *e = &m->operators[i];
@@ -200,14 +204,8 @@ int profilesLoad(ProfileList *list)
                 break;
             ConnectionProfile *p = &list->profiles[list->count++];
             memset(p, 0, sizeof(*p));
-            simJsonText(item, "name", p->name, sizeof(p->name), "");
+            simJsonReadFields(item, SIM_FIELDS(kProfileFields), p);
             copyText(p->nameCopy, p->name, sizeof(p->nameCopy));
-            p->pdpType = (uint8_t)simJsonInt(item, "pdpType", 0);
-            p->apnType = (uint8_t)simJsonInt(item, "apnType", 0);
-            simJsonText(item, "apn", p->apn, sizeof(p->apn), "");
-            simJsonText(item, "username", p->username, sizeof(p->username), "");
-            simJsonText(item, "password", p->password, sizeof(p->password), "");
-            p->authType = (uint8_t)simJsonInt(item, "authType", 0);
         }
     }
     list->defaultCount = simJsonInt(json, "defaultProfile", list->defaultCount);
@@ -229,22 +227,8 @@ int profilesSave(const ProfileList *list)
     cJSON_AddNumberToObject(json, "activeProfile", list->activeProfile);
     cJSON *items = cJSON_AddArrayToObject(json, "profiles");
     for (int i = 0; items != NULL && i < list->count; i++) {
-        const ConnectionProfile *p = &list->profiles[i];
-        char text[MOBILE_TEXT_FIELD + 1];
         cJSON *item = cJSON_CreateObject();
-        // Record fields need not be terminated: bound every read.
-        memset(text, 0, sizeof(text));
-        memcpy(text, p->name, sizeof(p->name));
-        cJSON_AddStringToObject(item, "name", text);
-        cJSON_AddNumberToObject(item, "pdpType", p->pdpType);
-        cJSON_AddNumberToObject(item, "apnType", p->apnType);
-        memcpy(text, p->apn, sizeof(p->apn));
-        cJSON_AddStringToObject(item, "apn", text);
-        memcpy(text, p->username, sizeof(p->username));
-        cJSON_AddStringToObject(item, "username", text);
-        memcpy(text, p->password, sizeof(p->password));
-        cJSON_AddStringToObject(item, "password", text);
-        cJSON_AddNumberToObject(item, "authType", p->authType);
+        simJsonAddFields(item, SIM_FIELDS(kProfileFields), &list->profiles[i]);
         cJSON_AddItemToArray(items, item);
     }
     // Profiles carry passwords.

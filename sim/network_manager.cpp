@@ -10,6 +10,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_kv.h"
 
 namespace {
 
@@ -26,26 +27,6 @@ int wanPath(char *out, size_t size)
     return simStatePath(out, size, "network/wan");
 }
 
-// Copies the value of "name=" from text into out (empty when absent).
-void valueOf(const char *text, const char *name, char *out, size_t size)
-{
-    memset(out, 0, size);
-    size_t nameLen = strlen(name);
-    const char *line = text;
-    while (line != NULL && *line != '\0') {
-        const char *end = strchr(line, '\n');
-        size_t len = end != NULL ? (size_t)(end - line) : strlen(line);
-        if (len > nameLen && strncmp(line, name, nameLen) == 0 && line[nameLen] == '=') {
-            size_t valueLen = len - nameLen - 1;
-            if (valueLen > size - 1)
-                valueLen = size - 1;
-            memcpy(out, line + nameLen + 1, valueLen);
-            return;
-        }
-        line = end != NULL ? end + 1 : NULL;
-    }
-}
-
 int wanConfig(const char *family, char *address, char *dns1, char *dns2)
 {
     if (address == NULL || dns1 == NULL || dns2 == NULL || !simWanConnected())
@@ -56,11 +37,11 @@ int wanConfig(const char *family, char *address, char *dns1, char *dns2)
         return -1;
     char name[32];
     memset(name, 0, sizeof(name));
-    valueOf(text, family, address, NETMGR_ADDRESS_SIZE);
+    simKvValue(text, family, address, NETMGR_ADDRESS_SIZE);
     snprintf(name, sizeof(name), "%s_dns1", family);
-    valueOf(text, name, dns1, NETMGR_ADDRESS_SIZE);
+    simKvValue(text, name, dns1, NETMGR_ADDRESS_SIZE);
     snprintf(name, sizeof(name), "%s_dns2", family);
-    valueOf(text, name, dns2, NETMGR_ADDRESS_SIZE);
+    simKvValue(text, name, dns2, NETMGR_ADDRESS_SIZE);
     return 0;
 }
 

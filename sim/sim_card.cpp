@@ -1,5 +1,6 @@
 #include "sim/sim_card.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -59,6 +60,18 @@ void publish(int key, int value)
 }
 
 }  // namespace
+
+// The members after "state", which has words of its own.
+const SimField kCardFields[] = {
+    {"pinLock", SIM_FIELD_BOOL, offsetof(SimCard, lockOn), 0},
+    {"pin", SIM_FIELD_TEXT, offsetof(SimCard, pin), sizeof(SimCard::pin)},
+    {"puk", SIM_FIELD_TEXT, offsetof(SimCard, puk), sizeof(SimCard::puk)},
+    {"pinAttempts", SIM_FIELD_INT, offsetof(SimCard, pinAttempts), 0},
+    {"pukAttempts", SIM_FIELD_INT, offsetof(SimCard, pukAttempts), 0},
+    {"successCode", SIM_FIELD_INT, offsetof(SimCard, successCode), 0},
+    {"number", SIM_FIELD_TEXT, offsetof(SimCard, number), sizeof(SimCard::number)},
+    {"imsi", SIM_FIELD_TEXT, offsetof(SimCard, imsi), sizeof(SimCard::imsi)},
+};
 
 void simCardFactory(SimCard *card)
 {
@@ -185,14 +198,7 @@ int simCardLoad(SimCard *card)
     }
     if (!known)
         printf("simulated device: unknown SIM state \"%s\" in sim/%s; taking \"ready\"\n", phase, kSimFile);
-    card->lockOn = simJsonBool(json, "pinLock", false);
-    simJsonText(json, "pin", card->pin, sizeof(card->pin), "1234");
-    simJsonText(json, "puk", card->puk, sizeof(card->puk), "12345678");
-    card->pinAttempts = simJsonInt(json, "pinAttempts", SIM_PIN_TRIES);
-    card->pukAttempts = simJsonInt(json, "pukAttempts", SIM_PUK_TRIES);
-    card->successCode = simJsonInt(json, "successCode", 0);
-    simJsonText(json, "number", card->number, sizeof(card->number), "");
-    simJsonText(json, "imsi", card->imsi, sizeof(card->imsi), "");
+    simJsonReadFields(json, SIM_FIELDS(kCardFields), card);
     cJSON_Delete(json);
     if (card->pinAttempts < 0 || card->pinAttempts > SIM_PIN_TRIES)
         card->pinAttempts = SIM_PIN_TRIES;
@@ -214,14 +220,7 @@ int simCardSave(const SimCard *card)
             phase = p.name;
     }
     cJSON_AddStringToObject(json, "state", phase);
-    cJSON_AddBoolToObject(json, "pinLock", card->lockOn);
-    cJSON_AddStringToObject(json, "pin", card->pin);
-    cJSON_AddStringToObject(json, "puk", card->puk);
-    cJSON_AddNumberToObject(json, "pinAttempts", card->pinAttempts);
-    cJSON_AddNumberToObject(json, "pukAttempts", card->pukAttempts);
-    cJSON_AddNumberToObject(json, "successCode", card->successCode);
-    cJSON_AddStringToObject(json, "number", card->number);
-    cJSON_AddStringToObject(json, "imsi", card->imsi);
+    simJsonAddFields(json, SIM_FIELDS(kCardFields), card);
     int rc = simSaveJson(kSimFile, json, 0600);
     cJSON_Delete(json);
     publish(CFG_SIM_CARD_STATE, simCardStateCode(card));

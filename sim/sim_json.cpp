@@ -1,6 +1,7 @@
 #include "sim/sim_json.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,9 +96,51 @@ void simJsonText(const cJSON *object, const char *key, char *out, size_t size, c
 {
     if (out == NULL || size == 0)
         return;
-    memset(out, 0, size);
     const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
     const char *text = cJSON_IsString(item) && item->valuestring != NULL ? item->valuestring : fallback;
+    if (text == out)
+        return;
+    memset(out, 0, size);
     if (text != NULL)
         copyText(out, text, size);
+}
+
+void simJsonReadFields(const cJSON *object, const SimField *fields, size_t count, void *record)
+{
+    for (size_t i = 0; i < count; i++) {
+        const SimField &f = fields[i];
+        char *member = (char *)record + f.offset;
+        if (f.type == SIM_FIELD_TEXT)
+            simJsonText(object, f.name, member, f.size, member);
+        else if (f.type == SIM_FIELD_BOOL)
+            *(bool *)member = simJsonBool(object, f.name, *(bool *)member);
+        else if (f.type == SIM_FIELD_BYTE)
+            *(uint8_t *)member = (uint8_t)simJsonInt(object, f.name, *(uint8_t *)member);
+        else
+            *(int *)member = simJsonInt(object, f.name, *(int *)member);
+    }
+}
+
+int simJsonAddFields(cJSON *object, const SimField *fields, size_t count, const void *record)
+{
+    for (size_t i = 0; i < count; i++) {
+        const SimField &f = fields[i];
+        const char *member = (const char *)record + f.offset;
+        cJSON *item = NULL;
+        if (f.type == SIM_FIELD_TEXT) {
+            char *text = strndup(member, f.size);
+            item = text != NULL ? cJSON_AddStringToObject(object, f.name, text) : NULL;
+            free(text);
+        } else if (f.type == SIM_FIELD_BOOL) {
+            item = cJSON_AddBoolToObject(object, f.name, *(const bool *)member);
+        } else {
+            double value = f.type == SIM_FIELD_UINT   ? *(const unsigned *)member
+                           : f.type == SIM_FIELD_BYTE ? *(const uint8_t *)member
+                                                     : *(const int *)member;
+            item = cJSON_AddNumberToObject(object, f.name, value);
+        }
+        if (item == NULL)
+            return -1;
+    }
+    return 0;
 }

@@ -7,6 +7,7 @@
 // Upgrade starts are recorded in <root>/sim/upgrade/requests, never performed.
 #include "platform/upgrade_service.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +20,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_kv.h"
 #include "sim/sim_state_files.h"
 
 namespace {
@@ -74,24 +76,46 @@ void copyField(char *out, size_t size, const char *value)
     snprintf(out, size, "%s", value);
 }
 
-// Calls field(name, value) for each "name=value" line of the state file.
-template <typename F>
-bool readFields(const char *name, F field)
+const char kStateFile[] = "upgrade/state";
+
+const SimField kStateFields[] = {
+    {"check", SIM_FIELD_INT, offsetof(UpgradeState, check), 0},
+    {"check_started", SIM_FIELD_LLONG, offsetof(UpgradeState, checkStarted), 0},
+    {"found", SIM_FIELD_INT, offsetof(UpgradeState, found), 0},
+    {"latest", SIM_FIELD_TEXT, offsetof(UpgradeState, latest), sizeof(UpgradeState::latest)},
+    {"url", SIM_FIELD_TEXT, offsetof(UpgradeState, url), sizeof(UpgradeState::url)},
+    {"note", SIM_FIELD_TEXT, offsetof(UpgradeState, note), sizeof(UpgradeState::note)},
+    {"size", SIM_FIELD_INT, offsetof(UpgradeState, size), 0},
+    {"download", SIM_FIELD_INT, offsetof(UpgradeState, download), 0},
+    {"download_started", SIM_FIELD_LLONG, offsetof(UpgradeState, downloadStarted), 0},
+    {"download_ms", SIM_FIELD_LLONG, offsetof(UpgradeState, downloadMs), 0},
+    {"upload", SIM_FIELD_INT, offsetof(UpgradeState, upload), 0},
+};
+
+// What the update server offers.
+struct Offer {
+    char version[128];
+    char url[256];
+    char note[1024];
+    long long downloadMs;
+    long long checkMs;
+};
+
+const SimField kOfferFields[] = {
+    {"version", SIM_FIELD_TEXT, offsetof(Offer, version), sizeof(Offer::version)},
+    {"url", SIM_FIELD_TEXT, offsetof(Offer, url), sizeof(Offer::url)},
+    {"note", SIM_FIELD_TEXT, offsetof(Offer, note), sizeof(Offer::note)},
+    {"download_ms", SIM_FIELD_LLONG, offsetof(Offer, downloadMs), 0},
+    {"check_ms", SIM_FIELD_LLONG, offsetof(Offer, checkMs), 0},
+};
+
+// The offer; false when there is none.
+bool readOffer(Offer *offer)
 {
-    char path[512];
-    static char text[4096];
-    memset(text, 0, sizeof(text));
-    if (simStatePath(path, sizeof(path), name) != 0 || simReadFile(path, text, sizeof(text)) < 0)
-        return false;
-    char *save = NULL;
-    for (char *line = strtok_r(text, "\n", &save); line != NULL; line = strtok_r(NULL, "\n", &save)) {
-        char *eq = strchr(line, '=');
-        if (eq != NULL) {
-            *eq = '\0';
-            field(line, eq + 1);
-        }
-    }
-    return true;
+    memset(offer, 0, sizeof(*offer));
+    offer->downloadMs = kDefaultDownloadMs;
+    offer->checkMs = kDefaultCheckMs;
+    return simKvLoad(SIM_UPDATE_OFFER_FILE, SIM_FIELDS(kOfferFields), 0, offer) == 0;
 }
 
 UpgradeState loadState()
@@ -99,36 +123,13 @@ UpgradeState loadState()
     UpgradeState s;
     memset(&s, 0, sizeof(s));
     s.check = CHECK_IDLE;
-    readFields("upgrade/state", [&s](const char *k, const char *v) {
-        if (strcmp(k, "check") == 0) s.check = atoi(v);
-        else if (strcmp(k, "check_started") == 0) s.checkStarted = atoll(v);
-        else if (strcmp(k, "found") == 0) s.found = atoi(v);
-        else if (strcmp(k, "latest") == 0) copyField(s.latest, sizeof(s.latest), v);
-        else if (strcmp(k, "url") == 0) copyField(s.url, sizeof(s.url), v);
-        else if (strcmp(k, "note") == 0) copyField(s.note, sizeof(s.note), v);
-        else if (strcmp(k, "size") == 0) s.size = atoi(v);
-        else if (strcmp(k, "download") == 0) s.download = atoi(v);
-        else if (strcmp(k, "download_started") == 0) s.downloadStarted = atoll(v);
-        else if (strcmp(k, "download_ms") == 0) s.downloadMs = atoll(v);
-        else if (strcmp(k, "upload") == 0) s.upload = atoi(v);
-    });
+    simKvLoad(kStateFile, SIM_FIELDS(kStateFields), 0, &s);
     return s;
 }
 
 void saveState(const UpgradeState &s)
 {
-    char path[512];
-    static char text[4096];
-    memset(text, 0, sizeof(text));
-    if (simStatePath(path, sizeof(path), "upgrade/state") != 0)
-        return;
-    int n = snprintf(text, sizeof(text),
-                     "check=%d\ncheck_started=%lld\nfound=%d\nlatest=%s\nurl=%s\nnote=%s\nsize=%d\n"
-                     "download=%d\ndownload_started=%lld\ndownload_ms=%lld\nupload=%d\n",
-                     s.check, s.checkStarted, s.found, s.latest, s.url, s.note, s.size, s.download,
-                     s.downloadStarted, s.downloadMs, s.upload);
-    if (n > 0 && (size_t)n < sizeof(text))
-        replaceFile(path, text, (size_t)n, 0644);
+    simKvSave(kStateFile, SIM_FIELDS(kStateFields), &s, 0644, false);
 }
 
 bool statePath(char *out, size_t size, const char *name)
@@ -162,17 +163,8 @@ void finishCheck(UpgradeState &s, long long checkMs)
 {
     if (s.check != CHECK_RUNNING || nowMs() - s.checkStarted < checkMs)
         return;
-    char version[128], url[256], note[1024];
-    memset(version, 0, sizeof(version));
-    memset(url, 0, sizeof(url));
-    memset(note, 0, sizeof(note));
-    long long downloadMs = kDefaultDownloadMs;
-    bool offered = readFields(SIM_UPDATE_OFFER_FILE, [&](const char *k, const char *v) {
-        if (strcmp(k, "version") == 0) copyField(version, sizeof(version), v);
-        else if (strcmp(k, "url") == 0) copyField(url, sizeof(url), v);
-        else if (strcmp(k, "note") == 0) copyField(note, sizeof(note), v);
-        else if (strcmp(k, "download_ms") == 0) downloadMs = atoll(v);
-    });
+    Offer offer;
+    bool offered = readOffer(&offer);
     char running[64];
     memset(running, 0, sizeof(running));
     getFirmwareVer(running, sizeof(running));
@@ -181,28 +173,26 @@ void finishCheck(UpgradeState &s, long long checkMs)
     s.found = 0;
     if (!offered) {
         s.check = CHECK_NONE;
-    } else if (version[0] == '\0' || size < 0 || size > kMaxPackage) {
+    } else if (offer.version[0] == '\0' || size < 0 || size > kMaxPackage) {
         s.check = CHECK_FAILED;  // the server's answer is unusable
-    } else if (compareVersions(version, running) <= 0) {
+    } else if (compareVersions(offer.version, running) <= 0) {
         s.check = CHECK_NONE;
     } else {
         s.check = CHECK_FOUND;
         s.found = 1;
-        copyField(s.latest, sizeof(s.latest), version);
-        copyField(s.url, sizeof(s.url), url);
-        copyField(s.note, sizeof(s.note), note);
+        copyField(s.latest, sizeof(s.latest), offer.version);
+        copyField(s.url, sizeof(s.url), offer.url);
+        copyField(s.note, sizeof(s.note), offer.note);
         s.size = (int)size;
-        s.downloadMs = downloadMs > 0 ? downloadMs : 1;
+        s.downloadMs = offer.downloadMs > 0 ? offer.downloadMs : 1;
     }
 }
 
 long long checkDuration()
 {
-    long long checkMs = kDefaultCheckMs;
-    readFields(SIM_UPDATE_OFFER_FILE, [&](const char *k, const char *v) {
-        if (strcmp(k, "check_ms") == 0) checkMs = atoll(v);
-    });
-    return checkMs;
+    Offer offer;
+    readOffer(&offer);
+    return offer.checkMs;
 }
 
 int percentageOf(const UpgradeState &s)

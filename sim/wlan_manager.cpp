@@ -22,6 +22,7 @@
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
+#include "sim/sim_fields.h"
 #include "sim/sim_files.h"
 #include "sim/sim_state_files.h"
 
@@ -125,6 +126,27 @@ bool reachable(void)
     char path[512];
     return simStatePath(path, sizeof(path), SIM_WLAN_UNREACHABLE_FILE) == 0 && !simExists(path);
 }
+
+// The configuration's lines after the network name, in file order; the
+// network name and the deny list have forms of their own.
+const SimField kConfFields[] = {
+    {"ignore_broadcast_ssid", SIM_FIELD_INT, WMC_HIDE_SSID, 0},
+    {"country_code", SIM_FIELD_TEXT, WMC_COUNTRY_CODE, WMC_COUNTRY_CODE_SIZE},
+    {"band_type", SIM_FIELD_INT, WMC_BAND_TYPE, 0},
+    {"wireless_mode", SIM_FIELD_INT, WMC_WIRELESS_MODE, 0},
+    {"channel", SIM_FIELD_INT, WMC_CHANNEL, 0},
+    {"acs_mode", SIM_FIELD_INT, WMC_ACS_MODE, 0},
+    {"macaddr_acl", SIM_FIELD_INT, WMC_MAC_ACL_MODE, 0},
+    {"ht_capab", SIM_FIELD_TEXT, WMC_HT_CAPAB, WMC_HT_CAPAB_SIZE},
+    {"wpa", SIM_FIELD_INT, WMC_WPA, 0},
+    {"wpa_key_mgmt", SIM_FIELD_TEXT, WMC_WPA_KEY_MGMT, WMC_WPA_KEY_MGMT_SIZE},
+    {"wpa_pairwise", SIM_FIELD_TEXT, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE},
+    {"wpa_psk", SIM_FIELD_TEXT, WMC_WPA_PSK, WMC_WPA_PSK_SIZE},
+    {"wpa_passphrase", SIM_FIELD_TEXT, WMC_WPA_PASSPHRASE, WMC_WPA_PASSPHRASE_SIZE},
+    {"wps_state", SIM_FIELD_INT, WMC_WPS_STATE, 0},
+    {"eap_server", SIM_FIELD_INT, WMC_EAP_SERVER, 0},
+    {"ap_isolate", SIM_FIELD_INT, WMC_AP_ISOLATE, 0},
+};
 
 // Output buffer for the configuration text.
 struct Out {
@@ -248,22 +270,13 @@ int formatConfig(const wlan_mgr_config *rec, Out *out)
         puts_(out, "\n");
     }
     const wlan_mgr_config *r = rec;
-    putInt(out, "ignore_broadcast_ssid", wmcGetInt(r, WMC_HIDE_SSID));
-    bool ok = putText(out, "country_code", r, WMC_COUNTRY_CODE, WMC_COUNTRY_CODE_SIZE);
-    putInt(out, "band_type", wmcGetInt(r, WMC_BAND_TYPE));
-    putInt(out, "wireless_mode", wmcGetInt(r, WMC_WIRELESS_MODE));
-    putInt(out, "channel", wmcGetInt(r, WMC_CHANNEL));
-    putInt(out, "acs_mode", wmcGetInt(r, WMC_ACS_MODE));
-    putInt(out, "macaddr_acl", wmcGetInt(r, WMC_MAC_ACL_MODE));
-    ok = ok && putText(out, "ht_capab", r, WMC_HT_CAPAB, WMC_HT_CAPAB_SIZE);
-    putInt(out, "wpa", wmcGetInt(r, WMC_WPA));
-    ok = ok && putText(out, "wpa_key_mgmt", r, WMC_WPA_KEY_MGMT, WMC_WPA_KEY_MGMT_SIZE);
-    ok = ok && putText(out, "wpa_pairwise", r, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE);
-    ok = ok && putText(out, "wpa_psk", r, WMC_WPA_PSK, WMC_WPA_PSK_SIZE);
-    ok = ok && putText(out, "wpa_passphrase", r, WMC_WPA_PASSPHRASE, WMC_WPA_PASSPHRASE_SIZE);
-    putInt(out, "wps_state", wmcGetInt(r, WMC_WPS_STATE));
-    putInt(out, "eap_server", wmcGetInt(r, WMC_EAP_SERVER));
-    putInt(out, "ap_isolate", wmcGetInt(r, WMC_AP_ISOLATE));
+    bool ok = true;
+    for (const SimField &f : kConfFields) {
+        if (f.type == SIM_FIELD_TEXT)
+            ok = ok && putText(out, f.name, r, (int)f.offset, (int)f.size);
+        else
+            putInt(out, f.name, wmcGetInt(r, (int)f.offset));
+    }
     if (!ok)
         return -1;
 
@@ -328,44 +341,18 @@ void setAclEntry(wlan_mgr_config *rec, const char *value)
 
 void setFromLine(wlan_mgr_config *rec, const char *key, const char *value)
 {
-    struct IntKey {
-        const char *key;
-        int offset;
-    };
-    static const IntKey intKeys[] = {
-        {"ignore_broadcast_ssid", WMC_HIDE_SSID}, {"band_type", WMC_BAND_TYPE},
-        {"wireless_mode", WMC_WIRELESS_MODE},      {"channel", WMC_CHANNEL},
-        {"acs_mode", WMC_ACS_MODE},                {"macaddr_acl", WMC_MAC_ACL_MODE},
-        {"wpa", WMC_WPA},                          {"wps_state", WMC_WPS_STATE},
-        {"eap_server", WMC_EAP_SERVER},            {"ap_isolate", WMC_AP_ISOLATE},
-    };
-    struct TextKey {
-        const char *key;
-        int offset;
-        int size;
-    };
-    static const TextKey textKeys[] = {
-        {"ssid", WMC_SSID, WMC_SSID_SIZE},
-        {"country_code", WMC_COUNTRY_CODE, WMC_COUNTRY_CODE_SIZE},
-        {"ht_capab", WMC_HT_CAPAB, WMC_HT_CAPAB_SIZE},
-        {"wpa_key_mgmt", WMC_WPA_KEY_MGMT, WMC_WPA_KEY_MGMT_SIZE},
-        {"wpa_pairwise", WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE},
-        {"wpa_psk", WMC_WPA_PSK, WMC_WPA_PSK_SIZE},
-        {"wpa_passphrase", WMC_WPA_PASSPHRASE, WMC_WPA_PASSPHRASE_SIZE},
-    };
-    for (const IntKey &k : intKeys) {
-        if (strcmp(key, k.key) == 0) {
-            wmcSetInt(rec, k.offset, (int32_t)strtol(value, NULL, 10));
-            return;
-        }
+    for (const SimField &f : kConfFields) {
+        if (strcmp(key, f.name) != 0)
+            continue;
+        if (f.type == SIM_FIELD_TEXT)
+            wmcSetText(rec, (int)f.offset, (int)f.size, value);
+        else
+            wmcSetInt(rec, (int)f.offset, (int32_t)strtol(value, NULL, 10));
+        return;
     }
-    for (const TextKey &k : textKeys) {
-        if (strcmp(key, k.key) == 0) {
-            wmcSetText(rec, k.offset, k.size, value);
-            return;
-        }
-    }
-    if (strcmp(key, "ssid2") == 0) {
+    if (strcmp(key, "ssid") == 0) {
+        wmcSetText(rec, WMC_SSID, WMC_SSID_SIZE, value);
+    } else if (strcmp(key, "ssid2") == 0) {
         char ssid[WMC_SSID_SIZE];
         memset(ssid, 0, sizeof(ssid));
         size_t n = 0;

@@ -14,14 +14,15 @@
 #include <unistd.h>
 
 #include <cjson/cJSON.h>
-#include <openssl/evp.h>
 
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 #include "sim/sim_card.h"
 #include "sim/sim_device.h"
+#include "sim/sim_digest.h"
 #include "sim/sim_files.h"
+#include "sim/sim_kv.h"
 #include "sim/sim_json.h"
 #include "sim/sim_state_files.h"
 
@@ -634,12 +635,10 @@ bool validVersion(const char *version)
     return true;
 }
 
-// The package the simulated verifier accepts: payload, then
-// "\nKAL-SHA256 <hex digest of the payload>\n".
+// The package the simulated verifier accepts (sim/sim_digest.h).
 int writeOfferPackage(const char *version, char *message, size_t size)
 {
-    const size_t trailer = 1 + 11 + 64 + 1;
-    size_t total = kOfferPayloadBytes + trailer;
+    size_t total = kOfferPayloadBytes + SIM_PACKAGE_TRAILER_SIZE;
     unsigned char *data = (unsigned char *)calloc(1, total + 1);
     if (data == NULL)
         return say(message, size, CONTROL_FAILED, "out of memory");
@@ -649,18 +648,12 @@ int writeOfferPackage(const char *version, char *message, size_t size)
     int seedLen = snprintf(seed, sizeof(seed), "simulated firmware %s\n", version);
     for (size_t i = 0; i < kOfferPayloadBytes; i++)
         data[i] = (unsigned char)seed[i % (size_t)seedLen];
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLen = 0;
-    if (EVP_Digest(data, kOfferPayloadBytes, digest, &digestLen, EVP_sha256(), NULL) != 1 || digestLen != 32) {
+    char digest[SIM_DIGEST_HEX_SIZE];
+    if (simDigestHex(data, kOfferPayloadBytes, digest) != 0) {
         free(data);
         return say(message, size, CONTROL_FAILED, "cannot compute the package digest");
     }
-    char *p = (char *)data + kOfferPayloadBytes;
-    memcpy(p, "\nKAL-SHA256 ", 12);
-    p += 12;
-    for (unsigned int i = 0; i < digestLen; i++, p += 2)
-        snprintf(p, 3, "%02x", digest[i]);
-    *p = '\n';
+    snprintf((char *)data + kOfferPayloadBytes, SIM_PACKAGE_TRAILER_SIZE + 1, "%s%s\n", SIM_PACKAGE_TRAILER_TAG, digest);
     int rc = writeState(kOfferPackageFile, (const char *)data, total, 0644, message, size);
     free(data);
     return rc;
@@ -730,27 +723,6 @@ void readKey(int key, char *out, size_t size, const char *fallback)
     memset(out, 0, size);
     if (get_config_data(key, out, (int)size) != 0)
         snprintf(out, size, "%s", fallback);
-}
-
-// Value of "name=value" in a text, or empty.
-void fieldOf(const char *text, const char *name, char *out, size_t size)
-{
-    memset(out, 0, size);
-    size_t nameLen = strlen(name);
-    const char *line = text;
-    while (line != NULL && *line != '\0') {
-        if (strncmp(line, name, nameLen) == 0 && line[nameLen] == '=') {
-            const char *value = line + nameLen + 1;
-            size_t len = strcspn(value, "\n");
-            if (len >= size)
-                len = size - 1;
-            memcpy(out, value, len);
-            return;
-        }
-        line = strchr(line, '\n');
-        if (line != NULL)
-            line++;
-    }
 }
 
 // The card's state in the words of the sim control.
@@ -882,7 +854,7 @@ char *deviceControlsShow(char *message, size_t size)
     char version[32];
     memset(version, 0, sizeof(version));
     if (simStatePath(path, sizeof(path), kOfferFile) == 0 && simReadFile(path, offer, sizeof(offer)) >= 0)
-        fieldOf(offer, "version", version, sizeof(version));
+        simKvValue(offer, "version", version, sizeof(version));
     if (version[0] != '\0')
         cJSON_AddStringToObject(out, "update", version);
     else
