@@ -3,6 +3,7 @@
 #include <cjson/cJSON.h>
 
 #include "platform/state_control.h"
+#include "server/handler.h"
 #include "server/modules.h"
 
 namespace {
@@ -16,47 +17,41 @@ enum {
     RESTORE_FACTORY = 0,
 };
 
+int restart(cJSON *, cJSON *)
+{
+    send_reboot_req();
+    return 0;
+}
+
+int powerOff(cJSON *, cJSON *)
+{
+    send_poweroff_req();
+    return 0;
+}
+
+int restoreFactory(cJSON *, cJSON *)
+{
+    send_restore_req();
+    return 0;
+}
+
+const ModuleAction kRebootActions[] = {
+    {REBOOT_RESTART, restart},
+    {REBOOT_POWER_OFF, powerOff},
+};
+
+const ModuleAction kRestoreActions[] = {
+    {RESTORE_FACTORY, restoreFactory},
+};
+
 }  // namespace
 
 int rebootHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 0;
-    switch ((unsigned int)action->valueint) {
-    case REBOOT_RESTART:
-        send_reboot_req();
-        break;
-    case REBOOT_POWER_OFF:
-        send_poweroff_req();
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kRebootActions, ACTION_COUNT(kRebootActions), NULL, NULL, false});
 }
 
 int restoreDefaultsHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 0;
-    switch ((unsigned int)action->valueint) {
-    case RESTORE_FACTORY:
-        send_restore_req();
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kRestoreActions, ACTION_COUNT(kRestoreActions), NULL, NULL, false});
 }

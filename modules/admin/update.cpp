@@ -11,6 +11,7 @@
 #include "platform/device_paths.h"
 #include "platform/flowstat.h"
 #include "platform/upgrade_service.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -150,48 +151,68 @@ int downloadProgress(cJSON *response, const char *packagePath)
     return result;
 }
 
-}  // namespace
+int info(cJSON *, cJSON *response)
+{
+    return firmwareInfo(response);
+}
 
-int updateHandler(cJSON *request, cJSON *response)
+int check(cJSON *, cJSON *response)
+{
+    return checkForUpdate(response);
+}
+
+int download(cJSON *, cJSON *)
+{
+    return startDownload();
+}
+
+int cancel(cJSON *, cJSON *)
+{
+    cancelDownThread();
+    return 0;
+}
+
+int progress(cJSON *, cJSON *response)
 {
     char packagePath[kTextSize];
     memset(packagePath, 0, sizeof(packagePath));
     getFilePath(packagePath, UPDATE_PACKAGE_PATH, sizeof(packagePath));
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 0;
-    switch ((unsigned int)action->valueint) {
-    case UPDATE_INFO:
-        result = firmwareInfo(response);
-        break;
-    case UPDATE_CHECK:
-        result = checkForUpdate(response);
-        break;
-    case UPDATE_DOWNLOAD:
-        result = startDownload();
-        break;
-    case UPDATE_CANCEL:
-        cancelDownThread();
-        break;
-    case UPDATE_PROGRESS:
-        result = downloadProgress(response, packagePath);
-        break;
-    case UPDATE_UPLOAD_STATE:
-        getUploadState(&result);
-        break;
-    case UPDATE_START:
-        startUpdateForWeb();
-        break;
-    case UPDATE_CLEAR_CACHE:
-        clearCache();
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return downloadProgress(response, packagePath);
+}
+
+int uploadState(cJSON *, cJSON *)
+{
+    int state = 0;
+    getUploadState(&state);
+    return state;
+}
+
+int start(cJSON *, cJSON *)
+{
+    startUpdateForWeb();
+    return 0;
+}
+
+int clear(cJSON *, cJSON *)
+{
+    clearCache();
+    return 0;
+}
+
+const ModuleAction kUpdateActions[] = {
+    {UPDATE_INFO, info},
+    {UPDATE_CHECK, check},
+    {UPDATE_DOWNLOAD, download},
+    {UPDATE_CANCEL, cancel},
+    {UPDATE_PROGRESS, progress},
+    {UPDATE_UPLOAD_STATE, uploadState},
+    {UPDATE_START, start},
+    {UPDATE_CLEAR_CACHE, clear},
+};
+
+}  // namespace
+
+int updateHandler(cJSON *request, cJSON *response)
+{
+    return runModule(request, response, {kUpdateActions, ACTION_COUNT(kUpdateActions), NULL, NULL, false});
 }

@@ -9,6 +9,7 @@
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/mobile_client.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -256,56 +257,69 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
     return result;
 }
 
-int runAction(const cJSON *request, cJSON *response, int action, const SimState &stored)
+// The stored SIM state and the action of the request being answered.
+SimState g_stored;
+int g_action;
+
+int readSimState(cJSON *, int code)
 {
-    switch (action) {
-    case SIM_ACTION_REPORT:
-        if (readConfigInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock) != 0)
-            return SIM_FAILED;
-        if (!isSimStateValid(stored.cardState, stored.pinState, stored.pinAttempts, stored.pukAttempts))
-            return SIM_FAILED;
-        addState(response, stored);
-        return SIM_OK;
-    case SIM_ACTION_SAVE_AUTO_UNLOCK:
-        if (stored.cardState != SIM_CARD_PRESENT)
-            return SIM_FAILED;
-        saveUnlockSettings(request, action);
-        addState(response, stored);
-        return SIM_OK;
-    case SIM_ACTION_LOCK_ON:
-    case SIM_ACTION_LOCK_OFF:
-    case SIM_ACTION_CHANGE_PIN:
-    case SIM_ACTION_ENTER_PIN:
-    case SIM_ACTION_ENTER_PUK:
-        return simOperation(request, response, action, stored);
-    default:
+    memset(&g_stored, 0, sizeof(g_stored));
+    g_action = code;
+    if (readConfigInt(CFG_SIM_CARD_STATE, &g_stored.cardState) != 0 ||
+        readConfigInt(CFG_SIM_PIN_STATE, &g_stored.pinState) != 0 ||
+        readConfigInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) != 0 ||
+        readConfigInt(CFG_SIM_PUK_ATTEMPTS, &g_stored.pukAttempts) != 0) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
         return SIM_FAILED;
     }
+    // The flag is reported and may be rewritten by every action: take the
+    // stored setting first, not the process's initial 0.
+    int stored28 = 0;
+    if (code != SIM_ACTION_REPORT && readConfigInt(CFG_SIM_AUTO_UNLOCK, &stored28) == 0)
+        g_autoUnlock = stored28;
+    return SIM_OK;
 }
+
+int report(cJSON *, cJSON *response)
+{
+    if (readConfigInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock) != 0)
+        return SIM_FAILED;
+    if (!isSimStateValid(g_stored.cardState, g_stored.pinState, g_stored.pinAttempts, g_stored.pukAttempts))
+        return SIM_FAILED;
+    addState(response, g_stored);
+    return SIM_OK;
+}
+
+int saveAutoUnlock(cJSON *request, cJSON *response)
+{
+    if (g_stored.cardState != SIM_CARD_PRESENT)
+        return SIM_FAILED;
+    saveUnlockSettings(request, g_action);
+    addState(response, g_stored);
+    return SIM_OK;
+}
+
+int operation(cJSON *request, cJSON *response)
+{
+    return simOperation(request, response, g_action, g_stored);
+}
+
+const ModuleAction kSimLockActions[] = {
+    {SIM_ACTION_REPORT, report},
+    {SIM_ACTION_LOCK_ON, operation},
+    {SIM_ACTION_LOCK_OFF, operation},
+    {SIM_ACTION_CHANGE_PIN, operation},
+    {SIM_ACTION_ENTER_PIN, operation},
+    {SIM_ACTION_ENTER_PUK, operation},
+    {SIM_ACTION_SAVE_AUTO_UNLOCK, saveAutoUnlock},
+};
 
 }  // namespace
 
 int simLockHandler(cJSON *request, cJSON *response)
 {
-    cJSON *action = request != NULL ? cJSON_GetObjectItem(request, "action") : NULL;
-    if (request == NULL || response == NULL || action == NULL)
-        return SIM_FAILED;
-    int result = SIM_FAILED;
-    SimState stored = {0, 0, 0, 0};
-    if (readConfigInt(CFG_SIM_CARD_STATE, &stored.cardState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_STATE, &stored.pinState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_ATTEMPTS, &stored.pinAttempts) != 0 ||
-        readConfigInt(CFG_SIM_PUK_ATTEMPTS, &stored.pukAttempts) != 0) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
-    } else {
-        // The flag is reported and may be rewritten by every action: take
-        // the stored setting first, not the process's initial 0.
-        int stored28 = 0;
-        if (action->valueint != SIM_ACTION_REPORT && readConfigInt(CFG_SIM_AUTO_UNLOCK, &stored28) == 0)
-            g_autoUnlock = stored28;
-        result = runAction(request, response, action->valueint, stored);
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    int result =
+        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false});
     ReleaseMobileInstance();
     return result;
 }

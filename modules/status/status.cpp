@@ -13,6 +13,7 @@
 #include "platform/device_paths.h"
 #include "platform/mobile_client.h"
 #include "platform/wlan_manager.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -269,7 +270,7 @@ const Section kSections[] = {
     {"sdcard", fillSdcard},
 };
 
-int getDashboard(cJSON *response)
+int getDashboard(cJSON *, cJSON *response)
 {
     char flag[2];
     bool factory = false;
@@ -331,22 +332,11 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
         copyText(left, space + 1, size);
 }
 
+const ModuleAction kStatusActions[] = {
+    {STATUS_GET_DASHBOARD, getDashboard},
+};
+
 int statusHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    switch ((unsigned int)action->valueint) {
-    case STATUS_GET_DASHBOARD:
-        result = getDashboard(response);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kStatusActions, ACTION_COUNT(kStatusActions), NULL, NULL, false});
 }

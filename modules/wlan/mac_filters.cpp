@@ -8,6 +8,7 @@
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -20,16 +21,11 @@ enum {
 
 // The only filter mode: a deny list.
 const int kDenyListMode = 1;
-const int kRestartDelayMs = 2000;
 const int kDescriptionMax = 32;
-const char kTag[] = "WLAN";
 
 timer_t g_macFiltersTimer;
 char g_clientMac[18];
 int g_clientMacSize = (int)sizeof(g_clientMac);
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
 
 bool isHex(char c)
 {
@@ -175,44 +171,33 @@ int setFilters(cJSON *request)
     return 0;
 }
 
+int getAction(cJSON *, cJSON *response)
+{
+    return getFilters(response);
+}
+
+int setAction(cJSON *request, cJSON *)
+{
+    int result = setFilters(request);
+    if (result > 0)
+        return kActionRejected;  // nothing stored
+    return result < 0 ? 1 : 0;   // saved, but the restart is not scheduled
+}
+
+const ModuleAction kMacFiltersActions[] = {
+    {MAC_FILTERS_GET, getAction},
+    {MAC_FILTERS_SET, setAction},
+};
+
+void trace(ModuleStep step)
+{
+    traceWlanStep(step, "macFiltersHandler", 0);
+}
+
 }  // namespace
 
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
-    WLOG("macFiltersHandler Entry");
-    if (request == NULL || response == NULL) {
-        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("pCJSONtmp == NULL\n");
-        return 1;
-    }
-    WLOG("To get wlan config...\n");
-    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
-    if (receive_wlan_setting() != 0) {
-        WLOG("Get wlan config failed\n");
-        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
-        return 1;
-    }
-    int result = 1;
-    switch (action->valueint) {
-    case MAC_FILTERS_GET:
-        result = getFilters(response);
-        break;
-    case MAC_FILTERS_SET:
-        result = setFilters(request);
-        if (result > 0)
-            return 1;  // rejected: the empty object, nothing stored
-        if (result < 0)
-            result = 1;  // saved, but the restart is not scheduled
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("macFiltersHandler LEAVE");
-    return result;
+    return runModule(request, response,
+                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false});
 }

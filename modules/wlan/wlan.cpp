@@ -13,6 +13,7 @@
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -23,16 +24,11 @@ enum {
     WLAN_SET = 1,
 };
 
-const char kTag[] = "WLAN";
-const int kRestartDelayMs = 2000;
 const int kMixedModeBand1 = 6;
 const int kMixedModeOther = 5;
 const int kChannelNoHt40 = 165;
 
 timer_t g_wlanTimer;
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
 
 bool printableText(const char *text, size_t minLen, size_t maxLen)
 {
@@ -293,52 +289,34 @@ int setWlan(cJSON *request)
     return 0;
 }
 
+int getAction(cJSON *, cJSON *response)
+{
+    return getWlan(response);
+}
+
+int setAction(cJSON *request, cJSON *)
+{
+    int result = setWlan(request);
+    if (result > 0)
+        return kActionRejected;  // nothing stored
+    // A saved change whose restart could not be scheduled: reported as a
+    // failure, not as a rejection.
+    return result < 0 ? 1 : result;
+}
+
+const ModuleAction kWlanActions[] = {
+    {WLAN_GET, getAction},
+    {WLAN_SET, setAction},
+};
+
+void trace(ModuleStep step)
+{
+    traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
+}
+
 }  // namespace
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    WLOG("wlanHandler Entry");
-    SYSLOG(ANDROID_LOG_INFO, "wlanHandler Entry");
-    if (request == NULL || response == NULL) {
-        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("pCJSONtmp == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
-        return 1;
-    }
-    WLOG("To get wlan config...\n");
-    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
-    if (receive_wlan_setting() != 0) {
-        WLOG("Get wlan config failed\n");
-        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
-        return 1;
-    }
-    int result = 1;
-    switch (action->valueint) {
-    case WLAN_GET:
-        result = getWlan(response);
-        break;
-    case WLAN_SET:
-        result = setWlan(request);
-        if (result > 0)
-            return 1;  // rejected: the empty object, nothing stored
-        break;
-    default:
-        WLOG("Error operation!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
-        result = 1;
-        break;
-    }
-    // A negative result is a saved change whose restart could not be
-    // scheduled: reported as a failure, not as a rejection.
-    if (result < 0)
-        result = 1;
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("wlanHandler LEAVE");
-    SYSLOG(ANDROID_LOG_ERROR, "wlanHandler LEAVE!!");
-    return result == 0 ? 0 : 1;
+    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false});
 }

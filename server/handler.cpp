@@ -1,0 +1,57 @@
+#include "server/handler.h"
+
+#include <stddef.h>
+
+namespace {
+
+void trace(const ModulePolicy &policy, ModuleStep step)
+{
+    if (policy.trace != NULL)
+        policy.trace(step);
+}
+
+int refuse(cJSON *response, const ModulePolicy &policy)
+{
+    if (policy.answerMissingAction && response != NULL)
+        cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(1));
+    return 1;
+}
+
+}  // namespace
+
+int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
+{
+    trace(policy, STEP_ENTRY);
+    if (request == NULL || response == NULL) {
+        trace(policy, STEP_NO_REQUEST);
+        return refuse(response, policy);
+    }
+    const cJSON *action = cJSON_GetObjectItem(request, "action");
+    if (action == NULL) {
+        trace(policy, STEP_NO_ACTION);
+        return refuse(response, policy);
+    }
+    // cJSON's valueint: a number toward zero, saturated at the int range;
+    // anything else 0. Codes are never negative, so no saturated value
+    // finds an action.
+    int code = action->valueint;
+    int result = policy.prepare != NULL ? policy.prepare(request, code) : 0;
+    if (result == 0) {
+        const ModuleAction *found = NULL;
+        for (int i = 0; i < policy.count && found == NULL; i++) {
+            if (policy.actions[i].code == code)
+                found = &policy.actions[i];
+        }
+        if (found != NULL) {
+            result = found->run(request, response);
+        } else {
+            trace(policy, STEP_UNDEFINED);
+            result = 1;
+        }
+    }
+    if (result == kActionRejected)
+        return 1;
+    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    trace(policy, STEP_LEAVE);
+    return result;
+}

@@ -1,0 +1,46 @@
+// The one handler skeleton: a module lists its actions as a table and
+// runModule does the rest (null checks, the action lookup, the undefined
+// action and the "result" member), in the same order for every module.
+#pragma once
+
+#include <limits.h>
+
+#include <cjson/cJSON.h>
+
+// An action's answer that refuses the request outright: the reply stays the
+// empty object and the handler returns 1.
+const int kActionRejected = INT_MIN;
+
+// An action reads request, fills response and returns its "result".
+typedef int (*ActionFunction)(cJSON *request, cJSON *response);
+
+struct ModuleAction {
+    int code;
+    ActionFunction run;
+};
+
+// The steps a module may log, in the order they happen.
+enum ModuleStep {
+    STEP_ENTRY,
+    STEP_NO_REQUEST,  // request or response is null
+    STEP_NO_ACTION,   // the request has no "action"
+    STEP_UNDEFINED,   // no action has the code
+    STEP_LEAVE,       // "result" has been added
+};
+
+// What differs between modules.
+struct ModulePolicy {
+    const ModuleAction *actions;
+    int count;
+    // Runs once the request has an action, before the lookup; any answer
+    // but 0 is final (kActionRejected for the empty object). May be null.
+    int (*prepare)(cJSON *request, int code);
+    // Logs the steps the module reports. May be null.
+    void (*trace)(ModuleStep step);
+    // A request without an action is still answered "result" 1.
+    bool answerMissingAction;
+};
+
+#define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
+
+int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
