@@ -43,4 +43,13 @@ struct ModulePolicy {
 
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
 
+// An action that only tells a service to act and answers 0, whatever the
+// service returns.
+template <auto call>
+int notifyAction(cJSON *, cJSON *)
+{
+    call();
+    return 0;
+}
+
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);

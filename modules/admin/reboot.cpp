@@ -17,31 +17,13 @@ enum {
     RESTORE_FACTORY = 0,
 };
 
-int restart(cJSON *, cJSON *)
-{
-    send_reboot_req();
-    return 0;
-}
-
-int powerOff(cJSON *, cJSON *)
-{
-    send_poweroff_req();
-    return 0;
-}
-
-int restoreFactory(cJSON *, cJSON *)
-{
-    send_restore_req();
-    return 0;
-}
-
 const ModuleAction kRebootActions[] = {
-    {REBOOT_RESTART, restart},
-    {REBOOT_POWER_OFF, powerOff},
+    {REBOOT_RESTART, notifyAction<send_reboot_req>},
+    {REBOOT_POWER_OFF, notifyAction<send_poweroff_req>},
 };
 
 const ModuleAction kRestoreActions[] = {
-    {RESTORE_FACTORY, restoreFactory},
+    {RESTORE_FACTORY, notifyAction<send_restore_req>},
 };
 
 }  // namespace

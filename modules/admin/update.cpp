@@ -70,7 +70,7 @@ int addNewerFirmware(cJSON *response)
     return 0;
 }
 
-int firmwareInfo(cJSON *response)
+int firmwareInfo(cJSON *, cJSON *response)
 {
     char version[kTextSize];
     char build[kTextSize];
@@ -99,7 +99,7 @@ int firmwareInfo(cJSON *response)
     return result;
 }
 
-int checkForUpdate(cJSON *response)
+int checkForUpdate(cJSON *, cJSON *response)
 {
     int result = 0;
     switch (httpReqForCheckUpdate()) {
@@ -151,25 +151,9 @@ int downloadProgress(cJSON *response, const char *packagePath)
     return result;
 }
 
-int info(cJSON *, cJSON *response)
-{
-    return firmwareInfo(response);
-}
-
-int check(cJSON *, cJSON *response)
-{
-    return checkForUpdate(response);
-}
-
 int download(cJSON *, cJSON *)
 {
     return startDownload();
-}
-
-int cancel(cJSON *, cJSON *)
-{
-    cancelDownThread();
-    return 0;
 }
 
 int progress(cJSON *, cJSON *response)
@@ -187,27 +171,15 @@ int uploadState(cJSON *, cJSON *)
     return state;
 }
 
-int start(cJSON *, cJSON *)
-{
-    startUpdateForWeb();
-    return 0;
-}
-
-int clear(cJSON *, cJSON *)
-{
-    clearCache();
-    return 0;
-}
-
 const ModuleAction kUpdateActions[] = {
-    {UPDATE_INFO, info},
-    {UPDATE_CHECK, check},
+    {UPDATE_INFO, firmwareInfo},
+    {UPDATE_CHECK, checkForUpdate},
     {UPDATE_DOWNLOAD, download},
-    {UPDATE_CANCEL, cancel},
+    {UPDATE_CANCEL, notifyAction<cancelDownThread>},
     {UPDATE_PROGRESS, progress},
     {UPDATE_UPLOAD_STATE, uploadState},
-    {UPDATE_START, start},
-    {UPDATE_CLEAR_CACHE, clear},
+    {UPDATE_START, notifyAction<startUpdateForWeb>},
+    {UPDATE_CLEAR_CACHE, notifyAction<clearCache>},
 };
 
 }  // namespace

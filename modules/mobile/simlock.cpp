@@ -6,6 +6,7 @@
 
 #include <cjson/cJSON.h>
 
+#include "modules/mobile/mobile_results.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/mobile_client.h"
@@ -31,10 +32,6 @@ enum {
     SIM_OK = 0,
     SIM_FAILED = 1,
     SIM_DONE_18 = 2,
-    SIM_BUSY_SEARCHING = 3,
-    SIM_BUSY_CANCELLING = 4,
-    SIM_BUSY_REGISTERING = 5,
-    SIM_BUSY_SMS = 6,
 };
 
 enum { CODE_KIND_PIN = 1, CODE_KIND_PUK = 2 };
@@ -214,19 +211,10 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
     int code = MOBILE_CODE_OK;
     if (!callService(request, action, &code) || code == MOBILE_CODE_FAILED)
         return SIM_FAILED;
+    int busy = mobileBusyResult(code, kTag);
+    if (busy >= 0)
+        return busy;
     switch (code) {
-    case MOBILE_CODE_BUSY_SMS:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now sending sms.");
-        return SIM_BUSY_SMS;
-    case MOBILE_CODE_BUSY_SEARCHING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now searching.");
-        return SIM_BUSY_SEARCHING;
-    case MOBILE_CODE_BUSY_CANCELLING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now cancelling.");
-        return SIM_BUSY_CANCELLING;
-    case MOBILE_CODE_BUSY_REGISTERING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now registering.");
-        return SIM_BUSY_REGISTERING;
     case MOBILE_CODE_OK:
     case MOBILE_CODE_OK_2:
     case MOBILE_CODE_SIM_OK_18:

@@ -8,6 +8,7 @@
 
 #include <cjson/cJSON.h>
 
+#include "modules/mobile/mobile_results.h"
 #include "modules/mobile/profile_codec.h"
 #include "platform/android_log.h"
 #include "platform/isp_update.h"
@@ -48,10 +49,7 @@ enum {
     WAN_OK = 0,
     WAN_FAILED = 1,
     WAN_REFUSED = 2,
-    WAN_BUSY_SEARCHING = 3,
-    WAN_BUSY_CANCELLING = 4,
-    WAN_BUSY_REGISTERING = 5,
-    WAN_BUSY_SMS = 6,
+    WAN_BUSY_SMS = MOBILE_RESULT_BUSY_SMS,
 };
 
 // Updating the ISP database answers these.
@@ -300,21 +298,12 @@ int setSelectionMode(cJSON *request, cJSON *)
     int code = MOBILE_CODE_OK;
     if (!SetNetSel(sel, &code))
         return fail(WAN_FAILED, "Set network selection mode failed.");
-    switch (code) {
-    case MOBILE_CODE_OK:
-    case MOBILE_CODE_OK_2:
+    int busy = mobileBusyResult(code, kTag);
+    if (busy >= 0)
+        return busy;
+    if (code == MOBILE_CODE_OK || code == MOBILE_CODE_OK_2)
         return fail(WAN_OK, "Operation succeed.");
-    case MOBILE_CODE_BUSY_SMS:
-        return fail(WAN_BUSY_SMS, "BUSY: Now sending sms.");
-    case MOBILE_CODE_BUSY_SEARCHING:
-        return fail(WAN_BUSY_SEARCHING, "BUSY: Now searching.");
-    case MOBILE_CODE_BUSY_CANCELLING:
-        return fail(WAN_BUSY_CANCELLING, "BUSY: Now cancelling.");
-    case MOBILE_CODE_BUSY_REGISTERING:
-        return fail(WAN_BUSY_REGISTERING, "BUSY: Now registering.");
-    default:
-        return fail(WAN_FAILED, "Unknown error.");
-    }
+    return fail(WAN_FAILED, "Unknown error.");
 }
 
 int searchNetworks(cJSON *, cJSON *)

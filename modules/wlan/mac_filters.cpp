@@ -51,7 +51,7 @@ bool validMac(const char *text)
     return true;
 }
 
-int getFilters(cJSON *response)
+int getFilters(cJSON *, cJSON *response)
 {
     WLOG("Get mac filters...\n");
     cJSON_AddItemToObject(response, "enable", cJSON_CreateBool(wlan_setting.mac_acl_enable != 0));
@@ -171,11 +171,6 @@ int setFilters(cJSON *request)
     return 0;
 }
 
-int getAction(cJSON *, cJSON *response)
-{
-    return getFilters(response);
-}
-
 int setAction(cJSON *request, cJSON *)
 {
     int result = setFilters(request);
@@ -185,7 +180,7 @@ int setAction(cJSON *request, cJSON *)
 }
 
 const ModuleAction kMacFiltersActions[] = {
-    {MAC_FILTERS_GET, getAction},
+    {MAC_FILTERS_GET, getFilters},
     {MAC_FILTERS_SET, setAction},
 };
 

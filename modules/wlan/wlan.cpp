@@ -83,7 +83,7 @@ void writeTimeZone(const char *zone)
     replaceFile(path, zone, strlen(zone), 0644);
 }
 
-int getWlan(cJSON *response)
+int getWlan(cJSON *, cJSON *response)
 {
     WLOG("Get wlan config\n");
     SYSLOG(ANDROID_LOG_INFO, "Get wlan config");
@@ -289,11 +289,6 @@ int setWlan(cJSON *request)
     return 0;
 }
 
-int getAction(cJSON *, cJSON *response)
-{
-    return getWlan(response);
-}
-
 int setAction(cJSON *request, cJSON *)
 {
     int result = setWlan(request);
@@ -305,7 +300,7 @@ int setAction(cJSON *request, cJSON *)
 }
 
 const ModuleAction kWlanActions[] = {
-    {WLAN_GET, getAction},
+    {WLAN_GET, getWlan},
     {WLAN_SET, setAction},
 };
 
