@@ -34,7 +34,7 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     // cJSON's valueint: a number toward zero, saturated at the int range;
     // anything else 0. Codes are never negative, so no saturated value
     // finds an action.
-    int code = action->valueint;
+    int code = policy.numbersOnly && !cJSON_IsNumber(action) ? 0 : action->valueint;
     int result = policy.prepare != NULL ? policy.prepare(request, code) : 0;
     if (result == 0) {
         const ModuleAction *found = NULL;

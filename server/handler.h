@@ -39,6 +39,9 @@ struct ModulePolicy {
     void (*trace)(ModuleStep step);
     // A request without an action is still answered "result" 1.
     bool answerMissingAction;
+    // Only a JSON number names its action; any other value names action 0
+    // (otherwise true names action 1, as cJSON reads it).
+    bool numbersOnly;
 };
 
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))

@@ -193,5 +193,5 @@ const ModuleAction kFlowstatActions[] = {
 
 int flowstatHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kFlowstatActions, ACTION_COUNT(kFlowstatActions), NULL, NULL, false});
+    return runModule(request, response, {kFlowstatActions, ACTION_COUNT(kFlowstatActions), NULL, NULL, false, false});
 }

@@ -30,10 +30,10 @@ const ModuleAction kRestoreActions[] = {
 
 int rebootHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kRebootActions, ACTION_COUNT(kRebootActions), NULL, NULL, false});
+    return runModule(request, response, {kRebootActions, ACTION_COUNT(kRebootActions), NULL, NULL, false, false});
 }
 
 int restoreDefaultsHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kRestoreActions, ACTION_COUNT(kRestoreActions), NULL, NULL, false});
+    return runModule(request, response, {kRestoreActions, ACTION_COUNT(kRestoreActions), NULL, NULL, false, false});
 }

@@ -167,5 +167,5 @@ const ModuleAction kShareActions[] = {
 
 int storageShareHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kShareActions, ACTION_COUNT(kShareActions), NULL, NULL, false});
+    return runModule(request, response, {kShareActions, ACTION_COUNT(kShareActions), NULL, NULL, false, false});
 }

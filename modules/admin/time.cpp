@@ -138,5 +138,5 @@ const ModuleAction kTimeActions[] = {
 
 int timeHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kTimeActions, ACTION_COUNT(kTimeActions), NULL, NULL, false});
+    return runModule(request, response, {kTimeActions, ACTION_COUNT(kTimeActions), NULL, NULL, false, false});
 }

@@ -186,5 +186,5 @@ const ModuleAction kUpdateActions[] = {
 
 int updateHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kUpdateActions, ACTION_COUNT(kUpdateActions), NULL, NULL, false});
+    return runModule(request, response, {kUpdateActions, ACTION_COUNT(kUpdateActions), NULL, NULL, false, false});
 }

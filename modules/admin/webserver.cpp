@@ -77,5 +77,5 @@ const ModuleAction kWebServerActions[] = {
 
 int webServerHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWebServerActions, ACTION_COUNT(kWebServerActions), NULL, NULL, false});
+    return runModule(request, response, {kWebServerActions, ACTION_COUNT(kWebServerActions), NULL, NULL, false, false});
 }

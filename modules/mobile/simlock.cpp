@@ -307,7 +307,7 @@ const ModuleAction kSimLockActions[] = {
 int simLockHandler(cJSON *request, cJSON *response)
 {
     int result =
-        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false});
+        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false});
     ReleaseMobileInstance();
     return result;
 }

@@ -338,5 +338,5 @@ const ModuleAction kStatusActions[] = {
 
 int statusHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kStatusActions, ACTION_COUNT(kStatusActions), NULL, NULL, false});
+    return runModule(request, response, {kStatusActions, ACTION_COUNT(kStatusActions), NULL, NULL, false, false});
 }

@@ -67,5 +67,5 @@ void trace(ModuleStep step)
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false});
+                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false});
 }

@@ -194,5 +194,5 @@ void trace(ModuleStep step)
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false});
+                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false});
 }

@@ -198,5 +198,5 @@ void trace(ModuleStep step)
 int powerSaveHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false});
+                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false});
 }

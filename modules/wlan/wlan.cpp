@@ -313,5 +313,5 @@ void trace(ModuleStep step)
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false});
+    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false});
 }
