@@ -1,6 +1,11 @@
 #include "server/handler.h"
 
 #include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/config_store.h"
+#include "server/utils.h"
 
 namespace {
 
@@ -54,4 +59,30 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
     trace(policy, STEP_LEAVE);
     return result;
+}
+
+bool memberInt(const cJSON *object, const char *key, int low, int high, int *value)
+{
+    const cJSON *item = cJSON_GetObjectItem(object, key);
+    return item == NULL || requestInt(item, low, high, value);
+}
+
+bool configText(int key, char *buffer, int size)
+{
+    memset(buffer, 0, (size_t)size);
+    bool ok = get_config_data(key, buffer, size) == 0;
+    buffer[size - 1] = '\0';
+    if (!ok)
+        memset(buffer, 0, (size_t)size);
+    return ok;
+}
+
+bool configInt(int key, int *value)
+{
+    char text[16];
+    *value = 0;
+    if (!configText(key, text, (int)sizeof(text)))
+        return false;
+    *value = atoi(text);
+    return true;
 }

@@ -44,6 +44,22 @@ struct ModulePolicy {
     bool numbersOnly;
 };
 
+// Request members and configuration keys, read one way in every module.
+// Each answers true when it has a value.
+
+// Object's member key as an int in [low, high], read as requestInt reads
+// it. An absent member is true and leaves *value as it was; a present one
+// out of range (or beyond int) is false.
+bool memberInt(const cJSON *object, const char *key, int low, int high, int *value);
+
+// Configuration key into buffer (zeroed first, always terminated); on
+// failure the buffer is left empty.
+bool configText(int key, char *buffer, int size);
+
+// Numeric configuration key, the integer at the start of its text; 0 when
+// it cannot be read.
+bool configInt(int key, int *value);
+
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
 
 // An action that only tells a service to act and answers 0, whatever the

@@ -46,17 +46,6 @@ struct SimState {
     int pukAttempts;
 };
 
-int readConfigInt(int key, int *out)
-{
-    char text[9];
-    memset(text, 0, sizeof(text));
-    *out = 0;
-    int rc = get_config_data(key, text, (int)sizeof(text));
-    if (rc == 0)
-        *out = atoi(text);
-    return rc;
-}
-
 bool isPinCodeValid(const char *text, int kind)
 {
     if (text == NULL)
@@ -253,24 +242,24 @@ int readSimState(cJSON *, int code)
 {
     memset(&g_stored, 0, sizeof(g_stored));
     g_action = code;
-    if (readConfigInt(CFG_SIM_CARD_STATE, &g_stored.cardState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_STATE, &g_stored.pinState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) != 0 ||
-        readConfigInt(CFG_SIM_PUK_ATTEMPTS, &g_stored.pukAttempts) != 0) {
+    if (!configInt(CFG_SIM_CARD_STATE, &g_stored.cardState) ||
+        !configInt(CFG_SIM_PIN_STATE, &g_stored.pinState) ||
+        !configInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) ||
+        !configInt(CFG_SIM_PUK_ATTEMPTS, &g_stored.pukAttempts)) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
         return SIM_FAILED;
     }
     // The flag is reported and may be rewritten by every action: take the
     // stored setting first, not the process's initial 0.
     int stored28 = 0;
-    if (code != SIM_ACTION_REPORT && readConfigInt(CFG_SIM_AUTO_UNLOCK, &stored28) == 0)
+    if (code != SIM_ACTION_REPORT && configInt(CFG_SIM_AUTO_UNLOCK, &stored28))
         g_autoUnlock = stored28;
     return SIM_OK;
 }
 
 int report(cJSON *, cJSON *response)
 {
-    if (readConfigInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock) != 0)
+    if (!configInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock))
         return SIM_FAILED;
     if (!isSimStateValid(g_stored.cardState, g_stored.pinState, g_stored.pinAttempts, g_stored.pukAttempts))
         return SIM_FAILED;

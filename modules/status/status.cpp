@@ -14,6 +14,7 @@
 #include "platform/mobile_client.h"
 #include "platform/wlan_manager.h"
 #include "server/handler.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -36,34 +37,24 @@ void appendText(char *dst, const char *src, size_t size)
         copyText(dst + len, src, size - len);
 }
 
-bool readKey(int key, char *buffer, int size)
-{
-    memset(buffer, 0, (size_t)size);
-    bool ok = get_config_data(key, buffer, size) == 0;
-    buffer[size - 1] = '\0';
-    if (!ok)
-        memset(buffer, 0, (size_t)size);
-    return ok;
-}
-
 void fillDeviceInfo(cJSON *info)
 {
     char name[32], region[16], hardware[16], hardwareVer[64];
     memset(hardwareVer, 0, sizeof(hardwareVer));
-    if (!readKey(CFG_PRODUCT_NAME, name, sizeof(name)))
+    if (!configText(CFG_PRODUCT_NAME, name, sizeof(name)))
         STATUS_LOG("Failed to get product name\n");
-    else if (!readKey(PI_PRODUCT_REGION, region, sizeof(region)))
+    else if (!configText(PI_PRODUCT_REGION, region, sizeof(region)))
         STATUS_LOG("Failed to get product region\n");
-    else if (!readKey(CFG_HARDWARE_VERSION, hardware, sizeof(hardware)))
+    else if (!configText(CFG_HARDWARE_VERSION, hardware, sizeof(hardware)))
         STATUS_LOG("Failed to get hardware version\n");
     else
         formatHardwareVersion(hardwareVer, sizeof(hardwareVer), name, region, hardware);
 
     char firmware[64], build[64], firmwareVer[64];
     memset(firmwareVer, 0, sizeof(firmwareVer));
-    if (!readKey(CFG_FIRMWARE_VERSION, firmware, sizeof(firmware))) {
+    if (!configText(CFG_FIRMWARE_VERSION, firmware, sizeof(firmware))) {
         STATUS_LOG("Failed to get firmware version\n");
-    } else if (!readKey(CFG_FIRMWARE_BUILD, build, sizeof(build))) {
+    } else if (!configText(CFG_FIRMWARE_BUILD, build, sizeof(build))) {
         STATUS_LOG("Failed to get firmware ver build\n");
         copyText(firmwareVer, firmware, sizeof(firmwareVer));
     } else {
@@ -73,12 +64,12 @@ void fillDeviceInfo(cJSON *info)
     }
 
     char mac[18];
-    if (!readKey(CFG_MAC_ADDRESS, mac, sizeof(mac))) {
+    if (!configText(CFG_MAC_ADDRESS, mac, sizeof(mac))) {
         copyText(mac, "00-00-00-00-00-00", sizeof(mac));
         STATUS_LOG("Failed to get mac address\n");
     }
     char imei[16];
-    if (!readKey(CFG_IMEI, imei, sizeof(imei)))
+    if (!configText(CFG_IMEI, imei, sizeof(imei)))
         STATUS_LOG("Failed to get IMEI\n");
 
     char buffer[64], number[32], imsi[16];
@@ -101,7 +92,7 @@ void fillDeviceInfo(cJSON *info)
         STATUS_LOG("Failed to get imsi\n");
     }
     char productId[16];
-    if (!readKey(CFG_PRODUCT_ID, productId, sizeof(productId)))
+    if (!configText(CFG_PRODUCT_ID, productId, sizeof(productId)))
         STATUS_LOG("Failed to get product id\n");
 
     cJSON_AddItemToObject(info, "model", cJSON_CreateString(name));
@@ -119,15 +110,15 @@ void fillBattery(cJSON *battery)
     char value[4];
     bool connected = false, charging = false;
     int level = 0;
-    if (!readKey(CFG_BATTERY_HEALTH, value, 2))
+    if (!configText(CFG_BATTERY_HEALTH, value, 2))
         STATUS_LOG("Failed to get battery health state\n");
     else
         connected = strcmp(value, "5") != 0;
-    if (!readKey(CFG_BATTERY_CHARGING, value, 2))
+    if (!configText(CFG_BATTERY_CHARGING, value, 2))
         STATUS_LOG("Failed to get battery charging state\n");
     else
         charging = strcmp(value, "1") == 0;
-    if (!readKey(CFG_BATTERY_LEVEL, value, sizeof(value)))
+    if (!configText(CFG_BATTERY_LEVEL, value, sizeof(value)))
         STATUS_LOG("Failed to get power level\n");
     else
         level = batteryLevel(value);
@@ -152,7 +143,7 @@ void fillWlan(cJSON *wlan)
     if (wm_get_wlan_config(handle, &config) == 0 && config != NULL) {
         char region[WMC_COUNTRY_CODE_SIZE + 1], ssid[WMC_SSID_SIZE + 1], flag[8];
         wmcGetText(config, WMC_COUNTRY_CODE, WMC_COUNTRY_CODE_SIZE, region, sizeof(region));
-        if (readKey(WLAN_FACTORY_FLAG, flag, sizeof(flag)) && atoi(flag) == 1)
+        if (configText(WLAN_FACTORY_FLAG, flag, sizeof(flag)) && atoi(flag) == 1)
             copyText(region, "NONE", sizeof(region));
         wmcGetText(config, WMC_SSID, WMC_SSID_SIZE, ssid, sizeof(ssid));
         cJSON_AddItemToObject(wlan, "region", cJSON_CreateString(region));
@@ -225,7 +216,7 @@ void fillSdcard(cJSON *sdcard)
 
     char value[2];
     int mode = 0;
-    if (!readKey(CFG_SD_ACCESS_MODE, value, sizeof(value)))
+    if (!configText(CFG_SD_ACCESS_MODE, value, sizeof(value)))
         STATUS_LOG("Failed to get sd card access mode\n");
     else
         mode = atoi(value);
@@ -274,7 +265,7 @@ int getDashboard(cJSON *, cJSON *response)
 {
     char flag[2];
     bool factory = false;
-    if (!readKey(CFG_FACTORY_DEFAULT_FLAG, flag, sizeof(flag)))
+    if (!configText(CFG_FACTORY_DEFAULT_FLAG, flag, sizeof(flag)))
         STATUS_LOG("get factory default status failed");
     else
         factory = strcmp(flag, "0") == 0;

@@ -36,8 +36,7 @@ struct PowerState {
 int readNumber(int key, const char *name)
 {
     char buf[8];
-    memset(buf, 0, sizeof(buf));
-    if (get_config_data(key, buf, (int)sizeof(buf)) != 0)
+    if (!configText(key, buf, (int)sizeof(buf)))
         return 0;
     if (name != NULL)
         WLOG("%s: %s", name, buf);
@@ -72,15 +71,6 @@ void writeActive(int level, int time)
     writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
 }
 
-// A member taken as any int (absent: 0). False for a number beyond one,
-// which is refused rather than saturated.
-bool memberInt(cJSON *request, const char *key, int *value)
-{
-    cJSON *item = cJSON_GetObjectItem(request, key);
-    *value = 0;
-    return item == NULL || requestInt(item, INT_MIN, INT_MAX, value);
-}
-
 // 0 on success, -1 when the keys are written but the restart cannot be
 // scheduled, 1 when rejected (nothing written).
 int setPowerSave(const PowerState &state, cJSON *request)
@@ -90,8 +80,10 @@ int setPowerSave(const PowerState &state, cJSON *request)
     int enable = 0;
     int level = 0;
     int time = 0;
-    if (!memberInt(request, "enable", &enable) || !memberInt(request, "powerLevel", &level) ||
-        !memberInt(request, "autoDisableTime", &time)) {
+    // Any int (absent: 0); a number beyond one is refused, not saturated.
+    if (!memberInt(request, "enable", INT_MIN, INT_MAX, &enable) ||
+        !memberInt(request, "powerLevel", INT_MIN, INT_MAX, &level) ||
+        !memberInt(request, "autoDisableTime", INT_MIN, INT_MAX, &time)) {
         WLOG("power save number out of range!!\n");
         SYSLOG(ANDROID_LOG_ERROR, "power save number out of range!!");
         return 1;

@@ -67,13 +67,6 @@ const char *stringValue(cJSON *item)
     return cJSON_IsString(item) ? item->valuestring : NULL;
 }
 
-// Reads a configuration key into an 8-byte buffer; 0 on success.
-int readKey(int key, char *buf, int size)
-{
-    memset(buf, 0, (size_t)size);
-    return get_config_data(key, buf, size);
-}
-
 void writeTimeZone(const char *zone)
 {
     char path[512];
@@ -94,9 +87,9 @@ int getWlan(cJSON *, cJSON *response)
     memset(region, 0, sizeof(region));
     copyText(region, wlan_setting.region, sizeof(region));
     char buf[8];
-    if (readKey(PI_PRODUCT_REGION, buf, sizeof(buf)) == 0 && strcmp(buf, "UN") == 0) {
+    if (configText(PI_PRODUCT_REGION, buf, sizeof(buf)) && strcmp(buf, "UN") == 0) {
         WLOG("PI_PRODUCT_REGION: %s", buf);
-        if (readKey(WLAN_FACTORY_FLAG, buf, sizeof(buf)) == 0 && atoi(buf) == 1) {
+        if (configText(WLAN_FACTORY_FLAG, buf, sizeof(buf)) && atoi(buf) == 1) {
             WLOG("WLAN_FACTORY_FLAG: %s", buf);
             copyText(region, "NONE", sizeof(region));
         }
@@ -104,9 +97,9 @@ int getWlan(cJSON *, cJSON *response)
     cJSON_AddItemToObject(response, "region", cJSON_CreateString(region));
 
     char expect[8];
-    int rc = readKey(MOBILE_STAT_REGION, expect, sizeof(expect));
+    bool read = configText(MOBILE_STAT_REGION, expect, sizeof(expect));
     WLOG("MOBILE_STAT_REGION: %s", expect);
-    bool useExpect = rc == 0 && strcmp(expect, "null") != 0;
+    bool useExpect = read && strcmp(expect, "null") != 0;
     cJSON_AddItemToObject(response, "expectRegion", cJSON_CreateString(useExpect ? expect : ""));
 
     cJSON_AddItemToObject(response, "bandType", cJSON_CreateNumber(wlan_setting.band_type));
@@ -148,15 +141,6 @@ int rejectSecurity(void)
     WLOG("security mode invalid!!\n");
     SYSLOG(ANDROID_LOG_ERROR, "security mode invalid!!");
     return 1;
-}
-
-// A member taken as any int: a number beyond one is refused rather than
-// saturated. Absent members give false with *present 0.
-bool anyInt(cJSON *request, const char *key, int *value, bool *present)
-{
-    cJSON *item = cJSON_GetObjectItem(request, key);
-    *present = item != NULL;
-    return item == NULL || requestInt(item, INT32_MIN, INT32_MAX, value);
 }
 
 // Security members. 0, or 1 after the rejection has been logged.
@@ -202,9 +186,12 @@ int setWlan(cJSON *request)
 
     // Every number is checked before the first change to the record.
     int bandType = 0, channel = 0, wirelessMode = 0;
-    bool hasBand = false, hasChannel = false, hasMode = false;
-    if (!anyInt(request, "bandType", &bandType, &hasBand) || !anyInt(request, "channel", &channel, &hasChannel) ||
-        !anyInt(request, "wirelessMode", &wirelessMode, &hasMode)) {
+    bool hasBand = cJSON_HasObjectItem(request, "bandType");
+    bool hasChannel = cJSON_HasObjectItem(request, "channel");
+    bool hasMode = cJSON_HasObjectItem(request, "wirelessMode");
+    if (!memberInt(request, "bandType", INT32_MIN, INT32_MAX, &bandType) ||
+        !memberInt(request, "channel", INT32_MIN, INT32_MAX, &channel) ||
+        !memberInt(request, "wirelessMode", INT32_MIN, INT32_MAX, &wirelessMode)) {
         WLOG("wlan number out of range!!\n");
         SYSLOG(ANDROID_LOG_ERROR, "wlan number out of range!!");
         return 1;
