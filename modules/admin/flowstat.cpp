@@ -77,10 +77,7 @@ int parseAmount(const char *text, double *amount)
 
 namespace {
 
-enum {
-    FLOWSTAT_GET_SETTINGS = 0,
-    FLOWSTAT_SET_SETTINGS = 1,
-};
+enum { FLOWSTAT_GET_SETTINGS = 0, FLOWSTAT_SET_SETTINGS = 1 };
 
 // Absent: -1 (unchanged); the literal true: 1; anything else: 0.
 int switchValue(cJSON *settings, const char *key)

@@ -17,10 +17,7 @@
 
 namespace {
 
-enum {
-    LAN_GET = 0,
-    LAN_SET = 1,
-};
+enum { LAN_GET = 0, LAN_SET = 1 };
 
 // Result codes of a set.
 enum {

@@ -8,14 +8,9 @@
 
 namespace {
 
-enum {
-    REBOOT_RESTART = 0,
-    REBOOT_POWER_OFF = 1,
-};
+enum { REBOOT_RESTART = 0, REBOOT_POWER_OFF = 1 };
 
-enum {
-    RESTORE_FACTORY = 0,
-};
+enum { RESTORE_FACTORY = 0 };
 
 const ModuleAction kRebootActions[] = {
     {REBOOT_RESTART, notifyAction<send_reboot_req>},

@@ -17,10 +17,7 @@
 
 namespace {
 
-enum {
-    SHARE_GET = 0,
-    SHARE_SET = 1,
-};
+enum { SHARE_GET = 0, SHARE_SET = 1 };
 
 const int kUserSize = 32;
 const int kPasswordSize = 50;

@@ -16,11 +16,7 @@
 
 namespace {
 
-enum {
-    TIME_GET = 0,
-    TIME_SET_ZONE = 1,
-    TIME_SET_TEMP_ZONE = 2,
-};
+enum { TIME_GET = 0, TIME_SET_ZONE = 1, TIME_SET_TEMP_ZONE = 2 };
 
 const char kDefaultZone[] = "Europe/London";
 const int kZoneSize = 64;

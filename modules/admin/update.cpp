@@ -29,18 +29,10 @@ enum {
 };
 
 // httpReqForCheckUpdate answers.
-enum {
-    CHECK_RUNNING = 0,
-    CHECK_BUSY = 1,
-    CHECK_ENDED = 2,
-};
+enum { CHECK_RUNNING = 0, CHECK_BUSY = 1, CHECK_ENDED = 2 };
 
 // getCheckResultState values this module acts on.
-enum {
-    CHECK_STATE_FOUND = 0,
-    CHECK_STATE_RESET = 2,
-    CHECK_STATE_NONE = 5,
-};
+enum { CHECK_STATE_FOUND = 0, CHECK_STATE_RESET = 2, CHECK_STATE_NONE = 5 };
 
 const char kTag[] = "UPDATE";
 const int kTextSize = 256;

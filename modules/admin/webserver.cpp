@@ -27,12 +27,7 @@ int setFactoryDefaultDone(const char *value, int length)
 
 namespace {
 
-enum {
-    WEB_GET_LANGUAGE = 0,
-    WEB_SET_LANGUAGE = 1,
-    WEB_KEEPALIVE = 2,
-    WEB_FACTORY_DEFAULT_DONE = 3,
-};
+enum { WEB_GET_LANGUAGE = 0, WEB_SET_LANGUAGE = 1, WEB_KEEPALIVE = 2, WEB_FACTORY_DEFAULT_DONE = 3 };
 
 int readLanguage(cJSON *, cJSON *response)
 {

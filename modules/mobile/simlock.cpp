@@ -28,11 +28,7 @@ enum {
     SIM_ACTION_SAVE_AUTO_UNLOCK = 6,
 };
 
-enum {
-    SIM_OK = 0,
-    SIM_FAILED = 1,
-    SIM_DONE_18 = 2,
-};
+enum { SIM_OK = 0, SIM_FAILED = 1, SIM_DONE_18 = 2 };
 
 enum { CODE_KIND_PIN = 1, CODE_KIND_PUK = 2 };
 

@@ -22,9 +22,7 @@
 
 namespace {
 
-enum {
-    STATUS_GET_DASHBOARD = 0,
-};
+enum { STATUS_GET_DASHBOARD = 0 };
 
 const char kSmsCountRequest[] = "{\"module\":\"message\",\"action\":8}";
 const char kSdcardDevice[] = "mmcblk0";

@@ -11,9 +11,7 @@
 
 namespace {
 
-enum {
-    CONNECTED_DEVICES_LIST = 0,
-};
+enum { CONNECTED_DEVICES_LIST = 0 };
 
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;

@@ -14,10 +14,7 @@
 
 namespace {
 
-enum {
-    MAC_FILTERS_GET = 0,
-    MAC_FILTERS_SET = 1,
-};
+enum { MAC_FILTERS_GET = 0, MAC_FILTERS_SET = 1 };
 
 // The only filter mode: a deny list.
 const int kDenyListMode = 1;

@@ -17,10 +17,7 @@
 
 namespace {
 
-enum {
-    POWER_SAVE_GET = 0,
-    POWER_SAVE_SET = 1,
-};
+enum { POWER_SAVE_GET = 0, POWER_SAVE_SET = 1 };
 
 timer_t g_powerSaveTimer;
 

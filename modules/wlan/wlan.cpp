@@ -19,10 +19,7 @@
 
 namespace {
 
-enum {
-    WLAN_GET = 0,
-    WLAN_SET = 1,
-};
+enum { WLAN_GET = 0, WLAN_SET = 1 };
 
 const int kMixedModeBand1 = 6;
 const int kMixedModeOther = 5;
