@@ -152,13 +152,8 @@ int setFilters(cJSON *request)
     }
     if (takeDenyList(denyList) != 0)
         return 1;
-    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "1", 1) != 0)
-        WLOG("Set wlan is_acl_changed failed");
-    if (set_wlan_config() != 0) {
-        WLOG("set config failed\n");
-        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+    if (storeWlanSetting("1") != 0)
         return 1;
-    }
     WLOG("enable_changed: %d\n", changed);
     if (changed && webTimerSet(&g_macFiltersTimer, kRestartDelayMs, restartWlanHandler) < 0) {
         WLOG("restartWlan error!!\n");

@@ -112,31 +112,11 @@ int getWlan(cJSON *, cJSON *response)
     return 0;
 }
 
-int rejectSsid(void)
+// Logs why a set is refused; 1.
+int reject(const char *why)
 {
-    WLOG("SSID invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "SSID invalid!!");
-    return 1;
-}
-
-int rejectEncryption(void)
-{
-    WLOG("wpa encryption invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "wpa encryption invalid!!");
-    return 1;
-}
-
-int rejectKey(void)
-{
-    WLOG("wpa key invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "wpa key invalid!!");
-    return 1;
-}
-
-int rejectSecurity(void)
-{
-    WLOG("security mode invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "security mode invalid!!");
+    WLOG("%s\n", why);
+    SYSLOG(ANDROID_LOG_ERROR, "%s", why);
     return 1;
 }
 
@@ -147,7 +127,7 @@ int applySecurity(cJSON *request)
     // would open the network by mistake.
     cJSON *item = cJSON_GetObjectItem(request, "securityMode");
     if (item != NULL && !requestNumber(item, INT32_MIN, INT32_MAX, &wlan_setting.security_mode))
-        return rejectSecurity();
+        return reject("security mode invalid!!");
     if (wlan_setting.security_mode == 0) {
         memset(wlan_setting.key, 0, sizeof(wlan_setting.key));
         return 0;
@@ -159,12 +139,12 @@ int applySecurity(cJSON *request)
             wlan_setting.encryption = WLAN_CIPHER_AUTO;
         } else {
             if (!requestInt(mode, WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, &wlan_setting.encryption))
-                return rejectEncryption();
+                return reject("wpa encryption invalid!!");
         }
         const char *key = stringValue(cJSON_GetObjectItem(mixed, "key"));
         if (key != NULL) {
             if (!validKey(key))
-                return rejectKey();
+                return reject("wpa key invalid!!");
             copyText(wlan_setting.key, key, sizeof(wlan_setting.key));
         }
     }
@@ -172,7 +152,7 @@ int applySecurity(cJSON *request)
     // request or was already configured; an open network switched to
     // secured without one could never come up.
     if (!validKey(wlan_setting.key))
-        return rejectKey();
+        return reject("wpa key invalid!!");
     return 0;
 }
 
@@ -197,7 +177,7 @@ int setWlan(cJSON *request)
     const char *ssid = stringValue(cJSON_GetObjectItem(request, "ssid"));
     if (ssid != NULL) {
         if (!printableText(ssid, 1, 32))
-            return rejectSsid();
+            return reject("SSID invalid!!");
         copyText(wlan_setting.ssid, ssid, sizeof(wlan_setting.ssid));
     }
     cJSON *item = cJSON_GetObjectItem(request, "ssidBcast");
@@ -251,13 +231,8 @@ int setWlan(cJSON *request)
     if (item != NULL)
         wlan_setting.ap_isolation = cJSON_IsTrue(item) ? 1 : 0;
 
-    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "0", 1) != 0)
-        WLOG("Set wlan is_acl_changed failed");
-    if (set_wlan_config() != 0) {
-        WLOG("set config failed\n");
-        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+    if (storeWlanSetting("0") != 0)
         return 1;
-    }
     // The time zone follows the region only once the region is stored, so
     // a rejected request leaves the clock alone.
     if (zone != NULL)

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "platform/android_log.h"
+#include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "server/utils.h"
 
@@ -433,6 +434,18 @@ int prepareWlanSetting(cJSON *, int)
         WLOG("Get wlan config failed\n");
         SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
         return kActionRejected;
+    }
+    return 0;
+}
+
+int storeWlanSetting(const char *aclChanged)
+{
+    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, aclChanged, 1) != 0)
+        WLOG("Set wlan is_acl_changed failed");
+    if (set_wlan_config() != 0) {
+        WLOG("set config failed\n");
+        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+        return 1;
     }
     return 0;
 }

@@ -64,6 +64,10 @@ int settingToRecord(wlan_mgr_config *record);
 // Frees wlan_setting's list and zeroes the whole record.
 void clearWlanSetting(void);
 
+// Records whether the MAC list changed ("1" or "0") and saves
+// wlan_setting. 0 or 1.
+int storeWlanSetting(const char *aclChanged);
+
 // Connection wrappers: one connection per call. 0 or 1.
 int getOnlineStationList(char *buffer, int *size);
 int getClientMac(char *buffer, int *size);
