@@ -35,6 +35,21 @@ void appendText(char *dst, const char *src, size_t size)
         copyText(dst + len, src, size - len);
 }
 
+// A SIM text the mobile service puts from the second byte of a 64-byte
+// buffer; "0" there means none. Left empty, after a log line, when the
+// service cannot say.
+void simText(int (*get)(char *), char (&buffer)[64], char *out, size_t size, const char *failure)
+{
+    memset(buffer, 0, sizeof(buffer));
+    if (get(buffer) != 1) {
+        STATUS_LOG(failure);
+        return;
+    }
+    buffer[sizeof(buffer) - 1] = '\0';
+    if (strcmp(buffer + 1, "0") != 0)
+        copyText(out, buffer + 1, size);
+}
+
 void fillDeviceInfo(cJSON *info)
 {
     char name[32], region[16], hardware[16], hardwareVer[64];
@@ -71,24 +86,10 @@ void fillDeviceInfo(cJSON *info)
         STATUS_LOG("Failed to get IMEI\n");
 
     char buffer[64], number[32], imsi[16];
-    memset(buffer, 0, sizeof(buffer));
     memset(number, 0, sizeof(number));
     memset(imsi, 0, sizeof(imsi));
-    if (GetSimNumber(buffer) == 1) {
-        buffer[sizeof(buffer) - 1] = '\0';
-        if (strcmp(buffer + 1, "0") != 0)
-            copyText(number, buffer + 1, sizeof(number));
-    } else {
-        STATUS_LOG("Failed to get phone number\n");
-    }
-    memset(buffer, 0, sizeof(buffer));
-    if (GetSimIMSI(buffer) == 1) {
-        buffer[sizeof(buffer) - 1] = '\0';
-        if (strcmp(buffer + 1, "0") != 0)
-            copyText(imsi, buffer + 1, sizeof(imsi));
-    } else {
-        STATUS_LOG("Failed to get imsi\n");
-    }
+    simText(GetSimNumber, buffer, number, sizeof(number), "Failed to get phone number\n");
+    simText(GetSimIMSI, buffer, imsi, sizeof(imsi), "Failed to get imsi\n");
     char productId[16];
     if (!configText(CFG_PRODUCT_ID, productId, sizeof(productId)))
         STATUS_LOG("Failed to get product id\n");
