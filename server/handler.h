@@ -37,7 +37,8 @@ struct ModulePolicy {
     int (*prepare)(cJSON *request, int code);
     // Logs the steps the module reports. May be null.
     void (*trace)(ModuleStep step);
-    // A request without an action is still answered "result" 1.
+    // A request refused before its action is read (null request, no
+    // "action") still gets "result" 1 when there is a response to fill.
     bool answerMissingAction;
     // Only a JSON number names its action; any other value names action 0
     // (otherwise true names action 1, as cJSON reads it).
@@ -71,4 +72,8 @@ int notifyAction(cJSON *, cJSON *)
     return 0;
 }
 
+// Traces entry; a null request or response, or no "action", returns 1
+// (see answerMissingAction). Otherwise prepare, then the action with the
+// request's code (an undefined one answers 1); the answer becomes "result"
+// and is returned, except kActionRejected, which returns 1 and adds nothing.
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
