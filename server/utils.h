@@ -54,6 +54,10 @@ int getCommandOutput(const char *command, char *buffer, int size);
 // Returns null when the command cannot run or its status is not 0.
 char *getCommandOutputStatic(const char *command);
 
+// How long a changed service waits before it restarts, so that the reply
+// leaves first.
+const int kRestartDelayMs = 2000;
+
 // Expiry function: runs on the server's thread, does its work and ends with
 // webTimerDelete(signal, info, context).
 typedef void (*WebTimerExpiry)(int signal, siginfo_t *info, void *context);

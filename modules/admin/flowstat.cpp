@@ -11,6 +11,7 @@
 #include <cjson/cJSON.h>
 
 #include "platform/flowstat.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -76,10 +77,7 @@ int parseAmount(const char *text, double *amount)
 
 namespace {
 
-enum {
-    FLOWSTAT_GET_SETTINGS = 0,
-    FLOWSTAT_SET_SETTINGS = 1,
-};
+enum { FLOWSTAT_GET_SETTINGS = 0, FLOWSTAT_SET_SETTINGS = 1 };
 
 // Absent: -1 (unchanged); the literal true: 1; anything else: 0.
 int switchValue(cJSON *settings, const char *key)
@@ -185,25 +183,12 @@ int writeSettings(cJSON *request, cJSON *)
 
 }  // namespace
 
+const ModuleAction kFlowstatActions[] = {
+    {FLOWSTAT_GET_SETTINGS, readSettings},
+    {FLOWSTAT_SET_SETTINGS, writeSettings},
+};
+
 int flowstatHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    switch ((unsigned int)action->valueint) {
-    case FLOWSTAT_GET_SETTINGS:
-        result = readSettings(request, response);
-        break;
-    case FLOWSTAT_SET_SETTINGS:
-        result = writeSettings(request, response);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kFlowstatActions, ACTION_COUNT(kFlowstatActions), NULL, NULL, false, false});
 }

@@ -11,15 +11,13 @@
 
 #include "platform/android_log.h"
 #include "platform/network_lan.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    LAN_GET = 0,
-    LAN_SET = 1,
-};
+enum { LAN_GET = 0, LAN_SET = 1 };
 
 // Result codes of a set.
 enum {
@@ -34,7 +32,6 @@ enum {
 };
 
 const char kTag[] = "DHCP_HANDLER";
-const int kRestartDelayMs = 2000;
 
 timer_t g_lanTimer;
 
@@ -199,8 +196,30 @@ int setPoolAddress(char *field, const char *text, uint32_t lan, uint32_t mask, b
     return 0;
 }
 
-int getLan(cJSON *response, const lan_config &config)
+// The network manager's settings as read for the request being answered.
+lan_config g_config;
+
+// Reads the settings before any action; a failure answers every action.
+int readLanConfig(cJSON *, int)
 {
+    memset(&g_config, 0, sizeof(g_config));
+    if (get_lan_config(&g_config) != 0) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "get lan config failed!\n");
+        return LAN_FAILED;
+    }
+    // The network manager's texts are fixed fields: keep them terminated.
+    g_config.address[sizeof(g_config.address) - 1] = '\0';
+    g_config.netmask[sizeof(g_config.netmask) - 1] = '\0';
+    g_config.pool_start[sizeof(g_config.pool_start) - 1] = '\0';
+    g_config.pool_end[sizeof(g_config.pool_end) - 1] = '\0';
+    g_config.dns1[sizeof(g_config.dns1) - 1] = '\0';
+    g_config.dns2[sizeof(g_config.dns2) - 1] = '\0';
+    return LAN_OK;
+}
+
+int getLan(cJSON *, cJSON *response)
+{
+    const lan_config &config = g_config;
     cJSON_AddItemToObject(response, "ip", cJSON_CreateString(config.address));
     cJSON_AddItemToObject(response, "mask", cJSON_CreateString(config.netmask));
     cJSON *dhcp = cJSON_CreateObject();
@@ -214,8 +233,9 @@ int getLan(cJSON *response, const lan_config &config)
     return LAN_OK;
 }
 
-int setLan(cJSON *request, lan_config &config)
+int setLan(cJSON *request, cJSON *)
 {
+    lan_config &config = g_config;
     lan_config previous = config;
     int result = validate(request, config);
     if (result != LAN_OK)
@@ -271,40 +291,14 @@ int setLan(cJSON *request, lan_config &config)
     return LAN_OK;
 }
 
+const ModuleAction kLanActions[] = {
+    {LAN_GET, getLan},
+    {LAN_SET, setLan},
+};
+
 }  // namespace
 
 int lanHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    lan_config config;
-    memset(&config, 0, sizeof(config));
-    int result = LAN_FAILED;
-    if (get_lan_config(&config) != 0) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "get lan config failed!\n");
-    } else {
-        // The network manager's texts are fixed fields: keep them terminated.
-        config.address[sizeof(config.address) - 1] = '\0';
-        config.netmask[sizeof(config.netmask) - 1] = '\0';
-        config.pool_start[sizeof(config.pool_start) - 1] = '\0';
-        config.pool_end[sizeof(config.pool_end) - 1] = '\0';
-        config.dns1[sizeof(config.dns1) - 1] = '\0';
-        config.dns2[sizeof(config.dns2) - 1] = '\0';
-        switch ((unsigned int)action->valueint) {
-        case LAN_GET:
-            result = getLan(response, config);
-            break;
-        case LAN_SET:
-            result = setLan(request, config);
-            break;
-        default:
-            result = LAN_FAILED;
-            break;
-        }
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false});
 }

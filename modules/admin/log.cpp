@@ -16,6 +16,7 @@
 #include "platform/android_log.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -298,7 +299,7 @@ int listLogs(cJSON *request, cJSON *response)
     return 0;
 }
 
-int clearUserLog()
+int clearUserLog(cJSON *, cJSON *)
 {
     char path[512];
     system("logcat -c");
@@ -310,7 +311,7 @@ int clearUserLog()
 
 // The new user log is written beside the old one and replaces it only when
 // written whole: a full disk keeps the old log and answers 1.
-int refreshUserLog()
+int refreshUserLog(cJSON *, cJSON *)
 {
     char dir[512], path[512], tmp[512];
     if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0 ||
@@ -353,7 +354,7 @@ void dumpNetworkState(const char *path)
 // The archive is written beside the last one and replaces it only when the
 // archiver succeeded and every log dump was written: on a full disk the
 // export answers 1 instead of handing out an empty or cut archive.
-int exportLogs()
+int exportLogs(cJSON *, cJSON *)
 {
     char dir[512], file[512], archive[512], tmp[512];
     const char *root = kalRoot();
@@ -391,41 +392,23 @@ int exportLogs()
     return complete && access(archive, F_OK) == 0 ? 0 : 1;
 }
 
+int modemLogState(cJSON *, cJSON *response)
+{
+    cJSON_AddItemToObject(response, "mdLogState", cJSON_CreateNumber(kModemLogState));
+    return 0;
+}
+
+const ModuleAction kLogActions[] = {
+    {LOG_LIST, listLogs},
+    {LOG_CLEAR, clearUserLog},
+    {LOG_EXPORT, exportLogs},
+    {LOG_REFRESH, refreshUserLog},
+    {LOG_MODEM_STATE, modemLogState},
+};
+
 }  // namespace
 
 int logHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    // A code beyond every action is undefined (answered 1), not clamped.
-    int code = -1;
-    if (!intMember(request, "action", -1, 0, LOG_MODEM_STATE, &code))
-        code = -1;
-    int result = 1;
-    switch (code) {
-    case LOG_LIST:
-        result = listLogs(request, response);
-        break;
-    case LOG_CLEAR:
-        result = clearUserLog();
-        break;
-    case LOG_EXPORT:
-        result = exportLogs();
-        break;
-    case LOG_REFRESH:
-        result = refreshUserLog();
-        break;
-    case LOG_MODEM_STATE:
-        cJSON_AddItemToObject(response, "mdLogState", cJSON_CreateNumber(kModemLogState));
-        result = 0;
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true});
 }

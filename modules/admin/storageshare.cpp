@@ -11,15 +11,13 @@
 
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    SHARE_GET = 0,
-    SHARE_SET = 1,
-};
+enum { SHARE_GET = 0, SHARE_SET = 1 };
 
 const int kUserSize = 32;
 const int kPasswordSize = 50;
@@ -81,7 +79,7 @@ bool isUserNameChar(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-int getShare(cJSON *response)
+int getShare(cJSON *, cJSON *response)
 {
     char user[kUserSize];
     char password[kPasswordSize];
@@ -102,7 +100,7 @@ int getShare(cJSON *response)
     return 0;
 }
 
-int setShare(cJSON *request)
+int setShare(cJSON *request, cJSON *)
 {
     // Members left out keep the current settings.
     cJSON *modeItem = cJSON_GetObjectItem(request, "mode");
@@ -159,25 +157,12 @@ int setShare(cJSON *request)
 
 }  // namespace
 
+const ModuleAction kShareActions[] = {
+    {SHARE_GET, getShare},
+    {SHARE_SET, setShare},
+};
+
 int storageShareHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    switch ((unsigned int)action->valueint) {
-    case SHARE_GET:
-        result = getShare(response);
-        break;
-    case SHARE_SET:
-        result = setShare(request);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kShareActions, ACTION_COUNT(kShareActions), NULL, NULL, false, false});
 }

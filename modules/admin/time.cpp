@@ -10,16 +10,13 @@
 #include "platform/device_paths.h"
 #include "platform/localtime_query.h"
 #include "platform/replace_file.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    TIME_GET = 0,
-    TIME_SET_ZONE = 1,
-    TIME_SET_TEMP_ZONE = 2,
-};
+enum { TIME_GET = 0, TIME_SET_ZONE = 1, TIME_SET_TEMP_ZONE = 2 };
 
 const char kDefaultZone[] = "Europe/London";
 const int kZoneSize = 64;
@@ -79,7 +76,7 @@ void addTime(cJSON *response, const struct tm *tm)
     cJSON_AddItemToObject(response, "second", cJSON_CreateNumber(tm->tm_sec));
 }
 
-int getTime(cJSON *response)
+int getTime(cJSON *, cJSON *response)
 {
     char zone[kZoneSize];
     memset(zone, 0, sizeof(zone));
@@ -117,30 +114,25 @@ int setZone(cJSON *request, cJSON *response, bool temporary)
     return result;
 }
 
+int setLastingZone(cJSON *request, cJSON *response)
+{
+    return setZone(request, response, false);
+}
+
+int setTemporaryZone(cJSON *request, cJSON *response)
+{
+    return setZone(request, response, true);
+}
+
+const ModuleAction kTimeActions[] = {
+    {TIME_GET, getTime},
+    {TIME_SET_ZONE, setLastingZone},
+    {TIME_SET_TEMP_ZONE, setTemporaryZone},
+};
+
 }  // namespace
 
 int timeHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    switch ((unsigned int)action->valueint) {
-    case TIME_GET:
-        result = getTime(response);
-        break;
-    case TIME_SET_ZONE:
-        result = setZone(request, response, false);
-        break;
-    case TIME_SET_TEMP_ZONE:
-        result = setZone(request, response, true);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kTimeActions, ACTION_COUNT(kTimeActions), NULL, NULL, false, false});
 }

@@ -11,6 +11,7 @@
 #include "platform/device_paths.h"
 #include "platform/flowstat.h"
 #include "platform/upgrade_service.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -28,18 +29,10 @@ enum {
 };
 
 // httpReqForCheckUpdate answers.
-enum {
-    CHECK_RUNNING = 0,
-    CHECK_BUSY = 1,
-    CHECK_ENDED = 2,
-};
+enum { CHECK_RUNNING = 0, CHECK_BUSY = 1, CHECK_ENDED = 2 };
 
 // getCheckResultState values this module acts on.
-enum {
-    CHECK_STATE_FOUND = 0,
-    CHECK_STATE_RESET = 2,
-    CHECK_STATE_NONE = 5,
-};
+enum { CHECK_STATE_FOUND = 0, CHECK_STATE_RESET = 2, CHECK_STATE_NONE = 5 };
 
 const char kTag[] = "UPDATE";
 const int kTextSize = 256;
@@ -69,7 +62,7 @@ int addNewerFirmware(cJSON *response)
     return 0;
 }
 
-int firmwareInfo(cJSON *response)
+int firmwareInfo(cJSON *, cJSON *response)
 {
     char version[kTextSize];
     char build[kTextSize];
@@ -98,7 +91,7 @@ int firmwareInfo(cJSON *response)
     return result;
 }
 
-int checkForUpdate(cJSON *response)
+int checkForUpdate(cJSON *, cJSON *response)
 {
     int result = 0;
     switch (httpReqForCheckUpdate()) {
@@ -150,48 +143,40 @@ int downloadProgress(cJSON *response, const char *packagePath)
     return result;
 }
 
-}  // namespace
+int download(cJSON *, cJSON *)
+{
+    return startDownload();
+}
 
-int updateHandler(cJSON *request, cJSON *response)
+int progress(cJSON *, cJSON *response)
 {
     char packagePath[kTextSize];
     memset(packagePath, 0, sizeof(packagePath));
     getFilePath(packagePath, UPDATE_PACKAGE_PATH, sizeof(packagePath));
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 0;
-    switch ((unsigned int)action->valueint) {
-    case UPDATE_INFO:
-        result = firmwareInfo(response);
-        break;
-    case UPDATE_CHECK:
-        result = checkForUpdate(response);
-        break;
-    case UPDATE_DOWNLOAD:
-        result = startDownload();
-        break;
-    case UPDATE_CANCEL:
-        cancelDownThread();
-        break;
-    case UPDATE_PROGRESS:
-        result = downloadProgress(response, packagePath);
-        break;
-    case UPDATE_UPLOAD_STATE:
-        getUploadState(&result);
-        break;
-    case UPDATE_START:
-        startUpdateForWeb();
-        break;
-    case UPDATE_CLEAR_CACHE:
-        clearCache();
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return downloadProgress(response, packagePath);
+}
+
+int uploadState(cJSON *, cJSON *)
+{
+    int state = 0;
+    getUploadState(&state);
+    return state;
+}
+
+const ModuleAction kUpdateActions[] = {
+    {UPDATE_INFO, firmwareInfo},
+    {UPDATE_CHECK, checkForUpdate},
+    {UPDATE_DOWNLOAD, download},
+    {UPDATE_CANCEL, notifyAction<cancelDownThread>},
+    {UPDATE_PROGRESS, progress},
+    {UPDATE_UPLOAD_STATE, uploadState},
+    {UPDATE_START, notifyAction<startUpdateForWeb>},
+    {UPDATE_CLEAR_CACHE, notifyAction<clearCache>},
+};
+
+}  // namespace
+
+int updateHandler(cJSON *request, cJSON *response)
+{
+    return runModule(request, response, {kUpdateActions, ACTION_COUNT(kUpdateActions), NULL, NULL, false, false});
 }

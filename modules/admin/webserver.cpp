@@ -6,6 +6,7 @@
 #include <cjson/cJSON.h>
 
 #include "platform/config_store.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -26,12 +27,7 @@ int setFactoryDefaultDone(const char *value, int length)
 
 namespace {
 
-enum {
-    WEB_GET_LANGUAGE = 0,
-    WEB_SET_LANGUAGE = 1,
-    WEB_KEEPALIVE = 2,
-    WEB_FACTORY_DEFAULT_DONE = 3,
-};
+enum { WEB_GET_LANGUAGE = 0, WEB_SET_LANGUAGE = 1, WEB_KEEPALIVE = 2, WEB_FACTORY_DEFAULT_DONE = 3 };
 
 int readLanguage(cJSON *, cJSON *response)
 {
@@ -52,6 +48,11 @@ int writeLanguage(cJSON *request, cJSON *response)
     return setLanguage(language->valuestring, (int)strlen(language->valuestring)) ? 0 : 1;
 }
 
+int keepAlive(cJSON *, cJSON *)
+{
+    return 0;
+}
+
 int markFactoryDefaultDone(cJSON *, cJSON *)
 {
     char flag[2];
@@ -62,32 +63,14 @@ int markFactoryDefaultDone(cJSON *, cJSON *)
 
 }  // namespace
 
+const ModuleAction kWebServerActions[] = {
+    {WEB_GET_LANGUAGE, readLanguage},
+    {WEB_SET_LANGUAGE, writeLanguage},
+    {WEB_KEEPALIVE, keepAlive},
+    {WEB_FACTORY_DEFAULT_DONE, markFactoryDefaultDone},
+};
+
 int webServerHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    // Compared as unsigned: every negative code is undefined.
-    switch ((unsigned int)action->valueint) {
-    case WEB_GET_LANGUAGE:
-        result = readLanguage(request, response);
-        break;
-    case WEB_SET_LANGUAGE:
-        result = writeLanguage(request, response);
-        break;
-    case WEB_KEEPALIVE:
-        result = 0;
-        break;
-    case WEB_FACTORY_DEFAULT_DONE:
-        result = markFactoryDefaultDone(request, response);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kWebServerActions, ACTION_COUNT(kWebServerActions), NULL, NULL, false, false});
 }

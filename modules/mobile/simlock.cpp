@@ -6,9 +6,11 @@
 
 #include <cjson/cJSON.h>
 
+#include "modules/mobile/mobile_results.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/mobile_client.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -26,15 +28,7 @@ enum {
     SIM_ACTION_SAVE_AUTO_UNLOCK = 6,
 };
 
-enum {
-    SIM_OK = 0,
-    SIM_FAILED = 1,
-    SIM_DONE_18 = 2,
-    SIM_BUSY_SEARCHING = 3,
-    SIM_BUSY_CANCELLING = 4,
-    SIM_BUSY_REGISTERING = 5,
-    SIM_BUSY_SMS = 6,
-};
+enum { SIM_OK = 0, SIM_FAILED = 1, SIM_DONE_18 = 2 };
 
 enum { CODE_KIND_PIN = 1, CODE_KIND_PUK = 2 };
 
@@ -47,17 +41,6 @@ struct SimState {
     int pinAttempts;
     int pukAttempts;
 };
-
-int readConfigInt(int key, int *out)
-{
-    char text[9];
-    memset(text, 0, sizeof(text));
-    *out = 0;
-    int rc = get_config_data(key, text, (int)sizeof(text));
-    if (rc == 0)
-        *out = atoi(text);
-    return rc;
-}
 
 bool isPinCodeValid(const char *text, int kind)
 {
@@ -213,19 +196,10 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
     int code = MOBILE_CODE_OK;
     if (!callService(request, action, &code) || code == MOBILE_CODE_FAILED)
         return SIM_FAILED;
+    int busy = mobileBusyResult(code, kTag);
+    if (busy >= 0)
+        return busy;
     switch (code) {
-    case MOBILE_CODE_BUSY_SMS:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now sending sms.");
-        return SIM_BUSY_SMS;
-    case MOBILE_CODE_BUSY_SEARCHING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now searching.");
-        return SIM_BUSY_SEARCHING;
-    case MOBILE_CODE_BUSY_CANCELLING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now cancelling.");
-        return SIM_BUSY_CANCELLING;
-    case MOBILE_CODE_BUSY_REGISTERING:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "BUSY: Now registering.");
-        return SIM_BUSY_REGISTERING;
     case MOBILE_CODE_OK:
     case MOBILE_CODE_OK_2:
     case MOBILE_CODE_SIM_OK_18:
@@ -256,56 +230,69 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
     return result;
 }
 
-int runAction(const cJSON *request, cJSON *response, int action, const SimState &stored)
+// The stored SIM state and the action of the request being answered.
+SimState g_stored;
+int g_action;
+
+int readSimState(cJSON *, int code)
 {
-    switch (action) {
-    case SIM_ACTION_REPORT:
-        if (readConfigInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock) != 0)
-            return SIM_FAILED;
-        if (!isSimStateValid(stored.cardState, stored.pinState, stored.pinAttempts, stored.pukAttempts))
-            return SIM_FAILED;
-        addState(response, stored);
-        return SIM_OK;
-    case SIM_ACTION_SAVE_AUTO_UNLOCK:
-        if (stored.cardState != SIM_CARD_PRESENT)
-            return SIM_FAILED;
-        saveUnlockSettings(request, action);
-        addState(response, stored);
-        return SIM_OK;
-    case SIM_ACTION_LOCK_ON:
-    case SIM_ACTION_LOCK_OFF:
-    case SIM_ACTION_CHANGE_PIN:
-    case SIM_ACTION_ENTER_PIN:
-    case SIM_ACTION_ENTER_PUK:
-        return simOperation(request, response, action, stored);
-    default:
+    memset(&g_stored, 0, sizeof(g_stored));
+    g_action = code;
+    if (!configInt(CFG_SIM_CARD_STATE, &g_stored.cardState) ||
+        !configInt(CFG_SIM_PIN_STATE, &g_stored.pinState) ||
+        !configInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) ||
+        !configInt(CFG_SIM_PUK_ATTEMPTS, &g_stored.pukAttempts)) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
         return SIM_FAILED;
     }
+    // The flag is reported and may be rewritten by every action: take the
+    // stored setting first, not the process's initial 0.
+    int stored28 = 0;
+    if (code != SIM_ACTION_REPORT && configInt(CFG_SIM_AUTO_UNLOCK, &stored28))
+        g_autoUnlock = stored28;
+    return SIM_OK;
 }
+
+int report(cJSON *, cJSON *response)
+{
+    if (!configInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock))
+        return SIM_FAILED;
+    if (!isSimStateValid(g_stored.cardState, g_stored.pinState, g_stored.pinAttempts, g_stored.pukAttempts))
+        return SIM_FAILED;
+    addState(response, g_stored);
+    return SIM_OK;
+}
+
+int saveAutoUnlock(cJSON *request, cJSON *response)
+{
+    if (g_stored.cardState != SIM_CARD_PRESENT)
+        return SIM_FAILED;
+    saveUnlockSettings(request, g_action);
+    addState(response, g_stored);
+    return SIM_OK;
+}
+
+int operation(cJSON *request, cJSON *response)
+{
+    return simOperation(request, response, g_action, g_stored);
+}
+
+const ModuleAction kSimLockActions[] = {
+    {SIM_ACTION_REPORT, report},
+    {SIM_ACTION_LOCK_ON, operation},
+    {SIM_ACTION_LOCK_OFF, operation},
+    {SIM_ACTION_CHANGE_PIN, operation},
+    {SIM_ACTION_ENTER_PIN, operation},
+    {SIM_ACTION_ENTER_PUK, operation},
+    {SIM_ACTION_SAVE_AUTO_UNLOCK, saveAutoUnlock},
+};
 
 }  // namespace
 
 int simLockHandler(cJSON *request, cJSON *response)
 {
-    cJSON *action = request != NULL ? cJSON_GetObjectItem(request, "action") : NULL;
-    if (request == NULL || response == NULL || action == NULL)
-        return SIM_FAILED;
-    int result = SIM_FAILED;
-    SimState stored = {0, 0, 0, 0};
-    if (readConfigInt(CFG_SIM_CARD_STATE, &stored.cardState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_STATE, &stored.pinState) != 0 ||
-        readConfigInt(CFG_SIM_PIN_ATTEMPTS, &stored.pinAttempts) != 0 ||
-        readConfigInt(CFG_SIM_PUK_ATTEMPTS, &stored.pukAttempts) != 0) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
-    } else {
-        // The flag is reported and may be rewritten by every action: take
-        // the stored setting first, not the process's initial 0.
-        int stored28 = 0;
-        if (action->valueint != SIM_ACTION_REPORT && readConfigInt(CFG_SIM_AUTO_UNLOCK, &stored28) == 0)
-            g_autoUnlock = stored28;
-        result = runAction(request, response, action->valueint, stored);
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
+    int result =
+        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false});
     ReleaseMobileInstance();
     return result;
 }

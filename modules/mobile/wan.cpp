@@ -8,10 +8,12 @@
 
 #include <cjson/cJSON.h>
 
+#include "modules/mobile/mobile_results.h"
 #include "modules/mobile/profile_codec.h"
 #include "platform/android_log.h"
 #include "platform/isp_update.h"
 #include "platform/mobile_client.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -47,10 +49,7 @@ enum {
     WAN_OK = 0,
     WAN_FAILED = 1,
     WAN_REFUSED = 2,
-    WAN_BUSY_SEARCHING = 3,
-    WAN_BUSY_CANCELLING = 4,
-    WAN_BUSY_REGISTERING = 5,
-    WAN_BUSY_SMS = 6,
+    WAN_BUSY_SMS = MOBILE_RESULT_BUSY_SMS,
 };
 
 // Updating the ISP database answers these.
@@ -299,21 +298,12 @@ int setSelectionMode(cJSON *request, cJSON *)
     int code = MOBILE_CODE_OK;
     if (!SetNetSel(sel, &code))
         return fail(WAN_FAILED, "Set network selection mode failed.");
-    switch (code) {
-    case MOBILE_CODE_OK:
-    case MOBILE_CODE_OK_2:
+    int busy = mobileBusyResult(code, kTag);
+    if (busy >= 0)
+        return busy;
+    if (code == MOBILE_CODE_OK || code == MOBILE_CODE_OK_2)
         return fail(WAN_OK, "Operation succeed.");
-    case MOBILE_CODE_BUSY_SMS:
-        return fail(WAN_BUSY_SMS, "BUSY: Now sending sms.");
-    case MOBILE_CODE_BUSY_SEARCHING:
-        return fail(WAN_BUSY_SEARCHING, "BUSY: Now searching.");
-    case MOBILE_CODE_BUSY_CANCELLING:
-        return fail(WAN_BUSY_CANCELLING, "BUSY: Now cancelling.");
-    case MOBILE_CODE_BUSY_REGISTERING:
-        return fail(WAN_BUSY_REGISTERING, "BUSY: Now registering.");
-    default:
-        return fail(WAN_FAILED, "Unknown error.");
-    }
+    return fail(WAN_FAILED, "Unknown error.");
 }
 
 int searchNetworks(cJSON *, cJSON *)
@@ -421,36 +411,46 @@ int updateIsp(cJSON *, cJSON *response)
     return WAN_OK;
 }
 
-int runAction(int code, cJSON *request, cJSON *response)
+int addProfileAction(cJSON *request, cJSON *)
 {
-    switch (code) {
-    case WAN_ACTION_GET_CFG:
-        return getConfig(request, response);
-    case WAN_ACTION_SET_CFG:
-        return setConfig(request, response);
-    case WAN_ACTION_ADD_PROF:
-        return addProfile(request, false);
-    case WAN_ACTION_DEL_PROF:
-        return deleteProfile(request, response);
-    case WAN_ACTION_GET_CONN_STAT:
-        return getConnState(request, response);
-    case WAN_ACTION_ADD_PROF_WZD:
-        return addProfile(request, true);
-    case WAN_ACTION_SET_SEL_MODE:
-        return setSelectionMode(request, response);
-    case WAN_ACTION_SEARCH_NET:
-        return searchNetworks(request, response);
-    case WAN_ACTION_GET_SEL_STAT:
-        return getSelectionStatus(request, response);
-    case WAN_ACTION_GET_REASON:
-        return getReason(request, response);
-    case WAN_ACTION_CANCEL_SEARCH:
-        return cancelSearch(request, response);
-    case WAN_ACTION_UPDATE_ISP:
-        return updateIsp(request, response);
-    default:
-        return WAN_FAILED;
-    }
+    return addProfile(request, false);
+}
+
+int addWizardProfile(cJSON *request, cJSON *)
+{
+    return addProfile(request, true);
+}
+
+const ModuleAction kWanActions[] = {
+    {WAN_ACTION_GET_CFG, getConfig},
+    {WAN_ACTION_SET_CFG, setConfig},
+    {WAN_ACTION_ADD_PROF, addProfileAction},
+    {WAN_ACTION_DEL_PROF, deleteProfile},
+    {WAN_ACTION_GET_CONN_STAT, getConnState},
+    {WAN_ACTION_ADD_PROF_WZD, addWizardProfile},
+    {WAN_ACTION_SET_SEL_MODE, setSelectionMode},
+    {WAN_ACTION_SEARCH_NET, searchNetworks},
+    {WAN_ACTION_GET_SEL_STAT, getSelectionStatus},
+    {WAN_ACTION_GET_REASON, getReason},
+    {WAN_ACTION_CANCEL_SEARCH, cancelSearch},
+    {WAN_ACTION_UPDATE_ISP, updateIsp},
+};
+
+// The action's name for the closing line ("" for an unknown code).
+const char *g_actionName = "";
+
+int nameAction(cJSON *, int code)
+{
+    g_actionName = code >= 0 && code < WAN_ACTION_COUNT ? kActionNames[code] : "";
+    return WAN_OK;
+}
+
+void trace(ModuleStep step)
+{
+    if (step == STEP_NO_REQUEST)
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Argument invalid.");
+    else if (step == STEP_NO_ACTION)
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
 }
 
 }  // namespace
@@ -459,26 +459,10 @@ int wanHandler(cJSON *request, cJSON *response)
 {
     clock_t start = clock();
     __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
-    int result = WAN_FAILED;
-    const char *name = "";
-    if (request == NULL || response == NULL) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Argument invalid.");
-    } else {
-        cJSON *action = cJSON_GetObjectItem(request, "action");
-        if (action == NULL) {
-            __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
-        } else {
-            int code = action->valueint;
-            if (code >= 0 && code < WAN_ACTION_COUNT) {
-                name = kActionNames[code];
-                result = runAction(code, request, response);
-            }
-        }
-    }
+    g_actionName = "";
+    int result = runModule(request, response, {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false});
     ReleaseMobileInstance();
-    if (response != NULL)
-        addNumber(response, "result", result);
-    __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", name,
+    __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", g_actionName,
                         (double)(clock() - start) / 1000000.0 * 1000.0);
     return result;
 }

@@ -13,6 +13,8 @@
 #include "platform/device_paths.h"
 #include "platform/mobile_client.h"
 #include "platform/wlan_manager.h"
+#include "server/handler.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -20,9 +22,7 @@
 
 namespace {
 
-enum {
-    STATUS_GET_DASHBOARD = 0,
-};
+enum { STATUS_GET_DASHBOARD = 0 };
 
 const char kSmsCountRequest[] = "{\"module\":\"message\",\"action\":8}";
 const char kSdcardDevice[] = "mmcblk0";
@@ -35,34 +35,39 @@ void appendText(char *dst, const char *src, size_t size)
         copyText(dst + len, src, size - len);
 }
 
-bool readKey(int key, char *buffer, int size)
+// A SIM text the mobile service puts from the second byte of a 64-byte
+// buffer; "0" there means none. Left empty, after a log line, when the
+// service cannot say.
+void simText(int (*get)(char *), char (&buffer)[64], char *out, size_t size, const char *failure)
 {
-    memset(buffer, 0, (size_t)size);
-    bool ok = get_config_data(key, buffer, size) == 0;
-    buffer[size - 1] = '\0';
-    if (!ok)
-        memset(buffer, 0, (size_t)size);
-    return ok;
+    memset(buffer, 0, sizeof(buffer));
+    if (get(buffer) != 1) {
+        STATUS_LOG(failure);
+        return;
+    }
+    buffer[sizeof(buffer) - 1] = '\0';
+    if (strcmp(buffer + 1, "0") != 0)
+        copyText(out, buffer + 1, size);
 }
 
 void fillDeviceInfo(cJSON *info)
 {
     char name[32], region[16], hardware[16], hardwareVer[64];
     memset(hardwareVer, 0, sizeof(hardwareVer));
-    if (!readKey(CFG_PRODUCT_NAME, name, sizeof(name)))
+    if (!configText(CFG_PRODUCT_NAME, name, sizeof(name)))
         STATUS_LOG("Failed to get product name\n");
-    else if (!readKey(PI_PRODUCT_REGION, region, sizeof(region)))
+    else if (!configText(PI_PRODUCT_REGION, region, sizeof(region)))
         STATUS_LOG("Failed to get product region\n");
-    else if (!readKey(CFG_HARDWARE_VERSION, hardware, sizeof(hardware)))
+    else if (!configText(CFG_HARDWARE_VERSION, hardware, sizeof(hardware)))
         STATUS_LOG("Failed to get hardware version\n");
     else
         formatHardwareVersion(hardwareVer, sizeof(hardwareVer), name, region, hardware);
 
     char firmware[64], build[64], firmwareVer[64];
     memset(firmwareVer, 0, sizeof(firmwareVer));
-    if (!readKey(CFG_FIRMWARE_VERSION, firmware, sizeof(firmware))) {
+    if (!configText(CFG_FIRMWARE_VERSION, firmware, sizeof(firmware))) {
         STATUS_LOG("Failed to get firmware version\n");
-    } else if (!readKey(CFG_FIRMWARE_BUILD, build, sizeof(build))) {
+    } else if (!configText(CFG_FIRMWARE_BUILD, build, sizeof(build))) {
         STATUS_LOG("Failed to get firmware ver build\n");
         copyText(firmwareVer, firmware, sizeof(firmwareVer));
     } else {
@@ -72,35 +77,21 @@ void fillDeviceInfo(cJSON *info)
     }
 
     char mac[18];
-    if (!readKey(CFG_MAC_ADDRESS, mac, sizeof(mac))) {
+    if (!configText(CFG_MAC_ADDRESS, mac, sizeof(mac))) {
         copyText(mac, "00-00-00-00-00-00", sizeof(mac));
         STATUS_LOG("Failed to get mac address\n");
     }
     char imei[16];
-    if (!readKey(CFG_IMEI, imei, sizeof(imei)))
+    if (!configText(CFG_IMEI, imei, sizeof(imei)))
         STATUS_LOG("Failed to get IMEI\n");
 
     char buffer[64], number[32], imsi[16];
-    memset(buffer, 0, sizeof(buffer));
     memset(number, 0, sizeof(number));
     memset(imsi, 0, sizeof(imsi));
-    if (GetSimNumber(buffer) == 1) {
-        buffer[sizeof(buffer) - 1] = '\0';
-        if (strcmp(buffer + 1, "0") != 0)
-            copyText(number, buffer + 1, sizeof(number));
-    } else {
-        STATUS_LOG("Failed to get phone number\n");
-    }
-    memset(buffer, 0, sizeof(buffer));
-    if (GetSimIMSI(buffer) == 1) {
-        buffer[sizeof(buffer) - 1] = '\0';
-        if (strcmp(buffer + 1, "0") != 0)
-            copyText(imsi, buffer + 1, sizeof(imsi));
-    } else {
-        STATUS_LOG("Failed to get imsi\n");
-    }
+    simText(GetSimNumber, buffer, number, sizeof(number), "Failed to get phone number\n");
+    simText(GetSimIMSI, buffer, imsi, sizeof(imsi), "Failed to get imsi\n");
     char productId[16];
-    if (!readKey(CFG_PRODUCT_ID, productId, sizeof(productId)))
+    if (!configText(CFG_PRODUCT_ID, productId, sizeof(productId)))
         STATUS_LOG("Failed to get product id\n");
 
     cJSON_AddItemToObject(info, "model", cJSON_CreateString(name));
@@ -118,15 +109,15 @@ void fillBattery(cJSON *battery)
     char value[4];
     bool connected = false, charging = false;
     int level = 0;
-    if (!readKey(CFG_BATTERY_HEALTH, value, 2))
+    if (!configText(CFG_BATTERY_HEALTH, value, 2))
         STATUS_LOG("Failed to get battery health state\n");
     else
         connected = strcmp(value, "5") != 0;
-    if (!readKey(CFG_BATTERY_CHARGING, value, 2))
+    if (!configText(CFG_BATTERY_CHARGING, value, 2))
         STATUS_LOG("Failed to get battery charging state\n");
     else
         charging = strcmp(value, "1") == 0;
-    if (!readKey(CFG_BATTERY_LEVEL, value, sizeof(value)))
+    if (!configText(CFG_BATTERY_LEVEL, value, sizeof(value)))
         STATUS_LOG("Failed to get power level\n");
     else
         level = batteryLevel(value);
@@ -151,7 +142,7 @@ void fillWlan(cJSON *wlan)
     if (wm_get_wlan_config(handle, &config) == 0 && config != NULL) {
         char region[WMC_COUNTRY_CODE_SIZE + 1], ssid[WMC_SSID_SIZE + 1], flag[8];
         wmcGetText(config, WMC_COUNTRY_CODE, WMC_COUNTRY_CODE_SIZE, region, sizeof(region));
-        if (readKey(WLAN_FACTORY_FLAG, flag, sizeof(flag)) && atoi(flag) == 1)
+        if (configText(WLAN_FACTORY_FLAG, flag, sizeof(flag)) && atoi(flag) == 1)
             copyText(region, "NONE", sizeof(region));
         wmcGetText(config, WMC_SSID, WMC_SSID_SIZE, ssid, sizeof(ssid));
         cJSON_AddItemToObject(wlan, "region", cJSON_CreateString(region));
@@ -224,7 +215,7 @@ void fillSdcard(cJSON *sdcard)
 
     char value[2];
     int mode = 0;
-    if (!readKey(CFG_SD_ACCESS_MODE, value, sizeof(value)))
+    if (!configText(CFG_SD_ACCESS_MODE, value, sizeof(value)))
         STATUS_LOG("Failed to get sd card access mode\n");
     else
         mode = atoi(value);
@@ -269,11 +260,11 @@ const Section kSections[] = {
     {"sdcard", fillSdcard},
 };
 
-int getDashboard(cJSON *response)
+int getDashboard(cJSON *, cJSON *response)
 {
     char flag[2];
     bool factory = false;
-    if (!readKey(CFG_FACTORY_DEFAULT_FLAG, flag, sizeof(flag)))
+    if (!configText(CFG_FACTORY_DEFAULT_FLAG, flag, sizeof(flag)))
         STATUS_LOG("get factory default status failed");
     else
         factory = strcmp(flag, "0") == 0;
@@ -331,22 +322,11 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
         copyText(left, space + 1, size);
 }
 
+const ModuleAction kStatusActions[] = {
+    {STATUS_GET_DASHBOARD, getDashboard},
+};
+
 int statusHandler(cJSON *request, cJSON *response)
 {
-    if (request == NULL || response == NULL)
-        return 1;
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL)
-        return 1;
-    int result = 1;
-    switch ((unsigned int)action->valueint) {
-    case STATUS_GET_DASHBOARD:
-        result = getDashboard(response);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    return result;
+    return runModule(request, response, {kStatusActions, ACTION_COUNT(kStatusActions), NULL, NULL, false, false});
 }

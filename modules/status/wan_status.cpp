@@ -105,6 +105,30 @@ void addUnregisteredNetwork(cJSON *wan)
     cJSON_AddItemToObject(wan, "signalStrength", cJSON_CreateNumber(0));
 }
 
+// An amount of data (or a speed) as text; "0" after a log line when the
+// flow statistics cannot say.
+void amountText(int (*get)(double *), char *out, size_t size, const char *failure)
+{
+    double amount = 0.0;
+    if (get(&amount) == 0) {
+        formatAmount(out, size, amount);
+    } else {
+        copyText(out, "0", size);
+        STATUS_LOG(failure);
+    }
+}
+
+void speedText(int (*get)(unsigned long *), char *out, size_t size, const char *failure)
+{
+    unsigned long speed = 0;
+    if (get(&speed) == 0) {
+        formatSpeed(out, size, speed);
+    } else {
+        copyText(out, "0", size);
+        STATUS_LOG(failure);
+    }
+}
+
 }  // namespace
 
 void formatSpeed(char *out, size_t size, unsigned long speed)
@@ -139,39 +163,15 @@ int fillWanStatus(cJSON *wan)
         STATUS_LOG("Failed to get roam switch status\n");
         roamSwitch = 0;
     }
-    double amount = 0.0;
-    if (getMonthly(&amount) == 0) {
-        formatAmount(total, sizeof(total), amount);
-    } else {
-        copyText(total, "0", sizeof(total));
-        STATUS_LOG("Failed to get total statistics\n");
-    }
-    amount = 0.0;
-    if (getDailyFlow(&amount) == 0) {
-        formatAmount(daily, sizeof(daily), amount);
-    } else {
-        copyText(daily, "0", sizeof(daily));
-        STATUS_LOG("Failed to get daily statistics\n");
-    }
+    amountText(getMonthly, total, sizeof(total), "Failed to get total statistics\n");
+    amountText(getDailyFlow, daily, sizeof(daily), "Failed to get daily statistics\n");
     int monthly = 0;
     if (isMonthlyEnable(&monthly) != 0) {
         STATUS_LOG("Failed to get monthly enable\n");
         monthly = 0;
     }
-    unsigned long speed = 0;
-    if (getTxSpeed(&speed) == 0) {
-        formatSpeed(tx, sizeof(tx), speed);
-    } else {
-        copyText(tx, "0", sizeof(tx));
-        STATUS_LOG("Failed to get tx speed\n");
-    }
-    speed = 0;
-    if (getRxSpeed(&speed) == 0) {
-        formatSpeed(rx, sizeof(rx), speed);
-    } else {
-        copyText(rx, "0", sizeof(rx));
-        STATUS_LOG("Failed to get rx speed\n");
-    }
+    speedText(getTxSpeed, tx, sizeof(tx), "Failed to get tx speed\n");
+    speedText(getRxSpeed, rx, sizeof(rx), "Failed to get rx speed\n");
     int limit = 0;
     if (isLimitReached(&limit) != 0) {
         STATUS_LOG("Failed to get limit status\n");

@@ -6,21 +6,17 @@
 
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
+#include "server/handler.h"
 #include "server/modules.h"
 
 namespace {
 
-enum {
-    CONNECTED_DEVICES_LIST = 0,
-};
+enum { CONNECTED_DEVICES_LIST = 0 };
 
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;
-const char kTag[] = "WLAN";
 
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-
-int listStations(cJSON *response)
+int listStations(cJSON *, cJSON *response)
 {
     WLOG("Get Connected Devices\n");
     char buffer[kStationListSize];
@@ -40,30 +36,34 @@ int listStations(cJSON *response)
     return 0;
 }
 
+const ModuleAction kConnectedDevicesActions[] = {
+    {CONNECTED_DEVICES_LIST, listStations},
+};
+
+void trace(ModuleStep step)
+{
+    switch (step) {
+    case STEP_ENTRY:
+        WLOG("wlanConnectedDevicesHandler Entry\n");
+        break;
+    case STEP_NO_REQUEST:
+        WLOG("wlanConnectedDevicesHandler: req or resp NULL.");
+        break;
+    case STEP_NO_ACTION:
+        WLOG("wlanConnectedDevicesHandler: tmp CJSON obj NULL.");
+        break;
+    case STEP_UNDEFINED:
+        break;
+    case STEP_LEAVE:
+        WLOG("wlanConnectedDevicesHandler Leave\n");
+        break;
+    }
+}
+
 }  // namespace
 
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
-    WLOG("wlanConnectedDevicesHandler Entry\n");
-    if (request == NULL || response == NULL) {
-        WLOG("wlanConnectedDevicesHandler: req or resp NULL.");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("wlanConnectedDevicesHandler: tmp CJSON obj NULL.");
-        return 1;
-    }
-    int result = 1;
-    switch (action->valueint) {
-    case CONNECTED_DEVICES_LIST:
-        result = listStations(response);
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("wlanConnectedDevicesHandler Leave\n");
-    return result;
+    return runModule(request, response,
+                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false});
 }

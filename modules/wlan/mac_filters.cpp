@@ -8,28 +8,21 @@
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    MAC_FILTERS_GET = 0,
-    MAC_FILTERS_SET = 1,
-};
+enum { MAC_FILTERS_GET = 0, MAC_FILTERS_SET = 1 };
 
 // The only filter mode: a deny list.
 const int kDenyListMode = 1;
-const int kRestartDelayMs = 2000;
 const int kDescriptionMax = 32;
-const char kTag[] = "WLAN";
 
 timer_t g_macFiltersTimer;
 char g_clientMac[18];
 int g_clientMacSize = (int)sizeof(g_clientMac);
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
 
 bool isHex(char c)
 {
@@ -55,7 +48,7 @@ bool validMac(const char *text)
     return true;
 }
 
-int getFilters(cJSON *response)
+int getFilters(cJSON *, cJSON *response)
 {
     WLOG("Get mac filters...\n");
     cJSON_AddItemToObject(response, "enable", cJSON_CreateBool(wlan_setting.mac_acl_enable != 0));
@@ -159,13 +152,8 @@ int setFilters(cJSON *request)
     }
     if (takeDenyList(denyList) != 0)
         return 1;
-    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "1", 1) != 0)
-        WLOG("Set wlan is_acl_changed failed");
-    if (set_wlan_config() != 0) {
-        WLOG("set config failed\n");
-        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+    if (storeWlanSetting("1") != 0)
         return 1;
-    }
     WLOG("enable_changed: %d\n", changed);
     if (changed && webTimerSet(&g_macFiltersTimer, kRestartDelayMs, restartWlanHandler) < 0) {
         WLOG("restartWlan error!!\n");
@@ -175,44 +163,28 @@ int setFilters(cJSON *request)
     return 0;
 }
 
+int setAction(cJSON *request, cJSON *)
+{
+    int result = setFilters(request);
+    if (result > 0)
+        return kActionRejected;  // nothing stored
+    return result < 0 ? 1 : 0;   // saved, but the restart is not scheduled
+}
+
+const ModuleAction kMacFiltersActions[] = {
+    {MAC_FILTERS_GET, getFilters},
+    {MAC_FILTERS_SET, setAction},
+};
+
+void trace(ModuleStep step)
+{
+    traceWlanStep(step, "macFiltersHandler", 0);
+}
+
 }  // namespace
 
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
-    WLOG("macFiltersHandler Entry");
-    if (request == NULL || response == NULL) {
-        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("pCJSONtmp == NULL\n");
-        return 1;
-    }
-    WLOG("To get wlan config...\n");
-    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
-    if (receive_wlan_setting() != 0) {
-        WLOG("Get wlan config failed\n");
-        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
-        return 1;
-    }
-    int result = 1;
-    switch (action->valueint) {
-    case MAC_FILTERS_GET:
-        result = getFilters(response);
-        break;
-    case MAC_FILTERS_SET:
-        result = setFilters(request);
-        if (result > 0)
-            return 1;  // rejected: the empty object, nothing stored
-        if (result < 0)
-            result = 1;  // saved, but the restart is not scheduled
-        break;
-    default:
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("macFiltersHandler LEAVE");
-    return result;
+    return runModule(request, response,
+                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false});
 }

@@ -11,23 +11,15 @@
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    POWER_SAVE_GET = 0,
-    POWER_SAVE_SET = 1,
-};
-
-const char kTag[] = "WLAN";
-const int kRestartDelayMs = 2000;
+enum { POWER_SAVE_GET = 0, POWER_SAVE_SET = 1 };
 
 timer_t g_powerSaveTimer;
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
 
 struct PowerState {
     int status;
@@ -41,8 +33,7 @@ struct PowerState {
 int readNumber(int key, const char *name)
 {
     char buf[8];
-    memset(buf, 0, sizeof(buf));
-    if (get_config_data(key, buf, (int)sizeof(buf)) != 0)
+    if (!configText(key, buf, (int)sizeof(buf)))
         return 0;
     if (name != NULL)
         WLOG("%s: %s", name, buf);
@@ -77,15 +68,6 @@ void writeActive(int level, int time)
     writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
 }
 
-// A member taken as any int (absent: 0). False for a number beyond one,
-// which is refused rather than saturated.
-bool memberInt(cJSON *request, const char *key, int *value)
-{
-    cJSON *item = cJSON_GetObjectItem(request, key);
-    *value = 0;
-    return item == NULL || requestInt(item, INT_MIN, INT_MAX, value);
-}
-
 // 0 on success, -1 when the keys are written but the restart cannot be
 // scheduled, 1 when rejected (nothing written).
 int setPowerSave(const PowerState &state, cJSON *request)
@@ -95,8 +77,10 @@ int setPowerSave(const PowerState &state, cJSON *request)
     int enable = 0;
     int level = 0;
     int time = 0;
-    if (!memberInt(request, "enable", &enable) || !memberInt(request, "powerLevel", &level) ||
-        !memberInt(request, "autoDisableTime", &time)) {
+    // Any int (absent: 0); a number beyond one is refused, not saturated.
+    if (!memberInt(request, "enable", INT_MIN, INT_MAX, &enable) ||
+        !memberInt(request, "powerLevel", INT_MIN, INT_MAX, &level) ||
+        !memberInt(request, "autoDisableTime", INT_MIN, INT_MAX, &time)) {
         WLOG("power save number out of range!!\n");
         SYSLOG(ANDROID_LOG_ERROR, "power save number out of range!!");
         return 1;
@@ -147,64 +131,61 @@ int setPowerSave(const PowerState &state, cJSON *request)
     return 0;
 }
 
-}  // namespace
+// The stored settings, read for the request being answered.
+PowerState g_state;
 
-int powerSaveHandler(cJSON *request, cJSON *response)
+int readPowerState(cJSON *, int)
 {
-    WLOG("powerSaveHandler Entry");
-    SYSLOG(ANDROID_LOG_INFO, "powerSaveHandler Entry");
-    if (request == NULL || response == NULL) {
-        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("pCJSONtmp == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
-        return 1;
-    }
     WLOG("To get power save config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To get power save config...");
-    PowerState state;
-    memset(&state, 0, sizeof(state));
-    state.status = readNumber(WLAN_POWER_SAVE_STATUS, "WLAN_POWER_SAVE_STATUS");
-    state.userLevel = readNumber(WLAN_POWER_LEVEL_USER, "WLAN_POWER_LEVEL_USER");
-    state.userTime = readNumber(WLAN_DISABLE_TIME_USER, "WLAN_DISABLE_TIME_USER");
+    memset(&g_state, 0, sizeof(g_state));
+    g_state.status = readNumber(WLAN_POWER_SAVE_STATUS, "WLAN_POWER_SAVE_STATUS");
+    g_state.userLevel = readNumber(WLAN_POWER_LEVEL_USER, "WLAN_POWER_LEVEL_USER");
+    g_state.userTime = readNumber(WLAN_DISABLE_TIME_USER, "WLAN_DISABLE_TIME_USER");
     int wlanSwitch = 0;
     if (getWlanSwitch(&wlanSwitch) != 0)
         WLOG("Get wlan switch failed in powersavingHandler\n");
-    state.wlanOn = wlanSwitch == WLAN_SWITCH_ON ? 1 : 0;
-    if (state.status == 1) {
+    g_state.wlanOn = wlanSwitch == WLAN_SWITCH_ON ? 1 : 0;
+    if (g_state.status == 1) {
         const char *fmt = "power_save_status enable, power_level: %d, disable_time: %d, wlan_enable: %d\n";
-        WLOG(fmt, state.userLevel, state.userTime, state.wlanOn);
-        SYSLOG(ANDROID_LOG_INFO, fmt, state.userLevel, state.userTime, state.wlanOn);
+        WLOG(fmt, g_state.userLevel, g_state.userTime, g_state.wlanOn);
+        SYSLOG(ANDROID_LOG_INFO, fmt, g_state.userLevel, g_state.userTime, g_state.wlanOn);
     } else {
         WLOG("power_save_status disable\n");
         SYSLOG(ANDROID_LOG_INFO, "power_save_status disable");
     }
+    return 0;
+}
 
-    int result = 1;
-    switch (action->valueint) {
-    case POWER_SAVE_GET:
-        result = getPowerSave(state, response);
-        break;
-    case POWER_SAVE_SET:
-        // A change whose restart cannot be scheduled is already written:
-        // reported as a failure rather than the empty rejection.
-        result = setPowerSave(state, request);
-        if (result > 0)
-            return 1;  // rejected: the empty object, nothing written
-        result = result == 0 ? 0 : 1;
-        break;
-    default:
-        WLOG("Error operation!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
-        result = 1;
-        break;
-    }
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("powerSaveHandler LEAVE");
-    SYSLOG(ANDROID_LOG_INFO, "powerSaveHandler LEAVE!!");
-    return result;
+int getAction(cJSON *, cJSON *response)
+{
+    return getPowerSave(g_state, response);
+}
+
+int setAction(cJSON *request, cJSON *)
+{
+    // A change whose restart cannot be scheduled is already written:
+    // reported as a failure rather than the empty rejection.
+    int result = setPowerSave(g_state, request);
+    if (result > 0)
+        return kActionRejected;  // nothing written
+    return result == 0 ? 0 : 1;
+}
+
+const ModuleAction kPowerSaveActions[] = {
+    {POWER_SAVE_GET, getAction},
+    {POWER_SAVE_SET, setAction},
+};
+
+void trace(ModuleStep step)
+{
+    traceWlanStep(step, "powerSaveHandler", ANDROID_LOG_INFO);
+}
+
+}  // namespace
+
+int powerSaveHandler(cJSON *request, cJSON *response)
+{
+    return runModule(request, response,
+                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false});
 }

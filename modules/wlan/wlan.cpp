@@ -13,26 +13,19 @@
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
+#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
 namespace {
 
-enum {
-    WLAN_GET = 0,
-    WLAN_SET = 1,
-};
+enum { WLAN_GET = 0, WLAN_SET = 1 };
 
-const char kTag[] = "WLAN";
-const int kRestartDelayMs = 2000;
 const int kMixedModeBand1 = 6;
 const int kMixedModeOther = 5;
 const int kChannelNoHt40 = 165;
 
 timer_t g_wlanTimer;
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
-#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kTag, __VA_ARGS__)
 
 bool printableText(const char *text, size_t minLen, size_t maxLen)
 {
@@ -71,13 +64,6 @@ const char *stringValue(cJSON *item)
     return cJSON_IsString(item) ? item->valuestring : NULL;
 }
 
-// Reads a configuration key into an 8-byte buffer; 0 on success.
-int readKey(int key, char *buf, int size)
-{
-    memset(buf, 0, (size_t)size);
-    return get_config_data(key, buf, size);
-}
-
 void writeTimeZone(const char *zone)
 {
     char path[512];
@@ -87,7 +73,7 @@ void writeTimeZone(const char *zone)
     replaceFile(path, zone, strlen(zone), 0644);
 }
 
-int getWlan(cJSON *response)
+int getWlan(cJSON *, cJSON *response)
 {
     WLOG("Get wlan config\n");
     SYSLOG(ANDROID_LOG_INFO, "Get wlan config");
@@ -98,9 +84,9 @@ int getWlan(cJSON *response)
     memset(region, 0, sizeof(region));
     copyText(region, wlan_setting.region, sizeof(region));
     char buf[8];
-    if (readKey(PI_PRODUCT_REGION, buf, sizeof(buf)) == 0 && strcmp(buf, "UN") == 0) {
+    if (configText(PI_PRODUCT_REGION, buf, sizeof(buf)) && strcmp(buf, "UN") == 0) {
         WLOG("PI_PRODUCT_REGION: %s", buf);
-        if (readKey(WLAN_FACTORY_FLAG, buf, sizeof(buf)) == 0 && atoi(buf) == 1) {
+        if (configText(WLAN_FACTORY_FLAG, buf, sizeof(buf)) && atoi(buf) == 1) {
             WLOG("WLAN_FACTORY_FLAG: %s", buf);
             copyText(region, "NONE", sizeof(region));
         }
@@ -108,9 +94,9 @@ int getWlan(cJSON *response)
     cJSON_AddItemToObject(response, "region", cJSON_CreateString(region));
 
     char expect[8];
-    int rc = readKey(MOBILE_STAT_REGION, expect, sizeof(expect));
+    bool read = configText(MOBILE_STAT_REGION, expect, sizeof(expect));
     WLOG("MOBILE_STAT_REGION: %s", expect);
-    bool useExpect = rc == 0 && strcmp(expect, "null") != 0;
+    bool useExpect = read && strcmp(expect, "null") != 0;
     cJSON_AddItemToObject(response, "expectRegion", cJSON_CreateString(useExpect ? expect : ""));
 
     cJSON_AddItemToObject(response, "bandType", cJSON_CreateNumber(wlan_setting.band_type));
@@ -126,41 +112,12 @@ int getWlan(cJSON *response)
     return 0;
 }
 
-int rejectSsid(void)
+// Logs why a set is refused; 1.
+int reject(const char *why)
 {
-    WLOG("SSID invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "SSID invalid!!");
+    WLOG("%s\n", why);
+    SYSLOG(ANDROID_LOG_ERROR, "%s", why);
     return 1;
-}
-
-int rejectEncryption(void)
-{
-    WLOG("wpa encryption invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "wpa encryption invalid!!");
-    return 1;
-}
-
-int rejectKey(void)
-{
-    WLOG("wpa key invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "wpa key invalid!!");
-    return 1;
-}
-
-int rejectSecurity(void)
-{
-    WLOG("security mode invalid!!\n");
-    SYSLOG(ANDROID_LOG_ERROR, "security mode invalid!!");
-    return 1;
-}
-
-// A member taken as any int: a number beyond one is refused rather than
-// saturated. Absent members give false with *present 0.
-bool anyInt(cJSON *request, const char *key, int *value, bool *present)
-{
-    cJSON *item = cJSON_GetObjectItem(request, key);
-    *present = item != NULL;
-    return item == NULL || requestInt(item, INT32_MIN, INT32_MAX, value);
 }
 
 // Security members. 0, or 1 after the rejection has been logged.
@@ -170,7 +127,7 @@ int applySecurity(cJSON *request)
     // would open the network by mistake.
     cJSON *item = cJSON_GetObjectItem(request, "securityMode");
     if (item != NULL && !requestNumber(item, INT32_MIN, INT32_MAX, &wlan_setting.security_mode))
-        return rejectSecurity();
+        return reject("security mode invalid!!");
     if (wlan_setting.security_mode == 0) {
         memset(wlan_setting.key, 0, sizeof(wlan_setting.key));
         return 0;
@@ -182,12 +139,12 @@ int applySecurity(cJSON *request)
             wlan_setting.encryption = WLAN_CIPHER_AUTO;
         } else {
             if (!requestInt(mode, WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, &wlan_setting.encryption))
-                return rejectEncryption();
+                return reject("wpa encryption invalid!!");
         }
         const char *key = stringValue(cJSON_GetObjectItem(mixed, "key"));
         if (key != NULL) {
             if (!validKey(key))
-                return rejectKey();
+                return reject("wpa key invalid!!");
             copyText(wlan_setting.key, key, sizeof(wlan_setting.key));
         }
     }
@@ -195,7 +152,7 @@ int applySecurity(cJSON *request)
     // request or was already configured; an open network switched to
     // secured without one could never come up.
     if (!validKey(wlan_setting.key))
-        return rejectKey();
+        return reject("wpa key invalid!!");
     return 0;
 }
 
@@ -206,9 +163,12 @@ int setWlan(cJSON *request)
 
     // Every number is checked before the first change to the record.
     int bandType = 0, channel = 0, wirelessMode = 0;
-    bool hasBand = false, hasChannel = false, hasMode = false;
-    if (!anyInt(request, "bandType", &bandType, &hasBand) || !anyInt(request, "channel", &channel, &hasChannel) ||
-        !anyInt(request, "wirelessMode", &wirelessMode, &hasMode)) {
+    bool hasBand = cJSON_HasObjectItem(request, "bandType");
+    bool hasChannel = cJSON_HasObjectItem(request, "channel");
+    bool hasMode = cJSON_HasObjectItem(request, "wirelessMode");
+    if (!memberInt(request, "bandType", INT32_MIN, INT32_MAX, &bandType) ||
+        !memberInt(request, "channel", INT32_MIN, INT32_MAX, &channel) ||
+        !memberInt(request, "wirelessMode", INT32_MIN, INT32_MAX, &wirelessMode)) {
         WLOG("wlan number out of range!!\n");
         SYSLOG(ANDROID_LOG_ERROR, "wlan number out of range!!");
         return 1;
@@ -217,7 +177,7 @@ int setWlan(cJSON *request)
     const char *ssid = stringValue(cJSON_GetObjectItem(request, "ssid"));
     if (ssid != NULL) {
         if (!printableText(ssid, 1, 32))
-            return rejectSsid();
+            return reject("SSID invalid!!");
         copyText(wlan_setting.ssid, ssid, sizeof(wlan_setting.ssid));
     }
     cJSON *item = cJSON_GetObjectItem(request, "ssidBcast");
@@ -271,13 +231,8 @@ int setWlan(cJSON *request)
     if (item != NULL)
         wlan_setting.ap_isolation = cJSON_IsTrue(item) ? 1 : 0;
 
-    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, "0", 1) != 0)
-        WLOG("Set wlan is_acl_changed failed");
-    if (set_wlan_config() != 0) {
-        WLOG("set config failed\n");
-        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+    if (storeWlanSetting("0") != 0)
         return 1;
-    }
     // The time zone follows the region only once the region is stored, so
     // a rejected request leaves the clock alone.
     if (zone != NULL)
@@ -293,52 +248,29 @@ int setWlan(cJSON *request)
     return 0;
 }
 
+int setAction(cJSON *request, cJSON *)
+{
+    int result = setWlan(request);
+    if (result > 0)
+        return kActionRejected;  // nothing stored
+    // A saved change whose restart could not be scheduled: reported as a
+    // failure, not as a rejection.
+    return result < 0 ? 1 : result;
+}
+
+const ModuleAction kWlanActions[] = {
+    {WLAN_GET, getWlan},
+    {WLAN_SET, setAction},
+};
+
+void trace(ModuleStep step)
+{
+    traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
+}
+
 }  // namespace
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    WLOG("wlanHandler Entry");
-    SYSLOG(ANDROID_LOG_INFO, "wlanHandler Entry");
-    if (request == NULL || response == NULL) {
-        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
-        return 1;
-    }
-    cJSON *action = cJSON_GetObjectItem(request, "action");
-    if (action == NULL) {
-        WLOG("pCJSONtmp == NULL\n");
-        SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
-        return 1;
-    }
-    WLOG("To get wlan config...\n");
-    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
-    if (receive_wlan_setting() != 0) {
-        WLOG("Get wlan config failed\n");
-        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
-        return 1;
-    }
-    int result = 1;
-    switch (action->valueint) {
-    case WLAN_GET:
-        result = getWlan(response);
-        break;
-    case WLAN_SET:
-        result = setWlan(request);
-        if (result > 0)
-            return 1;  // rejected: the empty object, nothing stored
-        break;
-    default:
-        WLOG("Error operation!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
-        result = 1;
-        break;
-    }
-    // A negative result is a saved change whose restart could not be
-    // scheduled: reported as a failure, not as a rejection.
-    if (result < 0)
-        result = 1;
-    cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    WLOG("wlanHandler LEAVE");
-    SYSLOG(ANDROID_LOG_ERROR, "wlanHandler LEAVE!!");
-    return result == 0 ? 0 : 1;
+    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false});
 }

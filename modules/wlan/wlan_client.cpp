@@ -6,16 +6,13 @@
 #include <string.h>
 
 #include "platform/android_log.h"
+#include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "server/utils.h"
 
 WlanSetting wlan_setting;
 
 namespace {
-
-const char kTag[] = "WLAN";
-
-#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kTag, __VA_ARGS__)
 
 intptr_t connectManager(void)
 {
@@ -394,4 +391,61 @@ void restartWlanWithLoadKoHandler(int signal, siginfo_t *info, void *context)
     WLOG("restartWlanWithLoadKoHandler() caught signal %d\n", signal);
     restartWlanWithReloadKo();
     webTimerDelete(signal, info, context);
+}
+
+void traceWlanStep(ModuleStep step, const char *name, int leavePriority)
+{
+    bool system = leavePriority != 0;
+    switch (step) {
+    case STEP_ENTRY:
+        WLOG("%s Entry", name);
+        if (system)
+            SYSLOG(ANDROID_LOG_INFO, "%s Entry", name);
+        break;
+    case STEP_NO_REQUEST:
+        WLOG("pCJSONrequest == NULL || pCJSONresponse == NULL\n");
+        if (system)
+            SYSLOG(ANDROID_LOG_ERROR, "pCJSONrequest == NULL || pCJSONresponse == NULL");
+        break;
+    case STEP_NO_ACTION:
+        WLOG("pCJSONtmp == NULL\n");
+        if (system)
+            SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
+        break;
+    case STEP_UNDEFINED:
+        if (system) {
+            WLOG("Error operation!!\n");
+            SYSLOG(ANDROID_LOG_ERROR, "Error operation!!");
+        }
+        break;
+    case STEP_LEAVE:
+        WLOG("%s LEAVE", name);
+        if (system)
+            SYSLOG(leavePriority, "%s LEAVE!!", name);
+        break;
+    }
+}
+
+int prepareWlanSetting(cJSON *, int)
+{
+    WLOG("To get wlan config...\n");
+    SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");
+    if (receive_wlan_setting() != 0) {
+        WLOG("Get wlan config failed\n");
+        SYSLOG(ANDROID_LOG_INFO, "Get wlan config failed");
+        return kActionRejected;
+    }
+    return 0;
+}
+
+int storeWlanSetting(const char *aclChanged)
+{
+    if (set_config_data_permanent(WLAN_IS_ACL_CHANGED, aclChanged, 1) != 0)
+        WLOG("Set wlan is_acl_changed failed");
+    if (set_wlan_config() != 0) {
+        WLOG("set config failed\n");
+        SYSLOG(ANDROID_LOG_ERROR, "set config failed\n");
+        return 1;
+    }
+    return 0;
 }

@@ -5,7 +5,17 @@
 #include <signal.h>
 #include <stdint.h>
 
+#include <cjson/cJSON.h>
+
+#include "platform/android_log.h"
 #include "platform/wlan_manager.h"
+#include "server/handler.h"
+
+// Every Wi-Fi line goes to the main log; the handlers' own steps also to
+// the system buffer.
+const char kWlanTag[] = "WLAN";
+#define WLOG(...) __android_log_print(ANDROID_LOG_INFO, kWlanTag, __VA_ARGS__)
+#define SYSLOG(prio, ...) __android_log_buf_print(LOG_ID_SYSTEM, prio, kWlanTag, __VA_ARGS__)
 
 // Cipher codes of wlan_setting.encryption.
 enum {
@@ -54,6 +64,10 @@ int settingToRecord(wlan_mgr_config *record);
 // Frees wlan_setting's list and zeroes the whole record.
 void clearWlanSetting(void);
 
+// Records whether the MAC list changed ("1" or "0") and saves
+// wlan_setting. 0 or 1.
+int storeWlanSetting(const char *aclChanged);
+
 // Connection wrappers: one connection per call. 0 or 1.
 int getOnlineStationList(char *buffer, int *size);
 int getClientMac(char *buffer, int *size);
@@ -61,6 +75,16 @@ int getWlanSwitch(int *state);
 int restartWlan(void);
 int restartWlanWithReloadKo(void);
 int setDisableTimer(int time);
+
+// The steps the Wi-Fi handlers log: "<name> Entry", the null request and
+// missing action lines, and "<name> LEAVE". With a leavePriority the lines
+// also go to the system buffer, an undefined action is logged and the leave
+// line there is "<name> LEAVE!!" at that priority; with 0 only the main log
+// is written.
+void traceWlanStep(ModuleStep step, const char *name, int leavePriority);
+// Loads wlan_setting before an action; the request is refused (the empty
+// object) when the settings cannot be read.
+int prepareWlanSetting(cJSON *request, int code);
 
 // Web timer expiry functions.
 void restartWlanHandler(int signal, siginfo_t *info, void *context);
