@@ -99,14 +99,24 @@ std::vector<Setting> deviceSettings()
           "10.8.0.1 255.255.0.0 10.8.0.20 10.8.3.250 43200"},
          "{\"module\":\"lan\",\"action\":0}",
          lanRecord},
+        // The module saves these through separate calls of the flow
+        // statistics service, so a cut between them may leave one value of
+        // each write: each is checked on its own.
         {"data limit",
          {flowstat("1024.5", 3), flowstat("2048.25", 17)},
-         {"1024.500000 3 53", "2048.250000 17 67"},
+         {"1024.500000", "2048.250000"},
          "{\"module\":\"flowstat\",\"action\":0}",
-         [](const cJSON *r) {
-             return memberOf(r, "settings", "limitation") + " " + memberOf(r, "settings", "paymentDay") + " " +
-                    memberOf(r, "settings", "warningPercent");
-         }},
+         [](const cJSON *r) { return memberOf(r, "settings", "limitation"); }},
+        {"payment day",
+         {flowstat("1024.5", 3), flowstat("2048.25", 17)},
+         {"3", "17"},
+         "{\"module\":\"flowstat\",\"action\":0}",
+         [](const cJSON *r) { return memberOf(r, "settings", "paymentDay"); }},
+        {"warning percent",
+         {flowstat("1024.5", 3), flowstat("2048.25", 17)},
+         {"53", "67"},
+         "{\"module\":\"flowstat\",\"action\":0}",
+         [](const cJSON *r) { return memberOf(r, "settings", "warningPercent"); }},
         {"share account",
          {"{\"module\":\"storageShare\",\"action\":1,\"mode\":1,\"login\":1,\"username\":\"crash_a\"}",
           "{\"module\":\"storageShare\",\"action\":1,\"mode\":1,\"login\":0,\"username\":\"crash_b\"}"},
