@@ -12,15 +12,11 @@
 // Listens on loopback unless asked. With port 0 the system picks a free
 // port; the first line printed names the address in use.
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -31,6 +27,7 @@
 
 #include "platform/device_paths.h"
 #include "sim/controls/device_controls.h"
+#include "tools/request_client.h"
 #include "tools/request_examples.h"
 
 #ifndef KAL_CONSOLE_DIR
@@ -44,7 +41,6 @@ namespace {
 
 const char kDefaultListen[] = "127.0.0.1:8080";
 const size_t kMaxRequestBytes = 40959;   // what the server reads of one datagram
-const size_t kMaxReplyBytes = 256 * 1024;  // more than any reply datagram
 const int kReplyTimeoutMs = 5000;
 const size_t kMaxControlWords = 8;
 // Workers: a browser keeps several connections open per tab.
@@ -61,13 +57,6 @@ void usage(FILE *out)
             "  serves the device console (or the front end's own files in DIR) and forwards\n"
             "  POST /api to the kal_server socket under $KAL_ROOT; default %s\n",
             kDefaultListen);
-}
-
-long long nowMs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Request text quoted in an error: printable ASCII only, at most 100 bytes,
@@ -92,65 +81,32 @@ void fail(httplib::Response &res, int status, const std::string &why)
     cJSON_Delete(body);
 }
 
-// Sends request as one datagram from an address of its own and waits for
-// the reply. Returns 200 with the reply, or an HTTP status and why.
+// Sends request as one datagram from an address of its own (each browser
+// request its own, so a reply can only reach the request it answers) and
+// waits for the reply. Returns 200 with the reply, or an HTTP status and why.
 int forward(const char *socketPath, const std::string &request, std::string *reply, std::string *why)
 {
-    struct sockaddr_un server;
-    memset(&server, 0, sizeof(server));
-    server.sun_family = AF_UNIX;
-    memcpy(server.sun_path, socketPath, strlen(socketPath));
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *why = std::string("cannot create a socket: ") + strerror(errno);
-        return 500;
-    }
-    // An automatic abstract address: each browser request its own, so a
-    // reply can only reach the request it answers.
-    struct sockaddr_un self;
-    memset(&self, 0, sizeof(self));
-    self.sun_family = AF_UNIX;
-    int sndbuf = (int)kMaxReplyBytes;
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
-    if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0) {
-        *why = std::string("cannot bind a reply address: ") + strerror(errno);
-        close(fd);
-        return 500;
-    }
-    if (sendto(fd, request.data(), request.size(), 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
-        int err = errno;
-        close(fd);
-        if (err == ENOENT || err == ECONNREFUSED) {
-            *why = std::string("no kal_server is listening on ") + socketPath;
-            return 503;
-        }
-        *why = std::string("cannot send the request to ") + socketPath + ": " + strerror(err);
-        return 502;
-    }
     std::string buffer(kMaxReplyBytes, '\0');
-    long long deadline = nowMs() + kReplyTimeoutMs;
-    for (;;) {
-        long long left = deadline - nowMs();
-        if (left <= 0) {
-            close(fd);
-            *why = std::string("no reply from ") + socketPath + " within 5 s";
-            return 504;
-        }
-        struct pollfd pfd = {fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, (int)left);
-        if (ready <= 0)
-            continue;  // EINTR, or the deadline check above reports it
-        ssize_t n = recv(fd, &buffer[0], buffer.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        int err = errno;
-        close(fd);
-        if (n < 0) {
-            *why = std::string("cannot receive the reply: ") + strerror(err);
-            return 502;
-        }
-        reply->assign(buffer.data(), (size_t)n);
+    size_t length = 0;
+    char text[512];
+    memset(text, 0, sizeof(text));
+    switch (requestOnce(socketPath, request.data(), request.size(), kReplyTimeoutMs, &buffer[0], buffer.size(),
+                        &length, text, sizeof(text))) {
+    case REQUEST_OK:
+        reply->assign(buffer.data(), length);
         return 200;
+    case REQUEST_NO_SERVER:
+        *why = std::string("no kal_server is listening on ") + socketPath;
+        return 503;
+    case REQUEST_TIMEOUT:
+        *why = text;
+        return 504;
+    case REQUEST_LOCAL_ERROR:
+        *why = text;
+        return 500;
+    default:
+        *why = text;
+        return 502;
     }
 }
 

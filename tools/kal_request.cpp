@@ -5,21 +5,16 @@
 // Without a request argument the request is read from standard input. The
 // reply is printed exactly as received (a newline is added only for a
 // terminal). Exit status: 0 reply printed, 1 no reply, 2 usage error.
-#include <errno.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/device_paths.h"
+#include "tools/request_client.h"
 
 namespace {
-
-const size_t kMaxDatagram = 256 * 1024;
 
 void usage(void)
 {
@@ -27,13 +22,6 @@ void usage(void)
           "  sends JSON (or standard input) to the kal_server socket, under $KAL_ROOT when set,\n"
           "  and prints the reply; -t sets how long to wait (default 5 s)\n",
           stderr);
-}
-
-long long nowMs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Reads all of standard input into a new buffer; null on failure.
@@ -109,10 +97,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    struct sockaddr_un server;
-    memset(&server, 0, sizeof(server));
-    server.sun_family = AF_UNIX;
-    char path[sizeof(server.sun_path)];
+    char path[sizeof(((struct sockaddr_un *)NULL)->sun_path)];
     memset(path, 0, sizeof(path));
     if (socketOverride != NULL) {
         if (strlen(socketOverride) >= sizeof(path)) {
@@ -133,71 +118,29 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    memcpy(server.sun_path, path, sizeof(path));
 
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        fprintf(stderr, "kal_request: cannot create a socket: %s\n", strerror(errno));
+    char *reply = (char *)malloc(kMaxReplyBytes);
+    if (reply == NULL) {
         free(request);
         return 1;
     }
-    // The server answers the sender's address: bind an automatic abstract
-    // one, which needs no file and vanishes with the process.
-    struct sockaddr_un self;
-    memset(&self, 0, sizeof(self));
-    self.sun_family = AF_UNIX;
-    int sndbuf = (int)kMaxDatagram;
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
-    if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0) {
-        fprintf(stderr, "kal_request: cannot bind a reply address: %s\n", strerror(errno));
-        close(fd);
-        free(request);
-        return 1;
-    }
-    if (sendto(fd, request, requestLength, 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
-        int err = errno;
-        if (err == ENOENT || err == ECONNREFUSED)
+    // The server answers the sender's address: an automatic abstract one,
+    // which needs no file and vanishes with the process.
+    size_t n = 0;
+    char why[512];
+    memset(why, 0, sizeof(why));
+    RequestStatus status = requestOnce(path, request, requestLength, (long long)(timeoutSeconds * 1000.0), reply,
+                                       kMaxReplyBytes, &n, why, sizeof(why));
+    free(request);
+    if (status != REQUEST_OK) {
+        if (status == REQUEST_NO_SERVER)
             fprintf(stderr, "kal_request: no server is listening on %s\n", path);
         else
-            fprintf(stderr, "kal_request: cannot send the request to %s: %s\n", path, strerror(err));
-        close(fd);
-        free(request);
-        return 1;
-    }
-    free(request);
-
-    char *reply = (char *)malloc(kMaxDatagram);
-    if (reply == NULL) {
-        close(fd);
-        return 1;
-    }
-    long long deadline = nowMs() + (long long)(timeoutSeconds * 1000.0);
-    ssize_t n = -1;
-    for (;;) {
-        long long left = deadline - nowMs();
-        if (left <= 0) {
-            fprintf(stderr, "kal_request: no reply from %s within %g s\n", path, timeoutSeconds);
-            break;
-        }
-        struct pollfd pfd = {fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, (int)left);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            continue;  // the deadline check above reports it
-        n = recv(fd, reply, kMaxDatagram, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fprintf(stderr, "kal_request: cannot receive the reply: %s\n", strerror(errno));
-        break;
-    }
-    close(fd);
-    if (n < 0) {
+            fprintf(stderr, "kal_request: %s\n", why);
         free(reply);
         return 1;
     }
-    fwrite(reply, 1, (size_t)n, stdout);
+    fwrite(reply, 1, n, stdout);
     if (isatty(STDOUT_FILENO))
         fputc('\n', stdout);
     free(reply);

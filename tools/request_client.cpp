@@ -1,0 +1,89 @@
+#include "tools/request_client.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+long long nowMs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Closes fd (when open) and words why.
+__attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStatus status, char *why,
+                                                             size_t whySize, const char *fmt, ...)
+{
+    if (fd >= 0)
+        close(fd);
+    if (why != NULL && whySize > 0) {
+        memset(why, 0, whySize);
+        va_list args;
+        va_start(args, fmt);
+        vsnprintf(why, whySize, fmt, args);
+        va_end(args);
+    }
+    return status;
+}
+
+}  // namespace
+
+RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
+                          char *reply, size_t size, size_t *replyLength, char *why, size_t whySize)
+{
+    struct sockaddr_un server;
+    memset(&server, 0, sizeof(server));
+    server.sun_family = AF_UNIX;
+    if (strlen(socketPath) >= sizeof(server.sun_path))
+        return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "socket path is too long: %s", socketPath);
+    memcpy(server.sun_path, socketPath, strlen(socketPath));
+
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "cannot create a socket: %s", strerror(errno));
+    struct sockaddr_un self;
+    memset(&self, 0, sizeof(self));
+    self.sun_family = AF_UNIX;
+    int sndbuf = (int)kMaxReplyBytes;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
+    if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0)
+        return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot bind a reply address: %s",
+                        strerror(errno));
+    if (sendto(fd, request, length, 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
+        int err = errno;
+        if (err == ENOENT || err == ECONNREFUSED)
+            return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+        return failWith(fd, REQUEST_SEND_FAILED, why, whySize, "cannot send the request to %s: %s", socketPath,
+                        strerror(err));
+    }
+
+    long long deadline = nowMs() + timeoutMs;
+    for (;;) {
+        long long left = deadline - nowMs();
+        if (left <= 0) {
+            return failWith(fd, REQUEST_TIMEOUT, why, whySize, "no reply from %s within %g s", socketPath,
+                            (double)timeoutMs / 1000.0);
+        }
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, (int)left) <= 0)
+            continue;  // EINTR, or the deadline check above reports it
+        ssize_t n = recv(fd, reply, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",
+                            strerror(errno));
+        close(fd);
+        *replyLength = (size_t)n;
+        return REQUEST_OK;
+    }
+}

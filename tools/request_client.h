@@ -1,0 +1,25 @@
+// One request to the server socket: sent as one datagram from an automatic
+// abstract address of its own (so a reply can only reach the request it
+// answers), then one reply awaited. Shared by kal_request and kal_http.
+#pragma once
+
+#include <stddef.h>
+
+enum RequestStatus {
+    REQUEST_OK = 0,
+    REQUEST_LOCAL_ERROR,     // no socket or no reply address here
+    REQUEST_NO_SERVER,       // nothing listening on the socket path
+    REQUEST_SEND_FAILED,
+    REQUEST_TIMEOUT,
+    REQUEST_RECEIVE_FAILED,
+};
+
+// The largest reply taken: more than any reply datagram.
+const size_t kMaxReplyBytes = 256 * 1024;
+
+// Sends length bytes of request to socketPath and waits up to timeoutMs
+// for the reply, which goes into reply (size bytes) with its length in
+// *replyLength. On failure why holds one line saying why; each tool words
+// REQUEST_NO_SERVER its own way.
+RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
+                          char *reply, size_t size, size_t *replyLength, char *why, size_t whySize);
