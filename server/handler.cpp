@@ -24,6 +24,15 @@ int refuse(cJSON *response, const ModulePolicy &policy)
 
 }  // namespace
 
+const ModuleAction *findAction(const ModuleAction *actions, int count, int code)
+{
+    for (int i = 0; i < count; i++) {
+        if (actions[i].code == code)
+            return &actions[i];
+    }
+    return NULL;
+}
+
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
 {
     trace(policy, STEP_ENTRY);
@@ -42,11 +51,7 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     int code = policy.numbersOnly && !cJSON_IsNumber(action) ? 0 : action->valueint;
     int result = policy.prepare != NULL ? policy.prepare(request, code) : 0;
     if (result == 0) {
-        const ModuleAction *found = NULL;
-        for (int i = 0; i < policy.count && found == NULL; i++) {
-            if (policy.actions[i].code == code)
-                found = &policy.actions[i];
-        }
+        const ModuleAction *found = findAction(policy.actions, policy.count, code);
         if (found != NULL) {
             result = found->run(request, response);
         } else {
@@ -65,6 +70,15 @@ bool memberInt(const cJSON *object, const char *key, int low, int high, int *val
 {
     const cJSON *item = cJSON_GetObjectItem(object, key);
     return item == NULL || requestInt(item, low, high, value);
+}
+
+bool memberSwitch(const cJSON *object, const char *key, int *value)
+{
+    const cJSON *item = cJSON_GetObjectItem(object, key);
+    if (item == NULL)
+        return false;
+    *value = cJSON_IsTrue(item) ? 1 : 0;
+    return true;
 }
 
 bool configText(int key, char *buffer, int size)

@@ -14,9 +14,12 @@ const int kActionRejected = INT_MIN;
 // An action reads request, fills response and returns its "result".
 typedef int (*ActionFunction)(cJSON *request, cJSON *response);
 
+// One row of a module's table: the request's "action" code and what it
+// runs; a name only where the module logs it.
 struct ModuleAction {
     int code;
     ActionFunction run;
+    const char *name = NULL;
 };
 
 // The steps a module may log, in the order they happen.
@@ -53,6 +56,10 @@ struct ModulePolicy {
 // out of range (or beyond int) is false.
 bool memberInt(const cJSON *object, const char *key, int low, int high, int *value);
 
+// Object's member key as a switch: the literal true is 1, any other value
+// 0. An absent member is false and leaves *value as it was.
+bool memberSwitch(const cJSON *object, const char *key, int *value);
+
 // Configuration key into buffer (zeroed first, always terminated); on
 // failure the buffer is left empty.
 bool configText(int key, char *buffer, int size);
@@ -62,6 +69,9 @@ bool configText(int key, char *buffer, int size);
 bool configInt(int key, int *value);
 
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
+
+// The row with code, or null.
+const ModuleAction *findAction(const ModuleAction *actions, int count, int code);
 
 // An action that only tells a service to act and answers 0, whatever the
 // service returns.
@@ -77,3 +87,10 @@ int notifyAction(cJSON *, cJSON *)
 // request's code (an undefined one answers 1); the answer becomes "result"
 // and is returned, except kActionRejected, which returns 1 and adds nothing.
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
+
+// A module whose table is all it has: no prelude, no trace.
+template <int N>
+int runModule(cJSON *request, cJSON *response, const ModuleAction (&actions)[N])
+{
+    return runModule(request, response, {actions, N, NULL, NULL, false, false});
+}

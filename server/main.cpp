@@ -119,45 +119,10 @@ void diagnosticsInit()
     sigaction(SIGPIPE, &pipe, NULL);
 }
 
-}  // namespace
-
-int main()
+// Binds the request socket at g_socketPath, open to every local user;
+// any failure ends the process.
+void openSocket()
 {
-    diagnosticsInit();
-
-    if (serverStart() != 0)
-        exit(1);
-#if KAL_PLATFORM_SIM
-    if (platformStart() != 0)
-        exit(1);
-#endif
-    memset(g_socketPath, 0, sizeof(g_socketPath));
-    if (kalPath(g_socketPath, sizeof(g_socketPath), KAL_SERVER_SOCKET_PATH) != 0) {
-        printf("socket path %s%s is longer than the %zu bytes a UNIX socket address holds\n", kalRoot(),
-               KAL_SERVER_SOCKET_PATH, sizeof(g_socketPath) - 1);
-        exit(1);
-    }
-    if (webTimerInit() != 0) {
-        puts("cannot create the web timer's wake-up pipe");
-        exit(1);
-    }
-
-    // The handler stays installed, and a read it interrupts (a command's
-    // output being captured) carries on instead of failing with EINTR.
-    struct sigaction term;
-    memset(&term, 0, sizeof(term));
-    term.sa_handler = onTerminate;
-    term.sa_flags = SA_RESTART;
-    sigemptyset(&term.sa_mask);
-    if (sigaction(SIGTERM, &term, NULL) != 0) {
-        puts("unable to register sig handler errno ");
-        exit(1);
-    }
-
-    // Until a restart is scheduled nothing listens for SIGUSR2; a stray one
-    // must not end the server (its default action).
-    signal(SIGUSR2, SIG_IGN);
-
     unlink(g_socketPath);
 
     serverSocket = socket(AF_UNIX, SOCK_DGRAM, 0);
@@ -171,11 +136,6 @@ int main()
     int flags = fcntl(serverSocket, F_GETFL);
     if (flags == -1 || fcntl(serverSocket, F_SETFL, flags | O_NONBLOCK) == -1)
         startFailed("fcntl of  the socket failed!!", NULL);
-
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(serverSocket, &readSet);
-    int wakeFd = webTimerWakeFd();
 
     struct sockaddr_un address;
     memset(&address, 0, sizeof(address));
@@ -193,9 +153,16 @@ int main()
     snprintf(command, sizeof(command), "chmod 777 %s", g_socketPath);
     if (system(command) != 0)
         startFailed("chmod of socket file failed", NULL);
+}
 
-    printf("kal_server: serving on %s\n", g_socketPath);
-
+// The receive loop: one request at a time, and the restarts that fall due
+// between requests.
+[[noreturn]] void serve()
+{
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(serverSocket, &readSet);
+    int wakeFd = webTimerWakeFd();
     static char buffer[KAL_REQUEST_BUFFER_SIZE];
     int maxFd = serverSocket > wakeFd ? serverSocket : wakeFd;
     for (;;) {
@@ -236,4 +203,47 @@ int main()
         // the device, and between requests the server holds nothing.
         releaseFreeHeap();
     }
+}
+}  // namespace
+
+int main()
+{
+    diagnosticsInit();
+
+    if (serverStart() != 0)
+        exit(1);
+#if KAL_PLATFORM_SIM
+    if (platformStart() != 0)
+        exit(1);
+#endif
+    memset(g_socketPath, 0, sizeof(g_socketPath));
+    if (kalPath(g_socketPath, sizeof(g_socketPath), KAL_SERVER_SOCKET_PATH) != 0) {
+        printf("socket path %s%s is longer than the %zu bytes a UNIX socket address holds\n", kalRoot(),
+               KAL_SERVER_SOCKET_PATH, sizeof(g_socketPath) - 1);
+        exit(1);
+    }
+    if (webTimerInit() != 0) {
+        puts("cannot create the web timer's wake-up pipe");
+        exit(1);
+    }
+
+    // The handler stays installed, and a read it interrupts (a command's
+    // output being captured) carries on instead of failing with EINTR.
+    struct sigaction term;
+    memset(&term, 0, sizeof(term));
+    term.sa_handler = onTerminate;
+    term.sa_flags = SA_RESTART;
+    sigemptyset(&term.sa_mask);
+    if (sigaction(SIGTERM, &term, NULL) != 0) {
+        puts("unable to register sig handler errno ");
+        exit(1);
+    }
+
+    // Until a restart is scheduled nothing listens for SIGUSR2; a stray one
+    // must not end the server (its default action).
+    signal(SIGUSR2, SIG_IGN);
+
+    openSocket();
+    printf("kal_server: serving on %s\n", g_socketPath);
+    serve();
 }

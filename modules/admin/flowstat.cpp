@@ -77,15 +77,12 @@ int parseAmount(const char *text, double *amount)
 
 namespace {
 
-enum { FLOWSTAT_GET_SETTINGS = 0, FLOWSTAT_SET_SETTINGS = 1 };
-
 // Absent: -1 (unchanged); the literal true: 1; anything else: 0.
 int switchValue(cJSON *settings, const char *key)
 {
-    cJSON *item = cJSON_GetObjectItem(settings, key);
-    if (item == NULL)
-        return -1;
-    return cJSON_IsTrue(item) ? 1 : 0;
+    int value = -1;
+    memberSwitch(settings, key, &value);
+    return value;
 }
 
 // Reads a string amount of 0 or more. -1 when absent, not a string, not a
@@ -98,6 +95,26 @@ int amountValue(cJSON *settings, const char *key, double *amount)
     return 0;
 }
 
+// Adds a reading of the flow statistics service: a switch as a boolean,
+// anything else as a number. False when the service cannot say.
+bool addReading(cJSON *settings, const char *key, int (*read)(int *), bool isSwitch)
+{
+    int value = 0;
+    if (read(&value) != 0)
+        return false;
+    cJSON_AddItemToObject(settings, key, isSwitch ? cJSON_CreateBool(value != 0) : cJSON_CreateNumber(value));
+    return true;
+}
+
+void addAmount(cJSON *settings, const char *key, double amount)
+{
+    char text[32];
+    formatAmount(text, sizeof(text), amount);
+    cJSON_AddItemToObject(settings, key, cJSON_CreateString(text));
+}
+
+// Stops at the first reading the service cannot give, with what came
+// before it already in "settings".
 int readSettings(cJSON *, cJSON *response)
 {
     cJSON *settings = cJSON_CreateObject();
@@ -105,37 +122,22 @@ int readSettings(cJSON *, cJSON *response)
         return 1;
     cJSON_AddItemToObject(response, "settings", settings);
 
-    int enabled = 0;
-    if (isLimitEnable(&enabled) != 0)
+    if (!addReading(settings, "enableDataLimit", isLimitEnable, true))
         return 1;
-    cJSON_AddItemToObject(settings, "enableDataLimit", cJSON_CreateBool(enabled != 0));
     double limit = 0.0;
-    if (getLimit(&limit) != 0)
-        return 1;
-    char text[32];
-    formatAmount(text, sizeof(text), limit);
     int state = 0;
-    if (isLimitReached(&state) != 0)
+    if (getLimit(&limit) != 0 || isLimitReached(&state) != 0)
         return 1;
-    cJSON_AddItemToObject(settings, "limitation", cJSON_CreateString(text));
+    addAmount(settings, "limitation", limit);
     cJSON_AddItemToObject(settings, "dataLimit", cJSON_CreateNumber(state));
-    int percent = 0;
-    if (getWarningPercent(&percent) != 0)
+    if (!addReading(settings, "warningPercent", getWarningPercent, false) ||
+        !addReading(settings, "enablePaymentDay", isMonthlyEnable, true) ||
+        !addReading(settings, "paymentDay", getDue, false))
         return 1;
-    cJSON_AddItemToObject(settings, "warningPercent", cJSON_CreateNumber(percent));
-    int monthly = 0;
-    if (isMonthlyEnable(&monthly) != 0)
-        return 1;
-    cJSON_AddItemToObject(settings, "enablePaymentDay", cJSON_CreateBool(monthly != 0));
-    int due = 0;
-    if (getDue(&due) != 0)
-        return 1;
-    cJSON_AddItemToObject(settings, "paymentDay", cJSON_CreateNumber(due));
     double used = 0.0;
     if (getMonthly(&used) != 0)
         return 1;
-    formatAmount(text, sizeof(text), used);
-    cJSON_AddItemToObject(settings, "adjustStatistics", cJSON_CreateString(text));
+    addAmount(settings, "adjustStatistics", used);
     return 0;
 }
 
@@ -184,11 +186,11 @@ int writeSettings(cJSON *request, cJSON *)
 }  // namespace
 
 const ModuleAction kFlowstatActions[] = {
-    {FLOWSTAT_GET_SETTINGS, readSettings},
-    {FLOWSTAT_SET_SETTINGS, writeSettings},
+    {0, readSettings},
+    {1, writeSettings},
 };
 
 int flowstatHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kFlowstatActions, ACTION_COUNT(kFlowstatActions), NULL, NULL, false, false});
+    return runModule(request, response, kFlowstatActions);
 }

@@ -17,8 +17,6 @@
 
 namespace {
 
-enum { LAN_GET = 0, LAN_SET = 1 };
-
 // Result codes of a set.
 enum {
     LAN_OK = 0,
@@ -292,8 +290,8 @@ int setLan(cJSON *request, cJSON *)
 }
 
 const ModuleAction kLanActions[] = {
-    {LAN_GET, getLan},
-    {LAN_SET, setLan},
+    {0, getLan},
+    {1, setLan},
 };
 
 }  // namespace

@@ -22,14 +22,6 @@
 
 namespace {
 
-enum {
-    LOG_LIST = 0,
-    LOG_CLEAR = 1,
-    LOG_EXPORT = 2,
-    LOG_REFRESH = 3,
-    LOG_MODEM_STATE = 5,
-};
-
 const char kUserSuffix[] = "_-_user";
 const int kUserSuffixLength = 7;
 const int kModemLogState = 2;
@@ -399,11 +391,11 @@ int modemLogState(cJSON *, cJSON *response)
 }
 
 const ModuleAction kLogActions[] = {
-    {LOG_LIST, listLogs},
-    {LOG_CLEAR, clearUserLog},
-    {LOG_EXPORT, exportLogs},
-    {LOG_REFRESH, refreshUserLog},
-    {LOG_MODEM_STATE, modemLogState},
+    {0, listLogs},
+    {1, clearUserLog},
+    {2, exportLogs},
+    {3, refreshUserLog},
+    {5, modemLogState},
 };
 
 }  // namespace

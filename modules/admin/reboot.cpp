@@ -8,27 +8,23 @@
 
 namespace {
 
-enum { REBOOT_RESTART = 0, REBOOT_POWER_OFF = 1 };
-
-enum { RESTORE_FACTORY = 0 };
-
 const ModuleAction kRebootActions[] = {
-    {REBOOT_RESTART, notifyAction<send_reboot_req>},
-    {REBOOT_POWER_OFF, notifyAction<send_poweroff_req>},
+    {0, notifyAction<send_reboot_req>},
+    {1, notifyAction<send_poweroff_req>},
 };
 
 const ModuleAction kRestoreActions[] = {
-    {RESTORE_FACTORY, notifyAction<send_restore_req>},
+    {0, notifyAction<send_restore_req>},
 };
 
 }  // namespace
 
 int rebootHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kRebootActions, ACTION_COUNT(kRebootActions), NULL, NULL, false, false});
+    return runModule(request, response, kRebootActions);
 }
 
 int restoreDefaultsHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kRestoreActions, ACTION_COUNT(kRestoreActions), NULL, NULL, false, false});
+    return runModule(request, response, kRestoreActions);
 }

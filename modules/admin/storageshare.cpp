@@ -17,8 +17,6 @@
 
 namespace {
 
-enum { SHARE_GET = 0, SHARE_SET = 1 };
-
 const int kUserSize = 32;
 const int kPasswordSize = 50;
 const int kCommandSize = 512;
@@ -158,11 +156,11 @@ int setShare(cJSON *request, cJSON *)
 }  // namespace
 
 const ModuleAction kShareActions[] = {
-    {SHARE_GET, getShare},
-    {SHARE_SET, setShare},
+    {0, getShare},
+    {1, setShare},
 };
 
 int storageShareHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kShareActions, ACTION_COUNT(kShareActions), NULL, NULL, false, false});
+    return runModule(request, response, kShareActions);
 }

@@ -16,8 +16,6 @@
 
 namespace {
 
-enum { TIME_GET = 0, TIME_SET_ZONE = 1, TIME_SET_TEMP_ZONE = 2 };
-
 const char kDefaultZone[] = "Europe/London";
 const int kZoneSize = 64;
 
@@ -125,14 +123,14 @@ int setTemporaryZone(cJSON *request, cJSON *response)
 }
 
 const ModuleAction kTimeActions[] = {
-    {TIME_GET, getTime},
-    {TIME_SET_ZONE, setLastingZone},
-    {TIME_SET_TEMP_ZONE, setTemporaryZone},
+    {0, getTime},
+    {1, setLastingZone},
+    {2, setTemporaryZone},
 };
 
 }  // namespace
 
 int timeHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kTimeActions, ACTION_COUNT(kTimeActions), NULL, NULL, false, false});
+    return runModule(request, response, kTimeActions);
 }

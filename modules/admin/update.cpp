@@ -17,17 +17,6 @@
 
 namespace {
 
-enum {
-    UPDATE_INFO = 0,
-    UPDATE_CHECK = 1,
-    UPDATE_DOWNLOAD = 2,
-    UPDATE_CANCEL = 3,
-    UPDATE_PROGRESS = 4,
-    UPDATE_UPLOAD_STATE = 5,
-    UPDATE_START = 6,
-    UPDATE_CLEAR_CACHE = 7,
-};
-
 // httpReqForCheckUpdate answers.
 enum { CHECK_RUNNING = 0, CHECK_BUSY = 1, CHECK_ENDED = 2 };
 
@@ -164,19 +153,19 @@ int uploadState(cJSON *, cJSON *)
 }
 
 const ModuleAction kUpdateActions[] = {
-    {UPDATE_INFO, firmwareInfo},
-    {UPDATE_CHECK, checkForUpdate},
-    {UPDATE_DOWNLOAD, download},
-    {UPDATE_CANCEL, notifyAction<cancelDownThread>},
-    {UPDATE_PROGRESS, progress},
-    {UPDATE_UPLOAD_STATE, uploadState},
-    {UPDATE_START, notifyAction<startUpdateForWeb>},
-    {UPDATE_CLEAR_CACHE, notifyAction<clearCache>},
+    {0, firmwareInfo},
+    {1, checkForUpdate},
+    {2, download},
+    {3, notifyAction<cancelDownThread>},
+    {4, progress},
+    {5, uploadState},
+    {6, notifyAction<startUpdateForWeb>},
+    {7, notifyAction<clearCache>},
 };
 
 }  // namespace
 
 int updateHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kUpdateActions, ACTION_COUNT(kUpdateActions), NULL, NULL, false, false});
+    return runModule(request, response, kUpdateActions);
 }

@@ -27,8 +27,6 @@ int setFactoryDefaultDone(const char *value, int length)
 
 namespace {
 
-enum { WEB_GET_LANGUAGE = 0, WEB_SET_LANGUAGE = 1, WEB_KEEPALIVE = 2, WEB_FACTORY_DEFAULT_DONE = 3 };
-
 int readLanguage(cJSON *, cJSON *response)
 {
     char language[4];
@@ -64,13 +62,13 @@ int markFactoryDefaultDone(cJSON *, cJSON *)
 }  // namespace
 
 const ModuleAction kWebServerActions[] = {
-    {WEB_GET_LANGUAGE, readLanguage},
-    {WEB_SET_LANGUAGE, writeLanguage},
-    {WEB_KEEPALIVE, keepAlive},
-    {WEB_FACTORY_DEFAULT_DONE, markFactoryDefaultDone},
+    {0, readLanguage},
+    {1, writeLanguage},
+    {2, keepAlive},
+    {3, markFactoryDefaultDone},
 };
 
 int webServerHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWebServerActions, ACTION_COUNT(kWebServerActions), NULL, NULL, false, false});
+    return runModule(request, response, kWebServerActions);
 }

@@ -1,5 +1,6 @@
 // "simLock": SIM PIN lock on and off, PIN change, PIN and PUK entry and the
 // automatic unlock setting with the PIN that goes with it.
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,16 +18,6 @@
 namespace {
 
 const char kTag[] = "SIM_HANDLER";
-
-enum {
-    SIM_ACTION_REPORT = 0,
-    SIM_ACTION_LOCK_ON = 1,
-    SIM_ACTION_LOCK_OFF = 2,
-    SIM_ACTION_CHANGE_PIN = 3,
-    SIM_ACTION_ENTER_PIN = 4,
-    SIM_ACTION_ENTER_PUK = 5,
-    SIM_ACTION_SAVE_AUTO_UNLOCK = 6,
-};
 
 enum { SIM_OK = 0, SIM_FAILED = 1, SIM_DONE_18 = 2 };
 
@@ -72,27 +63,11 @@ const char *codeMember(const cJSON *request, const char *key, int kind)
     return item->valuestring;
 }
 
-// The PIN that is valid for the card after a successful action.
-const char *validPinKey(int action)
-{
-    switch (action) {
-    case SIM_ACTION_LOCK_ON:
-    case SIM_ACTION_LOCK_OFF:
-    case SIM_ACTION_ENTER_PIN:
-        return "pin";
-    case SIM_ACTION_CHANGE_PIN:
-    case SIM_ACTION_ENTER_PUK:
-        return "newPin";
-    default:
-        return NULL;
-    }
-}
-
 // Keeps key 29 equal to the card's PIN, so automatic unlock never spends a
-// try on a stale one. The PIN never reaches a log line.
-int storeValidPin(const cJSON *request, int action)
+// try on a stale one: the PIN in request's member key (none when key is
+// null). The PIN never reaches a log line.
+int storeValidPin(const cJSON *request, const char *key)
 {
-    const char *key = validPinKey(action);
     const cJSON *item = key != NULL ? cJSON_GetObjectItem(request, key) : NULL;
     if (!cJSON_IsString(item) || item->valuestring == NULL)
         return 0;
@@ -102,7 +77,7 @@ int storeValidPin(const cJSON *request, int action)
     return set_config_data_permanent(CFG_SIM_PIN, pin, (int)strlen(pin));
 }
 
-int saveUnlockSettings(const cJSON *request, int action)
+int saveUnlockSettings(const cJSON *request, const char *validPinKey)
 {
     const cJSON *autoUnlock = cJSON_GetObjectItem(request, "autoUnlock");
     if (autoUnlock != NULL) {
@@ -116,7 +91,7 @@ int saveUnlockSettings(const cJSON *request, int action)
         if (set_config_data_permanent(CFG_SIM_AUTO_UNLOCK, flag, (int)strlen(flag)) != 0)
             return -1;
     }
-    return storeValidPin(request, action);
+    return storeValidPin(request, validPinKey);
 }
 
 void addState(cJSON *response, const SimState &s)
@@ -128,52 +103,60 @@ void addState(cJSON *response, const SimState &s)
     cJSON_AddItemToObject(response, "autoUnlock", cJSON_CreateBool(g_autoUnlock == 1));
 }
 
-int requiredPinState(int action)
+// The mobile service's PIN calls.
+enum PinService { SERVICE_SET_LOCK, SERVICE_CHANGE_PIN, SERVICE_ENTER_PIN, SERVICE_ENTER_PUK };
+
+// A PIN operation: the PIN state the card must be in, its service call and,
+// for the lock, whether it is switched on.
+struct PinOperation {
+    int requiredPinState;
+    PinService service;
+    uint8_t enable;
+};
+
+const PinOperation kLockOn = {SIM_PIN_LOCK_OFF, SERVICE_SET_LOCK, 1};
+const PinOperation kLockOff = {SIM_PIN_LOCK_ON, SERVICE_SET_LOCK, 0};
+const PinOperation kChangePin = {SIM_PIN_LOCK_ON, SERVICE_CHANGE_PIN, 0};
+const PinOperation kEnterPin = {SIM_PIN_REQUIRED, SERVICE_ENTER_PIN, 0};
+const PinOperation kEnterPuk = {SIM_PUK_REQUIRED, SERVICE_ENTER_PUK, 0};
+
+// Changing the PIN and entering the PUK also set "newPin", which then is
+// the card's PIN.
+bool setsNewPin(const PinOperation &op)
 {
-    switch (action) {
-    case SIM_ACTION_LOCK_ON:
-        return SIM_PIN_LOCK_OFF;
-    case SIM_ACTION_LOCK_OFF:
-    case SIM_ACTION_CHANGE_PIN:
-        return SIM_PIN_LOCK_ON;
-    case SIM_ACTION_ENTER_PIN:
-        return SIM_PIN_REQUIRED;
-    default:
-        return SIM_PUK_REQUIRED;
-    }
+    return op.service == SERVICE_CHANGE_PIN || op.service == SERVICE_ENTER_PUK;
 }
 
 // Checks the members and makes the service call; false when the request is
 // malformed or the call failed.
-bool callService(const cJSON *request, int action, int *code)
+bool callService(const cJSON *request, const PinOperation &op, int *code)
 {
-    const char *first = codeMember(request, action == SIM_ACTION_ENTER_PUK ? "puk" : "pin",
-                                   action == SIM_ACTION_ENTER_PUK ? CODE_KIND_PUK : CODE_KIND_PIN);
+    const char *first = op.service == SERVICE_ENTER_PUK ? codeMember(request, "puk", CODE_KIND_PUK)
+                                                        : codeMember(request, "pin", CODE_KIND_PIN);
     if (first == NULL)
         return false;
     const char *newPin = NULL;
-    if (action == SIM_ACTION_CHANGE_PIN || action == SIM_ACTION_ENTER_PUK) {
+    if (setsNewPin(op)) {
         newPin = codeMember(request, "newPin", CODE_KIND_PIN);
         if (newPin == NULL)
             return false;
     }
-    switch (action) {
-    case SIM_ACTION_LOCK_ON:
-    case SIM_ACTION_LOCK_OFF: {
+    switch (op.service) {
+    case SERVICE_SET_LOCK: {
         SimLockRequest r;
         memset(&r, 0, sizeof(r));
-        r.enable = action == SIM_ACTION_LOCK_ON ? 1 : 0;
+        r.enable = op.enable;
         copyText(r.pin, first, sizeof(r.pin));
         return SetSimLock(r, code, -1, NULL) != 0;
     }
-    case SIM_ACTION_CHANGE_PIN: {
+    case SERVICE_CHANGE_PIN: {
         PinChangeRequest r;
         memset(&r, 0, sizeof(r));
         copyText(r.pin, first, sizeof(r.pin));
         copyText(r.newPin, newPin, sizeof(r.newPin));
         return ChangePin(r, code, -1, NULL) != 0;
     }
-    case SIM_ACTION_ENTER_PIN: {
+    case SERVICE_ENTER_PIN: {
         char pin[SIM_CODE_TEXT];
         memset(pin, 0, sizeof(pin));
         copyText(pin, first, sizeof(pin));
@@ -189,12 +172,12 @@ bool callService(const cJSON *request, int action, int *code)
     }
 }
 
-int simOperation(const cJSON *request, cJSON *response, int action, const SimState &stored)
+int simOperation(const cJSON *request, cJSON *response, const PinOperation &op, const SimState &stored)
 {
-    if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != requiredPinState(action))
+    if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != op.requiredPinState)
         return SIM_FAILED;
     int code = MOBILE_CODE_OK;
-    if (!callService(request, action, &code) || code == MOBILE_CODE_FAILED)
+    if (!callService(request, op, &code) || code == MOBILE_CODE_FAILED)
         return SIM_FAILED;
     int busy = mobileBusyResult(code, kTag);
     if (busy >= 0)
@@ -217,12 +200,13 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
         !isSimStateValid(sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes))
         return SIM_FAILED;
     int result = SIM_OK;
+    const char *validPinKey = setsNewPin(op) ? "newPin" : "pin";
     if (code == MOBILE_CODE_OK) {
-        saveUnlockSettings(request, action);
+        saveUnlockSettings(request, validPinKey);
     } else {
         // Codes 2 and 18 also report a done operation: the card's PIN may
         // have changed, and automatic unlock must not keep the old one.
-        storeValidPin(request, action);
+        storeValidPin(request, validPinKey);
         result = code == MOBILE_CODE_SIM_OK_18 ? SIM_DONE_18 : SIM_OK;
     }
     SimState fresh = {sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes};
@@ -230,14 +214,14 @@ int simOperation(const cJSON *request, cJSON *response, int action, const SimSta
     return result;
 }
 
-// The stored SIM state and the action of the request being answered.
+// The stored SIM state, read for the request being answered.
 SimState g_stored;
-int g_action;
+
+const int kReportCode = 0;
 
 int readSimState(cJSON *, int code)
 {
     memset(&g_stored, 0, sizeof(g_stored));
-    g_action = code;
     if (!configInt(CFG_SIM_CARD_STATE, &g_stored.cardState) ||
         !configInt(CFG_SIM_PIN_STATE, &g_stored.pinState) ||
         !configInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) ||
@@ -248,7 +232,7 @@ int readSimState(cJSON *, int code)
     // The flag is reported and may be rewritten by every action: take the
     // stored setting first, not the process's initial 0.
     int stored28 = 0;
-    if (code != SIM_ACTION_REPORT && configInt(CFG_SIM_AUTO_UNLOCK, &stored28))
+    if (code != kReportCode && configInt(CFG_SIM_AUTO_UNLOCK, &stored28))
         g_autoUnlock = stored28;
     return SIM_OK;
 }
@@ -267,24 +251,25 @@ int saveAutoUnlock(cJSON *request, cJSON *response)
 {
     if (g_stored.cardState != SIM_CARD_PRESENT)
         return SIM_FAILED;
-    saveUnlockSettings(request, g_action);
+    saveUnlockSettings(request, NULL);
     addState(response, g_stored);
     return SIM_OK;
 }
 
-int operation(cJSON *request, cJSON *response)
+template <const PinOperation &op>
+int pinAction(cJSON *request, cJSON *response)
 {
-    return simOperation(request, response, g_action, g_stored);
+    return simOperation(request, response, op, g_stored);
 }
 
 const ModuleAction kSimLockActions[] = {
-    {SIM_ACTION_REPORT, report},
-    {SIM_ACTION_LOCK_ON, operation},
-    {SIM_ACTION_LOCK_OFF, operation},
-    {SIM_ACTION_CHANGE_PIN, operation},
-    {SIM_ACTION_ENTER_PIN, operation},
-    {SIM_ACTION_ENTER_PUK, operation},
-    {SIM_ACTION_SAVE_AUTO_UNLOCK, saveAutoUnlock},
+    {kReportCode, report},
+    {1, pinAction<kLockOn>},
+    {2, pinAction<kLockOff>},
+    {3, pinAction<kChangePin>},
+    {4, pinAction<kEnterPin>},
+    {5, pinAction<kEnterPuk>},
+    {6, saveAutoUnlock},
 };
 
 }  // namespace

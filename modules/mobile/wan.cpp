@@ -21,29 +21,6 @@ namespace {
 
 const char kTag[] = "WAN_HANDLER";
 
-enum {
-    WAN_ACTION_GET_CFG = 0,
-    WAN_ACTION_SET_CFG = 1,
-    WAN_ACTION_ADD_PROF = 2,
-    WAN_ACTION_DEL_PROF = 3,
-    WAN_ACTION_GET_CONN_STAT = 6,
-    WAN_ACTION_ADD_PROF_WZD = 7,
-    WAN_ACTION_SET_SEL_MODE = 8,
-    WAN_ACTION_SEARCH_NET = 9,
-    WAN_ACTION_GET_SEL_STAT = 10,
-    WAN_ACTION_GET_REASON = 11,
-    WAN_ACTION_CANCEL_SEARCH = 14,
-    WAN_ACTION_UPDATE_ISP = 15,
-    WAN_ACTION_COUNT = 16,
-};
-
-const char *const kActionNames[WAN_ACTION_COUNT] = {
-    "WAN_ACTION_GET_CFG",       "WAN_ACTION_SET_CFG",      "WAN_ACTION_ADD_PROF",     "WAN_ACTION_DEL_PROF",
-    "",                         "",                        "WAN_ACTION_GET_CONN_STAT", "WAN_ACTION_ADD_PROF_WZD",
-    "WAN_ACTION_SET_SEL_MODE",  "WAN_ACTION_SEARCH_NET",   "WAN_ACTION_GET_SEL_STAT", "WAN_ACTION_GET_REASON",
-    "",                         "",                        "WAN_ACTION_CANCEL_SEARCH", "WAN_ACTION_UPDATE_ISP",
-};
-
 // Result codes.
 enum {
     WAN_OK = 0,
@@ -89,6 +66,19 @@ cJSON *placeholderProfile(void)
     cJSON_AddItemToObject(p, "ipv4Password", cJSON_CreateString(""));
     addNumber(p, "ipv4AuthType", 0);
     return p;
+}
+
+// Adds "ispVersion" and answers WAN_OK, or fails when the ISP database
+// cannot say.
+int addIspVersion(cJSON *response)
+{
+    char version[ISP_VERSION_SIZE];
+    memset(version, 0, sizeof(version));
+    if (getVersion(version) != 0)
+        return fail(WAN_FAILED, "Get ISP information version failed.");
+    version[sizeof(version) - 1] = '\0';
+    cJSON_AddItemToObject(response, "ispVersion", cJSON_CreateString(version));
+    return WAN_OK;
 }
 
 int getConfig(cJSON *, cJSON *response)
@@ -140,12 +130,9 @@ int getConfig(cJSON *, cJSON *response)
     if (!GetCardType(&cardType))
         return fail(WAN_FAILED, "Get SIM card type failed.");
     addNumber(response, "cardType", cardType);
-    char version[ISP_VERSION_SIZE];
-    memset(version, 0, sizeof(version));
-    if (getVersion(version) != 0)
-        return fail(WAN_FAILED, "Get ISP information version failed.");
-    version[sizeof(version) - 1] = '\0';
-    cJSON_AddItemToObject(response, "ispVersion", cJSON_CreateString(version));
+    int result = addIspVersion(response);
+    if (result != WAN_OK)
+        return result;
     int pending = 0;
     if (getNeedLocUpdate(&pending) != 0)
         return fail(WAN_FAILED, "Get ISP update indication failed.");
@@ -319,26 +306,27 @@ int searchNetworks(cJSON *, cJSON *)
 
 const char *operatorStateName(int state)
 {
-    switch (state) {
-    case OPERATOR_AVAILABLE:
-        return "available";
-    case OPERATOR_CURRENT:
-        return "current";
-    case OPERATOR_FORBIDDEN:
-        return "forbidden";
-    default:
-        return "unknown";
-    }
+    static const char *const kNames[] = {"unknown", "available", "current", "forbidden"};
+    static_assert(OPERATOR_AVAILABLE == 1 && OPERATOR_CURRENT == 2 && OPERATOR_FORBIDDEN == 3, "indexes kNames");
+    return state > 0 && state < (int)(sizeof(kNames) / sizeof(kNames[0])) ? kNames[state] : kNames[0];
+}
+
+// Adds "networkSelectionStatus" and answers WAN_OK, or fails when the
+// service cannot say.
+int addSelectionStatus(cJSON *response, int *state)
+{
+    if (!GetNetSelStat(state))
+        return fail(WAN_FAILED, "Get network selection status failed.");
+    addNumber(response, "networkSelectionStatus", *state);
+    return WAN_OK;
 }
 
 int getSelectionStatus(cJSON *, cJSON *response)
 {
     int state = 0;
-    if (!GetNetSelStat(&state))
-        return fail(WAN_FAILED, "Get network selection status failed.");
-    addNumber(response, "networkSelectionStatus", state);
-    if (state != NETSEL_RESULT_READY)
-        return WAN_OK;
+    int result = addSelectionStatus(response, &state);
+    if (result != WAN_OK || state != NETSEL_RESULT_READY)
+        return result;
     WanStorage storage;
     memset(&storage, 0, sizeof(storage));
     if (!GetAvailableNet(&storage.networks))
@@ -380,10 +368,7 @@ int cancelSearch(cJSON *, cJSON *response)
     if (!AbortScanNet(&code))
         return fail(WAN_FAILED, "Abort scanning network failed.");
     int state = 0;
-    if (!GetNetSelStat(&state))
-        return fail(WAN_FAILED, "Get network selection status failed.");
-    addNumber(response, "networkSelectionStatus", state);
-    return WAN_OK;
+    return addSelectionStatus(response, &state);
 }
 
 int updateIsp(cJSON *, cJSON *response)
@@ -402,13 +387,7 @@ int updateIsp(cJSON *, cJSON *response)
         __android_log_print(ANDROID_LOG_INFO, kTag, "update isp resolve the problem");
         setNeedLocUpdate(0);
     }
-    char version[ISP_VERSION_SIZE];
-    memset(version, 0, sizeof(version));
-    if (getVersion(version) != 0)
-        return fail(WAN_FAILED, "Get ISP information version failed.");
-    version[sizeof(version) - 1] = '\0';
-    cJSON_AddItemToObject(response, "ispVersion", cJSON_CreateString(version));
-    return WAN_OK;
+    return addIspVersion(response);
 }
 
 int addProfileAction(cJSON *request, cJSON *)
@@ -421,19 +400,20 @@ int addWizardProfile(cJSON *request, cJSON *)
     return addProfile(request, true);
 }
 
+// The request's "action", what it runs and its name in the closing log line.
 const ModuleAction kWanActions[] = {
-    {WAN_ACTION_GET_CFG, getConfig},
-    {WAN_ACTION_SET_CFG, setConfig},
-    {WAN_ACTION_ADD_PROF, addProfileAction},
-    {WAN_ACTION_DEL_PROF, deleteProfile},
-    {WAN_ACTION_GET_CONN_STAT, getConnState},
-    {WAN_ACTION_ADD_PROF_WZD, addWizardProfile},
-    {WAN_ACTION_SET_SEL_MODE, setSelectionMode},
-    {WAN_ACTION_SEARCH_NET, searchNetworks},
-    {WAN_ACTION_GET_SEL_STAT, getSelectionStatus},
-    {WAN_ACTION_GET_REASON, getReason},
-    {WAN_ACTION_CANCEL_SEARCH, cancelSearch},
-    {WAN_ACTION_UPDATE_ISP, updateIsp},
+    {0, getConfig, "WAN_ACTION_GET_CFG"},
+    {1, setConfig, "WAN_ACTION_SET_CFG"},
+    {2, addProfileAction, "WAN_ACTION_ADD_PROF"},
+    {3, deleteProfile, "WAN_ACTION_DEL_PROF"},
+    {6, getConnState, "WAN_ACTION_GET_CONN_STAT"},
+    {7, addWizardProfile, "WAN_ACTION_ADD_PROF_WZD"},
+    {8, setSelectionMode, "WAN_ACTION_SET_SEL_MODE"},
+    {9, searchNetworks, "WAN_ACTION_SEARCH_NET"},
+    {10, getSelectionStatus, "WAN_ACTION_GET_SEL_STAT"},
+    {11, getReason, "WAN_ACTION_GET_REASON"},
+    {14, cancelSearch, "WAN_ACTION_CANCEL_SEARCH"},
+    {15, updateIsp, "WAN_ACTION_UPDATE_ISP"},
 };
 
 // The action's name for the closing line ("" for an unknown code).
@@ -441,7 +421,8 @@ const char *g_actionName = "";
 
 int nameAction(cJSON *, int code)
 {
-    g_actionName = code >= 0 && code < WAN_ACTION_COUNT ? kActionNames[code] : "";
+    const ModuleAction *action = findAction(kWanActions, ACTION_COUNT(kWanActions), code);
+    g_actionName = action != NULL ? action->name : "";
     return WAN_OK;
 }
 

@@ -22,8 +22,6 @@
 
 namespace {
 
-enum { STATUS_GET_DASHBOARD = 0 };
-
 const char kSmsCountRequest[] = "{\"module\":\"message\",\"action\":8}";
 const char kSdcardDevice[] = "mmcblk0";
 
@@ -323,10 +321,10 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
 }
 
 const ModuleAction kStatusActions[] = {
-    {STATUS_GET_DASHBOARD, getDashboard},
+    {0, getDashboard},
 };
 
 int statusHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kStatusActions, ACTION_COUNT(kStatusActions), NULL, NULL, false, false});
+    return runModule(request, response, kStatusActions);
 }

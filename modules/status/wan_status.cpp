@@ -51,43 +51,50 @@ void addAddresses(cJSON *wan, const Addresses *a, const char *ip, const char *dn
     cJSON_AddItemToObject(wan, dns2, cJSON_CreateString(a->dns2));
 }
 
-void addRegisteredNetwork(cJSON *wan)
+// The addresses of one IP version; "0.0.0.0" after a log line when the
+// network manager cannot say.
+void addConfig(cJSON *wan, int (*get)(char *, char *, char *), const char *failure, const char *ip,
+               const char *dns1, const char *dns2)
 {
-    int conn = 1;  // the call is handed the registration state
-    if (!GetConnState(&conn)) {
-        STATUS_LOG("Failed to get connection status\n");
-        conn = 1;
-    }
-    cJSON_AddItemToObject(wan, "connectStatus", cJSON_CreateNumber(conn));
-
     Addresses a;
     resetAddresses(&a);
-    if (get_wan_ipv4_config(a.address, a.dns1, a.dns2) != 0) {
+    if (get(a.address, a.dns1, a.dns2) != 0) {
         resetAddresses(&a);
-        STATUS_LOG("Failed to get network config for ipv4\n");
+        STATUS_LOG(failure);
     }
     terminate(&a);
-    addAddresses(wan, &a, "ipv4", "dns1v4", "dns2v4");
-    if (get_wan_ipv6_config(a.address, a.dns1, a.dns2) != 0) {
-        resetAddresses(&a);
-        STATUS_LOG("Failed to get network config for ipv6\n");
-    }
-    terminate(&a);
-    addAddresses(wan, &a, "ipv6", "dns1v6", "dns2v6");
+    addAddresses(wan, &a, ip, dns1, dns2);
+}
 
-    int netType = 0, roam = 0, signal = 0;
-    if (!GetNetType(&netType)) {
-        STATUS_LOG("Failed to get network type\n");
-        netType = 0;
+// Where a reading comes from: mobile service calls answer nonzero when they
+// succeed, flow statistics calls 0.
+enum Source { MOBILE_SERVICE, FLOW_STATISTICS };
+
+// The reading of get, handed fallback first; fallback again after a log line
+// when the source cannot say.
+int reading(Source source, int (*get)(int *), int fallback, const char *failure)
+{
+    int value = fallback;
+    int answer = get(&value);
+    if (source == MOBILE_SERVICE ? answer == 0 : answer != 0) {
+        STATUS_LOG(failure);
+        value = fallback;
     }
-    if (!GetRoamStat(&roam)) {
-        STATUS_LOG("Failed to get roam status\n");
-        roam = 0;
-    }
-    if (!GetSigLevel(&signal)) {
-        STATUS_LOG("Failed to get signal strength\n");
-        signal = 0;
-    }
+    return value;
+}
+
+void addRegisteredNetwork(cJSON *wan)
+{
+    // The call is handed the registration state.
+    int conn = reading(MOBILE_SERVICE, GetConnState, 1, "Failed to get connection status\n");
+    cJSON_AddItemToObject(wan, "connectStatus", cJSON_CreateNumber(conn));
+
+    addConfig(wan, get_wan_ipv4_config, "Failed to get network config for ipv4\n", "ipv4", "dns1v4", "dns2v4");
+    addConfig(wan, get_wan_ipv6_config, "Failed to get network config for ipv6\n", "ipv6", "dns1v6", "dns2v6");
+
+    int netType = reading(MOBILE_SERVICE, GetNetType, 0, "Failed to get network type\n");
+    int roam = reading(MOBILE_SERVICE, GetRoamStat, 0, "Failed to get roam status\n");
+    int signal = reading(MOBILE_SERVICE, GetSigLevel, 0, "Failed to get signal strength\n");
     cJSON_AddItemToObject(wan, "networkType", cJSON_CreateNumber(netType));
     cJSON_AddItemToObject(wan, "roaming", cJSON_CreateNumber(roam));
     cJSON_AddItemToObject(wan, "signalStrength", cJSON_CreateNumber(signal));
@@ -148,40 +155,20 @@ int fillWanStatus(cJSON *wan)
     memset(rx, 0, sizeof(rx));
     memset(operatorName, 0, sizeof(operatorName));
 
-    int reg = 0;
-    if (!GetRegStat(&reg)) {
-        STATUS_LOG("Failed to get register status\n");
-        reg = 0;
-    }
+    int reg = reading(MOBILE_SERVICE, GetRegStat, 0, "Failed to get register status\n");
     if (reg == 1)
         addRegisteredNetwork(wan);
     else
         addUnregisteredNetwork(wan);
 
-    int roamSwitch = 0;
-    if (!GetRoamSwitch(&roamSwitch)) {
-        STATUS_LOG("Failed to get roam switch status\n");
-        roamSwitch = 0;
-    }
+    int roamSwitch = reading(MOBILE_SERVICE, GetRoamSwitch, 0, "Failed to get roam switch status\n");
     amountText(getMonthly, total, sizeof(total), "Failed to get total statistics\n");
     amountText(getDailyFlow, daily, sizeof(daily), "Failed to get daily statistics\n");
-    int monthly = 0;
-    if (isMonthlyEnable(&monthly) != 0) {
-        STATUS_LOG("Failed to get monthly enable\n");
-        monthly = 0;
-    }
+    int monthly = reading(FLOW_STATISTICS, isMonthlyEnable, 0, "Failed to get monthly enable\n");
     speedText(getTxSpeed, tx, sizeof(tx), "Failed to get tx speed\n");
     speedText(getRxSpeed, rx, sizeof(rx), "Failed to get rx speed\n");
-    int limit = 0;
-    if (isLimitReached(&limit) != 0) {
-        STATUS_LOG("Failed to get limit status\n");
-        limit = 0;
-    }
-    int sim = 1;
-    if (!GetSimStatusForWebStatus(&sim)) {
-        STATUS_LOG("Failed to get sim status\n");
-        sim = 1;
-    }
+    int limit = reading(FLOW_STATISTICS, isLimitReached, 0, "Failed to get limit status\n");
+    int sim = reading(MOBILE_SERVICE, GetSimStatusForWebStatus, 1, "Failed to get sim status\n");
     char name[64];
     memset(name, 0, sizeof(name));
     if (GetOperatorName(name)) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-enum { CONNECTED_DEVICES_LIST = 0 };
-
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;
 
@@ -37,7 +35,7 @@ int listStations(cJSON *, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    {CONNECTED_DEVICES_LIST, listStations},
+    {0, listStations},
 };
 
 void trace(ModuleStep step)

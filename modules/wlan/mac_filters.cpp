@@ -14,8 +14,6 @@
 
 namespace {
 
-enum { MAC_FILTERS_GET = 0, MAC_FILTERS_SET = 1 };
-
 // The only filter mode: a deny list.
 const int kDenyListMode = 1;
 const int kDescriptionMax = 32;
@@ -127,9 +125,9 @@ int setFilters(cJSON *request)
 {
     WLOG("To set mac filters...\n");
     int changed = 0;
-    cJSON *enable = cJSON_GetObjectItem(request, "enable");
-    if (enable != NULL) {
-        int value = cJSON_IsTrue(enable) ? WLAN_MAC_ACL_ON : 0;
+    int enable = 0;
+    if (memberSwitch(request, "enable", &enable)) {
+        int value = enable ? WLAN_MAC_ACL_ON : 0;
         WLOG("mac_acl_enable: %d\n", value);
         WLOG("wlan_setting.mac_acl_enable: %d\n", wlan_setting.mac_acl_enable);
         if (value != wlan_setting.mac_acl_enable) {
@@ -165,15 +163,12 @@ int setFilters(cJSON *request)
 
 int setAction(cJSON *request, cJSON *)
 {
-    int result = setFilters(request);
-    if (result > 0)
-        return kActionRejected;  // nothing stored
-    return result < 0 ? 1 : 0;   // saved, but the restart is not scheduled
+    return wlanSetAnswer(setFilters(request));
 }
 
 const ModuleAction kMacFiltersActions[] = {
-    {MAC_FILTERS_GET, getFilters},
-    {MAC_FILTERS_SET, setAction},
+    {0, getFilters},
+    {1, setAction},
 };
 
 void trace(ModuleStep step)

@@ -17,8 +17,6 @@
 
 namespace {
 
-enum { POWER_SAVE_GET = 0, POWER_SAVE_SET = 1 };
-
 timer_t g_powerSaveTimer;
 
 struct PowerState {
@@ -164,17 +162,12 @@ int getAction(cJSON *, cJSON *response)
 
 int setAction(cJSON *request, cJSON *)
 {
-    // A change whose restart cannot be scheduled is already written:
-    // reported as a failure rather than the empty rejection.
-    int result = setPowerSave(g_state, request);
-    if (result > 0)
-        return kActionRejected;  // nothing written
-    return result == 0 ? 0 : 1;
+    return wlanSetAnswer(setPowerSave(g_state, request));
 }
 
 const ModuleAction kPowerSaveActions[] = {
-    {POWER_SAVE_GET, getAction},
-    {POWER_SAVE_SET, setAction},
+    {0, getAction},
+    {1, setAction},
 };
 
 void trace(ModuleStep step)

@@ -19,8 +19,6 @@
 
 namespace {
 
-enum { WLAN_GET = 0, WLAN_SET = 1 };
-
 const int kMixedModeBand1 = 6;
 const int kMixedModeOther = 5;
 const int kChannelNoHt40 = 165;
@@ -180,9 +178,7 @@ int setWlan(cJSON *request)
             return reject("SSID invalid!!");
         copyText(wlan_setting.ssid, ssid, sizeof(wlan_setting.ssid));
     }
-    cJSON *item = cJSON_GetObjectItem(request, "ssidBcast");
-    if (item != NULL)
-        wlan_setting.ssid_broadcast = cJSON_IsTrue(item) ? 1 : 0;
+    memberSwitch(request, "ssidBcast", &wlan_setting.ssid_broadcast);
 
     int regionChanged = 0;
     int factoryFlag = 0;
@@ -227,9 +223,7 @@ int setWlan(cJSON *request)
 
     if (applySecurity(request) != 0)
         return 1;
-    item = cJSON_GetObjectItem(request, "apIsolation");
-    if (item != NULL)
-        wlan_setting.ap_isolation = cJSON_IsTrue(item) ? 1 : 0;
+    memberSwitch(request, "apIsolation", &wlan_setting.ap_isolation);
 
     if (storeWlanSetting("0") != 0)
         return 1;
@@ -250,17 +244,12 @@ int setWlan(cJSON *request)
 
 int setAction(cJSON *request, cJSON *)
 {
-    int result = setWlan(request);
-    if (result > 0)
-        return kActionRejected;  // nothing stored
-    // A saved change whose restart could not be scheduled: reported as a
-    // failure, not as a rejection.
-    return result < 0 ? 1 : result;
+    return wlanSetAnswer(setWlan(request));
 }
 
 const ModuleAction kWlanActions[] = {
-    {WLAN_GET, getWlan},
-    {WLAN_SET, setAction},
+    {0, getWlan},
+    {1, setAction},
 };
 
 void trace(ModuleStep step)

@@ -82,6 +82,15 @@ int setDisableTimer(int time);
 // line there is "<name> LEAVE!!" at that priority; with 0 only the main log
 // is written.
 void traceWlanStep(ModuleStep step, const char *name, int leavePriority);
+// The action's answer from a Wi-Fi setter's: nothing written (> 0) is the
+// empty rejection; written, but its restart not scheduled (< 0), is a
+// failure rather than a rejection.
+inline int wlanSetAnswer(int setterResult)
+{
+    if (setterResult > 0)
+        return kActionRejected;
+    return setterResult < 0 ? 1 : 0;
+}
 // Loads wlan_setting before an action; the request is refused (the empty
 // object) when the settings cannot be read.
 int prepareWlanSetting(cJSON *request, int code);
