@@ -72,6 +72,12 @@ bool memberInt(const cJSON *object, const char *key, int low, int high, int *val
     return item == NULL || requestInt(item, low, high, value);
 }
 
+const char *memberString(const cJSON *object, const char *key)
+{
+    const cJSON *item = cJSON_GetObjectItem(object, key);
+    return cJSON_IsString(item) ? item->valuestring : NULL;
+}
+
 bool memberSwitch(const cJSON *object, const char *key, int *value)
 {
     const cJSON *item = cJSON_GetObjectItem(object, key);

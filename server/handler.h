@@ -56,6 +56,10 @@ struct ModulePolicy {
 // out of range (or beyond int) is false.
 bool memberInt(const cJSON *object, const char *key, int low, int high, int *value);
 
+// Object's member key as it was sent when it is a JSON string (its bytes
+// are not checked; see requestText for that), otherwise null.
+const char *memberString(const cJSON *object, const char *key);
+
 // Object's member key as a switch: the literal true is 1, any other value
 // 0. An absent member is false and leaves *value as it was.
 bool memberSwitch(const cJSON *object, const char *key, int *value);

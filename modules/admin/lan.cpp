@@ -70,7 +70,7 @@ int hostBitCount(uint32_t mask)
     return n;
 }
 
-// Rule S: four runs of 1 or more digits, each at most 255, split by single dots.
+// Dotted text: four runs of 1 or more digits, each at most 255, split by single dots.
 bool isDottedQuad(const char *text)
 {
     size_t len = strlen(text);
@@ -97,44 +97,39 @@ bool isDottedQuad(const char *text)
     return runs == 4;
 }
 
-// Rule H.
+// A host address: class A to C, not loopback.
 bool isHostAddress(uint32_t address)
 {
     uint32_t first = address >> 24;
     return first >= 1 && first <= 223 && first != 127;
 }
 
-// Rule M.
+// A netmask: ones, then zeros, and not all zeros.
 bool isNetmask(uint32_t mask)
 {
     return mask != 0 && (~mask & (~mask + 1)) == 0;
 }
 
-// Rule A.
+// An address that fits the netmask: neither its network part nor its
+// host part is all zeros or all ones.
 bool fitsNetmask(uint32_t address, uint32_t mask)
 {
     uint32_t network = address & mask, host = address & ~mask;
     return network != 0 && network != mask && host != 0 && host != ~mask;
 }
 
-// Rule P.
+// A pool address: a host address in the LAN's subnet that is neither
+// the subnet's own address nor its broadcast address.
 bool isPoolAddress(uint32_t candidate, uint32_t lan, uint32_t mask)
 {
     uint32_t host = candidate & ~mask;
     return isHostAddress(candidate) && ((candidate ^ lan) & mask) == 0 && host != 0 && host != ~mask;
 }
 
-// The text value of key in object, or null when missing or not a text.
-const char *textMember(cJSON *object, const char *key)
-{
-    cJSON *item = cJSON_GetObjectItem(object, key);
-    return cJSON_IsString(item) ? item->valuestring : NULL;
-}
-
 int validate(cJSON *request, const lan_config &current)
 {
-    const char *ip = textMember(request, "ip");
-    const char *mask = textMember(request, "mask");
+    const char *ip = memberString(request, "ip");
+    const char *mask = memberString(request, "mask");
     cJSON *dhcp = cJSON_GetObjectItem(request, "dhcp");
     if (ip != NULL && !isDottedQuad(ip))
         return LAN_BAD_IP;
@@ -142,10 +137,10 @@ int validate(cJSON *request, const lan_config &current)
         return LAN_BAD_MASK;
     if (dhcp == NULL)
         return LAN_OK;
-    const char *start = textMember(dhcp, "start");
-    const char *end = textMember(dhcp, "end");
-    const char *dns1 = textMember(dhcp, "dns1");
-    const char *dns2 = textMember(dhcp, "dns2");
+    const char *start = memberString(dhcp, "start");
+    const char *end = memberString(dhcp, "end");
+    const char *dns1 = memberString(dhcp, "dns1");
+    const char *dns2 = memberString(dhcp, "dns2");
     if (start != NULL && !isDottedQuad(start))
         return LAN_BAD_START;
     if (end != NULL && !isDottedQuad(end))
@@ -239,8 +234,8 @@ int setLan(cJSON *request, cJSON *)
     if (result != LAN_OK)
         return result;
 
-    const char *ip = textMember(request, "ip");
-    const char *mask = textMember(request, "mask");
+    const char *ip = memberString(request, "ip");
+    const char *mask = memberString(request, "mask");
     if (ip != NULL)
         copyText(config.address, ip, sizeof(config.address));
     if (mask != NULL)
@@ -255,10 +250,10 @@ int setLan(cJSON *request, cJSON *)
 
     uint32_t lan = textToAddress(config.address);
     uint32_t netmask = textToAddress(config.netmask);
-    const char *start = textMember(dhcp, "start");
+    const char *start = memberString(dhcp, "start");
     if (start != NULL && setPoolAddress(config.pool_start, start, lan, netmask, false) != 0)
         return LAN_BAD_MASK;
-    const char *end = textMember(dhcp, "end");
+    const char *end = memberString(dhcp, "end");
     if (end != NULL && setPoolAddress(config.pool_end, end, lan, netmask, true) != 0)
         return LAN_BAD_MASK;
 
@@ -271,7 +266,7 @@ int setLan(cJSON *request, cJSON *)
     if (lease != NULL)
         config.lease_time = leaseTime;
 
-    const char *dns1 = textMember(dhcp, "dns1");
+    const char *dns1 = memberString(dhcp, "dns1");
     if (dns1 != NULL) {
         copyText(config.dns1, dns1, sizeof(config.dns1));
         // A device that was its own name server stays so at its new address.
@@ -279,7 +274,7 @@ int setLan(cJSON *request, cJSON *)
             strcmp(previous.dns1, previous.address) == 0)
             copyText(config.dns1, config.address, sizeof(config.dns1));
     }
-    const char *dns2 = textMember(dhcp, "dns2");
+    const char *dns2 = memberString(dhcp, "dns2");
     if (dns2 != NULL)
         copyText(config.dns2, dns2, sizeof(config.dns2));
 

@@ -57,11 +57,6 @@ bool validKey(const char *key)
     return strlen(key) == 64 ? hexText(key, 64) : printableText(key, 8, 63);
 }
 
-const char *stringValue(cJSON *item)
-{
-    return cJSON_IsString(item) ? item->valuestring : NULL;
-}
-
 void writeTimeZone(const char *zone)
 {
     char path[512];
@@ -139,7 +134,7 @@ int applySecurity(cJSON *request)
             if (!requestInt(mode, WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, &wlan_setting.encryption))
                 return reject("wpa encryption invalid!!");
         }
-        const char *key = stringValue(cJSON_GetObjectItem(mixed, "key"));
+        const char *key = memberString(mixed, "key");
         if (key != NULL) {
             if (!validKey(key))
                 return reject("wpa key invalid!!");
@@ -172,7 +167,7 @@ int setWlan(cJSON *request)
         return 1;
     }
 
-    const char *ssid = stringValue(cJSON_GetObjectItem(request, "ssid"));
+    const char *ssid = memberString(request, "ssid");
     if (ssid != NULL) {
         if (!printableText(ssid, 1, 32))
             return reject("SSID invalid!!");
@@ -183,7 +178,7 @@ int setWlan(cJSON *request)
     int regionChanged = 0;
     int factoryFlag = 0;
     const WlanRegion *zone = NULL;
-    const char *region = stringValue(cJSON_GetObjectItem(request, "region"));
+    const char *region = memberString(request, "region");
     if (region != NULL && !isUtf8(region)) {
         WLOG("region invalid!!\n");
         SYSLOG(ANDROID_LOG_ERROR, "region invalid!!");
