@@ -56,6 +56,9 @@ TEST(Lan, ValidationTableStoresNothingAndRestartsNothing)
         {"\"dhcp\":{\"dns2\":\"1.2.3.4.5\"}", 7},
         {"\"dhcp\":{\"dns2\":\"10.0.0.\"}", 7},
         {"\"dhcp\":{\"dns2\":\"10..0.1\"}", 7},
+        // A text that is not UTF-8 is a bad address, not a missing one.
+        {"\"ip\":\"192.168.1.1\xc3\",\"dhcp\":{}", 2},
+        {"\"dhcp\":{\"dns1\":\"8.8.8.\xff\"}", 6},
         // Syntax before meaning, and in key order.
         {"\"ip\":\"127.0.0.1\",\"mask\":\"255.255.255\",\"dhcp\":{}", 3},
         {"\"ip\":\"127.0.0.1\",\"dhcp\":{\"dns2\":\"x\"}", 7},
