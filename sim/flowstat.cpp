@@ -200,6 +200,28 @@ int change(Change apply)
     return saveState(&s);
 }
 
+// Loads the state and answers what value makes of it.
+template <typename T, typename Value>
+int reading(T *out, Value value)
+{
+    FlowState s;
+    if (out == NULL || load(&s) != 0)
+        return -1;
+    *out = value(s);
+    return 0;
+}
+
+int limitState(const FlowState &s)
+{
+    if (!s.limitEnable)
+        return FLOW_LIMIT_NOT_REACHED;
+    if (s.monthly >= s.limit)
+        return FLOW_LIMIT_REACHED;
+    if (s.monthly >= s.limit * s.warningPercent / 100.0)
+        return FLOW_LIMIT_WARNING;
+    return FLOW_LIMIT_NOT_REACHED;
+}
+
 }  // namespace
 
 int simFlowstatSeed(void)
@@ -221,99 +243,52 @@ extern "C" {
 
 int isLimitEnable(int *enabled)
 {
-    FlowState s;
-    if (enabled == NULL || load(&s) != 0)
-        return -1;
-    *enabled = s.limitEnable;
-    return 0;
+    return reading(enabled, [](const FlowState &s) { return s.limitEnable; });
 }
 
 int getLimit(double *limit)
 {
-    FlowState s;
-    if (limit == NULL || load(&s) != 0)
-        return -1;
-    *limit = s.limit;
-    return 0;
+    return reading(limit, [](const FlowState &s) { return s.limit; });
 }
 
 int isLimitReached(int *state)
 {
-    FlowState s;
-    if (state == NULL || load(&s) != 0)
-        return -1;
-    if (!s.limitEnable)
-        *state = FLOW_LIMIT_NOT_REACHED;
-    else if (s.monthly >= s.limit)
-        *state = FLOW_LIMIT_REACHED;
-    else if (s.monthly >= s.limit * s.warningPercent / 100.0)
-        *state = FLOW_LIMIT_WARNING;
-    else
-        *state = FLOW_LIMIT_NOT_REACHED;
-    return 0;
+    return reading(state, limitState);
 }
 
 int getWarningPercent(int *percent)
 {
-    FlowState s;
-    if (percent == NULL || load(&s) != 0)
-        return -1;
-    *percent = s.warningPercent;
-    return 0;
+    return reading(percent, [](const FlowState &s) { return s.warningPercent; });
 }
 
 int isMonthlyEnable(int *enabled)
 {
-    FlowState s;
-    if (enabled == NULL || load(&s) != 0)
-        return -1;
-    *enabled = s.monthlyEnable;
-    return 0;
+    return reading(enabled, [](const FlowState &s) { return s.monthlyEnable; });
 }
 
 int getDue(int *day)
 {
-    FlowState s;
-    if (day == NULL || load(&s) != 0)
-        return -1;
-    *day = s.due;
-    return 0;
+    return reading(day, [](const FlowState &s) { return s.due; });
 }
 
 int getMonthly(double *used)
 {
-    FlowState s;
-    if (used == NULL || load(&s) != 0)
-        return -1;
-    *used = s.monthly;
-    return 0;
+    return reading(used, [](const FlowState &s) { return s.monthly; });
 }
 
 int getDailyFlow(double *used)
 {
-    FlowState s;
-    if (used == NULL || load(&s) != 0)
-        return -1;
-    *used = s.daily;
-    return 0;
+    return reading(used, [](const FlowState &s) { return s.daily; });
 }
 
 int getTxSpeed(unsigned long *speed)
 {
-    FlowState s;
-    if (speed == NULL || load(&s) != 0)
-        return -1;
-    *speed = flowing(&s) ? txRate((long)time(NULL)) : 0;
-    return 0;
+    return reading(speed, [](const FlowState &s) { return flowing(&s) ? txRate((long)time(NULL)) : 0; });
 }
 
 int getRxSpeed(unsigned long *speed)
 {
-    FlowState s;
-    if (speed == NULL || load(&s) != 0)
-        return -1;
-    *speed = flowing(&s) ? rxRate((long)time(NULL)) : 0;
-    return 0;
+    return reading(speed, [](const FlowState &s) { return flowing(&s) ? rxRate((long)time(NULL)) : 0; });
 }
 
 int setMonthly(double used)

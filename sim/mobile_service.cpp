@@ -336,6 +336,18 @@ int simOperation(int *code, Op op)
     return simCardSave(&card) == 0 ? 1 : 0;
 }
 
+// Loads the modem and the card and answers what value makes of them.
+template <typename T, typename Value>
+int radioReading(T *out, Value value)
+{
+    Modem m;
+    SimCard card;
+    if (out == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
+        return 0;
+    *out = value(m, card);
+    return 1;
+}
+
 }  // namespace
 
 int GetAllStatus(ModemStatus *status)
@@ -465,42 +477,30 @@ int GetNetSelStat(int *state)
 
 int GetCardType(int *type)
 {
-    Modem m;
-    SimCard card;
-    if (type == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    *type = card.phase == SIM_ABSENT ? 0 : m.cardType;
-    return 1;
+    return radioReading(type, [](const Modem &m, const SimCard &card) {
+        return card.phase == SIM_ABSENT ? 0 : m.cardType;
+    });
 }
 
 int GetRegStat(int *state)
 {
-    Modem m;
-    SimCard card;
-    if (state == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    *state = isRegistered(&m, &card) ? 1 : 0;
-    return 1;
+    return radioReading(state, [](const Modem &m, const SimCard &card) {
+        return isRegistered(&m, &card) ? 1 : 0;
+    });
 }
 
 int GetNetType(int *type)
 {
-    Modem m;
-    SimCard card;
-    if (type == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    *type = isRegistered(&m, &card) ? m.networkType : 0;
-    return 1;
+    return radioReading(type, [](const Modem &m, const SimCard &card) {
+        return isRegistered(&m, &card) ? m.networkType : 0;
+    });
 }
 
 int GetRoamStat(int *state)
 {
-    Modem m;
-    SimCard card;
-    if (state == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    *state = isRegistered(&m, &card) && m.roamingNetwork ? 1 : 0;
-    return 1;
+    return radioReading(state, [](const Modem &m, const SimCard &card) {
+        return isRegistered(&m, &card) && m.roamingNetwork ? 1 : 0;
+    });
 }
 
 int GetRoamSwitch(int *enabled)
@@ -514,12 +514,9 @@ int GetRoamSwitch(int *enabled)
 
 int GetSigLevel(int *level)
 {
-    Modem m;
-    SimCard card;
-    if (level == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    *level = isRegistered(&m, &card) ? m.signalLevel : 0;
-    return 1;
+    return radioReading(level, [](const Modem &m, const SimCard &card) {
+        return isRegistered(&m, &card) ? m.signalLevel : 0;
+    });
 }
 
 int GetSimStatusForWebStatus(int *state)
