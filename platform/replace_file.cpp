@@ -62,16 +62,14 @@ bool holds(const char *path, const char *data, size_t len, mode_t mode)
     return same;
 }
 
+}  // namespace
 
-// The temporary file a replacement of path writes first.
-int tempPath(char *out, size_t size, const char *path)
+int replaceFileTemp(char *out, size_t size, const char *path)
 {
     memset(out, 0, size);
     int n = snprintf(out, size, "%s.tmp", path);
     return n < 0 || (size_t)n >= size ? -1 : 0;
 }
-
-}  // namespace
 
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
 {
@@ -82,7 +80,7 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
     if (holds(path, data, len, mode))
         return 0;
     char tmp[512];
-    if (tempPath(tmp, sizeof(tmp), path) != 0)
+    if (replaceFileTemp(tmp, sizeof(tmp), path) != 0)
         return -1;
     int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
@@ -127,7 +125,7 @@ int commitFile(const char *tmp, const char *path)
 int replaceFileCleanup(const char *path)
 {
     char tmp[512];
-    if (path == NULL || tempPath(tmp, sizeof(tmp), path) != 0)
+    if (path == NULL || replaceFileTemp(tmp, sizeof(tmp), path) != 0)
         return -1;
     return unlink(tmp) == 0 || errno == ENOENT ? 0 : -1;
 }

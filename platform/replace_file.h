@@ -17,6 +17,11 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
 // survives a power cut. 0 or -1.
 int syncDirectoryOf(const char *path);
 
+// The temporary file a replacement of path writes first (path.tmp), for
+// writers that fill it themselves and then commitFile it. 0, or -1 when it
+// does not fit size.
+int replaceFileTemp(char *out, size_t size, const char *path);
+
 // Makes the finished file tmp the file at path: synced, renamed over path,
 // and the directory synced, as replaceFile does for data in memory. For
 // files that a command writes. 0 or -1 (path is then unchanged).

@@ -9,6 +9,34 @@
 #include <string.h>
 #include <unistd.h>
 
+namespace {
+
+// Removes a UTF-8 character that a bounded copy left incomplete at the end.
+void trimIncompleteUtf8(char *text)
+{
+    size_t end = strlen(text);
+    size_t i = end;
+    while (i > 0 && end - i < 3 && ((unsigned char)text[i - 1] & 0xc0) == 0x80)
+        i--;
+    if (i == 0)
+        return;
+    unsigned char lead = (unsigned char)text[i - 1];
+    size_t need = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+    if (need > 1 && end - (i - 1) < need)
+        text[i - 1] = '\0';
+}
+
+}  // namespace
+
+void formatText(char *out, size_t size, const char *format, va_list args)
+{
+    if (out == NULL || size == 0)
+        return;
+    memset(out, 0, size);
+    vsnprintf(out, size, format, args);
+    trimIncompleteUtf8(out);
+}
+
 bool isUtf8(const char *text)
 {
     if (text == NULL)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <signal.h>
+#include <stdarg.h>
 #include <stddef.h>
 #include <string.h>
 #include <time.h>
@@ -27,6 +28,10 @@ inline size_t copyText(char *dst, const char *src, size_t size)
     }
     return len;
 }
+
+// vsnprintf into out, zeroed first and always terminated; a text cut to fit
+// never ends inside a UTF-8 character.
+void formatText(char *out, size_t size, const char *format, va_list args);
 
 // True when text is well-formed UTF-8 (no overlong forms, surrogates or
 // code points above U+10FFFF).

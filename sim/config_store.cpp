@@ -120,7 +120,7 @@ int simConfigRestoreFactory(void)
     for (const FactoryValue &f : kFactory) {
         char path[512];
         if (keyPath(path, sizeof(path), f.key) != 0 ||
-            simWriteFileIfChanged(path, f.value, strlen(f.value), kKeyMode) != 0)
+            replaceFile(path, f.value, strlen(f.value), kKeyMode) != 0)
             return -1;
     }
     return 0;

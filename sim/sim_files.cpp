@@ -10,14 +10,6 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
-#include "platform/replace_file.h"
-
-int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode)
-{
-    if (path == NULL || (data == NULL && len > 0))
-        return -1;
-    return replaceFile(path, data, len, mode);
-}
 
 long simReadFile(const char *path, char *buf, size_t size)
 {

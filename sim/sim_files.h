@@ -6,10 +6,6 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-// replaceFile (platform/replace_file.h), which leaves path alone when it
-// already is what the write would make it. 0 or -1.
-int simWriteFileIfChanged(const char *path, const char *data, size_t len, mode_t mode);
-
 // Reads at most size - 1 bytes of path into buf, NUL-terminated.
 // Returns the number of bytes read, or -1 when the file cannot be read.
 long simReadFile(const char *path, char *buf, size_t size);

@@ -111,7 +111,7 @@ int simKvSave(const char *name, const SimField *fields, size_t count, const void
         used += (size_t)n;
     }
     if (onlyWhenChanged)
-        return simWriteFileIfChanged(path, text, used, mode);
+        return replaceFile(path, text, used, mode);
     return replaceFile(path, text, used, mode);
 }
 

@@ -67,5 +67,5 @@ int simUciRestoreFactory(void)
     long n = simReadFile(factory, text, sizeof(text));
     if (n < 0)
         return writePackage(UCI_CONFIG_DIR_PATH, false);
-    return simWriteFileIfChanged(path, text, (size_t)n, 0644);
+    return replaceFile(path, text, (size_t)n, 0644);
 }

@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "server/utils.h"
+
 namespace {
 
 long long nowMs(void)
@@ -25,13 +27,10 @@ __attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStat
 {
     if (fd >= 0)
         close(fd);
-    if (why != NULL && whySize > 0) {
-        memset(why, 0, whySize);
-        va_list args;
-        va_start(args, fmt);
-        vsnprintf(why, whySize, fmt, args);
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, fmt);
+    formatText(why, whySize, fmt, args);
+    va_end(args);
     return status;
 }
 

@@ -85,11 +85,6 @@ int runCommand(const char *fmt, const char *path)
     return commandStatus(command);
 }
 
-bool tempPath(char *out, size_t size, const char *path)
-{
-    return formatCommand(out, size, "%s.tmp", path);
-}
-
 int buildLogPattern(unsigned int type, unsigned int level, char *pattern, size_t size)
 {
     if (level >= kLevelCount || type >= kLogTypeCount)
@@ -307,7 +302,7 @@ int refreshUserLog(cJSON *, cJSON *)
 {
     char dir[512], path[512], tmp[512];
     if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0 ||
-        !tempPath(tmp, sizeof(tmp), path))
+        replaceFileTemp(tmp, sizeof(tmp), path) != 0)
         return 1;
     runCommand("mkdir -p %s", dir);
     if (runCommand("logcat -b main -v time -d | busybox grep _-_user | busybox tac > %s", tmp) != 0 ||
@@ -351,7 +346,8 @@ int exportLogs(cJSON *, cJSON *)
     char dir[512], file[512], archive[512], tmp[512];
     const char *root = kalRoot();
     if (kalPath(dir, sizeof(dir), EXPORTED_LOG_DIR_PATH) != 0 ||
-        kalPath(archive, sizeof(archive), SAVELOG_ARCHIVE_PATH) != 0 || !tempPath(tmp, sizeof(tmp), archive))
+        kalPath(archive, sizeof(archive), SAVELOG_ARCHIVE_PATH) != 0 ||
+        replaceFileTemp(tmp, sizeof(tmp), archive) != 0)
         return 1;
     runCommand("mkdir -p %s", dir);
     bool complete = true;

@@ -14,7 +14,6 @@
 #include "platform/mobile_client.h"
 #include "platform/wlan_manager.h"
 #include "server/handler.h"
-#include "server/handler.h"
 #include "server/modules.h"
 #include "server/utils.h"
 
@@ -36,8 +35,9 @@ void appendText(char *dst, const char *src, size_t size)
 // A SIM text the mobile service puts from the second byte of a 64-byte
 // buffer; "0" there means none. Left empty, after a log line, when the
 // service cannot say.
-void simText(int (*get)(char *), char (&buffer)[64], char *out, size_t size, const char *failure)
+void simText(int (*get)(char *), char *out, size_t size, const char *failure)
 {
+    char buffer[64];
     memset(buffer, 0, sizeof(buffer));
     if (get(buffer) != 1) {
         STATUS_LOG(failure);
@@ -83,11 +83,11 @@ void fillDeviceInfo(cJSON *info)
     if (!configText(CFG_IMEI, imei, sizeof(imei)))
         STATUS_LOG("Failed to get IMEI\n");
 
-    char buffer[64], number[32], imsi[16];
+    char number[32], imsi[16];
     memset(number, 0, sizeof(number));
     memset(imsi, 0, sizeof(imsi));
-    simText(GetSimNumber, buffer, number, sizeof(number), "Failed to get phone number\n");
-    simText(GetSimIMSI, buffer, imsi, sizeof(imsi), "Failed to get imsi\n");
+    simText(GetSimNumber, number, sizeof(number), "Failed to get phone number\n");
+    simText(GetSimIMSI, imsi, sizeof(imsi), "Failed to get imsi\n");
     char productId[16];
     if (!configText(CFG_PRODUCT_ID, productId, sizeof(productId)))
         STATUS_LOG("Failed to get product id\n");

@@ -18,6 +18,7 @@
 #include "platform/config_store.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
+#include "server/utils.h"
 #include "sim/sim_card.h"
 #include "sim/sim_device.h"
 #include "sim/sim_digest.h"
@@ -66,21 +67,6 @@ const char kUsage[] =
     "wifi reachable|unreachable                   the Wi-Fi manager accepts connections or not\n"
     "show                                         the current values, as JSON\n";
 
-// Removes a UTF-8 character that a bounded copy left incomplete at the end.
-void trimIncompleteUtf8(char *text)
-{
-    size_t end = strlen(text);
-    size_t i = end;
-    while (i > 0 && end - i < 3 && ((unsigned char)text[i - 1] & 0xc0) == 0x80)
-        i--;
-    if (i == 0)
-        return;
-    unsigned char lead = (unsigned char)text[i - 1];
-    size_t need = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
-    if (need > 1 && end - (i - 1) < need)
-        text[i - 1] = '\0';
-}
-
 // A word of the command as quoted in a message: at most 40 bytes of it.
 struct Quoted {
     char text[41];
@@ -90,8 +76,7 @@ Quoted quote(const char *word)
 {
     Quoted q;
     memset(&q, 0, sizeof(q));
-    snprintf(q.text, sizeof(q.text), "%s", word);
-    trimIncompleteUtf8(q.text);
+    copyText(q.text, word, sizeof(q.text));
     return q;
 }
 
@@ -100,12 +85,10 @@ int say(char *message, size_t size, int code, const char *format, ...) __attribu
 int say(char *message, size_t size, int code, const char *format, ...)
 {
     if (message != NULL && size > 0) {
-        memset(message, 0, size);
         va_list args;
         va_start(args, format);
-        vsnprintf(message, size, format, args);
+        formatText(message, size, format, args);
         va_end(args);
-        trimIncompleteUtf8(message);
     }
     return code;
 }
@@ -185,32 +168,12 @@ int statePath(char *out, size_t size, const char *name, char *message, size_t ms
     return CONTROL_OK;
 }
 
-// Makes the removal of a file in dir last across a power cut.
-int syncDir(const char *filePath)
-{
-    char dir[600];
-    memset(dir, 0, sizeof(dir));
-    snprintf(dir, sizeof(dir), "%s", filePath);
-    char *slash = strrchr(dir, '/');
-    if (slash == NULL)
-        return 0;
-    if (slash == dir)
-        slash[1] = '\0';
-    else
-        *slash = '\0';
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    int rc = fsync(fd);
-    close(fd);
-    return rc;
-}
-
 int removeFile(const char *path, char *message, size_t size)
 {
     if (unlink(path) != 0 && errno != ENOENT)
         return say(message, size, CONTROL_FAILED, "cannot remove %s: %s", path, strerror(errno));
-    if (syncDir(path) != 0)
+    // The removal lasts across a power cut only once the directory is synced.
+    if (syncDirectoryOf(path) != 0)
         return say(message, size, CONTROL_FAILED, "cannot sync the directory of %s: %s", path, strerror(errno));
     return CONTROL_OK;
 }

@@ -3,6 +3,7 @@
 
 #include <limits.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -74,6 +75,33 @@ TEST(CopyText, BoundsAndTermination)
     std::string four = std::string(30, 'a') + "\xf0\x9f\x98\x80";
     copyText(name, four.c_str(), sizeof(name));
     EXPECT_EQ(std::string(name), std::string(30, 'a'));
+}
+
+namespace {
+
+std::string formatted(size_t size, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+std::string formatted(size_t size, const char *format, ...)
+{
+    char out[64];
+    va_list args;
+    va_start(args, format);
+    formatText(out, size, format, args);
+    va_end(args);
+    return out;
+}
+
+}  // namespace
+
+TEST(FormatText, ACutNeverEndsInsideACharacter)
+{
+    EXPECT_EQ(formatted(64, "%s: %d", "ok", 7), "ok: 7");
+    EXPECT_EQ(formatted(6, "ab%s", "cdef"), "abcde");
+    // Two, three and four bytes of which only the first would fit.
+    EXPECT_EQ(formatted(6, "abcd%s", "\xc3\xa9"), "abcd");
+    EXPECT_EQ(formatted(7, "abcd%s", "\xe2\x82\xac"), "abcd");
+    EXPECT_EQ(formatted(8, "abcd%s", "\xf0\x9f\x98\x80"), "abcd");
+    EXPECT_EQ(formatted(9, "abcd%s", "\xf0\x9f\x98\x80"), "abcd\xf0\x9f\x98\x80");
 }
 
 TEST(Utf8, WellFormedTextsOnly)
