@@ -115,11 +115,11 @@ int setShare(cJSON *request, cJSON *)
         return 1;
     bool changed = false;
 
-    cJSON *userItem = cJSON_GetObjectItem(request, "username");
-    if (cJSON_IsString(userItem) && userItem->valuestring != NULL) {
+    const char *userText = memberString(request, "username");
+    if (userText != NULL) {
         char user[kUserSize];
         memset(user, 0, sizeof(user));
-        if (copyText(user, userItem->valuestring, sizeof(user)) >= sizeof(user))
+        if (copyText(user, userText, sizeof(user)) >= sizeof(user))
             return 1;
         for (const char *c = user; *c != '\0'; c++) {
             if (!isUserNameChar(*c))
@@ -131,13 +131,13 @@ int setShare(cJSON *request, cJSON *)
         changed = changed || r == 1;
     }
 
-    cJSON *passwordItem = cJSON_GetObjectItem(request, "password");
-    if (cJSON_IsString(passwordItem) && passwordItem->valuestring != NULL) {
-        if (!isUtf8(passwordItem->valuestring))
+    const char *passwordText = memberString(request, "password");
+    if (passwordText != NULL) {
+        if (!isUtf8(passwordText))
             return 1;
         char password[kPasswordSize];
         memset(password, 0, sizeof(password));
-        if (copyText(password, passwordItem->valuestring, sizeof(password)) >= sizeof(password))
+        if (copyText(password, passwordText, sizeof(password)) >= sizeof(password))
             return 1;
         int r = storeAccountValue(CFG_STORAGE_SHARE_PASSWORD, password, (int)strlen(password), kPasswordSize);
         if (r < 0)

@@ -93,13 +93,13 @@ int getTime(cJSON *, cJSON *response)
 int setZone(cJSON *request, cJSON *response, bool temporary)
 {
     int result = 0;
-    cJSON *id = cJSON_GetObjectItem(request, "id");
-    if (cJSON_IsString(id) && id->valuestring != NULL && !isUtf8(id->valuestring)) {
+    const char *zone = memberString(request, "id");
+    if (zone != NULL && !isUtf8(zone)) {
         result = 1;  // refused: neither stored nor echoed
-    } else if (cJSON_IsString(id) && id->valuestring != NULL) {
-        if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, id->valuestring) != 0)
+    } else if (zone != NULL) {
+        if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, zone) != 0)
             result = 1;
-        cJSON_AddItemToObject(response, "id", cJSON_CreateString(id->valuestring));
+        cJSON_AddItemToObject(response, "id", cJSON_CreateString(zone));
     }
     time_t now = currentTime();
     if (temporary) {

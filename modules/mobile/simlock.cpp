@@ -57,10 +57,8 @@ bool isSimStateValid(int cardState, int pinState, int pinAttempts, int pukAttemp
 // Text of a request member that must be a valid PIN or PUK, else null.
 const char *codeMember(const cJSON *request, const char *key, int kind)
 {
-    const cJSON *item = cJSON_GetObjectItem(request, key);
-    if (!cJSON_IsString(item) || !isPinCodeValid(item->valuestring, kind))
-        return NULL;
-    return item->valuestring;
+    const char *text = memberString(request, key);
+    return isPinCodeValid(text, kind) ? text : NULL;
 }
 
 // Keeps key 29 equal to the card's PIN, so automatic unlock never spends a
@@ -68,12 +66,12 @@ const char *codeMember(const cJSON *request, const char *key, int kind)
 // null). The PIN never reaches a log line.
 int storeValidPin(const cJSON *request, const char *key)
 {
-    const cJSON *item = key != NULL ? cJSON_GetObjectItem(request, key) : NULL;
-    if (!cJSON_IsString(item) || item->valuestring == NULL)
+    const char *text = key != NULL ? memberString(request, key) : NULL;
+    if (text == NULL)
         return 0;
     char pin[SIM_CODE_TEXT];
     memset(pin, 0, sizeof(pin));
-    copyText(pin, item->valuestring, sizeof(pin));
+    copyText(pin, text, sizeof(pin));
     return set_config_data_permanent(CFG_SIM_PIN, pin, (int)strlen(pin));
 }
 

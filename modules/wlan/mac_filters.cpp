@@ -98,8 +98,7 @@ int takeDenyList(cJSON *denyList)
     wlan_setting.mac_acl_count = n;
     for (int i = 0; i < n; i++) {
         cJSON *element = cJSON_GetArrayItem(denyList, i);
-        cJSON *mac = cJSON_GetObjectItem(element, "mac");
-        const char *text = cJSON_IsString(mac) ? mac->valuestring : NULL;
+        const char *text = memberString(element, "mac");
         // An element without an address is as unusable as a malformed one.
         if (!validMac(text)) {
             WLOG("MAC address[index:%d]:%s invalid!!\n", i, text != NULL ? text : "");
@@ -108,14 +107,13 @@ int takeDenyList(cJSON *denyList)
         copyText(list[i].mac, text, sizeof(list[i].mac));
         for (int j = 2; j < 17; j += 3)
             list[i].mac[j] = ':';
-        cJSON *description = cJSON_GetObjectItem(element, "description");
-        if (cJSON_IsString(description) && !isUtf8(description->valuestring)) {
+        const char *description = memberString(element, "description");
+        if (description != NULL && !isUtf8(description)) {
             WLOG("MAC description[index:%d] is not UTF-8!!\n", i);
             return 1;
         }
-        if (cJSON_IsString(description))
-            copyUtf8Prefix(list[i].description, sizeof(list[i].description), description->valuestring,
-                           kDescriptionMax);
+        if (description != NULL)
+            copyUtf8Prefix(list[i].description, sizeof(list[i].description), description, kDescriptionMax);
     }
     return 0;
 }
