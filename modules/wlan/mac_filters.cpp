@@ -152,8 +152,7 @@ int setFilters(cJSON *request)
         return 1;
     WLOG("enable_changed: %d\n", changed);
     if (changed && webTimerSet(&g_macFiltersTimer, kRestartDelayMs, restartWlanHandler) < 0) {
-        WLOG("restartWlan error!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "restartWlan error!!");
+        logWlanFailure("restartWlan error!!");
         return -1;
     }
     return 0;

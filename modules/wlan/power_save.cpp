@@ -79,8 +79,7 @@ int setPowerSave(const PowerState &state, cJSON *request)
     if (!memberInt(request, "enable", INT_MIN, INT_MAX, &enable) ||
         !memberInt(request, "powerLevel", INT_MIN, INT_MAX, &level) ||
         !memberInt(request, "autoDisableTime", INT_MIN, INT_MAX, &time)) {
-        WLOG("power save number out of range!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "power save number out of range!!");
+        logWlanFailure("power save number out of range!!");
         return 1;
     }
     if (cJSON_GetObjectItem(request, "powerLevel") == NULL) {
@@ -117,8 +116,7 @@ int setPowerSave(const PowerState &state, cJSON *request)
         return 0;
     if (restart) {
         if (webTimerSet(&g_powerSaveTimer, kRestartDelayMs, restartWlanWithLoadKoHandler) < 0) {
-            WLOG("webTimerSet error!!\n");
-            SYSLOG(ANDROID_LOG_ERROR, "webTimerSet error!!");
+            logWlanFailure("webTimerSet error!!");
             return -1;
         }
         return 0;

@@ -108,8 +108,7 @@ int getWlan(cJSON *, cJSON *response)
 // Logs why a set is refused; 1.
 int reject(const char *why)
 {
-    WLOG("%s\n", why);
-    SYSLOG(ANDROID_LOG_ERROR, "%s", why);
+    logWlanFailure(why);
     return 1;
 }
 
@@ -161,11 +160,8 @@ int setWlan(cJSON *request)
     bool hasMode = cJSON_HasObjectItem(request, "wirelessMode");
     if (!memberInt(request, "bandType", INT32_MIN, INT32_MAX, &bandType) ||
         !memberInt(request, "channel", INT32_MIN, INT32_MAX, &channel) ||
-        !memberInt(request, "wirelessMode", INT32_MIN, INT32_MAX, &wirelessMode)) {
-        WLOG("wlan number out of range!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "wlan number out of range!!");
-        return 1;
-    }
+        !memberInt(request, "wirelessMode", INT32_MIN, INT32_MAX, &wirelessMode))
+        return reject("wlan number out of range!!");
 
     const char *ssid = memberString(request, "ssid");
     if (ssid != NULL) {
@@ -179,11 +175,8 @@ int setWlan(cJSON *request)
     int factoryFlag = 0;
     const WlanRegion *zone = NULL;
     const char *region = memberString(request, "region");
-    if (region != NULL && !isUtf8(region)) {
-        WLOG("region invalid!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "region invalid!!");
-        return 1;
-    }
+    if (region != NULL && !isUtf8(region))
+        return reject("region invalid!!");
     if (region != NULL && strcmp(region, wlan_setting.region) != 0) {
         if (strcmp(region, "NONE") == 0) {
             factoryFlag = 1;
@@ -230,8 +223,7 @@ int setWlan(cJSON *request)
     if (set_config_data_permanent(WLAN_FACTORY_FLAG, flag, 1) != 0)
         WLOG("Set wlan factory flag failed");
     if (webTimerSet(&g_wlanTimer, kRestartDelayMs, restartWlanHandler) < 0) {
-        WLOG("webTimerSet error!!\n");
-        SYSLOG(ANDROID_LOG_ERROR, "webTimerSet error!!");
+        logWlanFailure("webTimerSet error!!");
         return -1;  // saved, but the restart is not scheduled
     }
     return 0;

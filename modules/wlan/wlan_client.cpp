@@ -393,6 +393,12 @@ void restartWlanWithLoadKoHandler(int signal, siginfo_t *info, void *context)
     webTimerDelete(signal, info, context);
 }
 
+void logWlanFailure(const char *why)
+{
+    WLOG("%s\n", why);
+    SYSLOG(ANDROID_LOG_ERROR, "%s", why);
+}
+
 void traceWlanStep(ModuleStep step, const char *name, int leavePriority)
 {
     bool system = leavePriority != 0;

@@ -76,6 +76,10 @@ int restartWlan(void);
 int restartWlanWithReloadKo(void);
 int setDisableTimer(int time);
 
+// Logs why a Wi-Fi handler fails: to the main log and, as an error, to the
+// system buffer.
+void logWlanFailure(const char *why);
+
 // The steps the Wi-Fi handlers log: "<name> Entry", the null request and
 // missing action lines, and "<name> LEAVE". With a leavePriority the lines
 // also go to the system buffer, an undefined action is logged and the leave
