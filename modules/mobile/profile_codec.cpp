@@ -32,16 +32,11 @@ int fail(const char *why)
     return 1;
 }
 
-const char *stringOf(const cJSON *item)
-{
-    return requestText(item);
-}
-
 // A credential member: a text of valid UTF-8, anything but a string counts
 // as empty. False for a string that is not UTF-8.
 bool credentialText(const cJSON *item, const char **text)
 {
-    *text = stringOf(item);
+    *text = requestText(item);
     return *text != NULL || !cJSON_IsString(item);
 }
 
@@ -94,7 +89,7 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
     const cJSON *id = cJSON_GetObjectItem(object, "profileID");
     if (!requestInt(id, INT_MIN, INT_MAX, profileId))
         return fail("Cannot get the profile ID.");
-    const char *name = stringOf(cJSON_GetObjectItem(object, "profileName"));
+    const char *name = requestText(cJSON_GetObjectItem(object, "profileName"));
     // "null" is what a record without a name reads back as; such a profile
     // could never be listed again, nor deleted from the front end.
     if (name == NULL || name[0] == '\0' || strcmp(name, "null") == 0)
@@ -112,7 +107,7 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
         return fail("Cannot get the APN type.");
     record->apnType = (uint8_t)value;
     if (record->apnType == 0) {
-        const char *apn = stringOf(cJSON_GetObjectItem(object, keys.apn));
+        const char *apn = requestText(cJSON_GetObjectItem(object, keys.apn));
         if (apn == NULL || apn[0] == '\0')
             return fail(keys.missingApn);
         copyBounded(record->apn, sizeof(record->apn), apn);
