@@ -115,35 +115,42 @@ int setShare(cJSON *request, cJSON *)
         return 1;
     bool changed = false;
 
+    // Both values are checked first.
     const char *userText = memberString(request, "username");
+    char user[kUserSize];
+    memset(user, 0, sizeof(user));
     if (userText != NULL) {
-        char user[kUserSize];
-        memset(user, 0, sizeof(user));
         if (copyText(user, userText, sizeof(user)) >= sizeof(user))
             return 1;
         for (const char *c = user; *c != '\0'; c++) {
             if (!isUserNameChar(*c))
                 return 1;
         }
+    }
+    const char *passwordText = memberString(request, "password");
+    char password[kPasswordSize];
+    memset(password, 0, sizeof(password));
+    bool passwordValid = passwordText == NULL ||
+                         (isUtf8(passwordText) && copyText(password, passwordText, sizeof(password)) < sizeof(password));
+
+    // The password goes first: a cut between the two writes leaves the new
+    // password with the old user name, never the old password, which may
+    // be known to others, with a user name that is no secret. A rejected
+    // password still leaves a valid user name stored, as it always has.
+    if (passwordText != NULL && passwordValid) {
+        int r = storeAccountValue(CFG_STORAGE_SHARE_PASSWORD, password, (int)strlen(password), kPasswordSize);
+        if (r < 0)
+            return 1;
+        changed = r == 1;
+    }
+    if (userText != NULL) {
         int r = storeAccountValue(CFG_STORAGE_SHARE_USER, user, (int)strlen(user), kUserSize);
         if (r < 0)
             return 1;
         changed = changed || r == 1;
     }
-
-    const char *passwordText = memberString(request, "password");
-    if (passwordText != NULL) {
-        if (!isUtf8(passwordText))
-            return 1;
-        char password[kPasswordSize];
-        memset(password, 0, sizeof(password));
-        if (copyText(password, passwordText, sizeof(password)) >= sizeof(password))
-            return 1;
-        int r = storeAccountValue(CFG_STORAGE_SHARE_PASSWORD, password, (int)strlen(password), kPasswordSize);
-        if (r < 0)
-            return 1;
-        changed = changed || r == 1;
-    }
+    if (!passwordValid)
+        return 1;
 
     int loginArgument = mode == 0 ? 1 : login;
     char command[kCommandSize];

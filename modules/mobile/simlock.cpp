@@ -61,12 +61,28 @@ const char *codeMember(const cJSON *request, const char *key, int kind)
     return isPinCodeValid(text, kind) ? text : NULL;
 }
 
-// Keeps key 29 equal to the card's PIN, so automatic unlock never spends a
-// try on a stale one: the PIN in request's member key (none when key is
-// null). The PIN never reaches a log line.
-int storeValidPin(const cJSON *request, const char *key)
+// What a successful operation stores for automatic unlock: the PIN that is
+// now the card's (none for action 6) and the flag (-1 when the request does
+// not carry "autoUnlock"). A member of another type keeps the flag but is
+// still stored.
+struct UnlockSettings {
+    const char *pin;
+    int flag;
+};
+
+UnlockSettings requestedUnlock(const cJSON *request, const char *validPinKey)
 {
-    const char *text = key != NULL ? memberString(request, key) : NULL;
+    UnlockSettings wanted = {validPinKey != NULL ? memberString(request, validPinKey) : NULL, -1};
+    const cJSON *autoUnlock = cJSON_GetObjectItem(request, "autoUnlock");
+    if (autoUnlock != NULL)
+        wanted.flag = cJSON_IsTrue(autoUnlock) ? 1 : cJSON_IsFalse(autoUnlock) ? 0 : g_autoUnlock;
+    return wanted;
+}
+
+// Keeps key 29 equal to the card's PIN, so automatic unlock never spends a
+// try on a stale one. The PIN never reaches a log line.
+int storePin(const char *text)
+{
     if (text == NULL)
         return 0;
     char pin[SIM_CODE_TEXT];
@@ -75,21 +91,61 @@ int storeValidPin(const cJSON *request, const char *key)
     return set_config_data_permanent(CFG_SIM_PIN, pin, (int)strlen(pin));
 }
 
-int saveUnlockSettings(const cJSON *request, const char *validPinKey)
+int storeFlag(int flag)
 {
-    const cJSON *autoUnlock = cJSON_GetObjectItem(request, "autoUnlock");
-    if (autoUnlock != NULL) {
-        if (cJSON_IsTrue(autoUnlock))
-            g_autoUnlock = 1;
-        else if (cJSON_IsFalse(autoUnlock))
-            g_autoUnlock = 0;
-        char flag[16];
-        memset(flag, 0, sizeof(flag));
-        snprintf(flag, sizeof(flag), "%d", g_autoUnlock);
-        if (set_config_data_permanent(CFG_SIM_AUTO_UNLOCK, flag, (int)strlen(flag)) != 0)
-            return -1;
+    char text[16];
+    memset(text, 0, sizeof(text));
+    snprintf(text, sizeof(text), "%d", flag);
+    return set_config_data_permanent(CFG_SIM_AUTO_UNLOCK, text, (int)strlen(text));
+}
+
+// The PIN goes first: a power cut between the two writes then never leaves
+// automatic unlock switched on with a PIN the card does not take. When the
+// PIN cannot be stored, the flag is not switched on.
+int saveUnlockSettings(const UnlockSettings &wanted)
+{
+    int pinStored = storePin(wanted.pin);
+    if (wanted.flag < 0)
+        return pinStored;
+    g_autoUnlock = wanted.flag;
+    if (pinStored != 0 && wanted.flag == 1)
+        return -1;
+    return storeFlag(wanted.flag) == 0 && pinStored == 0 ? 0 : -1;
+}
+
+// Keys 28 and 29 as they were before an operation stored them ahead of its
+// call, to be put back when the card did not take it.
+struct StoredUnlock {
+    bool hasFlag;
+    char flag[SIM_CODE_TEXT];
+    char pin[SIM_CODE_TEXT];  // empty when the key held nothing
+    int processFlag;
+};
+
+void rememberUnlock(StoredUnlock *old)
+{
+    memset(old, 0, sizeof(*old));
+    old->hasFlag = get_config_data(CFG_SIM_AUTO_UNLOCK, old->flag, (int)sizeof(old->flag)) == 0;
+    if (get_config_data(CFG_SIM_PIN, old->pin, (int)sizeof(old->pin)) != 0)
+        memset(old->pin, 0, sizeof(old->pin));
+    old->processFlag = g_autoUnlock;
+}
+
+// Puts the flag back, and the PIN too when restorePin: a PIN the card
+// refused never stays stored. Only keys that changed are written.
+void restoreUnlock(const StoredUnlock &old, const UnlockSettings &wanted, bool restorePin)
+{
+    g_autoUnlock = old.processFlag;
+    if (wanted.flag >= 0 && old.hasFlag) {
+        char now[SIM_CODE_TEXT];
+        memset(now, 0, sizeof(now));
+        if (get_config_data(CFG_SIM_AUTO_UNLOCK, now, (int)sizeof(now)) != 0 || strcmp(now, old.flag) != 0)
+            set_config_data_permanent(CFG_SIM_AUTO_UNLOCK, old.flag, (int)strlen(old.flag));
     }
-    return storeValidPin(request, validPinKey);
+    // A key that held nothing goes back to an empty PIN, which automatic
+    // unlock never tries.
+    if (restorePin && wanted.pin != NULL && strcmp(wanted.pin, old.pin) != 0)
+        set_config_data_permanent(CFG_SIM_PIN, old.pin, (int)strlen(old.pin));
 }
 
 void addState(cJSON *response, const SimState &s)
@@ -104,19 +160,26 @@ void addState(cJSON *response, const SimState &s)
 // The mobile service's PIN calls.
 enum PinService { SERVICE_SET_LOCK, SERVICE_CHANGE_PIN, SERVICE_ENTER_PIN, SERVICE_ENTER_PUK };
 
-// A PIN operation: the PIN state the card must be in, its service call and,
-// for the lock, whether it is switched on.
+// A PIN operation: the PIN state the card must be in, its service call,
+// for the lock whether it is switched on, and whether the automatic unlock
+// settings are stored before the call. They are for the operations that
+// leave a locked card asking for a PIN it did not ask for before (lock on,
+// PUK entry): a power cut right after the card took the operation must not
+// find a stale PIN or automatic unlock still off. Until the call succeeds
+// the card does not ask for that PIN at power-on, so the early settings
+// are harmless, and a refused call puts the old ones back.
 struct PinOperation {
     int requiredPinState;
     PinService service;
     uint8_t enable;
+    bool storesFirst;
 };
 
-const PinOperation kLockOn = {SIM_PIN_LOCK_OFF, SERVICE_SET_LOCK, 1};
-const PinOperation kLockOff = {SIM_PIN_LOCK_ON, SERVICE_SET_LOCK, 0};
-const PinOperation kChangePin = {SIM_PIN_LOCK_ON, SERVICE_CHANGE_PIN, 0};
-const PinOperation kEnterPin = {SIM_PIN_REQUIRED, SERVICE_ENTER_PIN, 0};
-const PinOperation kEnterPuk = {SIM_PUK_REQUIRED, SERVICE_ENTER_PUK, 0};
+const PinOperation kLockOn = {SIM_PIN_LOCK_OFF, SERVICE_SET_LOCK, 1, true};
+const PinOperation kLockOff = {SIM_PIN_LOCK_ON, SERVICE_SET_LOCK, 0, false};
+const PinOperation kChangePin = {SIM_PIN_LOCK_ON, SERVICE_CHANGE_PIN, 0, false};
+const PinOperation kEnterPin = {SIM_PIN_REQUIRED, SERVICE_ENTER_PIN, 0, false};
+const PinOperation kEnterPuk = {SIM_PUK_REQUIRED, SERVICE_ENTER_PUK, 0, true};
 
 // Changing the PIN and entering the PUK also set "newPin", which then is
 // the card's PIN.
@@ -125,20 +188,25 @@ bool setsNewPin(const PinOperation &op)
     return op.service == SERVICE_CHANGE_PIN || op.service == SERVICE_ENTER_PUK;
 }
 
-// Checks the members and makes the service call; false when the request is
-// malformed or the call failed.
-bool callService(const cJSON *request, const PinOperation &op, int *code)
+// The request's codes for the operation: false when one is malformed.
+bool operationCodes(const cJSON *request, const PinOperation &op, const char **first, const char **newPin)
 {
-    const char *first = op.service == SERVICE_ENTER_PUK ? codeMember(request, "puk", CODE_KIND_PUK)
-                                                        : codeMember(request, "pin", CODE_KIND_PIN);
-    if (first == NULL)
+    *first = op.service == SERVICE_ENTER_PUK ? codeMember(request, "puk", CODE_KIND_PUK)
+                                             : codeMember(request, "pin", CODE_KIND_PIN);
+    *newPin = NULL;
+    if (*first == NULL)
         return false;
-    const char *newPin = NULL;
     if (setsNewPin(op)) {
-        newPin = codeMember(request, "newPin", CODE_KIND_PIN);
-        if (newPin == NULL)
+        *newPin = codeMember(request, "newPin", CODE_KIND_PIN);
+        if (*newPin == NULL)
             return false;
     }
+    return true;
+}
+
+// Makes the service call with checked codes; false when it failed.
+bool callService(const PinOperation &op, const char *first, const char *newPin, int *code)
+{
     switch (op.service) {
     case SERVICE_SET_LOCK: {
         SimLockRequest r;
@@ -170,26 +238,47 @@ bool callService(const cJSON *request, const PinOperation &op, int *code)
     }
 }
 
+bool doneCode(int code)
+{
+    return code == MOBILE_CODE_OK || code == MOBILE_CODE_OK_2 || code == MOBILE_CODE_SIM_OK_18;
+}
+
 int simOperation(const cJSON *request, cJSON *response, const PinOperation &op, const SimState &stored)
 {
     if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != op.requiredPinState)
         return SIM_FAILED;
+    const char *first = NULL;
+    const char *newPin = NULL;
+    if (!operationCodes(request, op, &first, &newPin))
+        return SIM_FAILED;
+    UnlockSettings wanted = requestedUnlock(request, setsNewPin(op) ? "newPin" : "pin");
+    StoredUnlock old;
+    if (op.storesFirst) {
+        rememberUnlock(&old);
+        saveUnlockSettings(wanted);
+    }
     int code = MOBILE_CODE_OK;
-    if (!callService(request, op, &code) || code == MOBILE_CODE_FAILED)
+    bool called = callService(op, first, newPin, &code);
+    if (!called || !doneCode(code)) {
+        if (op.storesFirst)
+            restoreUnlock(old, wanted, true);
+    } else if (!op.storesFirst) {
+        // Right after the card took it: the shortest time in which a cut
+        // leaves automatic unlock with a PIN the card no longer takes.
+        // Codes 2 and 18 also report a done operation, so the PIN is
+        // stored for them too.
+        storePin(wanted.pin);
+    }
+    if (!called || code == MOBILE_CODE_FAILED)
         return SIM_FAILED;
     int busy = mobileBusyResult(code, kTag);
     if (busy >= 0)
         return busy;
-    switch (code) {
-    case MOBILE_CODE_OK:
-    case MOBILE_CODE_OK_2:
-    case MOBILE_CODE_SIM_OK_18:
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Operation succeed.");
-        break;
-    default:
+    if (!doneCode(code)) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "Unknown error.");
         return SIM_FAILED;
     }
+    __android_log_print(ANDROID_LOG_INFO, kTag, "Operation succeed.");
     SimStatus sim;
     PinStatus pins;
     memset(&sim, 0, sizeof(sim));
@@ -198,13 +287,15 @@ int simOperation(const cJSON *request, cJSON *response, const PinOperation &op, 
         !isSimStateValid(sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes))
         return SIM_FAILED;
     int result = SIM_OK;
-    const char *validPinKey = setsNewPin(op) ? "newPin" : "pin";
     if (code == MOBILE_CODE_OK) {
-        saveUnlockSettings(request, validPinKey);
+        if (!op.storesFirst && wanted.flag >= 0) {
+            UnlockSettings flagOnly = {NULL, wanted.flag};
+            saveUnlockSettings(flagOnly);
+        }
     } else {
-        // Codes 2 and 18 also report a done operation: the card's PIN may
-        // have changed, and automatic unlock must not keep the old one.
-        storeValidPin(request, validPinKey);
+        // Codes 2 and 18 store no automatic unlock setting.
+        if (op.storesFirst)
+            restoreUnlock(old, wanted, false);
         result = code == MOBILE_CODE_SIM_OK_18 ? SIM_DONE_18 : SIM_OK;
     }
     SimState fresh = {sim.cardState, sim.pinState, pins.pinRemainingTimes, pins.pukRemainingTimes};
@@ -249,7 +340,7 @@ int saveAutoUnlock(cJSON *request, cJSON *response)
 {
     if (g_stored.cardState != SIM_CARD_PRESENT)
         return SIM_FAILED;
-    saveUnlockSettings(request, NULL);
+    saveUnlockSettings(requestedUnlock(request, NULL));
     addState(response, g_stored);
     return SIM_OK;
 }

@@ -58,12 +58,14 @@ int getPowerSave(const PowerState &state, cJSON *response)
     return 0;
 }
 
-void writeActive(int level, int time)
+// The user's values first, then the active ones: a cut in between leaves
+// the stored choice new and the Wi-Fi still running as before.
+void writeLevelAndTime(int level, int time)
 {
-    writeNumber(WLAN_POWER_LEVEL, level, "Set wlan power level failed");
     writeNumber(WLAN_POWER_LEVEL_USER, level, "Set wlan power level user failed");
-    writeNumber(WLAN_DISABLE_TIME, time, "Set wlan disable time failed");
     writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
+    writeNumber(WLAN_POWER_LEVEL, level, "Set wlan power level failed");
+    writeNumber(WLAN_DISABLE_TIME, time, "Set wlan disable time failed");
 }
 
 // 0 on success, -1 when the keys are written but the restart cannot be
@@ -91,22 +93,32 @@ int setPowerSave(const PowerState &state, cJSON *request)
     if (state.status == 1 && enable == 0) {
         WLOG("power_save_status: enable->disable\n");
         SYSLOG(ANDROID_LOG_INFO, "power_save_status: enable->disable");
-        writeNumber(WLAN_POWER_SAVE_STATUS, 0, "Set wlan power save status failed");
+        // The active values are cleared before the switch goes off, so
+        // that no cut leaves power saving off with a reduced level or an
+        // automatic switch-off still active.
         writeNumber(WLAN_POWER_LEVEL, 0, "Set wlan power level failed");
         writeNumber(WLAN_DISABLE_TIME, 0, "Set wlan disable time failed");
+        writeNumber(WLAN_POWER_SAVE_STATUS, 0, "Set wlan power save status failed");
         restart = state.userLevel != 0;
     } else if (state.status == 0 && enable == 1) {
         const char *fmt = "power_save_status: disable->enable, new_power_level: %d, new_disable_time: %d\n";
         WLOG(fmt, level, time);
         SYSLOG(ANDROID_LOG_INFO, fmt, level, time);
+        // The user's values, then the switch, then the active values: a cut
+        // never shows power saving on with the old values, and until the
+        // active values follow, the Wi-Fi runs at full power with no
+        // automatic switch-off, as it did with power saving off.
+        writeNumber(WLAN_POWER_LEVEL_USER, level, "Set wlan power level user failed");
+        writeNumber(WLAN_DISABLE_TIME_USER, time, "Set wlan disable time user failed");
         writeNumber(WLAN_POWER_SAVE_STATUS, 1, "Set wlan power save status failed");
-        writeActive(level, time);
+        writeNumber(WLAN_POWER_LEVEL, level, "Set wlan power level failed");
+        writeNumber(WLAN_DISABLE_TIME, time, "Set wlan disable time failed");
         restart = level != 0;
     } else if (state.status == 1 && enable == 1) {
         const char *fmt = "power_save_status: always enable, new_power_level: %d, new_disable_time: %d\n";
         WLOG(fmt, level, time);
         SYSLOG(ANDROID_LOG_INFO, fmt, level, time);
-        writeActive(level, time);
+        writeLevelAndTime(level, time);
         restart = level != state.userLevel;
     } else {
         return 0;  // no transition

@@ -74,7 +74,9 @@ void reportSecStatus(int status)
         uci_set_wlan_sec_status(status);
 }
 
-void saveSecurity(wlan_mgr_config *record)
+// Fills the record's security; the status code for the warning feature,
+// or -1 when none is reported.
+int saveSecurity(wlan_mgr_config *record)
 {
     if (wlan_setting.security_mode == 0) {
         wmcSetInt(record, WMC_WPA, 0);
@@ -82,23 +84,23 @@ void saveSecurity(wlan_mgr_config *record)
         wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "");
         wmcSetText(record, WMC_WPA_PSK, WMC_WPA_PSK_SIZE, "");
         wmcSetText(record, WMC_WPA_PASSPHRASE, WMC_WPA_PASSPHRASE_SIZE, "");
-        reportSecStatus(0);
-        return;
+        return 0;
     }
+    int status = -1;
     wmcSetInt(record, WMC_WPA, 3);
     wmcSetText(record, WMC_WPA_KEY_MGMT, WMC_WPA_KEY_MGMT_SIZE, "WPA-PSK");
     switch (wlan_setting.encryption) {
     case WLAN_CIPHER_TKIP:
         wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "TKIP");
-        reportSecStatus(1);
+        status = 1;
         break;
     case WLAN_CIPHER_CCMP_TKIP:
         wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "CCMP TKIP");
-        reportSecStatus(2);
+        status = 2;
         break;
     case WLAN_CIPHER_CCMP:
         wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "CCMP");
-        reportSecStatus(3);
+        status = 3;
         break;
     default: {
         char pairwise[WMC_WPA_PAIRWISE_SIZE];
@@ -110,7 +112,7 @@ void saveSecurity(wlan_mgr_config *record)
             wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "CCMP TKIP");
         } else {
             wmcSetText(record, WMC_WPA_PAIRWISE, WMC_WPA_PAIRWISE_SIZE, "CCMP");
-            reportSecStatus(3);
+            status = 3;
         }
         break;
     }
@@ -122,6 +124,7 @@ void saveSecurity(wlan_mgr_config *record)
         wmcSetText(record, WMC_WPA_PASSPHRASE, WMC_WPA_PASSPHRASE_SIZE, wlan_setting.key);
         wmcSetText(record, WMC_WPA_PSK, WMC_WPA_PSK_SIZE, "");
     }
+    return status;
 }
 
 typedef int (*ManagerCall)(intptr_t handle, void *arg, int value);
@@ -235,7 +238,7 @@ int recordToSetting(const wlan_mgr_config *record)
     return 0;
 }
 
-int settingToRecord(wlan_mgr_config *record)
+int settingToRecord(wlan_mgr_config *record, int *secStatus)
 {
     wmcSetText(record, WMC_SSID, WMC_SSID_SIZE, wlan_setting.ssid);
     wmcSetInt(record, WMC_HIDE_SSID, wlan_setting.ssid_broadcast == 0 ? 1 : 0);
@@ -257,7 +260,7 @@ int settingToRecord(wlan_mgr_config *record)
         width40 = 0;  // channel 14 is 20 MHz only
     set_ht_cw_capab(width40, record);
 
-    saveSecurity(record);
+    *secStatus = saveSecurity(record);
 
     int mode = wmcGetInt(record, WMC_MAC_ACL_MODE);
     if (wlan_setting.mac_acl_enable == 0)
@@ -318,7 +321,8 @@ int set_wlan_config(void)
         WLOG("set wlan config failed\n");
         return 1;  // never save without the file's record as the base
     }
-    if (settingToRecord(record) != 0) {
+    int secStatus = -1;
+    if (settingToRecord(record, &secStatus) != 0) {
         wlan_mgr_free_config(&record);
         return 1;
     }
@@ -328,6 +332,11 @@ int set_wlan_config(void)
         wlan_mgr_free_config(&record);
         return 1;
     }
+    // The warning feature hears of an open network before it opens and of
+    // a secured one once it is saved: a cut in between never has it take
+    // an open network for a secured one.
+    if (secStatus == 0)
+        reportSecStatus(secStatus);
     if (wm_set_wlan_config(handle, record) != 0) {
         WLOG("set wlan config failed\n");
         wlan_mgr_free_config(&record);
@@ -336,6 +345,8 @@ int set_wlan_config(void)
     }
     wm_disconnect(handle);
     wlan_mgr_free_config(&record);
+    if (secStatus > 0)
+        reportSecStatus(secStatus);
     WLOG("set_wlan_config LEAVE");
     return 0;
 }

@@ -58,9 +58,10 @@ int receive_wlan_setting(void);
 int set_wlan_config(void);
 // The two halves on their own, so the translation can be checked without a
 // manager. recordToSetting replaces wlan_setting's list; settingToRecord
-// replaces the record's list. 0 or 1 (no memory).
+// replaces the record's list and gives the security status code to report
+// once the record is saved (-1: none). 0 or 1 (no memory).
 int recordToSetting(const wlan_mgr_config *record);
-int settingToRecord(wlan_mgr_config *record);
+int settingToRecord(wlan_mgr_config *record, int *secStatus);
 // Frees wlan_setting's list and zeroes the whole record.
 void clearWlanSetting(void);
 
