@@ -3,6 +3,11 @@
 // reader never sees a file cut short or mixed from two writers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <set>
 #include <string>
@@ -147,6 +152,75 @@ TEST(ConcurrentWriters, RoamingSetsHoldWhileTheSignalChanges)
     EXPECT_EQ(jsonInt(modem.get(), "roamingSwitch"), lastRoaming);
     EXPECT_EQ(jsonInt(modem.get(), "signalLevel"), lastSignal.load());
     EXPECT_EQ(reader.torn.load(), 0) << "of " << reader.reads.load() << " reads";
+}
+
+// A writer that keeps the lock: each of the others gives up after about a
+// second with one line saying so, and changes nothing; once it lets go,
+// they all work again.
+TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    std::string lockFile = dev.statePath(".lock");
+    int fd = open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << "the server did not create " << lockFile;
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::string modem = SimDevice::readFile(dev.statePath("mobile/modem.json"));
+
+    int status = -1;
+    std::string out =
+        commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " signal 1 2>&1", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "kal_sim: cannot lock " + lockFile + ": another process has held it for a second\n");
+    out = commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1 2>&1",
+                        &status);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(out, "uci: cannot lock " + lockFile + ": another process holds it\n");
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    JsonPtr reply = dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}");
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    EXPECT_NE(jsonInt(reply.get(), "result"), 0);
+    EXPECT_LT(end.tv_sec - start.tv_sec, 3);
+    EXPECT_NE(dev.serverOutput().find("simulated device: cannot lock " + lockFile), std::string::npos)
+        << dev.serverOutput();
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("mobile/modem.json")), modem);
+    EXPECT_EQ(dev.request("{\"module\":\"webServer\",\"action\":0}").empty(), false);
+
+    close(fd);
+    EXPECT_TRUE(kalSim(dev, "signal 1"));
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}").get(), "result"), 0);
+    EXPECT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1"),
+              0);
+}
+
+// Start-up removes the temporary files of writes a crash cut short, but
+// not that of a writer at work: it waits for the lock the writer holds.
+TEST(ConcurrentWriters, StartUpLeavesALiveWritersTemporaryFileAlone)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    dev.stop();
+    std::string modem = dev.statePath("mobile/modem.json");
+    std::string stale = dev.statePath("mobile/sms.json.tmp.Q1w2E3");
+    ASSERT_TRUE(SimDevice::writeFile(stale, "{"));
+    std::string ready = dev.root() + "/writer-ready";
+    std::string script = dev.root() + "/writer.sh";
+    // As kal_sim replaces a file: the lock taken before the temporary file
+    // exists, let go once it is renamed. The pause is the scenario: start-up
+    // runs while the temporary file is there.
+    ASSERT_TRUE(SimDevice::writeFile(script, "printf '{\"signalLevel\":1}' > '" + modem + ".tmp.L1v3W0'\n"
+                                             "touch '" + ready + "'\n"
+                                             "sleep 0.3\n"
+                                             "mv '" + modem + ".tmp.L1v3W0' '" + modem + "'\n"));
+    ASSERT_EQ(runCommand("flock '" + dev.statePath(".lock") + "' sh '" + script + "' &"), 0);
+    ASSERT_TRUE(waitFor([&] { return SimDevice::exists(ready); }, 5000));
+    ASSERT_TRUE(dev.start()) << dev.serverOutput();
+    EXPECT_FALSE(SimDevice::exists(stale));
+    EXPECT_FALSE(SimDevice::exists(modem + ".tmp.L1v3W0"));
+    EXPECT_EQ(jsonInt(parseJson(SimDevice::readFile(modem)).get(), "signalLevel"), 1);
+    JsonPtr status = dev.requestJson("{\"module\":\"status\",\"action\":0}");
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(status.get(), "wan"), "signalStrength"), 1);
 }
 
 }  // namespace
