@@ -215,23 +215,29 @@ int change(Change apply)
     });
 }
 
-// Loads the state and answers what value makes of it; the accounting is
-// saved when it changed something for good.
+// Loads the state and answers what value makes of it. When the accounting
+// changed something for good it is saved, loaded afresh under the device's
+// lock (at most once a second): a reading alone needs no lock.
 template <typename T, typename Value>
 int reading(T *out, Value value)
 {
-    if (out == NULL)
+    FlowState s;
+    bool accounted = false;
+    if (out == NULL || load(&s, &accounted) != 0)
         return -1;
-    return simLocked(-1, [&] {
-        FlowState s;
-        bool accounted = false;
-        if (load(&s, &accounted) != 0)
-            return -1;
-        if (accounted)
-            saveState(&s);
-        *out = value(s);
-        return 0;
-    });
+    if (accounted) {
+        simLocked(0, [&] {
+            FlowState fresh;
+            if (load(&fresh, &accounted) == 0) {
+                if (accounted)
+                    saveState(&fresh);
+                s = fresh;
+            }
+            return 0;
+        });
+    }
+    *out = value(s);
+    return 0;
 }
 
 int limitState(const FlowState &s)
