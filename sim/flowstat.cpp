@@ -184,6 +184,7 @@ int load(FlowState *s, bool *accounted)
     return 0;
 }
 
+// Whether b holds what a does in every member a setter changes.
 bool sameSettings(const FlowState &a, const FlowState &b)
 {
     return a.limitEnable == b.limitEnable && a.limit == b.limit && a.warningPercent == b.warningPercent &&
