@@ -390,7 +390,8 @@ int SetAllConfig(const ModemConfig *config, int *code)
         Snapshot s;
         if (loadAll(&s) != 0)
             return 0;
-        bool any = config->dataSwitchValid || config->roamingValid || config->profileValid || config->preferredModeValid;
+        bool any =
+            config->dataSwitchValid || config->roamingValid || config->profileValid || config->preferredModeValid;
         if (any && !simReady(&s.card)) {
             *code = MOBILE_CODE_REFUSED;  // the modem takes no settings without an unlocked card
             return 1;
@@ -402,8 +403,9 @@ int SetAllConfig(const ModemConfig *config, int *code)
             slot = !indexValid ? -1
                    : config->profileIsDefault ? config->profileIndex
                                               : s.profiles.defaultCount + config->profileIndex;
-            bool inRange = indexValid && slot < s.profiles.count &&
-                           (config->profileIsDefault ? slot < s.profiles.defaultCount : slot >= s.profiles.defaultCount);
+            bool inRange =
+                indexValid && slot < s.profiles.count &&
+                (config->profileIsDefault ? slot < s.profiles.defaultCount : slot >= s.profiles.defaultCount);
             if (!inRange || !validProfile(&config->profile)) {
                 *code = MOBILE_CODE_FAILED;
                 return 1;

@@ -133,8 +133,8 @@ TEST(ConcurrentWriters, RoamingSetsHoldWhileTheSignalChanges)
     int answered = 0, lastRoaming = -1;
     for (int i = 0; i < kEachWay; i++) {
         int roaming = i % 2;
-        JsonPtr reply = dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":" + std::to_string(roaming) +
-                                        "}");
+        std::string set = "{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":" + std::to_string(roaming) + "}";
+        JsonPtr reply = dev.requestJson(set);
         if (jsonInt(reply.get(), "result") != 0)
             continue;
         answered++;
@@ -172,8 +172,8 @@ TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
         commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " signal 1 2>&1", &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "kal_sim: cannot lock " + lockFile + ": another process has held it for a second\n");
-    out = commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1 2>&1",
-                        &status);
+    std::string uciSet = "KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1";
+    out = commandOutput(uciSet + " 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_EQ(out, "uci: cannot lock " + lockFile + ": another process holds it\n");
     struct timespec start, end;
@@ -190,8 +190,7 @@ TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
     close(fd);
     EXPECT_TRUE(kalSim(dev, "signal 1"));
     EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}").get(), "result"), 0);
-    EXPECT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1"),
-              0);
+    EXPECT_EQ(runCommand(uciSet), 0);
 }
 
 // Start-up removes the temporary files of writes a crash cut short, but
