@@ -9,6 +9,7 @@
 #include "platform/device_paths.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_lock.h"
 
 #ifndef KAL_SIM_BIN_DIR
 #define KAL_SIM_BIN_DIR "/usr/lib/kal-sim/bin"
@@ -29,7 +30,8 @@ const char *const kDeviceDirs[] = {
 
 // Directories whose files are replaced through temporary files: a write
 // cut short by a crash leaves its temporary behind, removed at the next
-// start (only this process writes there, and it has just started).
+// start. kal_sim and the stand-in tools write there too, but only while
+// they hold the device's lock, which start-up holds meanwhile.
 const char *const kReplacedDirs[] = {
     SIM_STATE_DIR_PATH,
     SIM_STATE_DIR_PATH "/config",
@@ -81,6 +83,23 @@ int putToolsOnPath(void)
     return 0;
 }
 
+int cleanAndSeed(void)
+{
+    for (const char *dir : kReplacedDirs) {
+        char path[512];
+        if (kalPath(path, sizeof(path), dir) == 0)
+            simRemoveStaleTemps(path);
+    }
+    for (const SeedStep &step : kSeedSteps) {
+        if (step.seed() != 0) {
+            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
+                   SIM_STATE_DIR_PATH);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int platformStart(void)
@@ -99,18 +118,8 @@ int platformStart(void)
             return -1;
         }
     }
-    for (const char *dir : kReplacedDirs) {
-        char path[512];
-        if (kalPath(path, sizeof(path), dir) == 0)
-            simRemoveStaleTemps(path);
-    }
-    for (const SeedStep &step : kSeedSteps) {
-        if (step.seed() != 0) {
-            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
-                   SIM_STATE_DIR_PATH);
-            return -1;
-        }
-    }
+    if (simLocked(-1, cleanAndSeed) != 0)
+        return -1;
     if (putToolsOnPath() != 0) {
         puts("simulated device: cannot put the stand-in tools on PATH");
         return -1;

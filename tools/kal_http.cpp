@@ -19,7 +19,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
 
 #include <cjson/cJSON.h>
@@ -47,8 +46,6 @@ const size_t kMaxControlWords = 8;
 const size_t kWorkers = 32;
 const time_t kKeepAliveSeconds = 2;
 const char kJsonType[] = "application/json";
-
-std::mutex controlsLock;  // one control at a time: each reads, changes and replaces a file
 
 void usage(FILE *out)
 {
@@ -134,11 +131,9 @@ void handleApi(const char *socketPath, const httplib::Request &req, httplib::Res
 void handleShow(httplib::Response &res)
 {
     char message[512];
-    char *state;
-    {
-        std::lock_guard<std::mutex> hold(controlsLock);
-        state = deviceControlsShow(message, sizeof(message));
-    }
+    // The controls hold the device's lock, which also keeps this server's
+    // workers to one control at a time.
+    char *state = deviceControlsShow(message, sizeof(message));
     if (state == NULL) {
         fail(res, 500, message);
         return;
@@ -171,11 +166,7 @@ void handleControl(const httplib::Request &req, httplib::Response &res)
         return;
     }
     char message[512];
-    int rc;
-    {
-        std::lock_guard<std::mutex> hold(controlsLock);
-        rc = deviceControl(count, words, message, sizeof(message));
-    }
+    int rc = deviceControl(count, words, message, sizeof(message));
     cJSON_Delete(body);
     if (rc != CONTROL_OK) {
         fail(res, rc == CONTROL_REFUSED ? 400 : 500, message);

@@ -272,6 +272,55 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     }
 }
 
+// Controls posted at once to several of kal_http's workers, while the
+// server stores sent messages in the same store: every message answered as
+// received or sent is kept.
+TEST(KalHttp, ControlsPostedAtOnceLoseNothing)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_TRUE(SimDevice::writeFile(dev.statePath("mobile/sms.json"), "{\"nextId\":1,\"messages\":[]}"));
+    Child console;
+    int port = startKalHttp(console, dev);
+    ASSERT_GT(port, 0);
+    const int kPosters = 4, kEach = 10;
+    std::vector<std::vector<std::string>> received(kPosters);
+    std::vector<std::thread> posters;
+    for (int p = 0; p < kPosters; p++) {
+        posters.emplace_back([&, p] {
+            httplib::Client client("127.0.0.1", port);
+            for (int i = 0; i < kEach; i++) {
+                std::string text = "in-" + std::to_string(p) + "-" + std::to_string(i);
+                auto res = client.Post("/sim", "{\"args\":[\"sms\",\"receive\",\"+15550100\",\"" + text + "\"]}",
+                                       "application/json");
+                if (res && res->status == 200)
+                    received[p].push_back(text);
+            }
+        });
+    }
+    std::vector<std::string> sent;
+    for (int i = 0; i < kEach; i++) {
+        std::string text = "out-" + std::to_string(i);
+        JsonPtr reply =
+            dev.requestJson("{\"module\":\"message\",\"action\":2,\"number\":\"+15550111\",\"text\":\"" + text + "\"}");
+        if (jsonInt(reply.get(), "result") == 0)
+            sent.push_back(text);
+    }
+    for (std::thread &t : posters)
+        t.join();
+    std::string store = SimDevice::readFile(dev.statePath("mobile/sms.json"));
+    size_t answered = sent.size();
+    for (const std::string &text : sent)
+        EXPECT_NE(store.find("\"" + text + "\""), std::string::npos) << text << " is lost";
+    for (const std::vector<std::string> &texts : received) {
+        EXPECT_EQ(texts.size(), (size_t)kEach);
+        answered += texts.size();
+        for (const std::string &text : texts)
+            EXPECT_NE(store.find("\"" + text + "\""), std::string::npos) << text << " is lost";
+    }
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItem(parseJson(store).get(), "messages")), (int)answered);
+}
+
 // Chromium through chromedriver's WebDriver API.
 class Browser {
 public:
