@@ -19,7 +19,9 @@ extern int serverSocket;
 #define KAL_REQUEST_ECHO_LIMIT 512
 
 // Parses text, runs the module's handler and sends exactly one reply to
-// sender (the failure reply when no handler response can be sent).
+// sender (the failure reply when no handler response can be sent). With a
+// senderLength of 0 the request runs but no reply goes out: its sender may
+// not be answered.
 void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength);
 
 // Start-up work of the server itself, on the device as on the simulated one:
