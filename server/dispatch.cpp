@@ -54,10 +54,10 @@ ssize_t sendFromFreshSocket(const char *text, size_t length, const struct sockad
 // Sends text to the sender. Returns false only when the text is too long
 // for one datagram, so that the caller answers with the failure reply; any
 // other failure (a sender without an address, one that is gone) is final.
-// A sender length of 0 means no reply may go out: nothing is sent.
+// KAL_NO_REPLY_LENGTH: no reply may go out, and nothing is sent.
 bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
-    if (senderLength == 0)
+    if (senderLength == KAL_NO_REPLY_LENGTH)
         return true;
     size_t length = strlen(text);
     ssize_t sent = sendto(serverSocket, text, length, 0, (const struct sockaddr *)sender, senderLength);

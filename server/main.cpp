@@ -216,7 +216,7 @@ void openSocket()
             continue;
         // A refused sender's request still runs, as one from an unbound
         // socket does; only its reply stays here.
-        dispatchRequest(buffer, reply.address, verdict == REPLY_SEND ? reply.length : 0);
+        dispatchRequest(buffer, reply.address, verdict == REPLY_SEND ? reply.length : KAL_NO_REPLY_LENGTH);
         replyAddressRelease(&reply);
         // Hand the heap a request freed back to the system: RAM is short on
         // the device, and between requests the server holds nothing.

@@ -117,8 +117,13 @@ ReplyVerdict replyAddressFor(const struct sockaddr_un *sender, socklen_t senderL
     memcpy(&reply->address, sender, length);
     reply->length = (socklen_t)length;
     const size_t pathOffset = offsetof(struct sockaddr_un, sun_path);
-    // Unnamed and abstract senders: no file to swap, answered as they are.
-    if (length <= pathOffset || sender->sun_path[0] == '\0')
+    // Unnamed and abstract senders: no file to swap, answered as they are
+    // (an unnamed one cannot be, whatever length it came with).
+    if (length <= pathOffset) {
+        reply->length = 0;
+        return REPLY_SEND;
+    }
+    if (sender->sun_path[0] == '\0')
         return REPLY_SEND;
 
     char path[sizeof(sender->sun_path) + 1];

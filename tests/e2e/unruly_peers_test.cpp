@@ -124,7 +124,17 @@ TEST(UnrulyPeers, ClientsThatNeverReadDoNotSilenceOthers)
     }
     for (int i = 0; i < 100; i++) {
         ASSERT_TRUE(reader.send(device.socketPath(), kKeepalive, strlen(kKeepalive)));
-        ASSERT_EQ(replyFrom(reader.fd(), nullptr, 1000), kKeepaliveReply) << "reply " << i;
+        ASSERT_EQ(replyFrom(reader.fd(), &source, 1000), kKeepaliveReply) << "reply " << i;
+    }
+    EXPECT_EQ(source, "") << "the replies did not need the one-off socket";
+    // kal_request takes only datagrams of the server's process: a reply
+    // from the one-off socket is one.
+    for (int i = 0; i < 3; i++) {
+        int status = -1;
+        std::string out = commandOutput("KAL_ROOT=" + device.root() + " " KAL_REQUEST_BIN " '" + kKeepalive + "'",
+                                        &status);
+        EXPECT_EQ(out, kKeepaliveReply);
+        EXPECT_EQ(status, 0);
     }
 
     // Once the silent clients are gone, replies come from the request socket again.
