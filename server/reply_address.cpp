@@ -12,6 +12,7 @@
 
 #include "platform/libc_compat.h"
 #include "server/socket_peers.h"
+#include "server/utils.h"
 
 namespace {
 
@@ -87,6 +88,39 @@ __attribute__((format(printf, 3, 4))) ReplyVerdict refuse(const char *path, cons
 bool isOwn(const struct stat *st)
 {
     return g_ownKnown && st->st_dev == g_ownDev && st->st_ino == g_ownIno;
+}
+
+// Whether path leads to the file of st through directories alone, with no
+// symbolic link anywhere on the way. Where a socket can only be matched by
+// the name it was bound under, a link on the way could lead that name to
+// another program's socket.
+bool namesWithoutLinks(const char *path, const struct stat *st)
+{
+    char copy[sizeof(((struct sockaddr_un *)0)->sun_path) + 1];
+    memset(copy, 0, sizeof(copy));
+    if (copyText(copy, path, sizeof(copy)) >= sizeof(copy))
+        return false;
+    int dirFd = open(copy[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    char *save = NULL;
+    char *part = strtok_r(copy, "/", &save);
+    while (dirFd >= 0 && part != NULL) {
+        char *next = strtok_r(NULL, "/", &save);
+        if (next == NULL) {
+            struct stat last;
+            memset(&last, 0, sizeof(last));
+            bool same = fstatat(dirFd, part, &last, AT_SYMLINK_NOFOLLOW) == 0 && last.st_dev == st->st_dev &&
+                        last.st_ino == st->st_ino;
+            close(dirFd);
+            return same;
+        }
+        int child = openat(dirFd, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(dirFd);
+        dirFd = child;
+        part = next;
+    }
+    if (dirFd >= 0)
+        close(dirFd);
+    return false;
 }
 
 }  // namespace
@@ -165,11 +199,9 @@ ReplyVerdict replyAddressFor(const struct sockaddr_un *sender, socklen_t senderL
         wrong = "it is not a socket";
     if (wrong == NULL && cred->uid != 0 && st.st_uid != cred->uid) {
         // A client that bound its socket before dropping its privileges:
-        // answered when it holds that very socket, still named so.
-        struct stat now;
-        memset(&now, 0, sizeof(now));
+        // answered when it holds that very socket.
         int holds = processHoldsBoundSocket(cred->pid, st.st_dev, st.st_ino, path);
-        if (holds != 1 || lstat(path, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
+        if (holds != HOLDS_BY_FILE && (holds != HOLDS_BY_NAME || !namesWithoutLinks(path, &st))) {
             if (held)
                 close(fd);
             return refuse(path, cred, "the socket there belongs to uid %u and the sender does not hold it",

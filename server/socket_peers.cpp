@@ -236,6 +236,6 @@ int processHoldsBoundSocket(pid_t pid, dev_t dev, ino_t ino, const char *path)
     unsigned long bound = 0;
     int found = diagBoundSocket(dev, ino, &bound);
     if (found < 0)
-        return listedUnderName(sockets, count, path) ? 1 : 0;
-    return found == 1 && contains(sockets, count, bound) ? 1 : 0;
+        return listedUnderName(sockets, count, path) ? HOLDS_BY_NAME : 0;
+    return found == 1 && contains(sockets, count, bound) ? HOLDS_BY_FILE : 0;
 }

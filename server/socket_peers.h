@@ -16,11 +16,15 @@
 ssize_t receiveWithCredentials(int fd, void *buffer, size_t size, struct sockaddr *from, socklen_t *fromLength,
                                struct ucred *cred, bool *hasCred);
 
+enum {
+    HOLDS_BY_FILE = 1,  // by the kernel's socket diagnostics: the file the socket is bound to
+    HOLDS_BY_NAME = 2,  // no diagnostics here: a socket bound under the name path (/proc/net/unix)
+};
+
 // Whether process pid holds open the socket bound at the file (dev, ino),
-// the file first bound under the name path. 1: it does; 0: it does not (or
-// no socket is bound there); -1: its descriptors cannot be read, errno
-// saying why (EACCES or EPERM for another user's process, ENOENT when it
-// has gone). The match is by the kernel's socket diagnostics (the file the
-// socket is bound to); where those are missing, by the name in
-// /proc/net/unix. Reads at most a bounded number of descriptors.
+// named path. HOLDS_BY_FILE or HOLDS_BY_NAME: it does, matched so (a name
+// match says nothing of where the name leads now); 0: it does not (or no
+// socket is bound there); -1: its descriptors cannot be read, errno saying
+// why (EACCES or EPERM for another user's process, ENOENT when it has
+// gone). Reads at most a bounded number of descriptors.
 int processHoldsBoundSocket(pid_t pid, dev_t dev, ino_t ino, const char *path);

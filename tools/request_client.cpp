@@ -53,7 +53,7 @@ bool fromServer(const ServerSocket &server, const struct ucred &cred)
     if (cred.uid != 0 && cred.uid != server.file.st_uid)
         return false;
     int holds = processHoldsBoundSocket(cred.pid, server.file.st_dev, server.file.st_ino, server.path);
-    if (holds == 1)
+    if (holds == HOLDS_BY_FILE || holds == HOLDS_BY_NAME)
         return true;
     return holds < 0 && (errno == EACCES || errno == EPERM);
 }
