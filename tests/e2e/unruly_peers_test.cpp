@@ -136,6 +136,20 @@ TEST(UnrulyPeers, ClientsThatNeverReadDoNotSilenceOthers)
         EXPECT_EQ(out, kKeepaliveReply);
         EXPECT_EQ(status, 0);
     }
+    // So does a client bound to a socket file, answered at the socket the
+    // server opened when its request came.
+    const std::string own = device.root() + "/reader.sock";
+    int bound = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, own.data(), own.size());
+    ASSERT_EQ(bind(bound, (struct sockaddr *)&address, sizeof(address)), 0);
+    memcpy(address.sun_path, device.socketPath().data(), device.socketPath().size() + 1);
+    ASSERT_GT(sendto(bound, kKeepalive, strlen(kKeepalive), 0, (struct sockaddr *)&address, sizeof(address)), 0);
+    EXPECT_EQ(replyFrom(bound, &source, 5000), kKeepaliveReply);
+    EXPECT_EQ(source, "");
+    close(bound);
 
     // Once the silent clients are gone, replies come from the request socket again.
     silent.clear();
