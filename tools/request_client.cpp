@@ -93,10 +93,10 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
                         strerror(err));
     }
 
-    ServerSocket serverSocket;
-    memset(&serverSocket, 0, sizeof(serverSocket));
-    serverSocket.path = socketPath;
-    if (stat(socketPath, &serverSocket.file) != 0)
+    ServerSocket listening;
+    memset(&listening, 0, sizeof(listening));
+    listening.path = socketPath;
+    if (stat(socketPath, &listening.file) != 0)
         return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
 
     long long deadline = nowMs() + timeoutMs;
@@ -121,7 +121,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         if (n < 0)
             return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",
                             strerror(errno));
-        if (!hasCred || !fromServer(serverSocket, cred))
+        if (!hasCred || !fromServer(listening, cred))
             continue;  // someone else's datagram: not the reply
         close(fd);
         *replyLength = (size_t)n;
