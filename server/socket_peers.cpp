@@ -76,6 +76,20 @@ bool contains(const unsigned long *sockets, int count, unsigned long inode)
     return false;
 }
 
+// NLMSG_OK and NLMSG_NEXT, with the remaining length kept unsigned like
+// the header's own.
+bool messageFits(const struct nlmsghdr *h, size_t left)
+{
+    return left >= sizeof(*h) && h->nlmsg_len >= sizeof(*h) && h->nlmsg_len <= left;
+}
+
+const struct nlmsghdr *nextMessage(const struct nlmsghdr *h, size_t *left)
+{
+    size_t step = NLMSG_ALIGN(h->nlmsg_len);
+    *left = step < *left ? *left - step : 0;
+    return (const struct nlmsghdr *)((const char *)h + step);
+}
+
 // Asks the kernel which socket is bound to the file (dev, ino). 1 with
 // *socketInode set; 0 when none is; -1 when socket diagnostics are not
 // available here (no such netlink family, or refused).
@@ -118,8 +132,9 @@ int diagBoundSocket(dev_t dev, ino_t ino, unsigned long *socketInode)
             result = -1;
             break;
         }
-        int left = (int)n;
-        for (struct nlmsghdr *h = (struct nlmsghdr *)buffer; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        size_t left = (size_t)n;
+        for (const struct nlmsghdr *h = (const struct nlmsghdr *)buffer; messageFits(h, left);
+             h = nextMessage(h, &left)) {
             if (h->nlmsg_type == NLMSG_DONE) {
                 done = true;
                 break;
