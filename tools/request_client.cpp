@@ -6,10 +6,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "server/socket_peers.h"
 #include "server/utils.h"
 
 namespace {
@@ -34,6 +36,28 @@ __attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStat
     return status;
 }
 
+// The server's socket, as found once the request went out.
+struct ServerSocket {
+    const char *path;
+    struct stat file;
+};
+
+// Whether a datagram is the server's reply. Every program on the device may
+// send to the client's address; the reply is the datagram whose sending
+// process holds the socket bound at the server's path (from that socket,
+// or from the one-off socket the server answers through when its own send
+// buffer is full). A sender of another user than the client cannot be
+// looked into: it is taken when it runs as root or as the server's user.
+bool fromServer(const ServerSocket &server, const struct ucred &cred)
+{
+    if (cred.uid != 0 && cred.uid != server.file.st_uid)
+        return false;
+    int holds = processHoldsBoundSocket(cred.pid, server.file.st_dev, server.file.st_ino, server.path);
+    if (holds == HOLDS_BY_FILE || holds == HOLDS_BY_NAME)
+        return true;
+    return holds < 0 && (errno == EACCES || errno == EPERM);
+}
+
 }  // namespace
 
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
@@ -54,6 +78,10 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
     self.sun_family = AF_UNIX;
     int sndbuf = (int)kMaxReplyBytes;
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0)
+        return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot ask for senders' credentials: %s",
+                        strerror(errno));
     if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0)
         return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot bind a reply address: %s",
                         strerror(errno));
@@ -65,6 +93,12 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
                         strerror(err));
     }
 
+    ServerSocket listening;
+    memset(&listening, 0, sizeof(listening));
+    listening.path = socketPath;
+    if (stat(socketPath, &listening.file) != 0)
+        return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+
     long long deadline = nowMs() + timeoutMs;
     for (;;) {
         long long left = deadline - nowMs();
@@ -75,12 +109,20 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         struct pollfd pfd = {fd, POLLIN, 0};
         if (poll(&pfd, 1, (int)left) <= 0)
             continue;  // EINTR, or the deadline check above reports it
-        ssize_t n = recv(fd, reply, size, 0);
+        struct sockaddr_un from;
+        memset(&from, 0, sizeof(from));
+        socklen_t fromLength = sizeof(from);
+        struct ucred cred;
+        memset(&cred, 0, sizeof(cred));
+        bool hasCred = false;
+        ssize_t n = receiveWithCredentials(fd, reply, size, (struct sockaddr *)&from, &fromLength, &cred, &hasCred);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",
                             strerror(errno));
+        if (!hasCred || !fromServer(listening, cred))
+            continue;  // someone else's datagram: not the reply
         close(fd);
         *replyLength = (size_t)n;
         return REQUEST_OK;

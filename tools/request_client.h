@@ -1,6 +1,7 @@
 // One request to the server socket: sent as one datagram from an automatic
 // abstract address of its own (so a reply can only reach the request it
-// answers), then one reply awaited. Shared by kal_request and kal_http.
+// answers), then one reply awaited: the first datagram that the server sent,
+// any other program's being ignored. Shared by kal_request and kal_http.
 #pragma once
 
 #include <stddef.h>
