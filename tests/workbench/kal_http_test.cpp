@@ -272,6 +272,157 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     }
 }
 
+// What one raw HTTP exchange answers: the status line and body of the
+// response to text, sent as it is on a connection of its own.
+std::string rawHttp(int port, const std::string &text)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (fd >= 0 && connect(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 &&
+        write(fd, text.data(), text.size()) == (ssize_t)text.size()) {
+        char buf[4096];
+        for (;;) {
+            struct pollfd pfd = {fd, POLLIN, 0};
+            if (poll(&pfd, 1, 5000) <= 0)
+                break;
+            ssize_t n = read(fd, buf, sizeof(buf));
+            if (n <= 0)
+                break;
+            reply.append(buf, (size_t)n);
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    return reply;
+}
+
+// Another site's page, or its name rebound to 127.0.0.1, reaches nothing:
+// Host must name the relay, and a page that changes something must be one
+// served here or of an origin given with --allow-origin.
+TEST(KalHttp, NoOtherSiteCanDriveIt)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
+    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (std::string(www) + "/leak.svg").c_str()), 0);
+    ASSERT_EQ(symlink(dev.root().c_str(), (std::string(www) + "/root").c_str()), 0);
+    Child http;
+    int port = startKalHttp(http, dev,
+                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
+    ASSERT_GT(port, 0);
+    const std::string p = std::to_string(port);
+    httplib::Client client("127.0.0.1", port);
+    const std::string read = "{\"module\":\"wlan\",\"action\":0}";
+    const std::string change = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
+    auto status = [&](const char *method, const std::string &path, const httplib::Headers &headers,
+                      const std::string &body = "") {
+        auto res = std::string(method) == "GET" ? client.Get(path.c_str(), headers)
+                   : std::string(method) == "OPTIONS"
+                       ? client.Options(path.c_str(), headers)
+                       : client.Post(path.c_str(), headers, body, "application/json");
+        if (!res)
+            return 0;
+        // Every refusal is one line of JSON.
+        if (res->status >= 400) {
+            EXPECT_FALSE(jsonString(parseJson(res->body).get(), "error").empty()) << path << ": " << res->body;
+        }
+        return res->status;
+    };
+
+    // A rebound name gets nothing on any path, the Wi-Fi key least of all.
+    httplib::Headers rebound = {{"Host", "evil.example:" + p}, {"Origin", "http://evil.example:" + p}};
+    EXPECT_EQ(status("POST", "/api", rebound, read), 403);
+    EXPECT_EQ(status("POST", "/sim", rebound, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
+    EXPECT_EQ(status("GET", "/sim", {{"Host", "evil.example:" + p}}), 403);
+    EXPECT_EQ(status("GET", "/", {{"Host", "evil.example:" + p}}), 403);
+    EXPECT_EQ(status("GET", "/", {{"Host", "localhost:1"}}), 403);
+    for (const std::string &host : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, "hotspot.test",
+                                    "hotspot.test:8443", "LOCALHOST:" + p})
+        EXPECT_EQ(status("GET", "/", {{"Host", host}}), 200) << host;
+
+    // Pages of other origins, and origins no page has, may not change anything.
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "null"}}, change), 403);
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "http://localhost:" + p}, {"Origin", "http://localhost:" + p}},
+                     change),
+              403);
+    EXPECT_EQ(status("POST", "/api", {{"Referer", "http://evil.example/page"}}, change), 403);
+    EXPECT_EQ(status("POST", "/api", {{"Referer", "http://127.0.0.1:" + p + "/page"}, {"Referer", "http://a/"}},
+                     change),
+              403);
+    EXPECT_EQ(status("POST", "/sim", {{"Origin", "http://localhost:5174"}}, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
+    EXPECT_EQ(jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"), "en");
+    EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
+    // The pages served here, an allowed origin, and command-line clients may.
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "http://127.0.0.1:" + p}}, read), 200);
+    EXPECT_EQ(status("POST", "/api", {{"Host", "localhost:" + p}, {"Referer", "http://localhost:" + p + "/x?y"}},
+                     read),
+              200);
+    EXPECT_EQ(status("POST", "/api", {}, read), 200);
+
+    // Cross-origin: only the allowed origin is granted, on /api.
+    auto res = client.Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 204);
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
+    EXPECT_EQ(res->get_header_value_count("Access-Control-Allow-Origin"), 1u);
+    EXPECT_NE(res->get_header_value("Access-Control-Allow-Headers").find("Content-Type"), std::string::npos);
+    res = client.Post("/api", {{"Origin", "http://localhost:5173"}}, read, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
+    res = client.Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+    res = client.Post("/api", {{"Origin", "http://127.0.0.1:" + p}}, read, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+
+    // Files never come from outside the tree.
+    EXPECT_EQ(status("GET", "/leak.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/root/secret.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/index.html%00.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/root%2fsecret.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/index.html", {}), 200);
+
+    // Framing: conflicting lengths are refused before anything is read; the
+    // body of a refused request is never taken for the next request.
+    std::string raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p +
+                                        "\r\nContent-Length: 5\r\nContent-Length: 28\r\n\r\n" + read);
+    EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 400"), 0) << raw;
+    std::string smuggled = "GET /sim HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\n\r\n";
+    raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nOrigin: http://evil.example\r\n" +
+                            "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled);
+    EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 403"), 0) << raw;
+    EXPECT_EQ(raw.find("HTTP/1.1 200"), std::string::npos) << raw;
+
+    // One datagram of any content type: a form-encoded body too.
+    std::string padded = read + std::string(20000, ' ');
+    res = client.Post("/api", padded, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("\"ssid\""), std::string::npos);
+    res = client.Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    runCommand(std::string("rm -rf '") + www + "'");
+
+    // The access log: one line a request, /api's naming what it asked.
+    http.stop();
+    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    EXPECT_NE(log.find("kal_http: POST /api 200 "), std::string::npos) << log;
+    EXPECT_NE(log.find(" ms wlan action 0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
+}
+
 // Chromium through chromedriver's WebDriver API.
 class Browser {
 public:
