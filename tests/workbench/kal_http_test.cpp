@@ -39,6 +39,40 @@ long long nowMs()
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// A TCP port on loopback that nothing listens on right now.
+int freePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    int port = 0;
+    if (bind(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 && getsockname(fd, (struct sockaddr *)&addr, &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+// What fd gives until its text holds want (or timeoutMs pass, or it ends).
+std::string readUntil(int fd, const std::string &want, int timeoutMs)
+{
+    std::string text;
+    long long deadline = nowMs() + timeoutMs;
+    while (text.find(want) == std::string::npos && nowMs() < deadline) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        char buf[256];
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        text.append(buf, (size_t)n);
+    }
+    return text;
+}
+
 // A child process in a process group of its own, ended with the group.
 struct Child {
     pid_t pid = -1;
@@ -83,18 +117,7 @@ int startKalHttp(Child &child, const SimDevice &dev, const std::vector<std::stri
     }
     setpgid(child.pid, child.pid);  // whichever of the two runs first
     close(out[1]);
-    std::string line;
-    long long deadline = nowMs() + 15000;
-    while (line.find('\n') == std::string::npos && nowMs() < deadline) {
-        struct pollfd pfd = {out[0], POLLIN, 0};
-        if (poll(&pfd, 1, 100) <= 0)
-            continue;
-        char buf[256];
-        ssize_t n = read(out[0], buf, sizeof(buf));
-        if (n <= 0)
-            break;
-        line.append(buf, (size_t)n);
-    }
+    std::string line = readUntil(out[0], "\n", 15000);
     close(out[0]);
     size_t at = line.find("127.0.0.1:");
     int port = at == std::string::npos ? 0 : atoi(line.c_str() + at + 10);
@@ -546,21 +569,6 @@ public:
     const std::string &lastError() const { return lastError_; }
 
 private:
-    static int freePort()
-    {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in addr;
-        memset(&addr, 0, sizeof(addr));
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        int port = 0;
-        if (bind(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 &&
-            getsockname(fd, (struct sockaddr *)&addr, &len) == 0)
-            port = ntohs(addr.sin_port);
-        close(fd);
-        return port;
-    }
 
     static std::string decodeBase64(const std::string &in)
     {
@@ -700,3 +708,69 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
 }
 
 }  // namespace
+
+// A front-end team's own dev server (Vite, from npm: scripts/test installs
+// it) proxies /api to kal_http, and its pages show live status in a real
+// browser; kal_http grants cross-origin reads to the allowed origin only.
+TEST(DevServer, ViteProxyAndAllowedOriginInABrowser)
+{
+    const std::string dir = KAL_SOURCE_DIR "/tests/workbench/devserver";
+    const std::string vite = dir + "/node_modules/.bin/vite";
+    if (access(vite.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "vite is not installed: scripts/test installs it (npm ci in tests/workbench/devserver)";
+    long long started = nowMs();
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    int vitePort = freePort();
+    ASSERT_GT(vitePort, 0);
+    const std::string allowed = "http://localhost:" + std::to_string(vitePort);
+    Child http;
+    int port = startKalHttp(http, dev, {"--allow-origin", allowed, "--quiet"});
+    ASSERT_GT(port, 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    Child devServer;
+    devServer.pid = fork();
+    if (devServer.pid == 0) {
+        setpgid(0, 0);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        setenv("KAL_HTTP", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+        setenv("NO_COLOR", "1", 1);
+        setenv("KAL_VITE_CACHE", (dev.root() + "/vite-cache").c_str(), 1);
+        std::string portText = std::to_string(vitePort);
+        execl(vite.c_str(), vite.c_str(), "--port", portText.c_str(), "--strictPort", "--host", "127.0.0.1",
+              "--clearScreen", "false", (char *)nullptr);
+        _exit(127);
+    }
+    setpgid(devServer.pid, devServer.pid);
+    close(out[1]);
+    std::string said = readUntil(out[0], "ready", 30000);
+    close(out[0]);
+    ASSERT_NE(said.find("ready"), std::string::npos) << "vite did not start: " << said;
+
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    const std::string relay = "?relay=127.0.0.1:" + std::to_string(port);
+
+    // Through the proxy: live status, a change of the device shown by the next poll.
+    ASSERT_TRUE(browser.open(allowed + "/" + relay)) << browser.lastError();
+    EXPECT_GE(browser.waitText("battery", "80"), 0) << browser.text("battery");
+    EXPECT_GE(browser.waitText("direct", "HTTP 200 80"), 0) << browser.text("direct");
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Post("/sim", "{\"args\":[\"battery\",\"42\"]}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_GE(browser.waitText("battery", "42"), 0) << browser.text("battery");
+
+    // The same page from an origin that was not allowed: refused both ways.
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(vitePort) + "/" + relay)) << browser.lastError();
+    EXPECT_GE(browser.waitText("battery", "HTTP 403"), 0) << browser.text("battery");
+    EXPECT_GE(browser.waitText("direct", "blocked"), 0) << browser.text("direct");
+    printf("dev server test: %lld ms\n", nowMs() - started);
+}
