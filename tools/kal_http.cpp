@@ -27,6 +27,7 @@
 #include <strings.h>
 #include <time.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,9 +56,14 @@ const char kDefaultListen[] = "127.0.0.1:8080";
 const size_t kMaxRequestBytes = 40959;   // what the server reads of one datagram
 const int kReplyTimeoutMs = 5000;
 const size_t kMaxControlWords = 8;
-// Workers: a browser keeps several connections open per tab.
-const size_t kWorkers = 32;
+// Workers: a browser keeps several connections open per tab, relays may
+// wait out a stalled server, and clients that send slowly each hold one
+// until their deadline: enough that hundreds of those leave room.
+const size_t kWorkers = 512;
 const time_t kKeepAliveSeconds = 2;
+// A request's headers must arrive within this many seconds of the
+// connection (or the previous reply on it).
+const long long kHeaderDeadlineMs = 5000;
 const char kJsonType[] = "application/json";
 
 // Hosts a browser may name in Host besides those given with --allow-host,
@@ -80,6 +86,7 @@ Access g_access;
 // for /api the module and action it asked for.
 thread_local long long t_requestStartMs = 0;
 thread_local std::string t_requestWhat;
+bool g_quiet = false;  // --quiet: no access log
 
 long long monotonicMs()
 {
@@ -89,6 +96,59 @@ long long monotonicMs()
 }
 
 std::mutex controlsLock;  // one control at a time: each reads, changes and replaces a file
+
+long long monotonicMs();
+
+// The header deadline. The HTTP library reads headers with a timeout per
+// read only, so a client sending a byte a second would hold a worker for
+// hours. Each worker serves one connection at a time, from its first read
+// to its close, on its own thread: the relay's own recv() and close(),
+// which the library calls, note per thread which connection it serves and
+// whether headers are due, and refuse a read past the deadline, which ends
+// that connection.
+struct HeaderClock {
+    int fd = -1;            // the connection this worker serves, or -1
+    long long dueMs = 0;    // when its headers must have arrived; 0 while none are due
+};
+thread_local HeaderClock t_headerClock;
+
+// Headers are in: the body and the reply take their own time.
+void headersArrived()
+{
+    t_headerClock.dueMs = 0;
+}
+
+// A reply went out: the next request's headers are due.
+void awaitNextHeaders()
+{
+    if (t_headerClock.fd >= 0)
+        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+}
+
+}  // namespace
+
+extern "C" ssize_t recv(int fd, void *buf, size_t len, int flags)
+{
+    // The first read of a worker that serves no connection is a new one's.
+    if (t_headerClock.fd < 0) {
+        t_headerClock.fd = fd;
+        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+    }
+    if (fd == t_headerClock.fd && t_headerClock.dueMs != 0 && monotonicMs() > t_headerClock.dueMs) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    return (ssize_t)syscall(SYS_recvfrom, fd, buf, len, flags, NULL, NULL);
+}
+
+extern "C" int close(int fd)
+{
+    if (fd == t_headerClock.fd)
+        t_headerClock.fd = -1;
+    return (int)syscall(SYS_close, fd);
+}
+
+namespace {
 
 void usage(FILE *out)
 {
@@ -439,6 +499,9 @@ bool readBody(const httplib::ContentReader &reader, std::string *body)
 // module and action asked for.
 void logAccess(const httplib::Request &req, const httplib::Response &res)
 {
+    awaitNextHeaders();
+    if (g_quiet)
+        return;
     fprintf(stderr, "kal_http: %s %s %d %lld ms%s\n", printable(req.method).c_str(), printable(req.path).c_str(),
             res.status, monotonicMs() - t_requestStartMs, t_requestWhat.c_str());
 }
@@ -487,7 +550,6 @@ int main(int argc, char **argv)
     const char *listenText = kDefaultListen;
     const char *www = KAL_CONSOLE_DIR;
     const char *examples = KAL_EXAMPLES_DIR;
-    bool quiet = false;
     for (int i = 1; i < argc; i++) {
         bool hasValue = i + 1 < argc;
         if (strcmp(argv[i], "--listen") == 0 && hasValue) {
@@ -505,7 +567,7 @@ int main(int argc, char **argv)
             }
             g_access.allowedOrigins.push_back(origin);
         } else if (strcmp(argv[i], "--quiet") == 0) {
-            quiet = true;
+            g_quiet = true;
         } else if (strcmp(argv[i], "--allow-host") == 0 && hasValue) {
             g_access.allowedHosts.push_back(argv[++i]);
         } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
@@ -541,8 +603,17 @@ int main(int argc, char **argv)
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    // The library's own socket options, and a note of the listening socket:
+    // its backlog of 5 is raised once it listens, so that a burst of
+    // connections waits for a worker instead of being dropped.
+    static int listening = -1;
+    server.set_socket_options([](int fd) {
+        listening = fd;
+        httplib::default_socket_options(fd);
+    });
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        headersArrived();
         t_requestStartMs = monotonicMs();
         t_requestWhat.clear();
         std::string why = refusal(req);
@@ -576,8 +647,7 @@ int main(int argc, char **argv)
         }
     });
     server.Options(R"(/.*)", handlePreflight);
-    if (!quiet)
-        server.set_logger(logAccess);
+    server.set_logger(logAccess);
     server.Get("/sim", [](const httplib::Request &, httplib::Response &res) { handleShow(res); });
     server.Post("/sim", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
         httplib::Request whole = req;
@@ -606,6 +676,8 @@ int main(int argc, char **argv)
         return 1;
     }
     g_access.port = bound;
+    if (listening >= 0)
+        listen(listening, SOMAXCONN);
     // A wildcard address is no name a browser uses.
     if (host != "0.0.0.0" && host != "::" && host != "[::]")
         g_access.listenHost = host;

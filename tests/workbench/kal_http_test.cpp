@@ -446,6 +446,70 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
 }
 
+// Clients that send their headers a byte at a time hold a worker each only
+// until the header deadline; meanwhile ordinary requests are answered.
+TEST(KalHttp, SlowClientsDoNotStopOthers)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const int kSlow = 200;
+    std::vector<int> slow;
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kSlow; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(fd, (struct sockaddr *)&addr, sizeof(addr)), 0);
+        slow.push_back(fd);
+    }
+    // One byte of headers every 200 ms on each, for at most 15 s.
+    std::atomic<int> cut{0};
+    std::thread dripper([&]() {
+        const std::string headers = "GET /examples HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\nX-Slow: " + std::string(200, 'a');
+        std::vector<bool> open(slow.size(), true);
+        long long deadline = nowMs() + 15000;
+        for (size_t at = 0; at < headers.size() && cut.load() < kSlow && nowMs() < deadline; at++) {
+            for (size_t i = 0; i < slow.size(); i++) {
+                char byte = 0;
+                if (open[i] && (send(slow[i], &headers[at], 1, MSG_NOSIGNAL) != 1 ||
+                                recv(slow[i], &byte, 1, MSG_DONTWAIT) == 0)) {
+                    open[i] = false;
+                    cut++;
+                }
+            }
+            sleepMs(200);
+        }
+    });
+    std::vector<long long> ms;
+    int failed = 0;
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    while (cut.load() < kSlow && ms.size() < 1000) {
+        long long start = nowMs();
+        auto res = client.Get("/examples");
+        if (!res || res->status != 200)
+            failed++;
+        ms.push_back(nowMs() - start);
+        sleepMs(20);
+    }
+    dripper.join();
+    for (int fd : slow)
+        close(fd);
+    std::sort(ms.begin(), ms.end());
+    ASSERT_FALSE(ms.empty());
+    printf("slow clients: %d of %d cut at their header deadline; %zu ordinary requests meanwhile, p50 %lld ms, "
+           "p99 %lld ms\n",
+           cut.load(), kSlow, ms.size(), ms[ms.size() / 2], ms[ms.size() * 99 / 100]);
+    EXPECT_EQ(cut.load(), kSlow);
+    EXPECT_EQ(failed, 0);
+}
+
 // Chromium through chromedriver's WebDriver API.
 class Browser {
 public:
