@@ -520,6 +520,40 @@ public:
         return cJSON_IsString(value.get()) ? value->valuestring : "";
     }
 
+    // Runs a script that calls its last argument with a string, once.
+    std::string scriptAsync(const std::string &js)
+    {
+        cJSON *body = cJSON_CreateObject();
+        cJSON_AddStringToObject(body, "script", js.c_str());
+        cJSON_AddArrayToObject(body, "args");
+        char *text = cJSON_PrintUnformatted(body);
+        JsonPtr value = command("POST", "/execute/async", text);
+        cJSON_free(text);
+        cJSON_Delete(body);
+        return cJSON_IsString(value.get()) ? value->valuestring : "";
+    }
+
+    // Polls until the script returns want; milliseconds taken, or -1.
+    long long waitScript(const std::string &js, const std::string &want, int timeoutMs = 20000)
+    {
+        long long start = nowMs();
+        while (nowMs() - start < timeoutMs) {
+            if (script(js) == want)
+                return nowMs() - start;
+            sleepMs(10);
+        }
+        return -1;
+    }
+
+    // The page's viewport: width by height CSS pixels.
+    bool viewport(int width, int height)
+    {
+        std::string metrics = "{\"cmd\":\"Emulation.setDeviceMetricsOverride\",\"params\":{\"width\":" +
+                              std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                              ",\"deviceScaleFactor\":1,\"mobile\":false}}";
+        return command("POST", "/goog/cdp/execute", metrics) != nullptr;
+    }
+
     std::string text(const std::string &id)
     {
         return script("var e = document.getElementById('" + id + "'); return e ? e.textContent : '';");
@@ -619,6 +653,12 @@ void keepScreenshot(Browser &browser, const char *name)
     }
 }
 
+// The value of a form field of the page.
+std::string fieldJs(const std::string &id, const char *property = "value")
+{
+    return "return String(document.getElementById('" + id + "')." + property + ");";
+}
+
 TEST(ConsoleBrowser, DashboardComposerAndControls)
 {
     SimDevice dev;
@@ -631,6 +671,7 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
     std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     ASSERT_TRUE(browser.open(base)) << browser.lastError();
+    const std::string kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
 
     // Live values from "status".
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
@@ -662,32 +703,106 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(smsMs, 0) << browser.text("unread");
     EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
 
+    // Changes made elsewhere reach the controls within a poll, without a
+    // reload: through the relay as a script would, and with kal_sim.
+    httplib::Client client("127.0.0.1", port);
+    for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
+                             "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
+        auto res = client.Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << args << ": " << res->body;
+    }
+    ASSERT_EQ(runCommand(kalSim + "wifi unreachable >/dev/null && " + kalSim + "sdcard out >/dev/null"), 0);
+    long long liveMs = browser.waitScript(fieldJs("ctl-battery-level"), "44");
+    EXPECT_GE(liveMs, 0) << browser.script(fieldJs("ctl-battery-level"));
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-wifi", "checked"), "false"), 0);
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-charging", "checked")), "true");
+    EXPECT_EQ(browser.text("ctl-update-state"), "offering 1.2.0");
+    EXPECT_EQ(browser.script(fieldJs("ctl-signal")), "2");
+    EXPECT_EQ(browser.script(fieldJs("ctl-roaming", "checked")), "true");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sim-state")), "absent");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sdcard", "checked")), "false");
+    ASSERT_EQ(runCommand(kalSim + "wifi reachable >/dev/null && " + kalSim + "sdcard in >/dev/null && " + kalSim +
+                         "sim ready >/dev/null && " + kalSim + "update none >/dev/null"),
+              0);
+    EXPECT_GE(browser.waitText("ctl-update-state", "nothing on offer"), 0) << browser.text("ctl-update-state");
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-sim-state"), "ready"), 0);
+
+    // A field being typed in keeps what was typed while the device changes;
+    // its Set applies it, and from then on it follows the device again.
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
+    ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
+    EXPECT_GE(browser.waitText("battery", "45 %"), 0) << browser.text("battery");
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-level")), "7");
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("battery", "7 %"), 0) << browser.text("battery");
+    ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
+
     // A refused value shows its one line and changes nothing.
     ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
-    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "15");
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "46");
 
-    // A change from the command line reaches the dashboard by its polling.
-    ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " station add 02:00:00:00:00:09 phone >/dev/null"), 0);
+    // The station list is the device's: one that leaves goes from the list,
+    // and the remove button removes one that is there.
+    ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
     EXPECT_GE(pollMs, 0) << browser.text("stations");
-    ASSERT_TRUE(browser.click("#ctl-sdcard"));
-    EXPECT_GE(browser.waitText("sdcard", "out"), 0);
+    EXPECT_GE(browser.waitText("ctl-station-list", "02:00:00:00:00:09"), 0) << browser.text("ctl-station-list");
     keepScreenshot(browser, "console-controls.png");
+    ASSERT_EQ(runCommand(kalSim + "station remove 02:00:00:00:00:09 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('ctl-station-list').textContent"
+                                 ".includes('02:00:00:00:00:09'));",
+                                 "false"),
+              0)
+        << browser.text("ctl-station-list");
+    ASSERT_TRUE(browser.click("#ctl-station-list li button"));
+    EXPECT_GE(browser.waitText("ctl-message", "left"), 0) << browser.text("ctl-message");
+    EXPECT_GE(browser.waitText("ctl-station-list", "none connected"), 0) << browser.text("ctl-station-list");
+    EXPECT_GE(browser.waitText("stations", "0"), 0) << browser.text("stations");
 
     // How long a command-line change takes to show: up to one polling period.
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
         std::string word = std::to_string(level);
-        ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " battery " + word + " >/dev/null"), 0);
+        ASSERT_EQ(runCommand(kalSim + "battery " + word + " >/dev/null"), 0);
         long long ms = browser.waitText("battery", word + " %");
         EXPECT_GE(ms, 0) << browser.text("battery");
         polled.push_back(ms);
     }
     std::sort(polled.begin(), polled.end());
 
-    httplib::Client client("127.0.0.1", port);
+    // While the server does not answer (stopped: each poll ends in 504
+    // after 5 s) the tiles are greyed and say so; then they come back.
+    dev.signal(SIGSTOP);
+    long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
+    std::string stale = browser.text("stale");
+    std::string link = browser.text("link");
+    std::string opacity = browser.script(
+        "return getComputedStyle(document.querySelector('.tiles')).opacity;");
+    dev.signal(SIGCONT);
+    EXPECT_GE(greyMs, 0) << "tiles not greyed within 20 s";
+    EXPECT_NE(stale.find("not answering"), std::string::npos) << stale;
+    EXPECT_EQ(link, "server not answering");
+    EXPECT_LT(atof(opacity.c_str()), 1.0) << opacity;
+    long long backMs = browser.waitScript("return document.getElementById('dashboard').className;", "");
+    EXPECT_GE(backMs, 0);
+    EXPECT_EQ(browser.script("return String(document.getElementById('stale').hidden);"), "true");
+    EXPECT_GE(browser.waitText("link", "server answering"), 0);
+    EXPECT_EQ(browser.script("return getComputedStyle(document.querySelector('.tiles')).opacity;"), "1");
+
+    // A phone's width: nothing scrolls sideways.
+    ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
+    std::string width = browser.script("return String(document.documentElement.scrollWidth);");
+    EXPECT_LE(atoi(width.c_str()), 390) << width;
+    browser.script("window.scrollTo(0, 0); return '';");
+    keepScreenshot(browser, "console-dashboard-390.png");
+    browser.script("document.getElementById('controls').scrollIntoView(); return '';");
+    keepScreenshot(browser, "console-controls-390.png");
+
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
         auto res = client.Get(file);
@@ -695,8 +810,11 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         pageBytes += res->body.size();
     }
     printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back());
+           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms; "
+           "other changes to the controls %lld ms; server stopped to tiles greyed %lld ms, resumed to "
+           "tiles back %lld ms\n",
+           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back(), liveMs,
+           greyMs, backMs);
 }
 
 }  // namespace
