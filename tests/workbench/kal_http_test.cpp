@@ -817,4 +817,167 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
            greyMs, backMs);
 }
 
+// Lines of the relay's access log for /api requests other than the
+// dashboard's poll.
+int composedRequests(const SimDevice &dev)
+{
+    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    int count = 0;
+    for (size_t at = log.find("POST /api "); at != std::string::npos; at = log.find("POST /api ", at + 1)) {
+        size_t end = log.find('\n', at);
+        if (log.compare(at, end - at, "status action 0") != 0 && log.substr(at, end - at).find("status action 0") == std::string::npos)
+            count++;
+    }
+    return count;
+}
+
+// The console as a team serving its own pages sees it, under /_console/:
+// each kind of reply in its own style, JSON checked before it goes, and
+// a history whose entries come back into the composer and whose curl
+// command and fetch call send the same request.
+TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    Child http;
+    int port = startKalHttp(http, dev, {"--www", www});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = client.Get("/_console");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+
+    // Sends text from the composer; the word shown with the reply, once it came.
+    auto compose = [&](const std::string &text) {
+        cJSON *quoted = cJSON_CreateString(text.c_str());
+        char *literal = cJSON_PrintUnformatted(quoted);
+        browser.script(std::string("document.getElementById('request').value = ") + literal +
+                       "; document.getElementById('reply-status').textContent = ''; return '';");
+        cJSON_free(literal);
+        cJSON_Delete(quoted);
+        browser.click("#send");
+        browser.waitScript("return String(!/^(sending|)/.test(document.getElementById('reply-status').textContent) ||"
+                           " /ms$|not sent/.test(document.getElementById('reply-status').textContent));",
+                           "true");
+        return browser.text("reply-kind");
+    };
+    auto replyColour = [&]() {
+        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
+    };
+
+    // Each kind in a word and a colour of its own.
+    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    EXPECT_EQ(compose(quoted), "success");
+    std::string success = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
+    EXPECT_NE(browser.text("reply").find("-10"), std::string::npos) << browser.text("reply");
+    std::string failure = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":9}"), "failure");
+    EXPECT_EQ(replyColour(), failure);
+    EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
+    std::string refused = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}"),
+              "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("larger than one datagram"), std::string::npos)
+        << browser.text("reply-status");
+    std::string httpError = replyColour();
+    std::vector<std::string> colours = {success, failure, refused, httpError};
+    std::sort(colours.begin(), colours.end());
+    EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end())
+        << success << " " << failure << " " << refused << " " << httpError;
+    EXPECT_EQ(browser.script("return document.getElementById('reply').className;"), "http");
+
+    // Text that is not JSON stays here, with the parser's word on where.
+    int relayed = composedRequests(dev);
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
+    EXPECT_NE(browser.text("reply-status").find("not sent"), std::string::npos) << browser.text("reply-status");
+    std::string complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("Not JSON: "), std::string::npos) << complaint;
+    EXPECT_NE(complaint.find("\"action\":}"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return document.getElementById('request').getAttribute('aria-invalid');"), "true");
+    EXPECT_EQ(compose("{\"module\":\"webServer\" \"action\":2}"), "");
+    complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("position 22"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return String(document.getElementById('request').selectionStart);"), "22");
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
+    EXPECT_EQ(browser.text("json-check"), "");
+    EXPECT_EQ(composedRequests(dev), relayed + 1);
+
+    // Newest first: time, module and action, result, milliseconds.
+    auto entry = [&](int n) {
+        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
+                              "]; return e ? e.textContent : '';");
+    };
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
+    std::string newest = entry(0);
+    EXPECT_NE(newest.find("webServer action 2"), std::string::npos) << newest;
+    EXPECT_NE(newest.find("result 0"), std::string::npos) << newest;
+    EXPECT_NE(newest.find(" ms"), std::string::npos) << newest;
+    EXPECT_NE(entry(1).find("HTTP 413"), std::string::npos) << entry(1);
+    EXPECT_NE(entry(2).find("refused"), std::string::npos) << entry(2);
+    EXPECT_NE(entry(3).find("result 1"), std::string::npos) << entry(3);
+    EXPECT_NE(entry(4).find("nosuch action 0"), std::string::npos) << entry(4);
+    EXPECT_NE(entry(4).find("result -10"), std::string::npos) << entry(4);
+
+    // An entry goes back into the composer; its curl command, run by the
+    // shell, and its fetch call get the reply the relay gives the request.
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
+    EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
+    res = client.Post("/api", quoted, "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
+    EXPECT_GE(browser.waitText("copy-status", "curl command"), 0) << browser.text("copy-status");
+    std::string curl = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(curl.compare(0, 23, "curl -X POST --data '{\""), 0) << curl;
+    EXPECT_EQ(commandOutput(curl + " 2>/dev/null"), res->body) << curl;
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-fetch"));
+    EXPECT_GE(browser.waitText("copy-status", "fetch call"), 0) << browser.text("copy-status");
+    std::string fetchCall = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(fetchCall.compare(0, 39, "fetch('/api', {method: 'POST', body: \"{"), 0) << fetchCall;
+    EXPECT_EQ(browser.scriptAsync("var done = arguments[arguments.length - 1];"
+                                  "(0, eval)(document.getElementById('copy-text').value)"
+                                  ".then(function (r) { return r.text(); }).then(done, String);"),
+              res->body);
+
+    // The last 100, newest first.
+    browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
+                        "  for (var i = 0; i < 101; i++) {"
+                        "    document.getElementById('request').value = '{\"module\":\"webServer\",\"action\":0,\"n\":' + i + '}';"
+                        "    await send();"
+                        "  }"
+                        "})().then(function () { done(''); }, function (e) { done(String(e)); });");
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "100");
+    EXPECT_NE(entry(0).find("webServer action 0"), std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li .entry').title;").find("\"n\":100}"),
+              std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li:last-child .entry').title;")
+                  .find("\"n\":1}"),
+              std::string::npos);
+
+    // No server: an HTTP error with the relay's word, and greyed tiles
+    // until it is back.
+    dev.stop();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("no kal_server is listening"), std::string::npos)
+        << browser.text("reply-status");
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", "stale"), 0);
+    EXPECT_NE(browser.text("stale").find("no kal_server is listening"), std::string::npos) << browser.text("stale");
+    ASSERT_TRUE(dev.start());
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
+    runCommand(std::string("rm -rf '") + www + "'");
+}
+
 }  // namespace

@@ -210,12 +210,16 @@ async function send() {
   const request = $('request').value;
   const wrong = jsonError(request);
   showJsonError(wrong);
-  if (wrong) {
-    setText('reply-status', 'not sent: the request is not JSON');
-    return;
-  }
   showReply(null, null, 0);
   setText('reply', '');
+  if (wrong) {
+    setText('reply-status', 'not sent: the request is not JSON');
+    // Where the parser names a position, the cursor goes there.
+    const at = /position (\d+)/.exec(wrong);
+    if (at) $('request').setSelectionRange(Number(at[1]), Number(at[1]) + 1);
+    $('request').focus();
+    return;
+  }
   setText('reply-status', 'sending…');
   const started = performance.now();
   const r = await api(request);
