@@ -8,6 +8,7 @@
 //   GET  /sim        the simulated device's controls, as JSON
 //   POST /sim        {"args":["battery","15","--charging"]}: runs a control
 //   GET  /examples   the example request of every module's actions
+//   GET  /_console/  the built-in console, whatever --www serves
 //   anything else    the front end's files (the built-in console by default)
 //
 // Listens on loopback unless asked. With port 0 the system picks a free
@@ -65,6 +66,8 @@ const time_t kKeepAliveSeconds = 2;
 // connection (or the previous reply on it).
 const long long kHeaderDeadlineMs = 5000;
 const char kJsonType[] = "application/json";
+// The built-in console is also served here, beside pages of --www.
+const char kConsoleMount[] = "/_console/";
 
 // Hosts a browser may name in Host besides those given with --allow-host,
 // each followed by the relay's port.
@@ -455,8 +458,8 @@ void handlePreflight(const httplib::Request &req, httplib::Response &res)
 // Why a static path may not be served, or empty. Files never come from
 // outside the served tree: no encoded separator or NUL (which would cut the
 // name the file is opened by, not the one its type is guessed from), and
-// no symbolic link that leads out.
-std::string staticRefusal(const httplib::Request &req, const std::string &root)
+// no symbolic link that leads out. path is req.path within the tree root.
+std::string staticRefusal(const httplib::Request &req, const std::string &root, const std::string &path)
 {
     std::string raw = req.target.substr(0, req.target.find('?'));
     for (const char *encoded : {"%00", "%2f", "%5c"}) {
@@ -467,7 +470,7 @@ std::string staticRefusal(const httplib::Request &req, const std::string &root)
     }
     if (req.path.find('\0') != std::string::npos || req.path.find('\\') != std::string::npos)
         return "a NUL or backslash in the path";
-    std::string file = root + req.path;
+    std::string file = root + path;
     if (!file.empty() && file.back() == '/')
         file += "index.html";
     char resolved[PATH_MAX];
@@ -590,6 +593,13 @@ int main(int argc, char **argv)
         fprintf(stderr, "kal_http: --www: %s is not a directory\n", www);
         return 2;
     }
+    static char consoleRoot[PATH_MAX];
+    memset(consoleRoot, 0, sizeof(consoleRoot));
+    if (!isDir(KAL_CONSOLE_DIR) || realpath(KAL_CONSOLE_DIR, consoleRoot) == NULL) {
+        fprintf(stderr, "kal_http: the console is not installed in %s: nothing at %s\n", KAL_CONSOLE_DIR,
+                kConsoleMount);
+        consoleRoot[0] = '\0';
+    }
     if (kalPathInit() != 0)
         return 2;
     static char socketPath[sizeof(((struct sockaddr_un *)0)->sun_path)];
@@ -618,8 +628,13 @@ int main(int argc, char **argv)
         t_requestWhat.clear();
         std::string why = refusal(req);
         bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" || req.path == "/api/schema";
-        if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic)
-            why = staticRefusal(req, wwwRoot);
+        if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic) {
+            const size_t inMount = sizeof(kConsoleMount) - 2;  // the path keeps the mount's last '/'
+            if (consoleRoot[0] != '\0' && req.path.compare(0, inMount + 1, kConsoleMount) == 0)
+                why = staticRefusal(req, consoleRoot, req.path.substr(inMount));
+            else
+                why = staticRefusal(req, wwwRoot, req.path);
+        }
         if (why.empty())
             return httplib::Server::HandlerResponse::Unhandled;
         fail(res, refusalStatus(why), why);
@@ -658,6 +673,12 @@ int main(int argc, char **argv)
     });
     server.Get("/examples",
                [examples](const httplib::Request &, httplib::Response &res) { handleExamples(examples, res); });
+    // Mounted first: the console's own files win over a --www tree's.
+    if (consoleRoot[0] != '\0') {
+        server.set_mount_point(kConsoleMount, consoleRoot);
+        server.Get(std::string(kConsoleMount, sizeof(kConsoleMount) - 2),
+                   [](const httplib::Request &, httplib::Response &res) { res.set_redirect(kConsoleMount); });
+    }
     if (!server.set_mount_point("/", www)) {
         fprintf(stderr, "kal_http: cannot serve %s\n", www);
         return 1;

@@ -607,6 +607,40 @@ public:
         return cJSON_IsString(value.get()) ? value->valuestring : "";
     }
 
+    // Runs a script that calls its last argument with a string, once.
+    std::string scriptAsync(const std::string &js)
+    {
+        cJSON *body = cJSON_CreateObject();
+        cJSON_AddStringToObject(body, "script", js.c_str());
+        cJSON_AddArrayToObject(body, "args");
+        char *text = cJSON_PrintUnformatted(body);
+        JsonPtr value = command("POST", "/execute/async", text);
+        cJSON_free(text);
+        cJSON_Delete(body);
+        return cJSON_IsString(value.get()) ? value->valuestring : "";
+    }
+
+    // Polls until the script returns want; milliseconds taken, or -1.
+    long long waitScript(const std::string &js, const std::string &want, int timeoutMs = 20000)
+    {
+        long long start = nowMs();
+        while (nowMs() - start < timeoutMs) {
+            if (script(js) == want)
+                return nowMs() - start;
+            sleepMs(10);
+        }
+        return -1;
+    }
+
+    // The page's viewport: width by height CSS pixels.
+    bool viewport(int width, int height)
+    {
+        std::string metrics = "{\"cmd\":\"Emulation.setDeviceMetricsOverride\",\"params\":{\"width\":" +
+                              std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                              ",\"deviceScaleFactor\":1,\"mobile\":false}}";
+        return command("POST", "/goog/cdp/execute", metrics) != nullptr;
+    }
+
     std::string text(const std::string &id)
     {
         return script("var e = document.getElementById('" + id + "'); return e ? e.textContent : '';");
@@ -691,6 +725,12 @@ void keepScreenshot(Browser &browser, const char *name)
     }
 }
 
+// The value of a form field of the page.
+std::string fieldJs(const std::string &id, const char *property = "value")
+{
+    return "return String(document.getElementById('" + id + "')." + property + ");";
+}
+
 TEST(ConsoleBrowser, DashboardComposerAndControls)
 {
     SimDevice dev;
@@ -703,6 +743,7 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
     std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     ASSERT_TRUE(browser.open(base)) << browser.lastError();
+    const std::string kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
 
     // Live values from "status".
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
@@ -734,32 +775,114 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(smsMs, 0) << browser.text("unread");
     EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
 
+    // Changes made elsewhere reach the controls within a poll, without a
+    // reload: through the relay as a script would, and with kal_sim.
+    httplib::Client client("127.0.0.1", port);
+    for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
+                             "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
+        auto res = client.Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << args << ": " << res->body;
+    }
+    ASSERT_EQ(runCommand(kalSim + "wifi unreachable >/dev/null && " + kalSim + "sdcard out >/dev/null"), 0);
+    long long liveMs = browser.waitScript(fieldJs("ctl-battery-level"), "44");
+    EXPECT_GE(liveMs, 0) << browser.script(fieldJs("ctl-battery-level"));
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-wifi", "checked"), "false"), 0);
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-charging", "checked")), "true");
+    EXPECT_EQ(browser.text("ctl-update-state"), "offering 1.2.0");
+    EXPECT_EQ(browser.script(fieldJs("ctl-signal")), "2");
+    EXPECT_EQ(browser.script(fieldJs("ctl-roaming", "checked")), "true");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sim-state")), "absent");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sdcard", "checked")), "false");
+    ASSERT_EQ(runCommand(kalSim + "wifi reachable >/dev/null && " + kalSim + "sdcard in >/dev/null && " + kalSim +
+                         "sim ready >/dev/null && " + kalSim + "update none >/dev/null"),
+              0);
+    EXPECT_GE(browser.waitText("ctl-update-state", "nothing on offer"), 0) << browser.text("ctl-update-state");
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-sim-state"), "ready"), 0);
+
+    // A field being typed in keeps what was typed while the device changes;
+    // its Set applies it, and from then on it follows the device again.
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
+    ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
+    EXPECT_GE(browser.waitText("battery", "45 %"), 0) << browser.text("battery");
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-level")), "7");
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("battery", "7 %"), 0) << browser.text("battery");
+    ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
+
     // A refused value shows its one line and changes nothing.
     ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
-    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "15");
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "46");
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-level")), "150");
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "46"));
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("ctl-message", "46"), 0) << browser.text("ctl-message");
 
-    // A change from the command line reaches the dashboard by its polling.
-    ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " station add 02:00:00:00:00:09 phone >/dev/null"), 0);
+    // The station list is the device's: one that leaves goes from the list,
+    // and the remove button removes one that is there.
+    ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
     EXPECT_GE(pollMs, 0) << browser.text("stations");
-    ASSERT_TRUE(browser.click("#ctl-sdcard"));
-    EXPECT_GE(browser.waitText("sdcard", "out"), 0);
+    EXPECT_GE(browser.waitText("ctl-station-list", "02:00:00:00:00:09"), 0) << browser.text("ctl-station-list");
+    browser.script("document.getElementById('request').value = '{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}';"
+                   "return '';");
+    ASSERT_TRUE(browser.click("#send"));
+    EXPECT_GE(browser.waitText("reply-kind", "refused"), 0) << browser.text("reply-kind");
     keepScreenshot(browser, "console-controls.png");
+    ASSERT_EQ(runCommand(kalSim + "station remove 02:00:00:00:00:09 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('ctl-station-list').textContent"
+                                 ".includes('02:00:00:00:00:09'));",
+                                 "false"),
+              0)
+        << browser.text("ctl-station-list");
+    ASSERT_TRUE(browser.click("#ctl-station-list li button"));
+    EXPECT_GE(browser.waitText("ctl-message", "left"), 0) << browser.text("ctl-message");
+    EXPECT_GE(browser.waitText("ctl-station-list", "none connected"), 0) << browser.text("ctl-station-list");
+    EXPECT_GE(browser.waitText("stations", "0"), 0) << browser.text("stations");
 
     // How long a command-line change takes to show: up to one polling period.
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
         std::string word = std::to_string(level);
-        ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " battery " + word + " >/dev/null"), 0);
+        ASSERT_EQ(runCommand(kalSim + "battery " + word + " >/dev/null"), 0);
         long long ms = browser.waitText("battery", word + " %");
         EXPECT_GE(ms, 0) << browser.text("battery");
         polled.push_back(ms);
     }
     std::sort(polled.begin(), polled.end());
 
-    httplib::Client client("127.0.0.1", port);
+    // While the server does not answer (stopped: each poll ends in 504
+    // after 5 s) the tiles are greyed and say so; then they come back.
+    dev.signal(SIGSTOP);
+    long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
+    std::string stale = browser.text("stale");
+    std::string link = browser.text("link");
+    std::string opacity = browser.script(
+        "return getComputedStyle(document.querySelector('.tiles')).opacity;");
+    dev.signal(SIGCONT);
+    EXPECT_GE(greyMs, 0) << "tiles not greyed within 20 s";
+    EXPECT_NE(stale.find("not answering"), std::string::npos) << stale;
+    EXPECT_EQ(link, "server not answering");
+    EXPECT_LT(atof(opacity.c_str()), 1.0) << opacity;
+    long long backMs = browser.waitScript("return document.getElementById('dashboard').className;", "");
+    EXPECT_GE(backMs, 0);
+    EXPECT_EQ(browser.script("return String(document.getElementById('stale').hidden);"), "true");
+    EXPECT_GE(browser.waitText("link", "server answering"), 0);
+    EXPECT_EQ(browser.script("return getComputedStyle(document.querySelector('.tiles')).opacity;"), "1");
+
+    // A phone's width: nothing scrolls sideways.
+    ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
+    std::string width = browser.script("return String(document.documentElement.scrollWidth);");
+    EXPECT_LE(atoi(width.c_str()), 390) << width;
+    browser.script("window.scrollTo(0, 0); return '';");
+    keepScreenshot(browser, "console-dashboard-390.png");
+    browser.script("document.getElementById('controls').scrollIntoView(); return '';");
+    keepScreenshot(browser, "console-controls-390.png");
+
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
         auto res = client.Get(file);
@@ -767,8 +890,172 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         pageBytes += res->body.size();
     }
     printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back());
+           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms; "
+           "other changes to the controls %lld ms; server stopped to tiles greyed %lld ms, resumed to "
+           "tiles back %lld ms\n",
+           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back(), liveMs,
+           greyMs, backMs);
+}
+
+// Lines of the relay's access log for /api requests other than the
+// dashboard's poll.
+int composedRequests(const SimDevice &dev)
+{
+    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    int count = 0;
+    for (size_t at = log.find("POST /api "); at != std::string::npos; at = log.find("POST /api ", at + 1)) {
+        if (log.substr(at, log.find('\n', at) - at).find("status action 0") == std::string::npos)
+            count++;
+    }
+    return count;
+}
+
+// The console as a team serving its own pages sees it, under /_console/:
+// each kind of reply in its own style, JSON checked before it goes, and
+// a history whose entries come back into the composer and whose curl
+// command and fetch call send the same request.
+TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    Child http;
+    int port = startKalHttp(http, dev, {"--www", www});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = client.Get("/_console");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+
+    // Sends text from the composer; the word shown with the reply, once it came.
+    auto compose = [&](const std::string &text) {
+        cJSON *quoted = cJSON_CreateString(text.c_str());
+        char *literal = cJSON_PrintUnformatted(quoted);
+        browser.script(std::string("document.getElementById('request').value = ") + literal +
+                       "; document.getElementById('reply-status').textContent = ''; return '';");
+        cJSON_free(literal);
+        cJSON_Delete(quoted);
+        browser.click("#send");
+        browser.waitScript("return String(/ms$|not sent/.test(document.getElementById('reply-status').textContent));",
+                           "true");
+        return browser.text("reply-kind");
+    };
+    auto replyColour = [&]() {
+        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
+    };
+
+    // Each kind in a word and a colour of its own.
+    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    EXPECT_EQ(compose(quoted), "success");
+    std::string success = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
+    EXPECT_NE(browser.text("reply").find("-10"), std::string::npos) << browser.text("reply");
+    std::string failure = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":9}"), "failure");
+    EXPECT_EQ(replyColour(), failure);
+    EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
+    std::string refused = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}"),
+              "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("larger than one datagram"), std::string::npos)
+        << browser.text("reply-status");
+    std::string httpError = replyColour();
+    std::vector<std::string> colours = {success, failure, refused, httpError};
+    std::sort(colours.begin(), colours.end());
+    EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end())
+        << success << " " << failure << " " << refused << " " << httpError;
+    EXPECT_EQ(browser.script("return document.getElementById('reply').className;"), "http");
+
+    // Text that is not JSON stays here, with the parser's word on where.
+    int relayed = composedRequests(dev);
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
+    EXPECT_NE(browser.text("reply-status").find("not sent"), std::string::npos) << browser.text("reply-status");
+    std::string complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("Not JSON: "), std::string::npos) << complaint;
+    EXPECT_NE(complaint.find("\"action\":}"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return document.getElementById('request').getAttribute('aria-invalid');"), "true");
+    EXPECT_EQ(compose("{\"module\":\"webServer\" \"action\":2}"), "");
+    complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("position 22"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return String(document.getElementById('request').selectionStart);"), "22");
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
+    EXPECT_EQ(browser.text("json-check"), "");
+    EXPECT_EQ(composedRequests(dev), relayed + 1);
+
+    // Newest first: time, module and action, result, milliseconds.
+    auto entry = [&](int n) {
+        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
+                              "]; return e ? e.textContent : '';");
+    };
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
+    std::string newest = entry(0);
+    EXPECT_NE(newest.find("webServer action 2"), std::string::npos) << newest;
+    EXPECT_NE(newest.find("result 0"), std::string::npos) << newest;
+    EXPECT_NE(newest.find(" ms"), std::string::npos) << newest;
+    EXPECT_NE(entry(1).find("HTTP 413"), std::string::npos) << entry(1);
+    EXPECT_NE(entry(2).find("refused"), std::string::npos) << entry(2);
+    EXPECT_NE(entry(3).find("result 1"), std::string::npos) << entry(3);
+    EXPECT_NE(entry(4).find("nosuch action 0"), std::string::npos) << entry(4);
+    EXPECT_NE(entry(4).find("result -10"), std::string::npos) << entry(4);
+
+    // An entry goes back into the composer; its curl command, run by the
+    // shell, and its fetch call get the reply the relay gives the request.
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
+    EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
+    res = client.Post("/api", quoted, "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
+    EXPECT_GE(browser.waitText("copy-status", "curl command"), 0) << browser.text("copy-status");
+    std::string curl = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(curl.compare(0, 23, "curl -X POST --data '{\""), 0) << curl;
+    EXPECT_EQ(commandOutput(curl + " 2>/dev/null"), res->body) << curl;
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-fetch"));
+    EXPECT_GE(browser.waitText("copy-status", "fetch call"), 0) << browser.text("copy-status");
+    std::string fetchCall = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(fetchCall.compare(0, 39, "fetch('/api', {method: 'POST', body: \"{"), 0) << fetchCall;
+    EXPECT_EQ(browser.scriptAsync("var done = arguments[arguments.length - 1];"
+                                  "(0, eval)(document.getElementById('copy-text').value)"
+                                  ".then(function (r) { return r.text(); }).then(done, String);"),
+              res->body);
+
+    // The last 100, newest first.
+    browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
+                        "  for (var i = 0; i < 101; i++) {"
+                        "    document.getElementById('request').value = '{\"module\":\"webServer\",\"action\":0,\"n\":' + i + '}';"
+                        "    await send();"
+                        "  }"
+                        "})().then(function () { done(''); }, function (e) { done(String(e)); });");
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "100");
+    EXPECT_NE(entry(0).find("webServer action 0"), std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li .entry').title;").find("\"n\":100}"),
+              std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li:last-child .entry').title;")
+                  .find("\"n\":1}"),
+              std::string::npos);
+
+    // No server: an HTTP error with the relay's word, and greyed tiles
+    // until it is back.
+    dev.stop();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("no kal_server is listening"), std::string::npos)
+        << browser.text("reply-status");
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", "stale"), 0);
+    EXPECT_NE(browser.text("stale").find("no kal_server is listening"), std::string::npos) << browser.text("stale");
+    ASSERT_TRUE(dev.start());
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
+    runCommand(std::string("rm -rf '") + www + "'");
 }
 
 }  // namespace
