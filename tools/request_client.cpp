@@ -58,6 +58,28 @@ bool fromServer(const ServerSocket &server, const struct ucred &cred)
     return holds < 0 && (errno == EACCES || errno == EPERM);
 }
 
+// How often a send the server's full queue refused is tried again.
+const int kSendRetryMs = 10;
+
+// Sends the request before the deadline. A server that has stopped reading
+// leaves its queue full: the send is tried again until the deadline rather
+// than blocking past it. 0, or -1 with errno (EAGAIN when time ran out).
+int sendBefore(int fd, const char *request, size_t length, const struct sockaddr_un *server, long long deadline)
+{
+    for (;;) {
+        if (sendto(fd, request, length, 0, (const struct sockaddr *)server, sizeof(*server)) >= 0)
+            return 0;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        long long left = deadline - nowMs();
+        if (left <= 0) {
+            errno = EAGAIN;
+            return -1;
+        }
+        poll(NULL, 0, left < kSendRetryMs ? (int)left : kSendRetryMs);
+    }
+}
+
 }  // namespace
 
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
@@ -70,7 +92,8 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "socket path is too long: %s", socketPath);
     memcpy(server.sun_path, socketPath, strlen(socketPath));
 
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    long long deadline = nowMs() + timeoutMs;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "cannot create a socket: %s", strerror(errno));
     struct sockaddr_un self;
@@ -85,10 +108,14 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
     if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0)
         return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot bind a reply address: %s",
                         strerror(errno));
-    if (sendto(fd, request, length, 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
+    if (sendBefore(fd, request, length, &server, deadline) != 0) {
         int err = errno;
         if (err == ENOENT || err == ECONNREFUSED)
             return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+        if (err == EAGAIN)
+            return failWith(fd, REQUEST_TIMEOUT, why, whySize,
+                            "%s did not take the request within %g s: its queue is full", socketPath,
+                            (double)timeoutMs / 1000.0);
         return failWith(fd, REQUEST_SEND_FAILED, why, whySize, "cannot send the request to %s: %s", socketPath,
                         strerror(err));
     }
@@ -99,7 +126,6 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
     if (stat(socketPath, &listening.file) != 0)
         return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
 
-    long long deadline = nowMs() + timeoutMs;
     for (;;) {
         long long left = deadline - nowMs();
         if (left <= 0) {
@@ -116,7 +142,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         memset(&cred, 0, sizeof(cred));
         bool hasCred = false;
         ssize_t n = receiveWithCredentials(fd, reply, size, (struct sockaddr *)&from, &fromLength, &cred, &hasCred);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n < 0)
             return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",

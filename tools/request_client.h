@@ -18,8 +18,9 @@ enum RequestStatus {
 // The largest reply taken: more than any reply datagram.
 const size_t kMaxReplyBytes = 256 * 1024;
 
-// Sends length bytes of request to socketPath and waits up to timeoutMs
-// for the reply, which goes into reply (size bytes) with its length in
+// Sends length bytes of request to socketPath and waits for the reply, all
+// within timeoutMs (a server whose queue is full is a timeout too). The
+// reply goes into reply (size bytes) with its length in
 // *replyLength. On failure why holds one line saying why; each tool words
 // REQUEST_NO_SERVER its own way.
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,

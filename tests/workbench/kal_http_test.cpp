@@ -559,6 +559,76 @@ TEST(KalHttp, SlowClientsDoNotStopOthers)
     EXPECT_EQ(failed, 0);
 }
 
+// A server that has stopped reading: every relay still ends within its
+// deadline (its datagram cannot even be queued once the server's queue is
+// full), and the relay's own pages are served meanwhile.
+TEST(KalHttp, AStalledServerWedgesNothing)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(kill(dev.pid(), SIGSTOP), 0);
+    const int kRelays = 45;
+    std::atomic<int> timedOut{0}, other{0};
+    std::atomic<long long> slowest{0};
+    std::vector<std::thread> relays;
+    for (int i = 0; i < kRelays; i++) {
+        relays.emplace_back([&]() {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(30, 0);
+            long long start = nowMs();
+            auto res = c.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+            long long took = nowMs() - start;
+            if (took > slowest.load())
+                slowest = took;
+            if (res && res->status == 504)
+                timedOut++;
+            else
+                other++;
+        });
+    }
+    // While they wait: the console and the examples.
+    std::vector<long long> ms;
+    httplib::Client client("127.0.0.1", port);
+    for (int i = 0; i < 20; i++) {
+        long long start = nowMs();
+        auto page = client.Get(i % 2 == 0 ? "/" : "/examples");
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 200);
+        ms.push_back(nowMs() - start);
+        sleepMs(50);
+    }
+    for (std::thread &t : relays)
+        t.join();
+    kill(dev.pid(), SIGCONT);
+    std::sort(ms.begin(), ms.end());
+    printf("stalled server: %d of %d relays answered 504, the slowest after %lld ms; pages meanwhile: p50 %lld ms, "
+           "max %lld ms\n",
+           timedOut.load(), kRelays, slowest.load(), ms[ms.size() / 2], ms.back());
+    EXPECT_EQ(timedOut.load(), kRelays);
+    EXPECT_EQ(other.load(), 0);
+    // And kal_request keeps its deadline in the send as well: with the
+    // server's queue full, -t 1 ends on its own with "no reply" (1), not
+    // when timeout(1) kills it (124).
+    ASSERT_EQ(kill(dev.pid(), SIGSTOP), 0);
+    int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    struct sockaddr_un server;
+    memset(&server, 0, sizeof(server));
+    server.sun_family = AF_UNIX;
+    snprintf(server.sun_path, sizeof(server.sun_path), "%s", dev.socketPath().c_str());
+    int queued = 0;
+    while (queued < 1000 && sendto(filler, "{}", 2, 0, (struct sockaddr *)&server, sizeof(server)) == 2)
+        queued++;
+    int status = runCommand("KAL_ROOT='" + dev.root() + "' timeout 20 " KAL_REQUEST_BIN
+                            " -t 1 '{\"module\":\"webServer\",\"action\":0}' >/dev/null 2>&1");
+    close(filler);
+    kill(dev.pid(), SIGCONT);
+    EXPECT_LT(queued, 1000) << "the server's queue never filled";
+    EXPECT_EQ(status, 1);
+}
+
 // Chromium through chromedriver's WebDriver API.
 class Browser {
 public:
