@@ -214,6 +214,9 @@ void openSocket()
         ReplyVerdict verdict = replyAddressFor(&sender, (socklen_t)senderSize, hasCred ? &cred : NULL, &reply);
         if (verdict == REPLY_OWN)
             continue;
+#if KAL_PLATFORM_SIM
+        platformBeforeRequest();
+#endif
         // A refused sender's request still runs, as one from an unbound
         // socket does; only its reply stays here.
         dispatchRequest(buffer, reply.address, verdict == REPLY_SEND ? reply.length : KAL_NO_REPLY_LENGTH);

@@ -1,6 +1,7 @@
 // Start-up of the simulated device: check the root, create the device
 // directories, seed factory state and put the stand-in tools on PATH.
 #include "sim/sim_start.h"
+#include "sim/sim_clock.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -125,4 +126,9 @@ int platformStart(void)
         return -1;
     }
     return 0;
+}
+
+void platformBeforeRequest(void)
+{
+    simFollowStoredZone();
 }
