@@ -74,7 +74,7 @@ void addTime(cJSON *response, const struct tm *tm)
     cJSON_AddItemToObject(response, "second", cJSON_CreateNumber(tm->tm_sec));
 }
 
-int getTime(cJSON *, cJSON *response)
+int getTime(const RequestValues &, cJSON *response)
 {
     char zone[kZoneSize];
     memset(zone, 0, sizeof(zone));
@@ -90,13 +90,11 @@ int getTime(cJSON *, cJSON *response)
 
 // Actions 1 and 2. A failed write is reported as "result" 1, with the
 // same members as a successful one.
-int setZone(cJSON *request, cJSON *response, bool temporary)
+int setZone(const RequestValues &request, cJSON *response, bool temporary)
 {
     int result = 0;
-    const char *zone = memberString(request, "id");
-    if (zone != NULL && !isUtf8(zone)) {
-        result = 1;  // refused: neither stored nor echoed
-    } else if (zone != NULL) {
+    const char *zone = request.text("id");
+    if (request.has("id")) {
         if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, zone) != 0)
             result = 1;
         cJSON_AddItemToObject(response, "id", cJSON_CreateString(zone));
@@ -112,20 +110,25 @@ int setZone(cJSON *request, cJSON *response, bool temporary)
     return result;
 }
 
-int setLastingZone(cJSON *request, cJSON *response)
+int setLastingZone(const RequestValues &request, cJSON *response)
 {
     return setZone(request, response, false);
 }
 
-int setTemporaryZone(cJSON *request, cJSON *response)
+int setTemporaryZone(const RequestValues &request, cJSON *response)
 {
     return setZone(request, response, true);
 }
 
+// Without a string "id" nothing is written and none is echoed.
+const Member kZone[] = {
+    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes")),
+};
+
 const ModuleAction kTimeActions[] = {
-    {0, getTime},
-    {1, setLastingZone},
-    {2, setTemporaryZone},
+    {0, getTime, KAL_TEXT("the local date and time with the time-zone name")},
+    {1, setLastingZone, KAL_TEXT("set the time zone"), ACTION_MEMBERS(kZone)},
+    {2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), ACTION_MEMBERS(kZone)},
 };
 
 }  // namespace

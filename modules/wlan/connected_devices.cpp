@@ -14,7 +14,7 @@ namespace {
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;
 
-int listStations(cJSON *, cJSON *response)
+int listStations(const RequestValues &, cJSON *response)
 {
     WLOG("Get Connected Devices\n");
     char buffer[kStationListSize];
@@ -35,10 +35,10 @@ int listStations(cJSON *, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    {0, listStations},
+    {0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them")},
 };
 
-void trace(ModuleStep step)
+void trace(ModuleStep step, const Member *, const cJSON *)
 {
     switch (step) {
     case STEP_ENTRY:
@@ -51,6 +51,7 @@ void trace(ModuleStep step)
         WLOG("wlanConnectedDevicesHandler: tmp CJSON obj NULL.");
         break;
     case STEP_UNDEFINED:
+    case STEP_REFUSED:
         break;
     case STEP_LEAVE:
         WLOG("wlanConnectedDevicesHandler Leave\n");
@@ -63,5 +64,5 @@ void trace(ModuleStep step)
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false});
+                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true});
 }
