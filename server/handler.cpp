@@ -125,7 +125,7 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
     }
     case MEMBER_OBJECT: {
         typed = cJSON_IsObject(item);
-        RequestValues inner;
+        Request inner;
         if (typed || m.other == POLICY_ZERO)
             inRange = readMembers(typed ? item : NULL, m.members, m.count, &inner, refused) == 0;
         break;
@@ -135,7 +135,7 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
         int n = typed ? cJSON_GetArraySize(item) : 0;
         inRange = n >= m.low && n <= m.high;
         for (int i = 0; typed && inRange && i < n; i++) {
-            RequestValues inner;
+            Request inner;
             inRange = readMembers(cJSON_GetArrayItem(item, i), m.members, m.count, &inner, refused) == 0;
         }
         break;
@@ -156,7 +156,7 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
 
 }  // namespace
 
-int readMembers(const cJSON *object, const Member *members, int count, RequestValues *values,
+int readMembers(const cJSON *object, const Member *members, int count, Request *values,
                 const Member **refused)
 {
     memset(values, 0, sizeof(*values));
@@ -183,7 +183,7 @@ int readMembers(const cJSON *object, const Member *members, int count, RequestVa
     return 0;
 }
 
-const MemberValue &RequestValues::get(const char *name) const
+const MemberValue &Request::get(const char *name) const
 {
     for (int i = 0; i < count; i++) {
         if (strcmp(members[i].name, name) == 0)
@@ -192,9 +192,9 @@ const MemberValue &RequestValues::get(const char *name) const
     return kAbsent;
 }
 
-RequestValues RequestValues::nested(const char *name, int index) const
+Request Request::nested(const char *name, int index) const
 {
-    RequestValues inner;
+    Request inner;
     memset(&inner, 0, sizeof(inner));
     for (int i = 0; i < count; i++) {
         if (strcmp(members[i].name, name) != 0)
@@ -208,7 +208,7 @@ RequestValues RequestValues::nested(const char *name, int index) const
     return inner;
 }
 
-int RequestValues::size(const char *name) const
+int Request::size(const char *name) const
 {
     const MemberValue &v = get(name);
     return cJSON_IsArray(v.item) ? cJSON_GetArraySize(v.item) : 0;
@@ -237,7 +237,7 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
             trace(policy, STEP_UNDEFINED, NULL, request);
             result = 1;
         } else {
-            RequestValues values;
+            Request values;
             const Member *refused = NULL;
             result = readMembers(request, found->members, found->memberCount, &values, &refused);
             if (result == 0) {

@@ -11,14 +11,12 @@
 // empty object and the handler returns 1.
 const int kActionRejected = INT_MIN;
 
-// Descriptions and reply members are for the generated documentation,
-// schemas and types only: the device's binary leaves them out.
+// Descriptions are for the generated documentation only: the device's
+// binary leaves them out.
 #ifdef KAL_CONTRACT_TEXT
 #define KAL_TEXT(text) text
-#define KAL_REPLY(members) members, ACTION_COUNT(members)
 #else
 #define KAL_TEXT(text) NULL
-#define KAL_REPLY(members) NULL, 0
 #endif
 
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
@@ -62,21 +60,23 @@ enum TextForm : unsigned char {
 // functions below, so that a table row reads like the documentation.
 struct Member {
     const char *name;
+    int low;   // integer range; a text's length in bytes (high 0: any); a
+    int high;  // list's least and most elements
+    int fallback;                  // the value of an absent DEFAULTED member
+    const char *when;              // read only while this earlier member is 1
+    const char *failure;           // logged by the module when this member refuses
+    const struct Member *members;  // an object's members, a list's element
     MemberType type;
-    long long low;   // integer range; a text's length in bytes; a list's
-    long long high;  // least and most elements
     TextForm form;
     ValuePolicy other;
     ValuePolicy bad;
     Presence presence;
-    int fallback;          // the value of an absent DEFAULTED member
-    int refusal;           // "result" of a refusal; 0: the module's usual
-    const char *when;      // read only while this earlier member is 1 or,
-    bool unlessZero;       // with this, unless that member is given as 0
-    const char *failure;   // logged by the module when this member refuses
-    const struct Member *members;  // an object's members, a list's element
-    int count;
+    bool unlessZero;      // read unless the `when` member is given as 0
+    unsigned char count;  // of members
+    signed char refusal;  // "result" of a refusal; 0: the module's usual
+#ifdef KAL_CONTRACT_TEXT
     const char *description;
+#endif
 
     constexpr Member required() const { return with(&Member::presence, REQUIRED); }
     constexpr Member byDefault(int value) const
@@ -87,7 +87,7 @@ struct Member {
     }
     constexpr Member otherwise(ValuePolicy policy) const { return with(&Member::other, policy); }
     constexpr Member outOfRange(ValuePolicy policy) const { return with(&Member::bad, policy); }
-    constexpr Member refusedWith(int result) const { return with(&Member::refusal, result); }
+    constexpr Member refusedWith(signed char result) const { return with(&Member::refusal, result); }
     constexpr Member readWhile(const char *memberName) const { return with(&Member::when, memberName); }
     constexpr Member readUnlessZero(const char *memberName) const
     {
@@ -105,14 +105,19 @@ struct Member {
     }
 };
 
-constexpr Member member(const char *name, MemberType type, long long low, long long high, const char *description)
+constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
-    return Member{name, type, low, high, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, 0, 0, NULL,
-                  false, NULL, NULL, 0, description};
+    Member m{name, low, high, 0, NULL, NULL, NULL, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0};
+#ifdef KAL_CONTRACT_TEXT
+    m.description = description;
+#else
+    (void)description;
+#endif
+    return m;
 }
 
 // A number in [low, high].
-constexpr Member integer(const char *name, long long low, long long high, const char *description)
+constexpr Member integer(const char *name, int low, int high, const char *description)
 {
     return member(name, MEMBER_INTEGER, low, high, description);
 }
@@ -120,7 +125,7 @@ constexpr Member integer(const char *name, long long low, long long high, const 
 // Any 32-bit integer: passed on as it comes.
 constexpr Member anyInt32(const char *name, const char *description)
 {
-    return integer(name, -2147483647LL - 1, 2147483647LL, description);
+    return integer(name, INT_MIN, INT_MAX, description);
 }
 
 constexpr Member onOff(const char *name, const char *description)
@@ -134,7 +139,7 @@ constexpr Member boolean(const char *name, const char *description)
 }
 
 // A text of minBytes to maxBytes bytes (maxBytes 0: any length) of form.
-constexpr Member text(const char *name, long long minBytes, long long maxBytes, TextForm form,
+constexpr Member text(const char *name, int minBytes, int maxBytes, TextForm form,
                       const char *description)
 {
     return member(name, MEMBER_TEXT, minBytes, maxBytes, description).form_(form).otherwise(POLICY_LEAVE_OUT);
@@ -150,7 +155,7 @@ constexpr Member object(const char *name, const Member (&members)[N], const char
 }
 
 template <int N>
-constexpr Member list(const char *name, long long most, const Member (&element)[N], const char *description)
+constexpr Member list(const char *name, int most, const Member (&element)[N], const char *description)
 {
     Member m = member(name, MEMBER_LIST, 0, most, description);
     m.members = element;
@@ -158,15 +163,13 @@ constexpr Member list(const char *name, long long most, const Member (&element)[
     return m;
 }
 
-// A reply member: its name, JSON type ("number", "string", "boolean",
-// "object", "array") and, for an object or an array's elements, members.
-struct ReplyMember {
-    const char *name;
-    const char *type;
-    const ReplyMember *members;
-    int count;
-    bool optional;  // left out in some replies
-};
+// A list whose elements only document what the action's own reader takes
+// (they never refuse): the device's binary leaves the element out.
+#ifdef KAL_CONTRACT_TEXT
+#define DOCUMENTED_LIST(name, most, element, description) list(name, most, element, description)
+#else
+#define DOCUMENTED_LIST(name, most, element, description) member(name, MEMBER_LIST, 0, most, NULL)
+#endif
 
 // The most members one object of a request declares.
 const int kMaxMembers = 16;
@@ -180,7 +183,7 @@ struct MemberValue {
 };
 
 // The typed values of one request object, read by its members' rules.
-struct RequestValues {
+struct Request {
     const cJSON *object;
     const Member *members;
     int count;
@@ -193,37 +196,54 @@ struct RequestValues {
     const char *text(const char *name) const { return get(name).text; }
     double amount(const char *name) const { return get(name).amount; }
     // A member object's values, or element index of a member list's.
-    RequestValues nested(const char *name, int index = -1) const;
+    Request nested(const char *name, int index = -1) const;
     int size(const char *name) const;
 };
 
 // Reads object by members into values. 0 when every member keeps its
 // rules; otherwise the refusing member goes to *refused and the answer is
 // its refusal result (-1: the module's usual).
-int readMembers(const cJSON *object, const Member *members, int count, RequestValues *values,
+int readMembers(const cJSON *object, const Member *members, int count, Request *values,
                 const Member **refused);
 
 // An action gets its request's values and fills response; the answer is
 // its "result".
-typedef int (*ActionFunction)(const RequestValues &request, cJSON *response);
+typedef int (*ActionFunction)(const Request &request, cJSON *response);
 
 // One row of a module's table: the request's "action" code, what it runs,
-// its members' contract, and for the documentation what it does and what
-// its reply holds; a name only where the module logs it.
+// its members' contract and, for the documentation, what it does. Built
+// with action(), so that rows read like the documentation.
 struct ModuleAction {
-    int code;
+    short code;
+    short memberCount;
     ActionFunction run;
-    const char *description = NULL;
-    const Member *members = NULL;
-    int memberCount = 0;
-    const ReplyMember *reply = NULL;
-    int replyCount = 0;
-    const char *name = NULL;
+    const Member *members;
+#ifdef KAL_CONTRACT_TEXT
+    const char *description;
+#endif
 };
 
-// A row's members: ACTION_MEMBERS(kTable), or NO_MEMBERS.
-#define ACTION_MEMBERS(table) table, ACTION_COUNT(table)
-#define NO_MEMBERS NULL, 0
+constexpr ModuleAction actionRow(int code, ActionFunction run, const char *description, const Member *members,
+                                 int count)
+{
+#ifdef KAL_CONTRACT_TEXT
+    return ModuleAction{(short)code, (short)count, run, members, description};
+#else
+    (void)description;
+    return ModuleAction{(short)code, (short)count, run, members};
+#endif
+}
+
+constexpr ModuleAction action(int code, ActionFunction run, const char *description)
+{
+    return actionRow(code, run, description, NULL, 0);
+}
+
+template <int N>
+constexpr ModuleAction action(int code, ActionFunction run, const char *description, const Member (&members)[N])
+{
+    return actionRow(code, run, description, members, N);
+}
 
 // The steps a module may log, in the order they happen.
 enum ModuleStep {
@@ -269,7 +289,7 @@ const ModuleAction *findAction(const ModuleAction *actions, int count, int code)
 // An action that only tells a service to act and answers 0, whatever the
 // service returns.
 template <auto call>
-int notifyAction(const RequestValues &, cJSON *)
+int notifyAction(const Request &, cJSON *)
 {
     call();
     return 0;

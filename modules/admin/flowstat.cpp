@@ -47,7 +47,7 @@ void addAmount(cJSON *settings, const char *key, double amount)
 
 // Stops at the first reading the service cannot give, with what came
 // before it already in "settings".
-int readSettings(const RequestValues &, cJSON *response)
+int readSettings(const Request &, cJSON *response)
 {
     cJSON *settings = cJSON_CreateObject();
     if (settings == NULL)
@@ -74,14 +74,14 @@ int readSettings(const RequestValues &, cJSON *response)
 }
 
 // A switch left out stays as it is.
-int switchValue(const RequestValues &settings, const char *key)
+int switchValue(const Request &settings, const char *key)
 {
     return settings.has(key) ? settings.number(key) : -1;
 }
 
-int writeSettings(const RequestValues &request, cJSON *)
+int writeSettings(const Request &request, cJSON *)
 {
-    RequestValues settings = request.nested("settings");
+    Request settings = request.nested("settings");
     int limitSwitch = switchValue(settings, "enableDataLimit");
     int monthlySwitch = switchValue(settings, "enablePaymentDay");
     if (settings.has("adjustStatistics") && setMonthly(settings.amount("adjustStatistics")) != 0)
@@ -126,8 +126,8 @@ const Member kWrite[] = {
 }  // namespace
 
 const ModuleAction kFlowstatActions[] = {
-    {0, readSettings, KAL_TEXT("read the data usage settings")},
-    {1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), ACTION_MEMBERS(kWrite)},
+    action(0, readSettings, KAL_TEXT("read the data usage settings")),
+    action(1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), kWrite),
 };
 
 int flowstatHandler(cJSON *request, cJSON *response)

@@ -101,11 +101,11 @@ bool isPoolAddress(uint32_t candidate, uint32_t lan, uint32_t mask)
 
 // What the dotted texts mean, checked once their form is: only when the
 // request has "dhcp" (without it nothing is stored).
-int validate(const RequestValues &request, const lan_config &current)
+int validate(const Request &request, const lan_config &current)
 {
     if (!request.has("dhcp"))
         return LAN_OK;
-    RequestValues dhcp = request.nested("dhcp");
+    Request dhcp = request.nested("dhcp");
     const char *ip = request.has("ip") ? request.text("ip") : NULL;
     const char *mask = request.has("mask") ? request.text("mask") : NULL;
     if (ip != NULL && !isHostAddress(parseAddress(ip)))
@@ -168,7 +168,7 @@ int readLanConfig(cJSON *, int)
     return LAN_OK;
 }
 
-int getLan(const RequestValues &, cJSON *response)
+int getLan(const Request &, cJSON *response)
 {
     const lan_config &config = g_config;
     cJSON_AddItemToObject(response, "ip", cJSON_CreateString(config.address));
@@ -184,7 +184,7 @@ int getLan(const RequestValues &, cJSON *response)
     return LAN_OK;
 }
 
-int setLan(const RequestValues &request, cJSON *)
+int setLan(const Request &request, cJSON *)
 {
     lan_config &config = g_config;
     lan_config previous = config;
@@ -198,7 +198,7 @@ int setLan(const RequestValues &request, cJSON *)
         copyText(config.netmask, request.text("mask"), sizeof(config.netmask));
     if (!cJSON_IsObject(request.get("dhcp").item))
         return LAN_OK;
-    RequestValues dhcp = request.nested("dhcp");
+    Request dhcp = request.nested("dhcp");
     if (dhcp.has("enable"))
         config.dhcp_enable = dhcp.number("enable");
 
@@ -244,8 +244,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kLanActions[] = {
-    {0, getLan, KAL_TEXT("read the LAN and DHCP settings")},
-    {1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), ACTION_MEMBERS(kSetMembers)},
+    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings")),
+    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), kSetMembers),
 };
 
 }  // namespace

@@ -239,7 +239,7 @@ void listLogPage(unsigned int type, unsigned int level, int first, int count, cJ
 
 // A page larger than the log lists it whole; a reply too long for one
 // datagram gets the dispatcher's failure reply.
-int listLogs(const RequestValues &request, cJSON *response)
+int listLogs(const Request &request, cJSON *response)
 {
     unsigned int type = (unsigned int)request.number("type");
     unsigned int level = (unsigned int)request.number("level");
@@ -261,7 +261,7 @@ int listLogs(const RequestValues &request, cJSON *response)
     return 0;
 }
 
-int clearUserLog(const RequestValues &, cJSON *)
+int clearUserLog(const Request &, cJSON *)
 {
     char path[512];
     system("logcat -c");
@@ -273,7 +273,7 @@ int clearUserLog(const RequestValues &, cJSON *)
 
 // The new user log is written beside the old one and replaces it only when
 // written whole: a full disk keeps the old log and answers 1.
-int refreshUserLog(const RequestValues &, cJSON *)
+int refreshUserLog(const Request &, cJSON *)
 {
     char dir[512], path[512], tmp[512];
     if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0 ||
@@ -316,7 +316,7 @@ void dumpNetworkState(const char *path)
 // The archive is written beside the last one and replaces it only when the
 // archiver succeeded and every log dump was written: on a full disk the
 // export answers 1 instead of handing out an empty or cut archive.
-int exportLogs(const RequestValues &, cJSON *)
+int exportLogs(const Request &, cJSON *)
 {
     char dir[512], file[512], archive[512], tmp[512];
     const char *root = kalRoot();
@@ -355,7 +355,7 @@ int exportLogs(const RequestValues &, cJSON *)
     return complete && access(archive, F_OK) == 0 ? 0 : 1;
 }
 
-int modemLogState(const RequestValues &, cJSON *response)
+int modemLogState(const Request &, cJSON *response)
 {
     cJSON_AddItemToObject(response, "mdLogState", cJSON_CreateNumber(kModemLogState));
     return 0;
@@ -375,11 +375,11 @@ const Member kPage[] = {
 };
 
 const ModuleAction kLogActions[] = {
-    {0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), ACTION_MEMBERS(kPage)},
-    {1, clearUserLog, KAL_TEXT("clear the log and the Android log")},
-    {2, exportLogs, KAL_TEXT("export the diagnostic archive")},
-    {3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log")},
-    {5, modemLogState, KAL_TEXT("modem log state")},
+    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), kPage),
+    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log")),
+    action(2, exportLogs, KAL_TEXT("export the diagnostic archive")),
+    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log")),
+    action(5, modemLogState, KAL_TEXT("modem log state")),
 };
 
 }  // namespace

@@ -9,12 +9,12 @@
 namespace {
 
 const ModuleAction kRebootActions[] = {
-    {0, notifyAction<send_reboot_req>, KAL_TEXT("restart the device")},
-    {1, notifyAction<send_poweroff_req>, KAL_TEXT("power the device off")},
+    action(0, notifyAction<send_reboot_req>, KAL_TEXT("restart the device")),
+    action(1, notifyAction<send_poweroff_req>, KAL_TEXT("power the device off")),
 };
 
 const ModuleAction kRestoreActions[] = {
-    {0, notifyAction<send_restore_req>, KAL_TEXT("restore the factory settings")},
+    action(0, notifyAction<send_restore_req>, KAL_TEXT("restore the factory settings")),
 };
 
 }  // namespace

@@ -72,7 +72,7 @@ int storeAccountValue(int key, const char *text, int length, int size)
     return (int)strlen(current) != length || strncmp(current, text, (size_t)length) != 0 ? 1 : 0;
 }
 
-int getShare(const RequestValues &, cJSON *response)
+int getShare(const Request &, cJSON *response)
 {
     char user[kUserSize];
     char password[kPasswordSize];
@@ -93,7 +93,7 @@ int getShare(const RequestValues &, cJSON *response)
     return 0;
 }
 
-int setShare(const RequestValues &request, cJSON *)
+int setShare(const Request &request, cJSON *)
 {
     // Members left out keep the current settings.
     int mode = request.has("mode") ? request.number("mode") : readShareOption(kAccessMode);
@@ -140,8 +140,8 @@ const Member kSetMembers[] = {
 }  // namespace
 
 const ModuleAction kShareActions[] = {
-    {0, getShare, KAL_TEXT("read the sharing settings and the account")},
-    {1, setShare, KAL_TEXT("change the settings and apply them with the device command"), ACTION_MEMBERS(kSetMembers)},
+    action(0, getShare, KAL_TEXT("read the sharing settings and the account")),
+    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), kSetMembers),
 };
 
 int storageShareHandler(cJSON *request, cJSON *response)

@@ -74,7 +74,7 @@ void addTime(cJSON *response, const struct tm *tm)
     cJSON_AddItemToObject(response, "second", cJSON_CreateNumber(tm->tm_sec));
 }
 
-int getTime(const RequestValues &, cJSON *response)
+int getTime(const Request &, cJSON *response)
 {
     char zone[kZoneSize];
     memset(zone, 0, sizeof(zone));
@@ -90,7 +90,7 @@ int getTime(const RequestValues &, cJSON *response)
 
 // Actions 1 and 2. A failed write is reported as "result" 1, with the
 // same members as a successful one.
-int setZone(const RequestValues &request, cJSON *response, bool temporary)
+int setZone(const Request &request, cJSON *response, bool temporary)
 {
     int result = 0;
     const char *zone = request.text("id");
@@ -110,12 +110,12 @@ int setZone(const RequestValues &request, cJSON *response, bool temporary)
     return result;
 }
 
-int setLastingZone(const RequestValues &request, cJSON *response)
+int setLastingZone(const Request &request, cJSON *response)
 {
     return setZone(request, response, false);
 }
 
-int setTemporaryZone(const RequestValues &request, cJSON *response)
+int setTemporaryZone(const Request &request, cJSON *response)
 {
     return setZone(request, response, true);
 }
@@ -126,9 +126,9 @@ const Member kZone[] = {
 };
 
 const ModuleAction kTimeActions[] = {
-    {0, getTime, KAL_TEXT("the local date and time with the time-zone name")},
-    {1, setLastingZone, KAL_TEXT("set the time zone"), ACTION_MEMBERS(kZone)},
-    {2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), ACTION_MEMBERS(kZone)},
+    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name")),
+    action(1, setLastingZone, KAL_TEXT("set the time zone"), kZone),
+    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kZone),
 };
 
 }  // namespace

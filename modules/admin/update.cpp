@@ -51,7 +51,7 @@ int addNewerFirmware(cJSON *response)
     return 0;
 }
 
-int firmwareInfo(const RequestValues &, cJSON *response)
+int firmwareInfo(const Request &, cJSON *response)
 {
     char version[kTextSize];
     char build[kTextSize];
@@ -80,7 +80,7 @@ int firmwareInfo(const RequestValues &, cJSON *response)
     return result;
 }
 
-int checkForUpdate(const RequestValues &, cJSON *response)
+int checkForUpdate(const Request &, cJSON *response)
 {
     int result = 0;
     switch (httpReqForCheckUpdate()) {
@@ -132,12 +132,12 @@ int downloadProgress(cJSON *response, const char *packagePath)
     return result;
 }
 
-int download(const RequestValues &, cJSON *)
+int download(const Request &, cJSON *)
 {
     return startDownload();
 }
 
-int progress(const RequestValues &, cJSON *response)
+int progress(const Request &, cJSON *response)
 {
     char packagePath[kTextSize];
     memset(packagePath, 0, sizeof(packagePath));
@@ -145,7 +145,7 @@ int progress(const RequestValues &, cJSON *response)
     return downloadProgress(response, packagePath);
 }
 
-int uploadState(const RequestValues &, cJSON *)
+int uploadState(const Request &, cJSON *)
 {
     int state = 0;
     getUploadState(&state);
@@ -153,14 +153,14 @@ int uploadState(const RequestValues &, cJSON *)
 }
 
 const ModuleAction kUpdateActions[] = {
-    {0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one")},
-    {1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware")},
-    {2, download, KAL_TEXT("start the download")},
-    {3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download")},
-    {4, progress, KAL_TEXT("download progress; at 100 percent the package is verified")},
-    {5, uploadState, KAL_TEXT("upload state")},
-    {6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade")},
-    {7, notifyAction<clearCache>, KAL_TEXT("clear the cache")},
+    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one")),
+    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware")),
+    action(2, download, KAL_TEXT("start the download")),
+    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download")),
+    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified")),
+    action(5, uploadState, KAL_TEXT("upload state")),
+    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade")),
+    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache")),
 };
 
 }  // namespace

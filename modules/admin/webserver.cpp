@@ -27,7 +27,7 @@ int setFactoryDefaultDone(const char *value, int length)
 
 namespace {
 
-int readLanguage(const RequestValues &, cJSON *response)
+int readLanguage(const Request &, cJSON *response)
 {
     char language[4];
     memset(language, 0, sizeof(language));
@@ -37,18 +37,18 @@ int readLanguage(const RequestValues &, cJSON *response)
     return 0;
 }
 
-int writeLanguage(const RequestValues &request, cJSON *)
+int writeLanguage(const Request &request, cJSON *)
 {
     const char *language = request.text("language");
     return setLanguage(language, (int)strlen(language)) ? 0 : 1;
 }
 
-int keepAlive(const RequestValues &, cJSON *)
+int keepAlive(const Request &, cJSON *)
 {
     return 0;
 }
 
-int markFactoryDefaultDone(const RequestValues &, cJSON *)
+int markFactoryDefaultDone(const Request &, cJSON *)
 {
     char flag[2];
     memset(flag, 0, sizeof(flag));
@@ -65,10 +65,10 @@ const Member kLanguage[] = {
 }  // namespace
 
 const ModuleAction kWebServerActions[] = {
-    {0, readLanguage, KAL_TEXT("read the interface language")},
-    {1, writeLanguage, KAL_TEXT("set the interface language"), ACTION_MEMBERS(kLanguage)},
-    {2, keepAlive, KAL_TEXT("keep-alive")},
-    {3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed")},
+    action(0, readLanguage, KAL_TEXT("read the interface language")),
+    action(1, writeLanguage, KAL_TEXT("set the interface language"), kLanguage),
+    action(2, keepAlive, KAL_TEXT("keep-alive")),
+    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed")),
 };
 
 int webServerHandler(cJSON *request, cJSON *response)

@@ -48,7 +48,7 @@ struct UnlockSettings {
     int flag;
 };
 
-UnlockSettings requestedUnlock(const RequestValues &request, const char *validPinKey)
+UnlockSettings requestedUnlock(const Request &request, const char *validPinKey)
 {
     UnlockSettings wanted = {validPinKey != NULL ? request.text(validPinKey) : NULL, -1};
     const cJSON *autoUnlock = cJSON_GetObjectItem(request.object, "autoUnlock");
@@ -205,7 +205,7 @@ bool doneCode(int code)
     return code == MOBILE_CODE_OK || code == MOBILE_CODE_OK_2 || code == MOBILE_CODE_SIM_OK_18;
 }
 
-int simOperation(const RequestValues &request, cJSON *response, const PinOperation &op, const SimState &stored)
+int simOperation(const Request &request, cJSON *response, const PinOperation &op, const SimState &stored)
 {
     if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != op.requiredPinState)
         return SIM_FAILED;
@@ -286,7 +286,7 @@ int readSimState(cJSON *, int code)
     return SIM_OK;
 }
 
-int report(const RequestValues &, cJSON *response)
+int report(const Request &, cJSON *response)
 {
     if (!configInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock))
         return SIM_FAILED;
@@ -296,7 +296,7 @@ int report(const RequestValues &, cJSON *response)
     return SIM_OK;
 }
 
-int saveAutoUnlock(const RequestValues &request, cJSON *response)
+int saveAutoUnlock(const Request &request, cJSON *response)
 {
     if (g_stored.cardState != SIM_CARD_PRESENT)
         return SIM_FAILED;
@@ -306,7 +306,7 @@ int saveAutoUnlock(const RequestValues &request, cJSON *response)
 }
 
 template <const PinOperation &op>
-int pinAction(const RequestValues &request, cJSON *response)
+int pinAction(const Request &request, cJSON *response)
 {
     return simOperation(request, response, op, g_stored);
 }
@@ -326,13 +326,13 @@ const Member kPukEntry[] = {pinCode("puk", 8, 8, KAL_TEXT("the card's PUK")), kN
 const Member kUnlockOnly[] = {kAutoUnlock};
 
 const ModuleAction kSimLockActions[] = {
-    {kReportCode, report, KAL_TEXT("report the card and PIN state")},
-    {1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), ACTION_MEMBERS(kPinOnly)},
-    {2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), ACTION_MEMBERS(kPinOnly)},
-    {3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), ACTION_MEMBERS(kPinChange)},
-    {4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), ACTION_MEMBERS(kPinOnly)},
-    {5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), ACTION_MEMBERS(kPukEntry)},
-    {6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), ACTION_MEMBERS(kUnlockOnly)},
+    action(kReportCode, report, KAL_TEXT("report the card and PIN state")),
+    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kPinOnly),
+    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kPinOnly),
+    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kPinChange),
+    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kPinOnly),
+    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kPukEntry),
+    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kUnlockOnly),
 };
 
 }  // namespace

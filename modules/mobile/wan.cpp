@@ -81,7 +81,7 @@ int addIspVersion(cJSON *response)
     return WAN_OK;
 }
 
-int getConfig(const RequestValues &, cJSON *response)
+int getConfig(const Request &, cJSON *response)
 {
     WanStorage storage;
     memset(&storage, 0, sizeof(storage));
@@ -151,7 +151,7 @@ const cJSON *firstProfile(const cJSON *request, const cJSON **settingsOut)
 }
 
 // Settings absent or out of range are left out of the record.
-int setConfig(const RequestValues &request, cJSON *)
+int setConfig(const Request &request, cJSON *)
 {
     ModemConfig config;
     memset(&config, 0, sizeof(config));
@@ -165,7 +165,7 @@ int setConfig(const RequestValues &request, cJSON *)
         config.roamingValid = 1;
         config.roaming = request.number("roamingEnabled");
     }
-    RequestValues settings = request.nested("profileSettings");
+    Request settings = request.nested("profileSettings");
     const cJSON *profile = firstProfile(request.object, NULL);
     if (profile != NULL && settings.has("defaultProfile")) {
         int defaults = settings.number("defaultProfile");
@@ -193,7 +193,7 @@ int setConfig(const RequestValues &request, cJSON *)
     return WAN_OK;
 }
 
-int addProfile(const RequestValues &request, bool wizard)
+int addProfile(const Request &request, bool wizard)
 {
     const cJSON *profile = firstProfile(request.object, NULL);
     ConnectionProfile record;
@@ -208,7 +208,7 @@ int addProfile(const RequestValues &request, bool wizard)
     return WAN_OK;
 }
 
-int deleteProfile(const RequestValues &request, cJSON *)
+int deleteProfile(const Request &request, cJSON *)
 {
     const cJSON *settings = cJSON_GetObjectItem(request.object, "profileSettings");
     const cJSON *list = cJSON_GetObjectItem(settings, "list");
@@ -236,7 +236,7 @@ int deleteProfile(const RequestValues &request, cJSON *)
     return WAN_OK;
 }
 
-int getConnState(const RequestValues &, cJSON *response)
+int getConnState(const Request &, cJSON *response)
 {
     int state = 0;
     if (!GetConnState(&state))
@@ -273,7 +273,7 @@ bool splitOperator(const cJSON *item, int *mcc, int *mnc)
     return true;
 }
 
-int setSelectionMode(const RequestValues &request, cJSON *)
+int setSelectionMode(const Request &request, cJSON *)
 {
     NetSelRequest sel;
     memset(&sel, 0, sizeof(sel));
@@ -291,7 +291,7 @@ int setSelectionMode(const RequestValues &request, cJSON *)
     return fail(WAN_FAILED, "Unknown error.");
 }
 
-int searchNetworks(const RequestValues &, cJSON *)
+int searchNetworks(const Request &, cJSON *)
 {
     WanStorage storage;
     memset(&storage, 0, sizeof(storage));
@@ -319,7 +319,7 @@ int addSelectionStatus(cJSON *response, int *state)
     return WAN_OK;
 }
 
-int getSelectionStatus(const RequestValues &, cJSON *response)
+int getSelectionStatus(const Request &, cJSON *response)
 {
     int state = 0;
     int result = addSelectionStatus(response, &state);
@@ -350,7 +350,7 @@ int getSelectionStatus(const RequestValues &, cJSON *response)
     return WAN_OK;
 }
 
-int getReason(const RequestValues &, cJSON *response)
+int getReason(const Request &, cJSON *response)
 {
     unsigned int reason = 0;
     if (!GetCallFailReason(&reason))
@@ -359,7 +359,7 @@ int getReason(const RequestValues &, cJSON *response)
     return WAN_OK;
 }
 
-int cancelSearch(const RequestValues &, cJSON *response)
+int cancelSearch(const Request &, cJSON *response)
 {
     __android_log_print(ANDROID_LOG_INFO, kTag, "Now try to abort network scanning ...");
     int code = MOBILE_CODE_OK;
@@ -369,7 +369,7 @@ int cancelSearch(const RequestValues &, cJSON *response)
     return addSelectionStatus(response, &state);
 }
 
-int updateIsp(const RequestValues &, cJSON *response)
+int updateIsp(const Request &, cJSON *response)
 {
     __android_log_print(ANDROID_LOG_INFO, kTag, "update isp information by local");
     int answer = updateISPByWeb();
@@ -388,16 +388,17 @@ int updateIsp(const RequestValues &, cJSON *response)
     return addIspVersion(response);
 }
 
-int addProfileAction(const RequestValues &request, cJSON *)
+int addProfileAction(const Request &request, cJSON *)
 {
     return addProfile(request, false);
 }
 
-int addWizardProfile(const RequestValues &request, cJSON *)
+int addWizardProfile(const Request &request, cJSON *)
 {
     return addProfile(request, true);
 }
 
+#ifdef KAL_CONTRACT_TEXT
 // A connection profile as the profile codec reads it: the IPv4 keys for
 // PDP types 0 and 2, the IPv6 keys for 1.
 const Member kProfile[] = {
@@ -428,9 +429,11 @@ const Member kProfileAsRead[] = {
     profileMember(kProfile[8]), profileMember(kProfile[9]),  profileMember(kProfile[10]), profileMember(kProfile[11]),
     profileMember(kProfile[12]),
 };
+#endif
 
 const Member kProfileSettings[] = {
-    list("list", INT_MAX, kProfileAsRead, KAL_TEXT("profiles; only the first is read")).otherwise(POLICY_LEAVE_OUT),
+    DOCUMENTED_LIST("list", INT_MAX, kProfileAsRead, KAL_TEXT("profiles; only the first is read"))
+        .otherwise(POLICY_LEAVE_OUT),
     integer("defaultProfile", 0, MOBILE_MAX_PROFILES, KAL_TEXT("how many default profiles come first"))
         .otherwise(POLICY_TRUE_ONE)
         .outOfRange(POLICY_LEAVE_OUT),
@@ -463,22 +466,40 @@ const Member kSelection[] = {
         .otherwise(POLICY_LEAVE_OUT),
 };
 
-// The request's "action", what it runs and its name in the closing log line.
+// The request's "action" and what it runs.
 const ModuleAction kWanActions[] = {
-    {0, getConfig, KAL_TEXT("read the settings and profiles"), NO_MEMBERS, NULL, 0, "WAN_ACTION_GET_CFG"},
-    {1, setConfig, KAL_TEXT("change settings"), ACTION_MEMBERS(kSetConfig), NULL, 0, "WAN_ACTION_SET_CFG"},
-    {2, addProfileAction, KAL_TEXT("add a profile"), ACTION_MEMBERS(kProfileRequest), NULL, 0, "WAN_ACTION_ADD_PROF"},
-    {3, deleteProfile, KAL_TEXT("delete a user profile"), ACTION_MEMBERS(kProfileRequest), NULL, 0, "WAN_ACTION_DEL_PROF"},
-    {6, getConnState, KAL_TEXT("connection state"), NO_MEMBERS, NULL, 0, "WAN_ACTION_GET_CONN_STAT"},
-    {7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), ACTION_MEMBERS(kProfileRequest),
-     NULL, 0, "WAN_ACTION_ADD_PROF_WZD"},
-    {8, setSelectionMode, KAL_TEXT("network selection"), ACTION_MEMBERS(kSelection), NULL, 0, "WAN_ACTION_SET_SEL_MODE"},
-    {9, searchNetworks, KAL_TEXT("start an operator search"), NO_MEMBERS, NULL, 0, "WAN_ACTION_SEARCH_NET"},
-    {10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), NO_MEMBERS, NULL, 0,
-     "WAN_ACTION_GET_SEL_STAT"},
-    {11, getReason, KAL_TEXT("call failure reason of the modem"), NO_MEMBERS, NULL, 0, "WAN_ACTION_GET_REASON"},
-    {14, cancelSearch, KAL_TEXT("cancel the search"), NO_MEMBERS, NULL, 0, "WAN_ACTION_CANCEL_SEARCH"},
-    {15, updateIsp, KAL_TEXT("update the ISP database"), NO_MEMBERS, NULL, 0, "WAN_ACTION_UPDATE_ISP"},
+    action(0, getConfig, KAL_TEXT("read the settings and profiles")),
+    action(1, setConfig, KAL_TEXT("change settings"), kSetConfig),
+    action(2, addProfileAction, KAL_TEXT("add a profile"), kProfileRequest),
+    action(3, deleteProfile, KAL_TEXT("delete a user profile"), kProfileRequest),
+    action(6, getConnState, KAL_TEXT("connection state")),
+    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), kProfileRequest),
+    action(8, setSelectionMode, KAL_TEXT("network selection"), kSelection),
+    action(9, searchNetworks, KAL_TEXT("start an operator search")),
+    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found")),
+    action(11, getReason, KAL_TEXT("call failure reason of the modem")),
+    action(14, cancelSearch, KAL_TEXT("cancel the search")),
+    action(15, updateIsp, KAL_TEXT("update the ISP database")),
+};
+
+// Each action's name in the closing log line.
+const char *const kActionNames[] = {
+    "WAN_ACTION_GET_CFG",
+    "WAN_ACTION_SET_CFG",
+    "WAN_ACTION_ADD_PROF",
+    "WAN_ACTION_DEL_PROF",
+    "",
+    "",
+    "WAN_ACTION_GET_CONN_STAT",
+    "WAN_ACTION_ADD_PROF_WZD",
+    "WAN_ACTION_SET_SEL_MODE",
+    "WAN_ACTION_SEARCH_NET",
+    "WAN_ACTION_GET_SEL_STAT",
+    "WAN_ACTION_GET_REASON",
+    "",
+    "",
+    "WAN_ACTION_CANCEL_SEARCH",
+    "WAN_ACTION_UPDATE_ISP",
 };
 
 // The action's name for the closing line ("" for an unknown code).
@@ -486,8 +507,7 @@ const char *g_actionName = "";
 
 int nameAction(cJSON *, int code)
 {
-    const ModuleAction *action = findAction(kWanActions, ACTION_COUNT(kWanActions), code);
-    g_actionName = action != NULL ? action->name : "";
+    g_actionName = code >= 0 && code < ACTION_COUNT(kActionNames) ? kActionNames[code] : "";
     return WAN_OK;
 }
 

@@ -258,7 +258,7 @@ const Section kSections[] = {
     {"sdcard", fillSdcard},
 };
 
-int getDashboard(const RequestValues &, cJSON *response)
+int getDashboard(const Request &, cJSON *response)
 {
     char flag[2];
     bool factory = false;
@@ -321,7 +321,7 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
 }
 
 const ModuleAction kStatusActions[] = {
-    {0, getDashboard, KAL_TEXT("the dashboard: the whole device at the moment of the request")},
+    action(0, getDashboard, KAL_TEXT("the dashboard: the whole device at the moment of the request")),
 };
 
 int statusHandler(cJSON *request, cJSON *response)

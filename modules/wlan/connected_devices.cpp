@@ -14,7 +14,7 @@ namespace {
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;
 
-int listStations(const RequestValues &, cJSON *response)
+int listStations(const Request &, cJSON *response)
 {
     WLOG("Get Connected Devices\n");
     char buffer[kStationListSize];
@@ -35,7 +35,7 @@ int listStations(const RequestValues &, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    {0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them")},
+    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them")),
 };
 
 void trace(ModuleStep step, const Member *, const cJSON *)

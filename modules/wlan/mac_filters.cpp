@@ -22,7 +22,7 @@ timer_t g_macFiltersTimer;
 char g_clientMac[18];
 int g_clientMacSize = (int)sizeof(g_clientMac);
 
-int getFilters(const RequestValues &, cJSON *response)
+int getFilters(const Request &, cJSON *response)
 {
     WLOG("Get mac filters...\n");
     cJSON_AddItemToObject(response, "enable", cJSON_CreateBool(wlan_setting.mac_acl_enable != 0));
@@ -50,7 +50,7 @@ int getFilters(const RequestValues &, cJSON *response)
 }
 
 // Builds the new deny list into wlan_setting. 0, or 1 after logging why.
-int takeDenyList(const RequestValues &request)
+int takeDenyList(const Request &request)
 {
     free(wlan_setting.mac_acl_list);
     wlan_setting.mac_acl_list = NULL;
@@ -66,7 +66,7 @@ int takeDenyList(const RequestValues &request)
     wlan_setting.mac_acl_list = list;
     wlan_setting.mac_acl_count = n;
     for (int i = 0; i < n; i++) {
-        RequestValues element = request.nested("denyList", i);
+        Request element = request.nested("denyList", i);
         copyText(list[i].mac, element.text("mac"), sizeof(list[i].mac));
         for (int j = 2; j < 17; j += 3)
             list[i].mac[j] = ':';
@@ -77,7 +77,7 @@ int takeDenyList(const RequestValues &request)
 }
 
 // Logs the new switch against the current one; 1 when they differ.
-int switchChange(const RequestValues &request)
+int switchChange(const Request &request)
 {
     if (!request.has("enable"))
         return 0;
@@ -91,7 +91,7 @@ int switchChange(const RequestValues &request)
 }
 
 // 0 on success, 1 when rejected, -1 when saved but not restarted.
-int setFilters(const RequestValues &request)
+int setFilters(const Request &request)
 {
     WLOG("To set mac filters...\n");
     int changed = switchChange(request);
@@ -109,7 +109,7 @@ int setFilters(const RequestValues &request)
     return 0;
 }
 
-int setAction(const RequestValues &request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setFilters(request));
 }
@@ -133,17 +133,15 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kMacFiltersActions[] = {
-    {0, getFilters, KAL_TEXT("read the filter and its deny list")},
-    {1, setAction,
-     KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"),
-     ACTION_MEMBERS(kSetMembers)},
+    action(0, getFilters, KAL_TEXT("read the filter and its deny list")),
+    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), kSetMembers),
 };
 
 // Why a set is refused, in the words of the check that refused it.
 void logRefusal(const Member *member, const cJSON *request)
 {
     WLOG("To set mac filters...\n");
-    RequestValues values;
+    Request values;
     readMembers(request, kSetMembers, 1, &values, NULL);
     switchChange(values);
     const cJSON *denyList = cJSON_GetObjectItem(request, "denyList");

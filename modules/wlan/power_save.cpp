@@ -70,7 +70,7 @@ void writeLevelAndTime(int level, int time)
 
 // 0 on success, -1 when the keys are written but the restart cannot be
 // scheduled, 1 when rejected (nothing written).
-int setPowerSave(const PowerState &state, const RequestValues &request)
+int setPowerSave(const PowerState &state, const Request &request)
 {
     WLOG("To set power save config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
@@ -158,12 +158,12 @@ int readPowerState(cJSON *, int)
     return 0;
 }
 
-int getAction(const RequestValues &, cJSON *response)
+int getAction(const Request &, cJSON *response)
 {
     return getPowerSave(g_state, response);
 }
 
-int setAction(const RequestValues &request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setPowerSave(g_state, request));
 }
@@ -188,8 +188,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kPowerSaveActions[] = {
-    {0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time")},
-    {1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), ACTION_MEMBERS(kSetMembers)},
+    action(0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time")),
+    action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), kSetMembers),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)

@@ -34,7 +34,7 @@ void writeTimeZone(const char *zone)
     replaceFile(path, zone, strlen(zone), 0644);
 }
 
-int getWlan(const RequestValues &, cJSON *response)
+int getWlan(const Request &, cJSON *response)
 {
     WLOG("Get wlan config\n");
     SYSLOG(ANDROID_LOG_INFO, "Get wlan config");
@@ -81,7 +81,7 @@ int reject(const char *why)
 }
 
 // Security members. 0, or 1 after the rejection has been logged.
-int applySecurity(const RequestValues &request)
+int applySecurity(const Request &request)
 {
     if (request.has("securityMode"))
         wlan_setting.security_mode = request.number("securityMode");
@@ -90,7 +90,7 @@ int applySecurity(const RequestValues &request)
         return 0;
     }
     if (request.has("mixed")) {
-        RequestValues mixed = request.nested("mixed");
+        Request mixed = request.nested("mixed");
         wlan_setting.encryption = mixed.has("mode") ? mixed.number("mode") : WLAN_CIPHER_AUTO;
         if (mixed.has("key"))
             copyText(wlan_setting.key, mixed.text("key"), sizeof(wlan_setting.key));
@@ -104,7 +104,7 @@ int applySecurity(const RequestValues &request)
     return 0;
 }
 
-int setWlan(const RequestValues &request)
+int setWlan(const Request &request)
 {
     WLOG("To set wlan config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
@@ -170,7 +170,7 @@ int setWlan(const RequestValues &request)
     return 0;
 }
 
-int setAction(const RequestValues &request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setWlan(request));
 }
@@ -208,8 +208,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kWlanActions[] = {
-    {0, getWlan, KAL_TEXT("read the access point's settings")},
-    {1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), ACTION_MEMBERS(kSetMembers)},
+    action(0, getWlan, KAL_TEXT("read the access point's settings")),
+    action(1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), kSetMembers),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)
