@@ -1,29 +1,74 @@
 #include "platform/replace_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// Temporary files are named "<file>.tmp.XXXXXX", the X's filled by mkstemp:
+// a name no other writer of the same file uses at the same time.
+const char kTempSuffix[] = ".tmp.";
+const char kTempPattern[] = "XXXXXX";
+
+// The directory part of path ("." or "/" where it has none). 0 or -1.
+int directoryOf(char *out, size_t size, const char *path)
+{
+    memset(out, 0, size);
+    const char *slash = strrchr(path, '/');
+    const char *dir = slash == NULL ? "." : slash == path ? "/" : path;
+    size_t len = slash == NULL || slash == path ? strlen(dir) : (size_t)(slash - path);
+    if (len >= size)
+        return -1;
+    memcpy(out, dir, len);
+    return 0;
+}
+
+// The process's file creation mask (read by setting it, so set it back).
+mode_t creationMask(void)
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Creates an empty temporary file beside path with the mode a new file
+// opened with mode gets. Its name goes to out; its descriptor, or -1.
+int createTemp(char *out, size_t size, const char *path, mode_t mode)
+{
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%s%s%s", path, kTempSuffix, kTempPattern);
+    if (n < 0 || (size_t)n >= size) {
+        memset(out, 0, size);
+        return -1;
+    }
+    int fd = mkstemp(out);
+    if (fd < 0)
+        return -1;
+    // mkstemp makes the file owner-only: give it the mode the file had
+    // when it was created under its own name.
+    if (fchmod(fd, mode & ~creationMask() & 07777) != 0) {
+        close(fd);
+        unlink(out);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
 
 int syncDirectoryOf(const char *path)
 {
     if (path == NULL)
         return -1;
     char dir[512];
-    memset(dir, 0, sizeof(dir));
-    const char *slash = strrchr(path, '/');
-    if (slash == NULL) {
-        dir[0] = '.';
-    } else if (slash == path) {
-        dir[0] = '/';
-    } else {
-        size_t len = (size_t)(slash - path);
-        if (len >= sizeof(dir))
-            return -1;
-        memcpy(dir, path, len);
-    }
+    if (directoryOf(dir, sizeof(dir), path) != 0)
+        return -1;
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return -1;
@@ -41,8 +86,7 @@ bool holds(const char *path, const char *data, size_t len, mode_t mode)
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return false;
-    mode_t mask = umask(0);
-    umask(mask);
+    mode_t mask = creationMask();
     struct stat st;
     bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
                 st.st_gid == getegid() && (st.st_mode & 07777) == (mode & ~mask & 07777) &&
@@ -66,9 +110,20 @@ bool holds(const char *path, const char *data, size_t len, mode_t mode)
 
 int replaceFileTemp(char *out, size_t size, const char *path)
 {
-    memset(out, 0, size);
-    int n = snprintf(out, size, "%s.tmp", path);
-    return n < 0 || (size_t)n >= size ? -1 : 0;
+    if (out == NULL || size == 0 || path == NULL)
+        return -1;
+    // As a shell redirection would create it. A writer may make the file's
+    // directory only after naming the file, so a missing one is made here.
+    int fd = createTemp(out, size, path, 0666);
+    char dir[512];
+    if (fd < 0 && errno == ENOENT && directoryOf(dir, sizeof(dir), path) == 0 && mkdir(dir, 0777) == 0)
+        fd = createTemp(out, size, path, 0666);
+    if (fd < 0) {
+        memset(out, 0, size);
+        return -1;
+    }
+    close(fd);
+    return 0;
 }
 
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
@@ -80,9 +135,7 @@ int replaceFile(const char *path, const char *data, size_t len, mode_t mode)
     if (holds(path, data, len, mode))
         return 0;
     char tmp[512];
-    if (replaceFileTemp(tmp, sizeof(tmp), path) != 0)
-        return -1;
-    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    int fd = createTemp(tmp, sizeof(tmp), path, mode);
     if (fd < 0)
         return -1;
     size_t done = 0;
@@ -124,8 +177,35 @@ int commitFile(const char *tmp, const char *path)
 
 int replaceFileCleanup(const char *path)
 {
-    char tmp[512];
-    if (path == NULL || replaceFileTemp(tmp, sizeof(tmp), path) != 0)
+    char dir[512];
+    char old[512];
+    if (path == NULL || directoryOf(dir, sizeof(dir), path) != 0)
         return -1;
-    return unlink(tmp) == 0 || errno == ENOENT ? 0 : -1;
+    memset(old, 0, sizeof(old));
+    int n = snprintf(old, sizeof(old), "%s.tmp", path);
+    if (n < 0 || (size_t)n >= sizeof(old))
+        return -1;
+    // "<file>.tmp" is what writers of earlier versions left.
+    int rc = unlink(old) == 0 || errno == ENOENT ? 0 : -1;
+    const char *slash = strrchr(path, '/');
+    const char *base = slash != NULL ? slash + 1 : path;
+    size_t baseLen = strlen(base);
+    size_t suffixLen = strlen(kTempSuffix);
+    DIR *d = opendir(dir);
+    if (d == NULL)
+        return errno == ENOENT ? rc : -1;
+    struct dirent *entry;
+    while ((entry = readdir(d)) != NULL) {
+        const char *name = entry->d_name;
+        if (strlen(name) != baseLen + suffixLen + strlen(kTempPattern) || strncmp(name, base, baseLen) != 0 ||
+            strncmp(name + baseLen, kTempSuffix, suffixLen) != 0)
+            continue;
+        char leftover[1024];
+        memset(leftover, 0, sizeof(leftover));
+        n = snprintf(leftover, sizeof(leftover), "%s/%s", dir, name);
+        if (n < 0 || (size_t)n >= sizeof(leftover) || (unlink(leftover) != 0 && errno != ENOENT))
+            rc = -1;
+    }
+    closedir(d);
+    return rc;
 }

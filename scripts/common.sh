@@ -51,6 +51,18 @@ install_packages() {
         || fail "apt-get install ${missing[*]} failed"
 }
 
+# The dev server of the workbench test (Vite, from npm), as package-lock.json
+# pins it; Debian's Node.js when the machine has none.
+install_devserver() {
+    local dir="$top/tests/workbench/devserver"
+    command -v npm >/dev/null || install_packages nodejs npm
+    if [ ! -x "$dir/node_modules/.bin/vite" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
+        step "installing the dev server for the workbench test (npm ci in tests/workbench/devserver)"
+        (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
+            || fail "npm ci in $dir failed: the dev-server test needs Vite from the npm registry"
+    fi
+}
+
 # build DIR TYPE [cmake options...]
 build() {
     local dir=$1 type=$2

@@ -54,8 +54,11 @@ ssize_t sendFromFreshSocket(const char *text, size_t length, const struct sockad
 // Sends text to the sender. Returns false only when the text is too long
 // for one datagram, so that the caller answers with the failure reply; any
 // other failure (a sender without an address, one that is gone) is final.
+// KAL_NO_REPLY_LENGTH: no reply may go out, and nothing is sent.
 bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
+    if (senderLength == KAL_NO_REPLY_LENGTH)
+        return true;
     size_t length = strlen(text);
     ssize_t sent = sendto(serverSocket, text, length, 0, (const struct sockaddr *)sender, senderLength);
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))

@@ -15,7 +15,9 @@
 
 #include "platform/device_paths.h"
 #include "platform/libc_compat.h"
+#include "server/reply_address.h"
 #include "server/server.h"
+#include "server/socket_peers.h"
 #include "server/utils.h"
 #if KAL_PLATFORM_SIM
 #include "sim/sim_start.h"
@@ -153,6 +155,14 @@ void openSocket()
     snprintf(command, sizeof(command), "chmod 777 %s", g_socketPath);
     if (system(command) != 0)
         startFailed("chmod of socket file failed", NULL);
+
+    // Every program may send here: each datagram carries its sender's
+    // credentials, so that a reply goes only where its sender may receive.
+    int on = 1;
+    if (setsockopt(serverSocket, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0)
+        startFailed("socket options set failed!!", NULL);
+    if (replyAddressInit(g_socketPath) != 0)
+        startFailed("cannot look at the bound socket file", NULL);
 }
 
 // The receive loop: one request at a time, and the restarts that fall due
@@ -185,8 +195,11 @@ void openSocket()
         struct sockaddr_storage from;
         memset(&from, 0, sizeof(from));
         socklen_t senderLength = 128;
-        ssize_t received = recvfrom(serverSocket, buffer, sizeof(buffer) - 1, 0, (struct sockaddr *)&from,
-                                    &senderLength);
+        struct ucred cred;
+        memset(&cred, 0, sizeof(cred));
+        bool hasCred = false;
+        ssize_t received = receiveWithCredentials(serverSocket, buffer, sizeof(buffer) - 1, (struct sockaddr *)&from,
+                                                  &senderLength, &cred, &hasCred);
         if (received <= 0) {
             puts("recvfrom returned error");
             continue;
@@ -196,9 +209,18 @@ void openSocket()
         size_t senderSize = socklenSize(senderLength);
         if (senderSize > sizeof(sender))
             senderSize = sizeof(sender);
-        senderLength = (socklen_t)senderSize;
         memcpy(&sender, &from, senderSize);
-        dispatchRequest(buffer, sender, senderLength);
+        struct ReplyAddress reply;
+        ReplyVerdict verdict = replyAddressFor(&sender, (socklen_t)senderSize, hasCred ? &cred : NULL, &reply);
+        if (verdict == REPLY_OWN)
+            continue;
+#if KAL_PLATFORM_SIM
+        platformBeforeRequest();
+#endif
+        // A refused sender's request still runs, as one from an unbound
+        // socket does; only its reply stays here.
+        dispatchRequest(buffer, reply.address, verdict == REPLY_SEND ? reply.length : KAL_NO_REPLY_LENGTH);
+        replyAddressRelease(&reply);
         // Hand the heap a request freed back to the system: RAM is short on
         // the device, and between requests the server holds nothing.
         releaseFreeHeap();

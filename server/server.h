@@ -18,6 +18,11 @@ extern int serverSocket;
 // At most this much of a malformed request is echoed on standard output.
 #define KAL_REQUEST_ECHO_LIMIT 512
 
+// An address of the family alone names no one (the kernel reports an
+// unnamed sender with length 0): handed to dispatchRequest, the request
+// runs but no reply goes out, for a sender that may not be answered.
+#define KAL_NO_REPLY_LENGTH ((socklen_t)sizeof(sa_family_t))
+
 // Parses text, runs the module's handler and sends exactly one reply to
 // sender (the failure reply when no handler response can be sent).
 void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength);

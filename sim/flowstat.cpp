@@ -16,6 +16,7 @@
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
+#include "sim/sim_lock.h"
 
 namespace {
 
@@ -129,8 +130,8 @@ int saveState(const FlowState *s)
 }
 
 // Adds the traffic since the last accounting and starts a new day or
-// period when the date moved on. Saves when something changed for good.
-void account(FlowState *s)
+// period when the date moved on. True when something changed for good.
+bool account(FlowState *s)
 {
     double now = wallClock();
     time_t whole = (time_t)now;
@@ -169,44 +170,73 @@ void account(FlowState *s)
         s->accounted = now;
         changed = true;
     }
-    if (changed)
-        saveState(s);
+    return changed;
 }
 
-// Reads and accounts the state. -1 when the service has no state file.
-int load(FlowState *s)
+// Reads and accounts the state; *accounted tells whether the accounting
+// changed it. -1 when the service has no state file.
+int load(FlowState *s, bool *accounted)
 {
     factoryState(s);
     if (simKvLoad(kStateFile, SIM_FIELDS(kStateFields), SIM_KV_WHOLE_NUMBERS, s) != 0)
         return -1;
-    account(s);
+    *accounted = account(s);
     return 0;
 }
 
-// Applies one change and saves it; the change counts from now on.
+// Whether b holds what a does in every member a setter changes.
+bool sameSettings(const FlowState &a, const FlowState &b)
+{
+    return a.limitEnable == b.limitEnable && a.limit == b.limit && a.warningPercent == b.warningPercent &&
+           a.monthlyEnable == b.monthlyEnable && a.due == b.due && a.monthly == b.monthly &&
+           a.period == b.period && a.userModified == b.userModified;
+}
+
+// Applies one change and saves it, with the accounting, before it returns;
+// the change counts from now on. A setter given the value the state holds
+// writes nothing: a request that saves every setting calls each setter.
+// The file is loaded, changed and saved under the device's lock.
 template <typename Change>
 int change(Change apply)
 {
-    FlowState s;
-    if (load(&s) != 0)
-        return -1;
-    apply(&s);
-    // A new payment day moves the period without emptying it.
-    time_t now = time(NULL);
-    struct tm tm;
-    memset(&tm, 0, sizeof(tm));
-    localtime_r(&now, &tm);
-    s.period = periodStart(&tm, s.monthlyEnable, s.due);
-    return saveState(&s);
+    return simLocked(-1, [&] {
+        FlowState s;
+        bool accounted = false;
+        if (load(&s, &accounted) != 0)
+            return -1;
+        FlowState before = s;
+        apply(&s);
+        // A new payment day moves the period without emptying it.
+        time_t now = time(NULL);
+        struct tm tm;
+        memset(&tm, 0, sizeof(tm));
+        localtime_r(&now, &tm);
+        s.period = periodStart(&tm, s.monthlyEnable, s.due);
+        return sameSettings(before, s) ? 0 : saveState(&s);
+    });
 }
 
-// Loads the state and answers what value makes of it.
+// Loads the state and answers what value makes of it. When the accounting
+// changed something for good it is saved, loaded afresh under the device's
+// lock (at most once a second): a reading alone needs no lock.
 template <typename T, typename Value>
 int reading(T *out, Value value)
 {
     FlowState s;
-    if (out == NULL || load(&s) != 0)
+    bool accounted = false;
+    if (out == NULL || load(&s, &accounted) != 0)
         return -1;
+    if (accounted) {
+        simLocked(0, [&] {
+            FlowState fresh;
+            if (load(&fresh, &accounted) == 0) {
+                if (accounted)
+                    saveState(&fresh);
+                s = fresh;
+            }
+            return 0;
+        });
+    }
     *out = value(s);
     return 0;
 }

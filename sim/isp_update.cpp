@@ -8,6 +8,7 @@
 #include "server/utils.h"
 #include "sim/sim_device.h"
 #include "sim/sim_json.h"
+#include "sim/sim_lock.h"
 
 namespace {
 
@@ -74,14 +75,16 @@ int getNeedLocUpdate(int *pending)
 
 int updateISPByWeb(void)
 {
-    IspState s;
-    if (load(&s) != 0)
-        return -1;
-    if (s.updateResult != 0)
-        return s.updateResult;
-    if (s.availableVersion[0] != '\0')
-        copyText(s.version, s.availableVersion, sizeof(s.version));
-    return save(&s) == 0 ? 0 : -1;
+    return simLocked(-1, [&] {
+        IspState s;
+        if (load(&s) != 0)
+            return -1;
+        if (s.updateResult != 0)
+            return s.updateResult;
+        if (s.availableVersion[0] != '\0')
+            copyText(s.version, s.availableVersion, sizeof(s.version));
+        return save(&s) == 0 ? 0 : -1;
+    });
 }
 
 int checkNeedLocalUpdate(void)
@@ -92,11 +95,13 @@ int checkNeedLocalUpdate(void)
 
 int setNeedLocUpdate(int pending)
 {
-    IspState s;
-    if (load(&s) != 0)
-        return -1;
-    s.needLocalUpdate = pending;
-    return save(&s);
+    return simLocked(-1, [&] {
+        IspState s;
+        if (load(&s) != 0)
+            return -1;
+        s.needLocalUpdate = pending;
+        return save(&s);
+    });
 }
 
 int simIspSeed(void)

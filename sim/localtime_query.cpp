@@ -8,33 +8,12 @@
 #include <string.h>
 
 #include "platform/device_paths.h"
+#include "sim/sim_clock.h"
 #include "sim/sim_files.h"
 
 namespace {
 
 struct tm g_result;
-
-// Zone names are database paths: nothing that could climb out of it.
-bool isZoneName(const char *name)
-{
-    if (name[0] == '\0' || name[0] == '/' || strstr(name, "..") != NULL)
-        return false;
-    for (const char *c = name; *c != '\0'; c++) {
-        bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '/' ||
-                  *c == '_' || *c == '-' || *c == '+';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-bool knownZone(const char *name)
-{
-    char path[512];
-    memset(path, 0, sizeof(path));
-    int n = snprintf(path, sizeof(path), "/usr/share/zoneinfo/%s", name);
-    return n > 0 && (size_t)n < sizeof(path) && simExists(path);
-}
 
 }  // namespace
 
@@ -47,7 +26,7 @@ extern "C" struct tm *localtime_query(const time_t *when)
     char zone[128];
     memset(zone, 0, sizeof(zone));
     if (kalPath(path, sizeof(path), TEMP_TIMEZONE_FILE_PATH) != 0 || simReadFile(path, zone, sizeof(zone)) < 0 ||
-        !isZoneName(zone) || !knownZone(zone))
+        !simKnownZone(zone))
         return localtime_r(when, &g_result);
 
     char saved[256];

@@ -12,6 +12,7 @@
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_json.h"
+#include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"
 
 namespace {
@@ -293,10 +294,8 @@ void storeProfile(ConnectionProfile *dst, const ConnectionProfile *src)
     dst->password[sizeof(dst->password) - 1] = '\0';
 }
 
-int addProfile(const ConnectionProfile *profile, int *code, bool makeActive)
+int appendProfile(const ConnectionProfile *profile, int *code, bool makeActive)
 {
-    if (profile == NULL || code == NULL)
-        return 0;
     ProfileList list;
     if (profilesLoad(&list) != 0)
         return 0;
@@ -312,6 +311,16 @@ int addProfile(const ConnectionProfile *profile, int *code, bool makeActive)
     return 1;
 }
 
+// The calls that change state files load, change and save while holding
+// the device's lock: kal_sim changing the same files meanwhile neither loses
+// its change nor undoes this one.
+int addProfile(const ConnectionProfile *profile, int *code, bool makeActive)
+{
+    if (profile == NULL || code == NULL)
+        return 0;
+    return simLocked(0, [&] { return appendProfile(profile, code, makeActive); });
+}
+
 int busyCode(const Modem *m)
 {
     return m->busyCode >= MOBILE_CODE_BUSY_SMS && m->busyCode <= MOBILE_CODE_BUSY_REGISTERING ? m->busyCode : 0;
@@ -323,17 +332,19 @@ int simOperation(int *code, Op op)
 {
     if (code == NULL)
         return 0;
-    Modem modem;
-    SimCard card;
-    if (modemLoad(&modem) != 0 || simCardLoad(&card) != 0)
-        return 0;
-    int busy = busyCode(&modem);
-    if (busy != 0) {
-        *code = busy;
-        return 1;
-    }
-    *code = op(&card);
-    return simCardSave(&card) == 0 ? 1 : 0;
+    return simLocked(0, [&] {
+        Modem modem;
+        SimCard card;
+        if (modemLoad(&modem) != 0 || simCardLoad(&card) != 0)
+            return 0;
+        int busy = busyCode(&modem);
+        if (busy != 0) {
+            *code = busy;
+            return 1;
+        }
+        *code = op(&card);
+        return simCardSave(&card) == 0 ? 1 : 0;
+    });
 }
 
 // Loads the modem and the card and answers what value makes of them.
@@ -375,51 +386,55 @@ int SetAllConfig(const ModemConfig *config, int *code)
 {
     if (config == NULL || code == NULL)
         return 0;
-    Snapshot s;
-    if (loadAll(&s) != 0)
-        return 0;
-    bool any = config->dataSwitchValid || config->roamingValid || config->profileValid || config->preferredModeValid;
-    if (any && !simReady(&s.card)) {
-        *code = MOBILE_CODE_REFUSED;  // the modem takes no settings without an unlocked card
-        return 1;
-    }
-    int slot = -1;
-    if (config->profileValid) {
-        // Bounded first, so that the slot arithmetic cannot overflow.
-        bool indexValid = config->profileIndex >= 0 && config->profileIndex < MOBILE_MAX_PROFILES;
-        slot = !indexValid ? -1
-               : config->profileIsDefault ? config->profileIndex
-                                          : s.profiles.defaultCount + config->profileIndex;
-        bool inRange = indexValid && slot < s.profiles.count &&
-                       (config->profileIsDefault ? slot < s.profiles.defaultCount : slot >= s.profiles.defaultCount);
-        if (!inRange || !validProfile(&config->profile)) {
+    return simLocked(0, [&] {
+        Snapshot s;
+        if (loadAll(&s) != 0)
+            return 0;
+        bool any =
+            config->dataSwitchValid || config->roamingValid || config->profileValid || config->preferredModeValid;
+        if (any && !simReady(&s.card)) {
+            *code = MOBILE_CODE_REFUSED;  // the modem takes no settings without an unlocked card
+            return 1;
+        }
+        int slot = -1;
+        if (config->profileValid) {
+            // Bounded first, so that the slot arithmetic cannot overflow.
+            bool indexValid = config->profileIndex >= 0 && config->profileIndex < MOBILE_MAX_PROFILES;
+            slot = !indexValid ? -1
+                   : config->profileIsDefault ? config->profileIndex
+                                              : s.profiles.defaultCount + config->profileIndex;
+            bool inRange =
+                indexValid && slot < s.profiles.count &&
+                (config->profileIsDefault ? slot < s.profiles.defaultCount : slot >= s.profiles.defaultCount);
+            if (!inRange || !validProfile(&config->profile)) {
+                *code = MOBILE_CODE_FAILED;
+                return 1;
+            }
+        }
+        if ((config->dataSwitchValid && (config->dataSwitch < 0 || config->dataSwitch > 1)) ||
+            (config->roamingValid && (config->roaming < 0 || config->roaming > 1)) ||
+            (config->preferredModeValid && (config->preferredMode < 0 || config->preferredMode > 3))) {
             *code = MOBILE_CODE_FAILED;
             return 1;
         }
-    }
-    if ((config->dataSwitchValid && (config->dataSwitch < 0 || config->dataSwitch > 1)) ||
-        (config->roamingValid && (config->roaming < 0 || config->roaming > 1)) ||
-        (config->preferredModeValid && (config->preferredMode < 0 || config->preferredMode > 3))) {
-        *code = MOBILE_CODE_FAILED;
+        if (config->dataSwitchValid)
+            s.modem.dataSwitch = config->dataSwitch;
+        if (config->roamingValid)
+            s.modem.roamingSwitch = config->roaming;
+        if (config->preferredModeValid)
+            s.modem.preferredMode = config->preferredMode;
+        if (slot >= 0) {
+            // Default profiles come from the carrier: selecting one keeps its settings.
+            if (!config->profileIsDefault)
+                storeProfile(&s.profiles.profiles[slot], &config->profile);
+            s.profiles.activeProfile = slot;
+        }
+        int rc = modemSave(&s.modem);
+        if (rc == 0 && slot >= 0)
+            rc = profilesSave(&s.profiles);
+        *code = rc == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
         return 1;
-    }
-    if (config->dataSwitchValid)
-        s.modem.dataSwitch = config->dataSwitch;
-    if (config->roamingValid)
-        s.modem.roamingSwitch = config->roaming;
-    if (config->preferredModeValid)
-        s.modem.preferredMode = config->preferredMode;
-    if (slot >= 0) {
-        // Default profiles come from the carrier: selecting one keeps its settings.
-        if (!config->profileIsDefault)
-            storeProfile(&s.profiles.profiles[slot], &config->profile);
-        s.profiles.activeProfile = slot;
-    }
-    int rc = modemSave(&s.modem);
-    if (rc == 0 && slot >= 0)
-        rc = profilesSave(&s.profiles);
-    *code = rc == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
-    return 1;
+    });
 }
 
 int AddProfile(const ConnectionProfile *profile, int *code)
@@ -437,24 +452,26 @@ int DelProfile(int index, int *code)
 {
     if (code == NULL)
         return 0;
-    ProfileList list;
-    if (profilesLoad(&list) != 0)
-        return 0;
-    if (index < 0 || index >= MOBILE_MAX_PROFILES || list.defaultCount + index >= list.count) {
-        *code = MOBILE_CODE_FAILED;
+    return simLocked(0, [&] {
+        ProfileList list;
+        if (profilesLoad(&list) != 0)
+            return 0;
+        if (index < 0 || index >= MOBILE_MAX_PROFILES || list.defaultCount + index >= list.count) {
+            *code = MOBILE_CODE_FAILED;
+            return 1;
+        }
+        int slot = list.defaultCount + index;
+        memmove(&list.profiles[slot], &list.profiles[slot + 1],
+                sizeof(list.profiles[0]) * (size_t)(list.count - slot - 1));
+        list.count--;
+        memset(&list.profiles[list.count], 0, sizeof(list.profiles[0]));
+        if (list.activeProfile == slot)
+            list.activeProfile = 0;
+        else if (list.activeProfile > slot)
+            list.activeProfile--;
+        *code = profilesSave(&list) == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
         return 1;
-    }
-    int slot = list.defaultCount + index;
-    memmove(&list.profiles[slot], &list.profiles[slot + 1],
-            sizeof(list.profiles[0]) * (size_t)(list.count - slot - 1));
-    list.count--;
-    memset(&list.profiles[list.count], 0, sizeof(list.profiles[0]));
-    if (list.activeProfile == slot)
-        list.activeProfile = 0;
-    else if (list.activeProfile > slot)
-        list.activeProfile--;
-    *code = profilesSave(&list) == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
-    return 1;
+    });
 }
 
 int GetConnState(int *state)
@@ -555,68 +572,74 @@ int GetCallFailReason(unsigned int *reason)
 
 int GetAvailableNet(AvailableNetList *list)
 {
-    Modem m;
-    if (list == NULL || modemLoad(&m) != 0)
-        return 0;
-    memset(list, 0, sizeof(*list));
-    if (busyCode(&m) == MOBILE_CODE_BUSY_SMS) {
-        list->status = MOBILE_CODE_LIST_SMS_SENDING;
-        return 1;
-    }
-    // The simulated scan finishes at once: the next status poll sees the result.
-    for (int i = 0; i < m.operatorCount && i < MOBILE_MAX_OPERATORS; i++)
-        list->entries[list->count++] = m.operators[i];
-    m.searchState = NETSEL_RESULT_READY;
-    return modemSave(&m) == 0 ? 1 : 0;
+    return simLocked(0, [&] {
+        Modem m;
+        if (list == NULL || modemLoad(&m) != 0)
+            return 0;
+        memset(list, 0, sizeof(*list));
+        if (busyCode(&m) == MOBILE_CODE_BUSY_SMS) {
+            list->status = MOBILE_CODE_LIST_SMS_SENDING;
+            return 1;
+        }
+        // The simulated scan finishes at once: the next status poll sees the result.
+        for (int i = 0; i < m.operatorCount && i < MOBILE_MAX_OPERATORS; i++)
+            list->entries[list->count++] = m.operators[i];
+        m.searchState = NETSEL_RESULT_READY;
+        return modemSave(&m) == 0 ? 1 : 0;
+    });
 }
 
 int SetNetSel(NetSelRequest request, int *code)
 {
-    Modem m;
-    if (code == NULL || modemLoad(&m) != 0)
-        return 0;
-    int busy = busyCode(&m);
-    if (busy != 0) {
-        *code = busy;
-        return 1;
-    }
-    int chosen = -1;
-    if (request.mode == 0) {
-        const OperatorEntry *current = currentOperator(&m);
-        for (int i = 0; i < m.operatorCount && chosen < 0; i++) {
-            if (current != NULL ? &m.operators[i] == current : m.operators[i].state == OPERATOR_AVAILABLE)
-                chosen = i;
+    return simLocked(0, [&] {
+        Modem m;
+        if (code == NULL || modemLoad(&m) != 0)
+            return 0;
+        int busy = busyCode(&m);
+        if (busy != 0) {
+            *code = busy;
+            return 1;
         }
-    } else if (request.mode == 1) {
-        for (int i = 0; i < m.operatorCount && chosen < 0; i++) {
-            const OperatorEntry *e = &m.operators[i];
-            if (e->mcc == request.mcc && e->mnc == request.mnc && e->state != OPERATOR_FORBIDDEN)
-                chosen = i;
+        int chosen = -1;
+        if (request.mode == 0) {
+            const OperatorEntry *current = currentOperator(&m);
+            for (int i = 0; i < m.operatorCount && chosen < 0; i++) {
+                if (current != NULL ? &m.operators[i] == current : m.operators[i].state == OPERATOR_AVAILABLE)
+                    chosen = i;
+            }
+        } else if (request.mode == 1) {
+            for (int i = 0; i < m.operatorCount && chosen < 0; i++) {
+                const OperatorEntry *e = &m.operators[i];
+                if (e->mcc == request.mcc && e->mnc == request.mnc && e->state != OPERATOR_FORBIDDEN)
+                    chosen = i;
+            }
         }
-    }
-    if (chosen < 0) {
-        *code = MOBILE_CODE_FAILED;
+        if (chosen < 0) {
+            *code = MOBILE_CODE_FAILED;
+            return 1;
+        }
+        for (int i = 0; i < m.operatorCount; i++) {
+            if (m.operators[i].state == OPERATOR_CURRENT)
+                m.operators[i].state = OPERATOR_AVAILABLE;
+        }
+        m.operators[chosen].state = OPERATOR_CURRENT;
+        m.selectionMode = request.mode;
+        m.searchState = NETSEL_IDLE;
+        *code = modemSave(&m) == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
         return 1;
-    }
-    for (int i = 0; i < m.operatorCount; i++) {
-        if (m.operators[i].state == OPERATOR_CURRENT)
-            m.operators[i].state = OPERATOR_AVAILABLE;
-    }
-    m.operators[chosen].state = OPERATOR_CURRENT;
-    m.selectionMode = request.mode;
-    m.searchState = NETSEL_IDLE;
-    *code = modemSave(&m) == 0 ? MOBILE_CODE_OK : MOBILE_CODE_FAILED;
-    return 1;
+    });
 }
 
 int AbortScanNet(int *code)
 {
-    Modem m;
-    if (code == NULL || modemLoad(&m) != 0)
-        return 0;
-    m.searchState = NETSEL_IDLE;
-    *code = MOBILE_CODE_OK;
-    return modemSave(&m) == 0 ? 1 : 0;
+    return simLocked(0, [&] {
+        Modem m;
+        if (code == NULL || modemLoad(&m) != 0)
+            return 0;
+        m.searchState = NETSEL_IDLE;
+        *code = MOBILE_CODE_OK;
+        return modemSave(&m) == 0 ? 1 : 0;
+    });
 }
 
 int ReloadIspFile(int *code)

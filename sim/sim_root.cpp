@@ -1,6 +1,7 @@
 // Start-up of the simulated device: check the root, create the device
 // directories, seed factory state and put the stand-in tools on PATH.
 #include "sim/sim_start.h"
+#include "sim/sim_clock.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,6 +10,7 @@
 #include "platform/device_paths.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
+#include "sim/sim_lock.h"
 
 #ifndef KAL_SIM_BIN_DIR
 #define KAL_SIM_BIN_DIR "/usr/lib/kal-sim/bin"
@@ -29,7 +31,8 @@ const char *const kDeviceDirs[] = {
 
 // Directories whose files are replaced through temporary files: a write
 // cut short by a crash leaves its temporary behind, removed at the next
-// start (only this process writes there, and it has just started).
+// start. kal_sim and the stand-in tools write there too, but only while
+// they hold the device's lock, which start-up holds meanwhile.
 const char *const kReplacedDirs[] = {
     SIM_STATE_DIR_PATH,
     SIM_STATE_DIR_PATH "/config",
@@ -81,6 +84,23 @@ int putToolsOnPath(void)
     return 0;
 }
 
+int cleanAndSeed(void)
+{
+    for (const char *dir : kReplacedDirs) {
+        char path[512];
+        if (kalPath(path, sizeof(path), dir) == 0)
+            simRemoveStaleTemps(path);
+    }
+    for (const SeedStep &step : kSeedSteps) {
+        if (step.seed() != 0) {
+            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
+                   SIM_STATE_DIR_PATH);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int platformStart(void)
@@ -99,21 +119,16 @@ int platformStart(void)
             return -1;
         }
     }
-    for (const char *dir : kReplacedDirs) {
-        char path[512];
-        if (kalPath(path, sizeof(path), dir) == 0)
-            simRemoveStaleTemps(path);
-    }
-    for (const SeedStep &step : kSeedSteps) {
-        if (step.seed() != 0) {
-            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
-                   SIM_STATE_DIR_PATH);
-            return -1;
-        }
-    }
+    if (simLocked(-1, cleanAndSeed) != 0)
+        return -1;
     if (putToolsOnPath() != 0) {
         puts("simulated device: cannot put the stand-in tools on PATH");
         return -1;
     }
     return 0;
+}
+
+void platformBeforeRequest(void)
+{
+    simFollowStoredZone();
 }

@@ -7,3 +7,7 @@
 // puts the stand-in tools on PATH. Returns 0, or -1 after printing one line
 // that says what failed.
 int platformStart(void);
+
+// Before each request: the simulated device's clock follows the time zone
+// stored on it, as the device's does.
+void platformBeforeRequest(void);

@@ -22,3 +22,6 @@
 #define SIM_SMS_CAPACITY 100
 #define SIM_SMS_MAX_TEXT 640
 #define SIM_SMS_MAX_NUMBER 20
+
+// The lock every writer of these files holds around a change (sim/sim_lock.h).
+#define SIM_LOCK_FILE ".lock"

@@ -10,6 +10,7 @@
 #include "server/utils.h"
 #include "sim/sim_device.h"
 #include "sim/sim_json.h"
+#include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"
 
 namespace {
@@ -330,13 +331,8 @@ int counts(cJSON *store, bool unreadOnly, char *out, size_t size)
     return SMS_OK;
 }
 
-}  // namespace
-
-int simSmsHandle(const char *request, char *reply, size_t replySize)
+int handle(const char *request, char *reply, size_t replySize)
 {
-    if (reply == NULL || replySize == 0)
-        return 0;
-    memset(reply, 0, replySize);
     cJSON *req = request != NULL ? cJSON_Parse(request) : NULL;
     const cJSON *action = cJSON_GetObjectItemCaseSensitive(req, "action");
     cJSON *store = req != NULL ? loadStore() : NULL;
@@ -374,6 +370,21 @@ int simSmsHandle(const char *request, char *reply, size_t replySize)
     cJSON_Delete(store);
     cJSON_Delete(req);
     return result == SMS_OK ? 1 : 0;
+}
+
+}  // namespace
+
+int simSmsHandle(const char *request, char *reply, size_t replySize)
+{
+    if (reply == NULL || replySize == 0)
+        return 0;
+    memset(reply, 0, replySize);
+    // Load, change and save as one: kal_sim adds incoming messages to the
+    // same store.
+    int done = simLocked(-1, [&] { return handle(request, reply, replySize); });
+    if (done < 0)
+        writeResult(SMS_FAILED, reply, replySize);
+    return done > 0 ? 1 : 0;
 }
 
 int SmsHandler(const char *request, char *reply)

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "sim/sim_device.h"
+#include "sim/sim_lock.h"
 
 namespace {
 
@@ -26,12 +27,14 @@ extern "C" int send_poweroff_req(void)
 
 extern "C" int send_restore_req(void)
 {
-    int result = 0;
-    if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
-        puts("simulated state control: factory restore incomplete");
-        result = -1;
-    }
-    if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)
-        result = -1;
-    return result;
+    return simLocked(-1, [&] {
+        int result = 0;
+        if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
+            puts("simulated state control: factory restore incomplete");
+            result = -1;
+        }
+        if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)
+            result = -1;
+        return result;
+    });
 }

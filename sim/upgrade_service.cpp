@@ -21,6 +21,7 @@
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
+#include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"
 
 namespace {
@@ -298,74 +299,90 @@ extern "C" int getCheckResultState(void)
 
 extern "C" int httpReqForCheckUpdate(void)
 {
-    UpgradeState s = loadState();
-    if (s.download == DOWNLOAD_RUNNING && percentageOf(s) < 100)
-        return 1;
-    if (s.check == CHECK_IDLE) {
-        s.check = CHECK_RUNNING;
-        s.checkStarted = nowMs();
+    return simLocked(1, [&] {
+        UpgradeState s = loadState();
+        if (s.download == DOWNLOAD_RUNNING && percentageOf(s) < 100)
+            return 1;
+        if (s.check == CHECK_IDLE) {
+            s.check = CHECK_RUNNING;
+            s.checkStarted = nowMs();
+            saveState(s);
+            return 0;
+        }
+        finishCheck(s, checkDuration());
         saveState(s);
-        return 0;
-    }
-    finishCheck(s, checkDuration());
-    saveState(s);
-    return s.check == CHECK_RUNNING ? 0 : 2;
+        return s.check == CHECK_RUNNING ? 0 : 2;
+    });
 }
 
 extern "C" void initCheckThreadState(void)
 {
-    UpgradeState s = loadState();
-    s.check = CHECK_IDLE;
-    saveState(s);
+    simLocked(0, [&] {
+        UpgradeState s = loadState();
+        s.check = CHECK_IDLE;
+        saveState(s);
+        return 0;
+    });
 }
 
 extern "C" int startDownload(void)
 {
-    UpgradeState s = loadState();
-    if (s.found != 1)
-        return 1;  // nothing to download
-    if (s.download == DOWNLOAD_RUNNING)
+    return simLocked(1, [&] {
+        UpgradeState s = loadState();
+        if (s.found != 1)
+            return 1;  // nothing to download
+        if (s.download == DOWNLOAD_RUNNING)
+            return 0;
+        char target[512];
+        if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || replaceFile(target, "", 0, 0644) != 0)
+            return 1;
+        s.download = DOWNLOAD_RUNNING;
+        s.downloadStarted = nowMs();
+        saveState(s);
         return 0;
-    char target[512];
-    if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || replaceFile(target, "", 0, 0644) != 0)
-        return 1;
-    s.download = DOWNLOAD_RUNNING;
-    s.downloadStarted = nowMs();
-    saveState(s);
-    return 0;
+    });
 }
 
 extern "C" void cancelDownThread(void)
 {
-    UpgradeState s = loadState();
-    if (s.download != DOWNLOAD_RUNNING)
-        return;
-    char target[512];
-    if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
-        unlink(target);
-    s.download = DOWNLOAD_NONE;
-    saveState(s);
+    simLocked(0, [&] {
+        UpgradeState s = loadState();
+        if (s.download != DOWNLOAD_RUNNING)
+            return 0;
+        char target[512];
+        if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
+            unlink(target);
+        s.download = DOWNLOAD_NONE;
+        saveState(s);
+        return 0;
+    });
 }
 
 extern "C" int getPercentage(int *percentage)
 {
-    UpgradeState s = loadState();
-    int pct = advanceDownload(s);
-    if (percentage == NULL || s.download == DOWNLOAD_NONE)
-        return 0;
-    *percentage = pct;
-    return 1;
+    return simLocked(0, [&] {
+        UpgradeState s = loadState();
+        int pct = advanceDownload(s);
+        if (percentage == NULL || s.download == DOWNLOAD_NONE)
+            return 0;
+        *percentage = pct;
+        return 1;
+    });
 }
 
 extern "C" int getDownSize(int *size)
 {
-    UpgradeState s = loadState();
-    advanceDownload(s);
-    char target[512];
-    long have = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? fileSize(target) : -1;
     if (size != NULL)
-        *size = s.download != DOWNLOAD_NONE && have > 0 ? (int)have : 0;
-    return 0;
+        *size = 0;
+    return simLocked(0, [&] {
+        UpgradeState s = loadState();
+        advanceDownload(s);
+        char target[512];
+        long have = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? fileSize(target) : -1;
+        if (size != NULL)
+            *size = s.download != DOWNLOAD_NONE && have > 0 ? (int)have : 0;
+        return 0;
+    });
 }
 
 extern "C" int getUploadState(int *state)
@@ -377,21 +394,26 @@ extern "C" int getUploadState(int *state)
 
 extern "C" void startUpdateForWeb(void)
 {
-    UpgradeState s = loadState();
+    // Verified before the lock is taken: reading the whole package is the
+    // slow part, and the package is no state file.
     char target[512];
-    char line[640];
-    memset(line, 0, sizeof(line));
     int verified = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? verify_update_file(target) : 1;
-    if (verified == 0) {
-        s.upload = UPLOAD_STARTED;
-        snprintf(line, sizeof(line), "upgrade started with %s (%s)", UPDATE_PACKAGE_PATH,
-                 s.latest[0] != '\0' ? s.latest : "unknown version");
-    } else {
-        s.upload = UPLOAD_REFUSED;
-        snprintf(line, sizeof(line), "upgrade refused: %s failed verification (%d)", UPDATE_PACKAGE_PATH, verified);
-    }
-    simJournalAppend("upgrade/requests", line);
-    saveState(s);
+    simLocked(0, [&] {
+        UpgradeState s = loadState();
+        char line[640];
+        memset(line, 0, sizeof(line));
+        if (verified == 0) {
+            s.upload = UPLOAD_STARTED;
+            snprintf(line, sizeof(line), "upgrade started with %s (%s)", UPDATE_PACKAGE_PATH,
+                     s.latest[0] != '\0' ? s.latest : "unknown version");
+        } else {
+            s.upload = UPLOAD_REFUSED;
+            snprintf(line, sizeof(line), "upgrade refused: %s failed verification (%d)", UPDATE_PACKAGE_PATH, verified);
+        }
+        simJournalAppend("upgrade/requests", line);
+        saveState(s);
+        return 0;
+    });
 }
 
 extern "C" void clearCache(void)

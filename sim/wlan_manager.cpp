@@ -24,6 +24,7 @@
 #include "sim/sim_device.h"
 #include "sim/sim_fields.h"
 #include "sim/sim_files.h"
+#include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"
 
 namespace {
@@ -405,30 +406,33 @@ int confPath(char *out, size_t size)
 
 void journalRestart(int command)
 {
-    char path[512];
-    if (simStatePath(path, sizeof(path), "wlan/restarts") != 0)
-        return;
-    char old[16384];
-    if (simReadFile(path, old, sizeof(old)) < 0)
-        old[0] = '\0';
-    // Keep the journal short: drop the oldest half once it fills.
-    size_t len = strlen(old);
-    const char *keep = old;
-    if (len > sizeof(old) / 2) {
-        keep = strchr(old + len / 2, '\n');
-        keep = keep != NULL ? keep + 1 : old + len;
-    }
-    struct timeval tv;
-    gettimeofday(&tv, NULL);
-    char line[64];
-    memset(line, 0, sizeof(line));
-    int n = snprintf(line, sizeof(line), "%lld %d\n", (long long)tv.tv_sec * 1000 + tv.tv_usec / 1000, command);
-    char all[16384 + 64];
-    memset(all, 0, sizeof(all));
-    size_t keepLen = strlen(keep);
-    memcpy(all, keep, keepLen);
-    memcpy(all + keepLen, line, (size_t)n);
-    replaceFile(path, all, keepLen + (size_t)n, 0644);
+    simLocked(0, [&] {
+        char path[512];
+        if (simStatePath(path, sizeof(path), "wlan/restarts") != 0)
+            return 0;
+        char old[16384];
+        if (simReadFile(path, old, sizeof(old)) < 0)
+            old[0] = '\0';
+        // Keep the journal short: drop the oldest half once it fills.
+        size_t len = strlen(old);
+        const char *keep = old;
+        if (len > sizeof(old) / 2) {
+            keep = strchr(old + len / 2, '\n');
+            keep = keep != NULL ? keep + 1 : old + len;
+        }
+        struct timeval tv;
+        gettimeofday(&tv, NULL);
+        char line[64];
+        memset(line, 0, sizeof(line));
+        int n = snprintf(line, sizeof(line), "%lld %d\n", (long long)tv.tv_sec * 1000 + tv.tv_usec / 1000, command);
+        char all[16384 + 64];
+        memset(all, 0, sizeof(all));
+        size_t keepLen = strlen(keep);
+        memcpy(all, keep, keepLen);
+        memcpy(all + keepLen, line, (size_t)n);
+        replaceFile(path, all, keepLen + (size_t)n, 0644);
+        return 0;
+    });
 }
 
 }  // namespace

@@ -2,25 +2,38 @@
 // web front end in a browser against the simulated device.
 //
 //   kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR]
+//            [--allow-origin ORIGIN]... [--allow-host NAME]... [--quiet]
 //
 //   POST /api        the body, sent as one request datagram; answers the reply
 //   GET  /sim        the simulated device's controls, as JSON
 //   POST /sim        {"args":["battery","15","--charging"]}: runs a control
 //   GET  /examples   the example request of every module's actions
+//   GET  /_console/  the built-in console, whatever --www serves
 //   anything else    the front end's files (the built-in console by default)
 //
 // Listens on loopback unless asked. With port 0 the system picks a free
 // port; the first line printed names the address in use.
+//
+// Only the pages served here, and the origins named with --allow-origin,
+// may drive it: a request must name this relay in its Host header (so a
+// name of another site that rebinds to 127.0.0.1 gets nothing), and a
+// state-changing request sent by a page must come from one of those
+// origins.
 #include <errno.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <time.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <cjson/cJSON.h>
 #include <httplib.h>
@@ -43,19 +56,110 @@ const char kDefaultListen[] = "127.0.0.1:8080";
 const size_t kMaxRequestBytes = 40959;   // what the server reads of one datagram
 const int kReplyTimeoutMs = 5000;
 const size_t kMaxControlWords = 8;
-// Workers: a browser keeps several connections open per tab.
-const size_t kWorkers = 32;
+// Workers: a browser keeps several connections open per tab, relays may
+// wait out a stalled server, and clients that send slowly each hold one
+// until their deadline: enough that hundreds of those leave room.
+const size_t kWorkers = 512;
 const time_t kKeepAliveSeconds = 2;
+// A request's headers must arrive within this many seconds of the
+// connection (or the previous reply on it).
+const long long kHeaderDeadlineMs = 5000;
 const char kJsonType[] = "application/json";
+// The built-in console is also served here, beside pages of --www.
+const char kConsoleMount[] = "/_console/";
 
-std::mutex controlsLock;  // one control at a time: each reads, changes and replaces a file
+// Hosts a browser may name in Host besides those given with --allow-host,
+// each followed by the relay's port.
+const char *const kLoopbackHosts[] = {"127.0.0.1", "[::1]", "localhost"};
+// Paths that pages of an allowed origin may reach across origins.
+const char *const kCorsPaths[] = {"/api", "/api/schema"};
+const int kCorsMaxAgeSeconds = 600;
+
+// Who may drive the relay: fixed before the first request is served.
+struct Access {
+    int port = 0;
+    std::string listenHost;                   // --listen's host, when it names one
+    std::vector<std::string> allowedHosts;    // --allow-host
+    std::vector<std::string> allowedOrigins;  // --allow-origin
+};
+Access g_access;
+
+// For the access log: when the request a worker is answering arrived, and
+// for /api the module and action it asked for.
+thread_local long long t_requestStartMs = 0;
+thread_local std::string t_requestWhat;
+bool g_quiet = false;  // --quiet: no access log
+
+long long monotonicMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+long long monotonicMs();
+
+// The header deadline. The HTTP library reads headers with a timeout per
+// read only, so a client sending a byte a second would hold a worker for
+// hours. Each worker serves one connection at a time, from its first read
+// to its close, on its own thread: the relay's own recv() and close(),
+// which the library calls, note per thread which connection it serves and
+// whether headers are due, and refuse a read past the deadline, which ends
+// that connection.
+struct HeaderClock {
+    int fd = -1;            // the connection this worker serves, or -1
+    long long dueMs = 0;    // when its headers must have arrived; 0 while none are due
+};
+thread_local HeaderClock t_headerClock;
+
+// Headers are in: the body and the reply take their own time.
+void headersArrived()
+{
+    t_headerClock.dueMs = 0;
+}
+
+// A reply went out: the next request's headers are due.
+void awaitNextHeaders()
+{
+    if (t_headerClock.fd >= 0)
+        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+}
+
+}  // namespace
+
+extern "C" ssize_t recv(int fd, void *buf, size_t len, int flags)
+{
+    // The first read of a worker that serves no connection is a new one's.
+    if (t_headerClock.fd < 0) {
+        t_headerClock.fd = fd;
+        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+    }
+    if (fd == t_headerClock.fd && t_headerClock.dueMs != 0 && monotonicMs() > t_headerClock.dueMs) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    return (ssize_t)syscall(SYS_recvfrom, fd, buf, len, flags, NULL, NULL);
+}
+
+extern "C" int close(int fd)
+{
+    if (fd == t_headerClock.fd)
+        t_headerClock.fd = -1;
+    return (int)syscall(SYS_close, fd);
+}
+
+namespace {
 
 void usage(FILE *out)
 {
     fprintf(out,
             "usage: kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR]\n"
+            "                [--allow-origin ORIGIN]... [--allow-host NAME]...\n"
             "  serves the device console (or the front end's own files in DIR) and forwards\n"
-            "  POST /api to the kal_server socket under $KAL_ROOT; default %s\n",
+            "  POST /api to the kal_server socket under $KAL_ROOT; default %s\n"
+            "  --allow-origin http://localhost:5173  pages of that origin (a dev server) may use /api\n"
+            "  --allow-host NAME                     requests may name this relay NAME in Host\n"
+            "  --quiet                               no access log (one line per request on standard error)\n",
             kDefaultListen);
 }
 
@@ -134,11 +238,9 @@ void handleApi(const char *socketPath, const httplib::Request &req, httplib::Res
 void handleShow(httplib::Response &res)
 {
     char message[512];
-    char *state;
-    {
-        std::lock_guard<std::mutex> hold(controlsLock);
-        state = deviceControlsShow(message, sizeof(message));
-    }
+    // The controls hold the device's lock, which also keeps this server's
+    // workers to one control at a time.
+    char *state = deviceControlsShow(message, sizeof(message));
     if (state == NULL) {
         fail(res, 500, message);
         return;
@@ -171,11 +273,7 @@ void handleControl(const httplib::Request &req, httplib::Response &res)
         return;
     }
     char message[512];
-    int rc;
-    {
-        std::lock_guard<std::mutex> hold(controlsLock);
-        rc = deviceControl(count, words, message, sizeof(message));
-    }
+    int rc = deviceControl(count, words, message, sizeof(message));
     cJSON_Delete(body);
     if (rc != CONTROL_OK) {
         fail(res, rc == CONTROL_REFUSED ? 400 : 500, message);
@@ -207,13 +305,214 @@ void handleExamples(const char *dir, httplib::Response &res)
     cJSON_free(text);
 }
 
-// A page of another site may send POST requests here too (a browser does
-// not ask first for a plain form post): only the pages served here may.
-bool foreignOrigin(const httplib::Request &req)
+bool equalsIgnoringCase(const std::string &a, const std::string &b)
 {
-    if (!req.has_header("Origin"))
-        return false;  // not sent by a page: curl, tests, the device's own tools
-    return req.get_header_value("Origin") != "http://" + req.get_header_value("Host");
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+bool contains(const std::vector<std::string> &list, const std::string &value)
+{
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+// Whether Host names this relay: a loopback name or --listen's host with
+// the relay's port (or none on port 80), or a name given with --allow-host
+// (with any port). Any other name reached us through a resolver an
+// attacker may control.
+bool knownHost(const std::string &host)
+{
+    size_t colon = host.rfind(':');
+    bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
+    std::string name = hasPort ? host.substr(0, colon) : host;
+    std::string port = hasPort ? host.substr(colon + 1) : std::string();
+    for (const std::string &allowed : g_access.allowedHosts) {
+        if (equalsIgnoringCase(name, allowed) &&
+            (!hasPort || (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos)))
+            return true;
+    }
+    bool portMatches = hasPort ? port == std::to_string(g_access.port) : g_access.port == 80;
+    if (!portMatches)
+        return false;
+    for (const char *loopback : kLoopbackHosts) {
+        if (equalsIgnoringCase(name, loopback))
+            return true;
+    }
+    return !g_access.listenHost.empty() && equalsIgnoringCase(name, g_access.listenHost);
+}
+
+// "scheme://authority" of a URL, or empty when it has none.
+std::string originOf(const std::string &url)
+{
+    size_t scheme = url.find("://");
+    if (scheme == std::string::npos || scheme == 0)
+        return "";
+    size_t end = url.find_first_of("/?#", scheme + 3);
+    return url.substr(0, end);
+}
+
+// Whether a page of origin may drive the relay: one served here (the
+// origin the browser reached us by) or one given with --allow-origin.
+bool trustedOrigin(const httplib::Request &req, const std::string &origin)
+{
+    return origin == "http://" + req.get_header_value("Host") || contains(g_access.allowedOrigins, origin);
+}
+
+// Why a request may not go on, or empty when it may. Every request must name
+// the relay in Host; one that changes something and comes from a page must
+// come from a trusted origin. A request from neither a page nor a link (a
+// command-line client sends neither Origin nor Referer) may.
+std::string refusal(const httplib::Request &req)
+{
+    if (req.get_header_value_count("Host") != 1)
+        return "a request must carry one Host header";
+    if (!knownHost(req.get_header_value("Host")))
+        return "Host " + printable(req.get_header_value("Host")) +
+               " does not name this relay (start it with --allow-host NAME to use another name)";
+    if (req.get_header_value_count("Content-Length") > 1) {
+        for (size_t i = 1; i < req.get_header_value_count("Content-Length"); i++) {
+            if (req.get_header_value("Content-Length", i) != req.get_header_value("Content-Length"))
+                return "conflicting Content-Length headers";
+        }
+    }
+    if (req.has_header("Content-Length") && req.has_header("Transfer-Encoding"))
+        return "both Content-Length and Transfer-Encoding";
+    if (req.method != "POST")
+        return "";
+    size_t origins = req.get_header_value_count("Origin");
+    if (origins > 1)
+        return "more than one Origin header";
+    if (origins == 1) {
+        std::string origin = req.get_header_value("Origin");
+        if (trustedOrigin(req, origin))
+            return "";
+        return "POST from a page of another origin (" + printable(origin) +
+               ") refused; start kal_http with --allow-origin ORIGIN to allow it";
+    }
+    size_t referers = req.get_header_value_count("Referer");
+    if (referers == 0)
+        return "";
+    std::string origin = originOf(req.get_header_value("Referer"));
+    if (referers == 1 && !origin.empty() && trustedOrigin(req, origin))
+        return "";
+    return "POST from a page of another origin (Referer " + printable(req.get_header_value("Referer")) + ") refused";
+}
+
+// The status a refusal answers: malformed framing is a bad request.
+int refusalStatus(const std::string &why)
+{
+    return why.find("Content-Length") != std::string::npos ? 400 : 403;
+}
+
+bool corsPath(const std::string &path)
+{
+    for (const char *p : kCorsPaths) {
+        if (path == p)
+            return true;
+    }
+    return false;
+}
+
+// Grants a page of an allowed origin the reply of a cross-origin request.
+void grantCors(const httplib::Request &req, httplib::Response &res)
+{
+    if (!corsPath(req.path) || req.get_header_value_count("Origin") != 1 ||
+        res.has_header("Access-Control-Allow-Origin"))
+        return;
+    std::string origin = req.get_header_value("Origin");
+    if (!contains(g_access.allowedOrigins, origin))
+        return;
+    res.set_header("Access-Control-Allow-Origin", origin);
+    res.set_header("Vary", "Origin");
+}
+
+// OPTIONS: the browser asks before a cross-origin POST of JSON. Only the
+// origins given with --allow-origin get a grant.
+void handlePreflight(const httplib::Request &req, httplib::Response &res)
+{
+    std::string origin = req.get_header_value("Origin");
+    if (!corsPath(req.path)) {
+        fail(res, 404, "nothing at " + printable(req.method + " " + req.path));
+        return;
+    }
+    if (req.get_header_value_count("Origin") != 1 || !contains(g_access.allowedOrigins, origin)) {
+        fail(res, 403, "origin " + printable(origin) + " is not allowed; start kal_http with --allow-origin ORIGIN");
+        return;
+    }
+    res.status = 204;
+    res.set_header("Access-Control-Allow-Origin", origin);
+    res.set_header("Access-Control-Allow-Methods", req.path == "/api" ? "POST, OPTIONS" : "GET, OPTIONS");
+    res.set_header("Access-Control-Allow-Headers", "Content-Type");
+    res.set_header("Access-Control-Max-Age", std::to_string(kCorsMaxAgeSeconds));
+    res.set_header("Vary", "Origin");
+}
+
+// Why a static path may not be served, or empty. Files never come from
+// outside the served tree: no encoded separator or NUL (which would cut the
+// name the file is opened by, not the one its type is guessed from), and
+// no symbolic link that leads out. path is req.path within the tree root.
+std::string staticRefusal(const httplib::Request &req, const std::string &root, const std::string &path)
+{
+    std::string raw = req.target.substr(0, req.target.find('?'));
+    for (const char *encoded : {"%00", "%2f", "%5c"}) {
+        for (size_t i = 0; i + 3 <= raw.size(); i++) {
+            if (strncasecmp(raw.c_str() + i, encoded, 3) == 0)
+                return "an encoded separator or NUL in the path";
+        }
+    }
+    if (req.path.find('\0') != std::string::npos || req.path.find('\\') != std::string::npos)
+        return "a NUL or backslash in the path";
+    std::string file = root + path;
+    if (!file.empty() && file.back() == '/')
+        file += "index.html";
+    char resolved[PATH_MAX];
+    memset(resolved, 0, sizeof(resolved));
+    if (realpath(file.c_str(), resolved) == NULL)
+        return "";  // nothing there: the file handler answers 404
+    std::string inside(resolved);
+    if (inside != root && inside.compare(0, root.size() + 1, root + "/") != 0)
+        return "the path leads out of the served directory";
+    return "";
+}
+
+// Reads a body of at most kMaxRequestBytes, as it arrives. False when it is
+// longer (or cannot be read).
+bool readBody(const httplib::ContentReader &reader, std::string *body)
+{
+    body->clear();
+    bool fits = true;
+    bool read = reader([&](const char *data, size_t length) {
+        fits = body->size() + length <= kMaxRequestBytes;
+        if (fits)
+            body->append(data, length);
+        return fits;
+    });
+    return read && fits;
+}
+
+// One access log line: method, path, status, milliseconds, and for /api the
+// module and action asked for.
+void logAccess(const httplib::Request &req, const httplib::Response &res)
+{
+    awaitNextHeaders();
+    if (g_quiet)
+        return;
+    fprintf(stderr, "kal_http: %s %s %d %lld ms%s\n", printable(req.method).c_str(), printable(req.path).c_str(),
+            res.status, monotonicMs() - t_requestStartMs, t_requestWhat.c_str());
+}
+
+// " MODULE action N" of a request text, as far as it names them.
+std::string requestWhat(const std::string &body)
+{
+    std::string what;
+    cJSON *request = cJSON_ParseWithLength(body.data(), body.size());
+    const cJSON *module = cJSON_GetObjectItemCaseSensitive(request, "module");
+    const cJSON *action = cJSON_GetObjectItemCaseSensitive(request, "action");
+    if (cJSON_IsString(module))
+        what = " " + printable(module->valuestring);
+    if (cJSON_IsNumber(action))
+        what += " action " + std::to_string(action->valueint);
+    cJSON_Delete(request);
+    return what;
 }
 
 bool isDir(const char *path)
@@ -253,6 +552,18 @@ int main(int argc, char **argv)
             www = argv[++i];
         } else if (strcmp(argv[i], "--examples") == 0 && hasValue) {
             examples = argv[++i];
+        } else if (strcmp(argv[i], "--allow-origin") == 0 && hasValue) {
+            std::string origin = argv[++i];
+            if (originOf(origin) != origin || origin.compare(0, 4, "http") != 0) {
+                fprintf(stderr, "kal_http: --allow-origin needs an origin such as http://localhost:5173, not \"%s\"\n",
+                        origin.c_str());
+                return 2;
+            }
+            g_access.allowedOrigins.push_back(origin);
+        } else if (strcmp(argv[i], "--quiet") == 0) {
+            g_quiet = true;
+        } else if (strcmp(argv[i], "--allow-host") == 0 && hasValue) {
+            g_access.allowedHosts.push_back(argv[++i]);
         } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             usage(stdout);
             return 0;
@@ -267,9 +578,18 @@ int main(int argc, char **argv)
         fprintf(stderr, "kal_http: --listen needs HOST:PORT with a port from 0 to 65535, not \"%s\"\n", listenText);
         return 2;
     }
-    if (!isDir(www)) {
+    static char wwwRoot[PATH_MAX];
+    memset(wwwRoot, 0, sizeof(wwwRoot));
+    if (!isDir(www) || realpath(www, wwwRoot) == NULL) {
         fprintf(stderr, "kal_http: --www: %s is not a directory\n", www);
         return 2;
+    }
+    static char consoleRoot[PATH_MAX];
+    memset(consoleRoot, 0, sizeof(consoleRoot));
+    if (!isDir(KAL_CONSOLE_DIR) || realpath(KAL_CONSOLE_DIR, consoleRoot) == NULL) {
+        fprintf(stderr, "kal_http: the console is not installed in %s: nothing at %s\n", KAL_CONSOLE_DIR,
+                kConsoleMount);
+        consoleRoot[0] = '\0';
     }
     if (kalPathInit() != 0)
         return 2;
@@ -284,25 +604,72 @@ int main(int argc, char **argv)
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    // The library's own socket options, and a note of the listening socket:
+    // its backlog of 5 is raised once it listens, so that a burst of
+    // connections waits for a worker instead of being dropped.
+    static int listening = -1;
+    server.set_socket_options([](int fd) {
+        listening = fd;
+        httplib::default_socket_options(fd);
+    });
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (req.method == "POST" && foreignOrigin(req)) {
-            fail(res, 403, "POST from a page of another origin (" + printable(req.get_header_value("Origin")) + ") refused");
-            return httplib::Server::HandlerResponse::Handled;
+        headersArrived();
+        t_requestStartMs = monotonicMs();
+        t_requestWhat.clear();
+        std::string why = refusal(req);
+        bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" || req.path == "/api/schema";
+        if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic) {
+            const size_t inMount = sizeof(kConsoleMount) - 2;  // the path keeps the mount's last '/'
+            if (consoleRoot[0] != '\0' && req.path.compare(0, inMount + 1, kConsoleMount) == 0)
+                why = staticRefusal(req, consoleRoot, req.path.substr(inMount));
+            else
+                why = staticRefusal(req, wwwRoot, req.path);
         }
-        return httplib::Server::HandlerResponse::Unhandled;
+        if (why.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        fail(res, refusalStatus(why), why);
+        // The body of a refused request is never read: the connection ends
+        // here rather than take it for the next request.
+        res.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
     });
     // Larger bodies are refused before they are read whole.
     server.set_payload_max_length(kMaxRequestBytes);
-    server.set_post_routing_handler([](const httplib::Request &, httplib::Response &res) {
+    server.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         // Pages under development change all the time.
         res.set_header("Cache-Control", "no-store");
+        grantCors(req, res);
     });
-    server.Post("/api", [](const httplib::Request &req, httplib::Response &res) { handleApi(socketPath, req, res); });
+    // The body is read as it comes, whatever its type: a form-encoded body
+    // would otherwise meet a smaller limit than one datagram.
+    server.Post("/api", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+        httplib::Request whole = req;
+        if (readBody(reader, &whole.body)) {
+            t_requestWhat = requestWhat(whole.body);
+            handleApi(socketPath, whole, res);
+        } else {
+            fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
+        }
+    });
+    server.Options(R"(/.*)", handlePreflight);
+    server.set_logger(logAccess);
     server.Get("/sim", [](const httplib::Request &, httplib::Response &res) { handleShow(res); });
-    server.Post("/sim", [](const httplib::Request &req, httplib::Response &res) { handleControl(req, res); });
+    server.Post("/sim", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+        httplib::Request whole = req;
+        if (readBody(reader, &whole.body))
+            handleControl(whole, res);
+        else
+            fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
+    });
     server.Get("/examples",
                [examples](const httplib::Request &, httplib::Response &res) { handleExamples(examples, res); });
+    // Mounted first: the console's own files win over a --www tree's.
+    if (consoleRoot[0] != '\0') {
+        server.set_mount_point(kConsoleMount, consoleRoot);
+        server.Get(std::string(kConsoleMount, sizeof(kConsoleMount) - 2),
+                   [](const httplib::Request &, httplib::Response &res) { res.set_redirect(kConsoleMount); });
+    }
     if (!server.set_mount_point("/", www)) {
         fprintf(stderr, "kal_http: cannot serve %s\n", www);
         return 1;
@@ -320,6 +687,12 @@ int main(int argc, char **argv)
                 errno != 0 ? strerror(errno) : "address not usable");
         return 1;
     }
+    g_access.port = bound;
+    if (listening >= 0)
+        listen(listening, SOMAXCONN);
+    // A wildcard address is no name a browser uses.
+    if (host != "0.0.0.0" && host != "::" && host != "[::]")
+        g_access.listenHost = host;
     printf("kal_http: listening on http://%s:%d/ (front end %s, server socket %s)\n", host.c_str(), bound, www, socketPath);
     fflush(stdout);
     if (!server.listen_after_bind()) {

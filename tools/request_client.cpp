@@ -6,10 +6,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "server/socket_peers.h"
 #include "server/utils.h"
 
 namespace {
@@ -34,6 +36,50 @@ __attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStat
     return status;
 }
 
+// The server's socket, as found once the request went out.
+struct ServerSocket {
+    const char *path;
+    struct stat file;
+};
+
+// Whether a datagram is the server's reply. Every program on the device may
+// send to the client's address; the reply is the datagram whose sending
+// process holds the socket bound at the server's path (from that socket,
+// or from the one-off socket the server answers through when its own send
+// buffer is full). A sender of another user than the client cannot be
+// looked into: it is taken when it runs as root or as the server's user.
+bool fromServer(const ServerSocket &server, const struct ucred &cred)
+{
+    if (cred.uid != 0 && cred.uid != server.file.st_uid)
+        return false;
+    int holds = processHoldsBoundSocket(cred.pid, server.file.st_dev, server.file.st_ino, server.path);
+    if (holds == HOLDS_BY_FILE || holds == HOLDS_BY_NAME)
+        return true;
+    return holds < 0 && (errno == EACCES || errno == EPERM);
+}
+
+// How often a send the server's full queue refused is tried again.
+const int kSendRetryMs = 10;
+
+// Sends the request before the deadline. A server that has stopped reading
+// leaves its queue full: the send is tried again until the deadline rather
+// than blocking past it. 0, or -1 with errno (EAGAIN when time ran out).
+int sendBefore(int fd, const char *request, size_t length, const struct sockaddr_un *server, long long deadline)
+{
+    for (;;) {
+        if (sendto(fd, request, length, 0, (const struct sockaddr *)server, sizeof(*server)) >= 0)
+            return 0;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        long long left = deadline - nowMs();
+        if (left <= 0) {
+            errno = EAGAIN;
+            return -1;
+        }
+        poll(NULL, 0, left < kSendRetryMs ? (int)left : kSendRetryMs);
+    }
+}
+
 }  // namespace
 
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
@@ -46,7 +92,8 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "socket path is too long: %s", socketPath);
     memcpy(server.sun_path, socketPath, strlen(socketPath));
 
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    long long deadline = nowMs() + timeoutMs;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "cannot create a socket: %s", strerror(errno));
     struct sockaddr_un self;
@@ -54,18 +101,31 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
     self.sun_family = AF_UNIX;
     int sndbuf = (int)kMaxReplyBytes;
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0)
+        return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot ask for senders' credentials: %s",
+                        strerror(errno));
     if (bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0)
         return failWith(fd, REQUEST_LOCAL_ERROR, why, whySize, "cannot bind a reply address: %s",
                         strerror(errno));
-    if (sendto(fd, request, length, 0, (struct sockaddr *)&server, sizeof(server)) < 0) {
+    if (sendBefore(fd, request, length, &server, deadline) != 0) {
         int err = errno;
         if (err == ENOENT || err == ECONNREFUSED)
             return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+        if (err == EAGAIN)
+            return failWith(fd, REQUEST_TIMEOUT, why, whySize,
+                            "%s did not take the request within %g s: its queue is full", socketPath,
+                            (double)timeoutMs / 1000.0);
         return failWith(fd, REQUEST_SEND_FAILED, why, whySize, "cannot send the request to %s: %s", socketPath,
                         strerror(err));
     }
 
-    long long deadline = nowMs() + timeoutMs;
+    ServerSocket listening;
+    memset(&listening, 0, sizeof(listening));
+    listening.path = socketPath;
+    if (stat(socketPath, &listening.file) != 0)
+        return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+
     for (;;) {
         long long left = deadline - nowMs();
         if (left <= 0) {
@@ -75,12 +135,20 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         struct pollfd pfd = {fd, POLLIN, 0};
         if (poll(&pfd, 1, (int)left) <= 0)
             continue;  // EINTR, or the deadline check above reports it
-        ssize_t n = recv(fd, reply, size, 0);
-        if (n < 0 && errno == EINTR)
+        struct sockaddr_un from;
+        memset(&from, 0, sizeof(from));
+        socklen_t fromLength = sizeof(from);
+        struct ucred cred;
+        memset(&cred, 0, sizeof(cred));
+        bool hasCred = false;
+        ssize_t n = receiveWithCredentials(fd, reply, size, (struct sockaddr *)&from, &fromLength, &cred, &hasCred);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n < 0)
             return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",
                             strerror(errno));
+        if (!hasCred || !fromServer(listening, cred))
+            continue;  // someone else's datagram: not the reply
         close(fd);
         *replyLength = (size_t)n;
         return REQUEST_OK;

@@ -1,6 +1,7 @@
 // One request to the server socket: sent as one datagram from an automatic
 // abstract address of its own (so a reply can only reach the request it
-// answers), then one reply awaited. Shared by kal_request and kal_http.
+// answers), then one reply awaited: the first datagram that the server sent,
+// any other program's being ignored. Shared by kal_request and kal_http.
 #pragma once
 
 #include <stddef.h>
@@ -17,8 +18,9 @@ enum RequestStatus {
 // The largest reply taken: more than any reply datagram.
 const size_t kMaxReplyBytes = 256 * 1024;
 
-// Sends length bytes of request to socketPath and waits up to timeoutMs
-// for the reply, which goes into reply (size bytes) with its length in
+// Sends length bytes of request to socketPath and waits for the reply, all
+// within timeoutMs (a server whose queue is full is a timeout too). The
+// reply goes into reply (size bytes) with its length in
 // *replyLength. On failure why holds one line saying why; each tool words
 // REQUEST_NO_SERVER its own way.
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,

@@ -114,6 +114,17 @@ uci_rewrite() {
     [ $seen = 1 ]
 }
 
+# Takes the simulated device's lock, $KAL_ROOT/sim/.lock, which kal_server
+# and kal_sim hold around each change of a state file, and holds it on
+# descriptor 9 until the shell exits: call it before reading a package that
+# is then rewritten. Status 1 when it is not free within a second.
+uci_lock() {
+    uci_lockfile=$KAL_ROOT/sim/.lock
+    # Owner-only, as kal_server creates it.
+    [ -e "$uci_lockfile" ] || (umask 077 && : >> "$uci_lockfile") 2>/dev/null || return 1
+    exec 9< "$uci_lockfile" && flock -w 1 9
+}
+
 # Moves the file $1 over $2 so that a power cut leaves the old or the new
 # package, never an empty one: the data reaches the disk before the rename,
 # and the directory after it.

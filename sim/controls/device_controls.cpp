@@ -1,6 +1,8 @@
 // Controls of the simulated device. Every control reads the state file it
 // changes afresh, changes the members it owns and replaces the file whole,
-// so members a developer added by hand survive.
+// so members a developer added by hand survive; it does so holding the
+// device's lock, as the server's simulated platform does around its own
+// changes, so that neither undoes the other's.
 #include "sim/controls/device_controls.h"
 
 #include <ctype.h>
@@ -24,6 +26,7 @@
 #include "sim/sim_digest.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
+#include "sim/sim_lock.h"
 #include "sim/sim_json.h"
 #include "sim/sim_state_files.h"
 
@@ -721,17 +724,9 @@ bool deviceExists(char *message, size_t size)
     return true;
 }
 
-}  // namespace
-
-int deviceControl(int argc, const char *const argv[], char *message, size_t size)
+// Runs one control, its words checked, while the caller holds the lock.
+int runControl(int argc, const char *const argv[], char *message, size_t size)
 {
-    if (argc < 1 || argv == NULL || argv[0] == NULL)
-        return say(message, size, CONTROL_REFUSED, "no control given");
-    for (int i = 0; i < argc; i++)
-        if (argv[i] == NULL)
-            return say(message, size, CONTROL_REFUSED, "missing word %d", i + 1);
-    if (!deviceExists(message, size))
-        return CONTROL_FAILED;
     const char *what = argv[0];
     if (strcmp(what, "battery") == 0)
         return battery(argc, argv, message, size);
@@ -752,10 +747,9 @@ int deviceControl(int argc, const char *const argv[], char *message, size_t size
     return say(message, size, CONTROL_REFUSED, "unknown control \"%s\"", quote(what).text);
 }
 
-char *deviceControlsShow(char *message, size_t size)
+// The controls' values as JSON text, read while the caller holds the lock.
+char *showControls(char *message, size_t size)
 {
-    if (!deviceExists(message, size))
-        return NULL;
     cJSON *out = cJSON_CreateObject();
     if (out == NULL)
         return NULL;
@@ -831,6 +825,36 @@ char *deviceControlsShow(char *message, size_t size)
     if (printed == NULL)
         say(message, size, CONTROL_FAILED, "out of memory");
     return printed;
+}
+
+}  // namespace
+
+int deviceControl(int argc, const char *const argv[], char *message, size_t size)
+{
+    if (argc < 1 || argv == NULL || argv[0] == NULL)
+        return say(message, size, CONTROL_REFUSED, "no control given");
+    for (int i = 0; i < argc; i++)
+        if (argv[i] == NULL)
+            return say(message, size, CONTROL_REFUSED, "missing word %d", i + 1);
+    if (!deviceExists(message, size))
+        return CONTROL_FAILED;
+    if (simLockAcquire(message, size) != 0)
+        return CONTROL_FAILED;
+    int rc = runControl(argc, argv, message, size);
+    simLockRelease();
+    return rc;
+}
+
+char *deviceControlsShow(char *message, size_t size)
+{
+    if (!deviceExists(message, size))
+        return NULL;
+    // The values of one moment, not half of a change.
+    if (simLockAcquire(message, size) != 0)
+        return NULL;
+    char *shown = showControls(message, size);
+    simLockRelease();
+    return shown;
 }
 
 const char *deviceControlsUsage(void)

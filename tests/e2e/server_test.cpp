@@ -38,15 +38,23 @@ TEST(Server, StartUpRemovesOnlyItsOwnInterruptedWrites)
     // device's that only looks like one of ours.
     ASSERT_TRUE(SimDevice::writeFile(zone + "timezone", "UTC"));
     ASSERT_TRUE(SimDevice::writeFile(zone + "timezone.tmp", "Asia/To"));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "timezone.tmp.a1B2c3", "Asia/To"));
     ASSERT_TRUE(SimDevice::writeFile(zone + "temptimezone.tmp", ""));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "temptimezone.tmp.Zz9Yy8", ""));
     ASSERT_TRUE(SimDevice::writeFile(zone + "tzdata.tmp", "not ours"));
+    ASSERT_TRUE(SimDevice::writeFile(zone + "tzdata.tmp.q7W8e9", "not ours"));
     ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/11.tmp"), "d"));
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/11.tmp.q7W8e9"), "d"));
     ASSERT_TRUE(device.start()) << device.serverOutput();
     EXPECT_FALSE(SimDevice::exists(zone + "timezone.tmp"));
+    EXPECT_FALSE(SimDevice::exists(zone + "timezone.tmp.a1B2c3"));
     EXPECT_FALSE(SimDevice::exists(zone + "temptimezone.tmp"));
+    EXPECT_FALSE(SimDevice::exists(zone + "temptimezone.tmp.Zz9Yy8"));
     EXPECT_EQ(SimDevice::readFile(zone + "timezone"), "UTC");
     EXPECT_EQ(SimDevice::readFile(zone + "tzdata.tmp"), "not ours");
+    EXPECT_EQ(SimDevice::readFile(zone + "tzdata.tmp.q7W8e9"), "not ours");
     EXPECT_FALSE(SimDevice::exists(device.statePath("config/11.tmp")));
+    EXPECT_FALSE(SimDevice::exists(device.statePath("config/11.tmp.q7W8e9")));
     // The zone still reads and writes after the clean-up.
     JsonPtr reply = device.requestJson("{\"module\":\"time\",\"action\":0}");
     EXPECT_EQ(jsonInt(reply.get(), "result"), 0);

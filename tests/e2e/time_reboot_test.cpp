@@ -68,6 +68,50 @@ TEST(Time, ZoneRoundTripWholeLongNamesAndFailedWrites)
     EXPECT_EQ(device.request("{\"module\":\"time\",\"action\":3}"), "{\n\t\"result\":\t1\n}");
 }
 
+// The hour action 0 answers, and whether it was read within one UTC hour
+// (so that the expected hour is certain).
+int hourNow(SimDevice &device, int *utcHour, bool *certain)
+{
+    time_t before = time(nullptr);
+    JsonPtr reply = device.requestJson("{\"module\":\"time\",\"action\":0}");
+    time_t after = time(nullptr);
+    struct tm a, b;
+    gmtime_r(&before, &a);
+    gmtime_r(&after, &b);
+    *utcHour = a.tm_hour;
+    *certain = a.tm_hour == b.tm_hour && a.tm_min == b.tm_min;
+    return jsonInt(reply.get(), "hour");
+}
+
+// As on the device, the stored zone governs the local time the server gives,
+// from the request after it was stored, whoever stored it.
+TEST(Time, TheStoredZoneGovernsLocalTime)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    int utc = 0;
+    bool certain = false;
+    device.request("{\"module\":\"time\",\"action\":1,\"id\":\"Asia/Tokyo\"}");
+    int hour = hourNow(device, &utc, &certain);
+    if (certain) {
+        EXPECT_EQ(hour, (utc + 9) % 24);
+    }
+    // Changed by hand, then a zone the database does not know: the host's.
+    ASSERT_TRUE(SimDevice::writeFile(device.path("/system/usr/share/zoneinfo/timezone"), "Etc/GMT+5"));
+    hour = hourNow(device, &utc, &certain);
+    if (certain) {
+        EXPECT_EQ(hour, (utc + 19) % 24);
+    }
+    ASSERT_TRUE(SimDevice::writeFile(device.path("/system/usr/share/zoneinfo/timezone"), "Nowhere/Atlantis"));
+    time_t now = time(nullptr);
+    struct tm host;
+    localtime_r(&now, &host);
+    hour = hourNow(device, &utc, &certain);
+    if (certain) {
+        EXPECT_EQ(hour, host.tm_hour);
+    }
+}
+
 TEST(RebootAndRestore, RequestsAreRecordedAndRestoreBringsBackFactoryState)
 {
     SimDevice device;

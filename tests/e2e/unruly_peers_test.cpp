@@ -124,8 +124,32 @@ TEST(UnrulyPeers, ClientsThatNeverReadDoNotSilenceOthers)
     }
     for (int i = 0; i < 100; i++) {
         ASSERT_TRUE(reader.send(device.socketPath(), kKeepalive, strlen(kKeepalive)));
-        ASSERT_EQ(replyFrom(reader.fd(), nullptr, 1000), kKeepaliveReply) << "reply " << i;
+        ASSERT_EQ(replyFrom(reader.fd(), &source, 1000), kKeepaliveReply) << "reply " << i;
     }
+    EXPECT_EQ(source, "") << "the replies did not need the one-off socket";
+    // kal_request takes only datagrams of the server's process: a reply
+    // from the one-off socket is one.
+    for (int i = 0; i < 3; i++) {
+        int status = -1;
+        std::string out = commandOutput("KAL_ROOT=" + device.root() + " " KAL_REQUEST_BIN " '" + kKeepalive + "'",
+                                        &status);
+        EXPECT_EQ(out, kKeepaliveReply);
+        EXPECT_EQ(status, 0);
+    }
+    // So does a client bound to a socket file, answered at the socket the
+    // server opened when its request came.
+    const std::string own = device.root() + "/reader.sock";
+    int bound = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, own.data(), own.size());
+    ASSERT_EQ(bind(bound, (struct sockaddr *)&address, sizeof(address)), 0);
+    memcpy(address.sun_path, device.socketPath().data(), device.socketPath().size() + 1);
+    ASSERT_GT(sendto(bound, kKeepalive, strlen(kKeepalive), 0, (struct sockaddr *)&address, sizeof(address)), 0);
+    EXPECT_EQ(replyFrom(bound, &source, 5000), kKeepaliveReply);
+    EXPECT_EQ(source, "");
+    close(bound);
 
     // Once the silent clients are gone, replies come from the request socket again.
     silent.clear();

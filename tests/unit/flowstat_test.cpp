@@ -2,6 +2,8 @@
 // the dashboard computes from its sources.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "modules/admin/flowstat.h"
@@ -79,6 +81,59 @@ TEST(Flowstat, SettingsRoundTripAndRejectionsChangeNothing)
     EXPECT_EQ(jsonInt(flowstat("{}").get(), "result"), 0);
     EXPECT_EQ(jsonInt(parseJson(dispatchText("{\"module\":\"flowstat\",\"action\":1}")).get(), "result"), 1);
     EXPECT_EQ(jsonInt(parseJson(dispatchText("{\"module\":\"flowstat\",\"action\":2}")).get(), "result"), 1);
+}
+
+// The state file's inode: each replacement of the file gives it a new one.
+ino_t stateInode()
+{
+    struct stat st;
+    return stat((inProcessRoot() + "/sim/flowstat/state").c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+bool stateHolds(const std::string &line)
+{
+    std::string text = "\n" + SimDevice::readFile(inProcessRoot() + "/sim/flowstat/state");
+    return text.find("\n" + line + "\n") != std::string::npos;
+}
+
+TEST(Flowstat, ASetterSavesWhatItChangesBeforeReturningAndNothingElse)
+{
+    inProcessRoot();
+    // A power cut after any setter keeps what that setter was given.
+    ASSERT_EQ(setLimit(2048), 0);
+    EXPECT_TRUE(stateHolds("limit=2048"));
+    ASSERT_EQ(setWarningPercent(75), 0);
+    EXPECT_TRUE(stateHolds("warning_percent=75"));
+    ASSERT_EQ(setDue(9), 0);
+    EXPECT_TRUE(stateHolds("payment_day=9"));
+    ASSERT_EQ(enableLimit(1), 0);
+    EXPECT_TRUE(stateHolds("limit_enable=1"));
+    ASSERT_EQ(enableMonthly(1), 0);
+    EXPECT_TRUE(stateHolds("monthly_enable=1"));
+    ASSERT_EQ(setUserModifiedConfig(1), 0);
+    EXPECT_TRUE(stateHolds("user_modified=1"));
+    ASSERT_EQ(setMonthly(3.5), 0);
+    EXPECT_TRUE(stateHolds("monthly=3.5"));
+
+    // Saving the settings as they are, setter by setter or as the page
+    // does, replaces nothing.
+    ino_t before = stateInode();
+    ASSERT_NE(before, 0u);
+    EXPECT_EQ(setLimit(2048), 0);
+    EXPECT_EQ(setWarningPercent(75), 0);
+    EXPECT_EQ(setDue(9), 0);
+    EXPECT_EQ(enableLimit(1), 0);
+    EXPECT_EQ(enableMonthly(1), 0);
+    EXPECT_EQ(setUserModifiedConfig(1), 0);
+    EXPECT_EQ(stateInode(), before);
+    EXPECT_EQ(jsonInt(flowstat("{\"enableDataLimit\":true,\"limitation\":\"2048\",\"warningPercent\":75,"
+                               "\"enablePaymentDay\":true,\"paymentDay\":9}").get(), "result"), 0);
+    EXPECT_EQ(stateInode(), before);
+
+    // A change after the no-ops still lands.
+    ASSERT_EQ(setLimit(4096), 0);
+    EXPECT_TRUE(stateHolds("limit=4096"));
+    EXPECT_NE(stateInode(), before);
 }
 
 TEST(Flowstat, LimitStateAndStoppedTraffic)

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -48,6 +49,62 @@ TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
     EXPECT_EQ(replaceFile((std::string(dir) + "/none/zone").c_str(), "x", 1, 0644), -1);
     EXPECT_EQ(replaceFile(nullptr, "x", 1, 0644), -1);
     EXPECT_EQ(read(path), "UTC");
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir), "sub\nzone\n");
+
+    // The mode asked for, less the umask, whatever the temporary file had.
+    mode_t old = umask(027);
+    EXPECT_EQ(replaceFile(path.c_str(), "Europe/Paris", 12, 0664), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // A temporary file for a command to fill: a name of its own beside the
+    // file, with the mode a shell redirection would give it; its directory
+    // is made when missing.
+    char tmp[512];
+    std::string inNewDir = std::string(dir) + "/logs/user.txt";
+    ASSERT_EQ(replaceFileTemp(tmp, sizeof(tmp), inNewDir.c_str()), 0);
+    EXPECT_EQ(std::string(tmp).rfind(inNewDir + ".tmp.", 0), 0u) << tmp;
+    ASSERT_EQ(stat(tmp, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_size, 0);
+    char other[512];
+    ASSERT_EQ(replaceFileTemp(other, sizeof(other), inNewDir.c_str()), 0);
+    EXPECT_STRNE(tmp, other);
+    ASSERT_EQ(commitFile(tmp, inNewDir.c_str()), 0);
+    umask(old);
+    EXPECT_EQ(replaceFileTemp(tmp, sizeof(tmp), (std::string(dir) + "/a/b/c").c_str()), -1);
+    EXPECT_STREQ(tmp, "");
+
+    // Start-up's clean-up takes the leftovers of both namings, and only those.
+    for (const char *name : {"user.txt.tmp", "user.txt.tmp.Ab3dE9", "user.txt.tmpx", "user.txt.tmp.toolong1",
+                             "other.txt.tmp.Ab3dE9"})
+        ASSERT_TRUE(SimDevice::writeFile(std::string(dir) + "/logs/" + name, "x"));
+    EXPECT_EQ(replaceFileCleanup(inNewDir.c_str()), 0);
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir + "/logs"),
+              "other.txt.tmp.Ab3dE9\nuser.txt\nuser.txt.tmp.toolong1\nuser.txt.tmpx\n");
+
+    // Two processes replacing one file at the same time: each replacement
+    // is whole, and none fails for the other's temporary file.
+    std::string a(3000, 'a'), b(5000, 'b');
+    auto replaceAndRead = [&](const std::string &text) {
+        int failures = 0;
+        for (int i = 0; i < 200; i++) {
+            std::string now = SimDevice::readFile(path);
+            if (replaceFile(path.c_str(), text.data(), text.size(), 0644) != 0 || (now != a && now != b))
+                failures++;
+        }
+        return failures;
+    };
+    ASSERT_EQ(replaceFile(path.c_str(), a.data(), a.size(), 0644), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(replaceAndRead(b) == 0 ? 0 : 1);
+    EXPECT_EQ(replaceAndRead(a), 0);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir), "logs\nsub\nzone\n");
     std::string cleanup = std::string("rm -rf ") + dir;
     EXPECT_EQ(system(cleanup.c_str()), 0);
 }

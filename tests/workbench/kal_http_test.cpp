@@ -39,6 +39,40 @@ long long nowMs()
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// A TCP port on loopback that nothing listens on right now.
+int freePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    int port = 0;
+    if (bind(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 && getsockname(fd, (struct sockaddr *)&addr, &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+// What fd gives until its text holds want (or timeoutMs pass, or it ends).
+std::string readUntil(int fd, const std::string &want, int timeoutMs)
+{
+    std::string text;
+    long long deadline = nowMs() + timeoutMs;
+    while (text.find(want) == std::string::npos && nowMs() < deadline) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        char buf[256];
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        text.append(buf, (size_t)n);
+    }
+    return text;
+}
+
 // A child process in a process group of its own, ended with the group.
 struct Child {
     pid_t pid = -1;
@@ -83,18 +117,7 @@ int startKalHttp(Child &child, const SimDevice &dev, const std::vector<std::stri
     }
     setpgid(child.pid, child.pid);  // whichever of the two runs first
     close(out[1]);
-    std::string line;
-    long long deadline = nowMs() + 15000;
-    while (line.find('\n') == std::string::npos && nowMs() < deadline) {
-        struct pollfd pfd = {out[0], POLLIN, 0};
-        if (poll(&pfd, 1, 100) <= 0)
-            continue;
-        char buf[256];
-        ssize_t n = read(out[0], buf, sizeof(buf));
-        if (n <= 0)
-            break;
-        line.append(buf, (size_t)n);
-    }
+    std::string line = readUntil(out[0], "\n", 15000);
     close(out[0]);
     size_t at = line.find("127.0.0.1:");
     int port = at == std::string::npos ? 0 : atoi(line.c_str() + at + 10);
@@ -272,6 +295,340 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     }
 }
 
+// Controls posted at once to several of kal_http's workers, while the
+// server stores sent messages in the same store: every message answered as
+// received or sent is kept.
+TEST(KalHttp, ControlsPostedAtOnceLoseNothing)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_TRUE(SimDevice::writeFile(dev.statePath("mobile/sms.json"), "{\"nextId\":1,\"messages\":[]}"));
+    Child console;
+    int port = startKalHttp(console, dev);
+    ASSERT_GT(port, 0);
+    const int kPosters = 4, kEach = 10;
+    std::vector<std::vector<std::string>> received(kPosters);
+    std::vector<std::thread> posters;
+    for (int p = 0; p < kPosters; p++) {
+        posters.emplace_back([&, p] {
+            httplib::Client client("127.0.0.1", port);
+            for (int i = 0; i < kEach; i++) {
+                std::string text = "in-" + std::to_string(p) + "-" + std::to_string(i);
+                auto res = client.Post("/sim", "{\"args\":[\"sms\",\"receive\",\"+15550100\",\"" + text + "\"]}",
+                                       "application/json");
+                if (res && res->status == 200)
+                    received[p].push_back(text);
+            }
+        });
+    }
+    std::vector<std::string> sent;
+    for (int i = 0; i < kEach; i++) {
+        std::string text = "out-" + std::to_string(i);
+        JsonPtr reply =
+            dev.requestJson("{\"module\":\"message\",\"action\":2,\"number\":\"+15550111\",\"text\":\"" + text + "\"}");
+        if (jsonInt(reply.get(), "result") == 0)
+            sent.push_back(text);
+    }
+    for (std::thread &t : posters)
+        t.join();
+    std::string store = SimDevice::readFile(dev.statePath("mobile/sms.json"));
+    size_t answered = sent.size();
+    for (const std::string &text : sent)
+        EXPECT_NE(store.find("\"" + text + "\""), std::string::npos) << text << " is lost";
+    for (const std::vector<std::string> &texts : received) {
+        EXPECT_EQ(texts.size(), (size_t)kEach);
+        answered += texts.size();
+        for (const std::string &text : texts)
+            EXPECT_NE(store.find("\"" + text + "\""), std::string::npos) << text << " is lost";
+    }
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItem(parseJson(store).get(), "messages")), (int)answered);
+}
+
+// What one raw HTTP exchange answers: the status line and body of the
+// response to text, sent as it is on a connection of its own.
+std::string rawHttp(int port, const std::string &text)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (fd >= 0 && connect(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 &&
+        write(fd, text.data(), text.size()) == (ssize_t)text.size()) {
+        char buf[4096];
+        for (;;) {
+            struct pollfd pfd = {fd, POLLIN, 0};
+            if (poll(&pfd, 1, 5000) <= 0)
+                break;
+            ssize_t n = read(fd, buf, sizeof(buf));
+            if (n <= 0)
+                break;
+            reply.append(buf, (size_t)n);
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    return reply;
+}
+
+// Another site's page, or its name rebound to 127.0.0.1, reaches nothing:
+// Host must name the relay, and a page that changes something must be one
+// served here or of an origin given with --allow-origin.
+TEST(KalHttp, NoOtherSiteCanDriveIt)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
+    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (std::string(www) + "/leak.svg").c_str()), 0);
+    ASSERT_EQ(symlink(dev.root().c_str(), (std::string(www) + "/root").c_str()), 0);
+    Child http;
+    int port = startKalHttp(http, dev,
+                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
+    ASSERT_GT(port, 0);
+    const std::string p = std::to_string(port);
+    httplib::Client client("127.0.0.1", port);
+    const std::string read = "{\"module\":\"wlan\",\"action\":0}";
+    const std::string change = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
+    auto status = [&](const char *method, const std::string &path, const httplib::Headers &headers,
+                      const std::string &body = "") {
+        auto res = std::string(method) == "GET" ? client.Get(path.c_str(), headers)
+                   : std::string(method) == "OPTIONS"
+                       ? client.Options(path.c_str(), headers)
+                       : client.Post(path.c_str(), headers, body, "application/json");
+        if (!res)
+            return 0;
+        // Every refusal is one line of JSON.
+        if (res->status >= 400) {
+            EXPECT_FALSE(jsonString(parseJson(res->body).get(), "error").empty()) << path << ": " << res->body;
+        }
+        return res->status;
+    };
+
+    // A rebound name gets nothing on any path, the Wi-Fi key least of all.
+    httplib::Headers rebound = {{"Host", "evil.example:" + p}, {"Origin", "http://evil.example:" + p}};
+    EXPECT_EQ(status("POST", "/api", rebound, read), 403);
+    EXPECT_EQ(status("POST", "/sim", rebound, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
+    EXPECT_EQ(status("GET", "/sim", {{"Host", "evil.example:" + p}}), 403);
+    EXPECT_EQ(status("GET", "/", {{"Host", "evil.example:" + p}}), 403);
+    EXPECT_EQ(status("GET", "/", {{"Host", "localhost:1"}}), 403);
+    for (const std::string &host : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, "hotspot.test",
+                                    "hotspot.test:8443", "LOCALHOST:" + p})
+        EXPECT_EQ(status("GET", "/", {{"Host", host}}), 200) << host;
+
+    // Pages of other origins, and origins no page has, may not change anything.
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "null"}}, change), 403);
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "http://localhost:" + p}, {"Origin", "http://localhost:" + p}},
+                     change),
+              403);
+    EXPECT_EQ(status("POST", "/api", {{"Referer", "http://evil.example/page"}}, change), 403);
+    EXPECT_EQ(status("POST", "/api", {{"Referer", "http://127.0.0.1:" + p + "/page"}, {"Referer", "http://a/"}},
+                     change),
+              403);
+    EXPECT_EQ(status("POST", "/sim", {{"Origin", "http://localhost:5174"}}, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
+    EXPECT_EQ(jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"), "en");
+    EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
+    // The pages served here, an allowed origin, and command-line clients may.
+    EXPECT_EQ(status("POST", "/api", {{"Origin", "http://127.0.0.1:" + p}}, read), 200);
+    EXPECT_EQ(status("POST", "/api", {{"Host", "localhost:" + p}, {"Referer", "http://localhost:" + p + "/x?y"}},
+                     read),
+              200);
+    EXPECT_EQ(status("POST", "/api", {}, read), 200);
+
+    // Cross-origin: only the allowed origin is granted, on /api.
+    auto res = client.Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 204);
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
+    EXPECT_EQ(res->get_header_value_count("Access-Control-Allow-Origin"), 1u);
+    EXPECT_NE(res->get_header_value("Access-Control-Allow-Headers").find("Content-Type"), std::string::npos);
+    res = client.Post("/api", {{"Origin", "http://localhost:5173"}}, read, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
+    res = client.Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+    res = client.Post("/api", {{"Origin", "http://127.0.0.1:" + p}}, read, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+
+    // Files never come from outside the tree.
+    EXPECT_EQ(status("GET", "/leak.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/root/secret.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/index.html%00.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/root%2fsecret.svg", {}), 403);
+    EXPECT_EQ(status("GET", "/index.html", {}), 200);
+
+    // Framing: conflicting lengths are refused before anything is read; the
+    // body of a refused request is never taken for the next request.
+    std::string raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p +
+                                        "\r\nContent-Length: 5\r\nContent-Length: 28\r\n\r\n" + read);
+    EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 400"), 0) << raw;
+    std::string smuggled = "GET /sim HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\n\r\n";
+    raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nOrigin: http://evil.example\r\n" +
+                            "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled);
+    EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 403"), 0) << raw;
+    EXPECT_EQ(raw.find("HTTP/1.1 200"), std::string::npos) << raw;
+
+    // One datagram of any content type: a form-encoded body too.
+    std::string padded = read + std::string(20000, ' ');
+    res = client.Post("/api", padded, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("\"ssid\""), std::string::npos);
+    res = client.Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    runCommand(std::string("rm -rf '") + www + "'");
+
+    // The access log: one line a request, /api's naming what it asked.
+    http.stop();
+    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    EXPECT_NE(log.find("kal_http: POST /api 200 "), std::string::npos) << log;
+    EXPECT_NE(log.find(" ms wlan action 0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
+}
+
+// Clients that send their headers a byte at a time hold a worker each only
+// until the header deadline; meanwhile ordinary requests are answered.
+TEST(KalHttp, SlowClientsDoNotStopOthers)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const int kSlow = 200;
+    std::vector<int> slow;
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kSlow; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(fd, (struct sockaddr *)&addr, sizeof(addr)), 0);
+        slow.push_back(fd);
+    }
+    // One byte of headers every 200 ms on each, for at most 15 s.
+    std::atomic<int> cut{0};
+    std::thread dripper([&]() {
+        const std::string headers = "GET /examples HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\nX-Slow: " + std::string(200, 'a');
+        std::vector<bool> open(slow.size(), true);
+        long long deadline = nowMs() + 15000;
+        for (size_t at = 0; at < headers.size() && cut.load() < kSlow && nowMs() < deadline; at++) {
+            for (size_t i = 0; i < slow.size(); i++) {
+                char byte = 0;
+                if (open[i] && (send(slow[i], &headers[at], 1, MSG_NOSIGNAL) != 1 ||
+                                recv(slow[i], &byte, 1, MSG_DONTWAIT) == 0)) {
+                    open[i] = false;
+                    cut++;
+                }
+            }
+            sleepMs(200);
+        }
+    });
+    std::vector<long long> ms;
+    int failed = 0;
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    while (cut.load() < kSlow && ms.size() < 1000) {
+        long long start = nowMs();
+        auto res = client.Get("/examples");
+        if (!res || res->status != 200)
+            failed++;
+        ms.push_back(nowMs() - start);
+        sleepMs(20);
+    }
+    dripper.join();
+    for (int fd : slow)
+        close(fd);
+    std::sort(ms.begin(), ms.end());
+    ASSERT_FALSE(ms.empty());
+    printf("slow clients: %d of %d cut at their header deadline; %zu ordinary requests meanwhile, p50 %lld ms, "
+           "p99 %lld ms\n",
+           cut.load(), kSlow, ms.size(), ms[ms.size() / 2], ms[ms.size() * 99 / 100]);
+    EXPECT_EQ(cut.load(), kSlow);
+    EXPECT_EQ(failed, 0);
+}
+
+// A server that has stopped reading: every relay still ends within its
+// deadline (its datagram cannot even be queued once the server's queue is
+// full), and the relay's own pages are served meanwhile.
+TEST(KalHttp, AStalledServerWedgesNothing)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(kill(dev.pid(), SIGSTOP), 0);
+    const int kRelays = 45;
+    std::atomic<int> timedOut{0}, other{0};
+    std::atomic<long long> slowest{0};
+    std::vector<std::thread> relays;
+    for (int i = 0; i < kRelays; i++) {
+        relays.emplace_back([&]() {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(30, 0);
+            long long start = nowMs();
+            auto res = c.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+            long long took = nowMs() - start;
+            if (took > slowest.load())
+                slowest = took;
+            if (res && res->status == 504)
+                timedOut++;
+            else
+                other++;
+        });
+    }
+    // While they wait: the console and the examples.
+    std::vector<long long> ms;
+    httplib::Client client("127.0.0.1", port);
+    for (int i = 0; i < 20; i++) {
+        long long start = nowMs();
+        auto page = client.Get(i % 2 == 0 ? "/" : "/examples");
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 200);
+        ms.push_back(nowMs() - start);
+        sleepMs(50);
+    }
+    for (std::thread &t : relays)
+        t.join();
+    kill(dev.pid(), SIGCONT);
+    std::sort(ms.begin(), ms.end());
+    printf("stalled server: %d of %d relays answered 504, the slowest after %lld ms; pages meanwhile: p50 %lld ms, "
+           "max %lld ms\n",
+           timedOut.load(), kRelays, slowest.load(), ms[ms.size() / 2], ms.back());
+    EXPECT_EQ(timedOut.load(), kRelays);
+    EXPECT_EQ(other.load(), 0);
+    // And kal_request keeps its deadline in the send as well: with the
+    // server's queue full, -t 1 ends on its own with "no reply" (1), not
+    // when timeout(1) kills it (124).
+    ASSERT_EQ(kill(dev.pid(), SIGSTOP), 0);
+    int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    struct sockaddr_un server;
+    memset(&server, 0, sizeof(server));
+    server.sun_family = AF_UNIX;
+    snprintf(server.sun_path, sizeof(server.sun_path), "%s", dev.socketPath().c_str());
+    int queued = 0;
+    while (queued < 1000 && sendto(filler, "{}", 2, 0, (struct sockaddr *)&server, sizeof(server)) == 2)
+        queued++;
+    int status = runCommand("KAL_ROOT='" + dev.root() + "' timeout 20 " KAL_REQUEST_BIN
+                            " -t 1 '{\"module\":\"webServer\",\"action\":0}' >/dev/null 2>&1");
+    close(filler);
+    kill(dev.pid(), SIGCONT);
+    EXPECT_LT(queued, 1000) << "the server's queue never filled";
+    EXPECT_EQ(status, 1);
+}
+
 // Chromium through chromedriver's WebDriver API.
 class Browser {
 public:
@@ -369,6 +726,40 @@ public:
         return cJSON_IsString(value.get()) ? value->valuestring : "";
     }
 
+    // Runs a script that calls its last argument with a string, once.
+    std::string scriptAsync(const std::string &js)
+    {
+        cJSON *body = cJSON_CreateObject();
+        cJSON_AddStringToObject(body, "script", js.c_str());
+        cJSON_AddArrayToObject(body, "args");
+        char *text = cJSON_PrintUnformatted(body);
+        JsonPtr value = command("POST", "/execute/async", text);
+        cJSON_free(text);
+        cJSON_Delete(body);
+        return cJSON_IsString(value.get()) ? value->valuestring : "";
+    }
+
+    // Polls until the script returns want; milliseconds taken, or -1.
+    long long waitScript(const std::string &js, const std::string &want, int timeoutMs = 20000)
+    {
+        long long start = nowMs();
+        while (nowMs() - start < timeoutMs) {
+            if (script(js) == want)
+                return nowMs() - start;
+            sleepMs(10);
+        }
+        return -1;
+    }
+
+    // The page's viewport: width by height CSS pixels.
+    bool viewport(int width, int height)
+    {
+        std::string metrics = "{\"cmd\":\"Emulation.setDeviceMetricsOverride\",\"params\":{\"width\":" +
+                              std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                              ",\"deviceScaleFactor\":1,\"mobile\":false}}";
+        return command("POST", "/goog/cdp/execute", metrics) != nullptr;
+    }
+
     std::string text(const std::string &id)
     {
         return script("var e = document.getElementById('" + id + "'); return e ? e.textContent : '';");
@@ -395,21 +786,6 @@ public:
     const std::string &lastError() const { return lastError_; }
 
 private:
-    static int freePort()
-    {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in addr;
-        memset(&addr, 0, sizeof(addr));
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        int port = 0;
-        if (bind(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0 &&
-            getsockname(fd, (struct sockaddr *)&addr, &len) == 0)
-            port = ntohs(addr.sin_port);
-        close(fd);
-        return port;
-    }
 
     static std::string decodeBase64(const std::string &in)
     {
@@ -468,6 +844,12 @@ void keepScreenshot(Browser &browser, const char *name)
     }
 }
 
+// The value of a form field of the page.
+std::string fieldJs(const std::string &id, const char *property = "value")
+{
+    return "return String(document.getElementById('" + id + "')." + property + ");";
+}
+
 TEST(ConsoleBrowser, DashboardComposerAndControls)
 {
     SimDevice dev;
@@ -480,6 +862,7 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
     std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     ASSERT_TRUE(browser.open(base)) << browser.lastError();
+    const std::string kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
 
     // Live values from "status".
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
@@ -511,32 +894,114 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(smsMs, 0) << browser.text("unread");
     EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
 
+    // Changes made elsewhere reach the controls within a poll, without a
+    // reload: through the relay as a script would, and with kal_sim.
+    httplib::Client client("127.0.0.1", port);
+    for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
+                             "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
+        auto res = client.Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << args << ": " << res->body;
+    }
+    ASSERT_EQ(runCommand(kalSim + "wifi unreachable >/dev/null && " + kalSim + "sdcard out >/dev/null"), 0);
+    long long liveMs = browser.waitScript(fieldJs("ctl-battery-level"), "44");
+    EXPECT_GE(liveMs, 0) << browser.script(fieldJs("ctl-battery-level"));
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-wifi", "checked"), "false"), 0);
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-charging", "checked")), "true");
+    EXPECT_EQ(browser.text("ctl-update-state"), "offering 1.2.0");
+    EXPECT_EQ(browser.script(fieldJs("ctl-signal")), "2");
+    EXPECT_EQ(browser.script(fieldJs("ctl-roaming", "checked")), "true");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sim-state")), "absent");
+    EXPECT_EQ(browser.script(fieldJs("ctl-sdcard", "checked")), "false");
+    ASSERT_EQ(runCommand(kalSim + "wifi reachable >/dev/null && " + kalSim + "sdcard in >/dev/null && " + kalSim +
+                         "sim ready >/dev/null && " + kalSim + "update none >/dev/null"),
+              0);
+    EXPECT_GE(browser.waitText("ctl-update-state", "nothing on offer"), 0) << browser.text("ctl-update-state");
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-sim-state"), "ready"), 0);
+
+    // A field being typed in keeps what was typed while the device changes;
+    // its Set applies it, and from then on it follows the device again.
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
+    ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
+    EXPECT_GE(browser.waitText("battery", "45 %"), 0) << browser.text("battery");
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-level")), "7");
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("battery", "7 %"), 0) << browser.text("battery");
+    ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
+
     // A refused value shows its one line and changes nothing.
     ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
-    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "15");
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "46");
+    EXPECT_EQ(browser.script(fieldJs("ctl-battery-level")), "150");
+    ASSERT_TRUE(browser.type("#ctl-battery-level", "46"));
+    ASSERT_TRUE(browser.click("#ctl-battery-apply"));
+    EXPECT_GE(browser.waitText("ctl-message", "46"), 0) << browser.text("ctl-message");
 
-    // A change from the command line reaches the dashboard by its polling.
-    ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " station add 02:00:00:00:00:09 phone >/dev/null"), 0);
+    // The station list is the device's: one that leaves goes from the list,
+    // and the remove button removes one that is there.
+    ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
     EXPECT_GE(pollMs, 0) << browser.text("stations");
-    ASSERT_TRUE(browser.click("#ctl-sdcard"));
-    EXPECT_GE(browser.waitText("sdcard", "out"), 0);
+    EXPECT_GE(browser.waitText("ctl-station-list", "02:00:00:00:00:09"), 0) << browser.text("ctl-station-list");
+    browser.script("document.getElementById('request').value = '{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}';"
+                   "return '';");
+    ASSERT_TRUE(browser.click("#send"));
+    EXPECT_GE(browser.waitText("reply-kind", "refused"), 0) << browser.text("reply-kind");
     keepScreenshot(browser, "console-controls.png");
+    ASSERT_EQ(runCommand(kalSim + "station remove 02:00:00:00:00:09 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('ctl-station-list').textContent"
+                                 ".includes('02:00:00:00:00:09'));",
+                                 "false"),
+              0)
+        << browser.text("ctl-station-list");
+    ASSERT_TRUE(browser.click("#ctl-station-list li button"));
+    EXPECT_GE(browser.waitText("ctl-message", "left"), 0) << browser.text("ctl-message");
+    EXPECT_GE(browser.waitText("ctl-station-list", "none connected"), 0) << browser.text("ctl-station-list");
+    EXPECT_GE(browser.waitText("stations", "0"), 0) << browser.text("stations");
 
     // How long a command-line change takes to show: up to one polling period.
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
         std::string word = std::to_string(level);
-        ASSERT_EQ(runCommand("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " battery " + word + " >/dev/null"), 0);
+        ASSERT_EQ(runCommand(kalSim + "battery " + word + " >/dev/null"), 0);
         long long ms = browser.waitText("battery", word + " %");
         EXPECT_GE(ms, 0) << browser.text("battery");
         polled.push_back(ms);
     }
     std::sort(polled.begin(), polled.end());
 
-    httplib::Client client("127.0.0.1", port);
+    // While the server does not answer (stopped: each poll ends in 504
+    // after 5 s) the tiles are greyed and say so; then they come back.
+    dev.signal(SIGSTOP);
+    long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
+    std::string stale = browser.text("stale");
+    std::string link = browser.text("link");
+    std::string opacity = browser.script(
+        "return getComputedStyle(document.querySelector('.tiles')).opacity;");
+    dev.signal(SIGCONT);
+    EXPECT_GE(greyMs, 0) << "tiles not greyed within 20 s";
+    EXPECT_NE(stale.find("not answering"), std::string::npos) << stale;
+    EXPECT_EQ(link, "server not answering");
+    EXPECT_LT(atof(opacity.c_str()), 1.0) << opacity;
+    long long backMs = browser.waitScript("return document.getElementById('dashboard').className;", "");
+    EXPECT_GE(backMs, 0);
+    EXPECT_EQ(browser.script("return String(document.getElementById('stale').hidden);"), "true");
+    EXPECT_GE(browser.waitText("link", "server answering"), 0);
+    EXPECT_EQ(browser.script("return getComputedStyle(document.querySelector('.tiles')).opacity;"), "1");
+
+    // A phone's width: nothing scrolls sideways.
+    ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
+    std::string width = browser.script("return String(document.documentElement.scrollWidth);");
+    EXPECT_LE(atoi(width.c_str()), 390) << width;
+    browser.script("window.scrollTo(0, 0); return '';");
+    keepScreenshot(browser, "console-dashboard-390.png");
+    browser.script("document.getElementById('controls').scrollIntoView(); return '';");
+    keepScreenshot(browser, "console-controls-390.png");
+
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
         auto res = client.Get(file);
@@ -544,8 +1009,238 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         pageBytes += res->body.size();
     }
     printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back());
+           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms; "
+           "other changes to the controls %lld ms; server stopped to tiles greyed %lld ms, resumed to "
+           "tiles back %lld ms\n",
+           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back(), liveMs,
+           greyMs, backMs);
+}
+
+// Lines of the relay's access log for /api requests other than the
+// dashboard's poll.
+int composedRequests(const SimDevice &dev)
+{
+    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    int count = 0;
+    for (size_t at = log.find("POST /api "); at != std::string::npos; at = log.find("POST /api ", at + 1)) {
+        if (log.substr(at, log.find('\n', at) - at).find("status action 0") == std::string::npos)
+            count++;
+    }
+    return count;
+}
+
+// The console as a team serving its own pages sees it, under /_console/:
+// each kind of reply in its own style, JSON checked before it goes, and
+// a history whose entries come back into the composer and whose curl
+// command and fetch call send the same request.
+TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    Child http;
+    int port = startKalHttp(http, dev, {"--www", www});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = client.Get("/_console");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+
+    // Sends text from the composer; the word shown with the reply, once it came.
+    auto compose = [&](const std::string &text) {
+        cJSON *quoted = cJSON_CreateString(text.c_str());
+        char *literal = cJSON_PrintUnformatted(quoted);
+        browser.script(std::string("document.getElementById('request').value = ") + literal +
+                       "; document.getElementById('reply-status').textContent = ''; return '';");
+        cJSON_free(literal);
+        cJSON_Delete(quoted);
+        browser.click("#send");
+        browser.waitScript("return String(/ms$|not sent/.test(document.getElementById('reply-status').textContent));",
+                           "true");
+        return browser.text("reply-kind");
+    };
+    auto replyColour = [&]() {
+        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
+    };
+
+    // Each kind in a word and a colour of its own.
+    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    EXPECT_EQ(compose(quoted), "success");
+    std::string success = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
+    EXPECT_NE(browser.text("reply").find("-10"), std::string::npos) << browser.text("reply");
+    std::string failure = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":9}"), "failure");
+    EXPECT_EQ(replyColour(), failure);
+    EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
+    std::string refused = replyColour();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}"),
+              "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("larger than one datagram"), std::string::npos)
+        << browser.text("reply-status");
+    std::string httpError = replyColour();
+    std::vector<std::string> colours = {success, failure, refused, httpError};
+    std::sort(colours.begin(), colours.end());
+    EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end())
+        << success << " " << failure << " " << refused << " " << httpError;
+    EXPECT_EQ(browser.script("return document.getElementById('reply').className;"), "http");
+
+    // Text that is not JSON stays here, with the parser's word on where.
+    int relayed = composedRequests(dev);
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
+    EXPECT_NE(browser.text("reply-status").find("not sent"), std::string::npos) << browser.text("reply-status");
+    std::string complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("Not JSON: "), std::string::npos) << complaint;
+    EXPECT_NE(complaint.find("\"action\":}"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return document.getElementById('request').getAttribute('aria-invalid');"), "true");
+    EXPECT_EQ(compose("{\"module\":\"webServer\" \"action\":2}"), "");
+    complaint = browser.text("json-check");
+    EXPECT_NE(complaint.find("position 22"), std::string::npos) << complaint;
+    EXPECT_EQ(browser.script("return String(document.getElementById('request').selectionStart);"), "22");
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
+    EXPECT_EQ(browser.text("json-check"), "");
+    EXPECT_EQ(composedRequests(dev), relayed + 1);
+
+    // Newest first: time, module and action, result, milliseconds.
+    auto entry = [&](int n) {
+        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
+                              "]; return e ? e.textContent : '';");
+    };
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
+    std::string newest = entry(0);
+    EXPECT_NE(newest.find("webServer action 2"), std::string::npos) << newest;
+    EXPECT_NE(newest.find("result 0"), std::string::npos) << newest;
+    EXPECT_NE(newest.find(" ms"), std::string::npos) << newest;
+    EXPECT_NE(entry(1).find("HTTP 413"), std::string::npos) << entry(1);
+    EXPECT_NE(entry(2).find("refused"), std::string::npos) << entry(2);
+    EXPECT_NE(entry(3).find("result 1"), std::string::npos) << entry(3);
+    EXPECT_NE(entry(4).find("nosuch action 0"), std::string::npos) << entry(4);
+    EXPECT_NE(entry(4).find("result -10"), std::string::npos) << entry(4);
+
+    // An entry goes back into the composer; its curl command, run by the
+    // shell, and its fetch call get the reply the relay gives the request.
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
+    EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
+    res = client.Post("/api", quoted, "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
+    EXPECT_GE(browser.waitText("copy-status", "curl command"), 0) << browser.text("copy-status");
+    std::string curl = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(curl.compare(0, 23, "curl -X POST --data '{\""), 0) << curl;
+    EXPECT_EQ(commandOutput(curl + " 2>/dev/null"), res->body) << curl;
+    ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-fetch"));
+    EXPECT_GE(browser.waitText("copy-status", "fetch call"), 0) << browser.text("copy-status");
+    std::string fetchCall = browser.script("return document.getElementById('copy-text').value;");
+    EXPECT_EQ(fetchCall.compare(0, 39, "fetch('/api', {method: 'POST', body: \"{"), 0) << fetchCall;
+    EXPECT_EQ(browser.scriptAsync("var done = arguments[arguments.length - 1];"
+                                  "(0, eval)(document.getElementById('copy-text').value)"
+                                  ".then(function (r) { return r.text(); }).then(done, String);"),
+              res->body);
+
+    // The last 100, newest first.
+    browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
+                        "  for (var i = 0; i < 101; i++) {"
+                        "    document.getElementById('request').value = '{\"module\":\"webServer\",\"action\":0,\"n\":' + i + '}';"
+                        "    await send();"
+                        "  }"
+                        "})().then(function () { done(''); }, function (e) { done(String(e)); });");
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "100");
+    EXPECT_NE(entry(0).find("webServer action 0"), std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li .entry').title;").find("\"n\":100}"),
+              std::string::npos);
+    EXPECT_NE(browser.script("return document.querySelector('#history-list li:last-child .entry').title;")
+                  .find("\"n\":1}"),
+              std::string::npos);
+
+    // No server: an HTTP error with the relay's word, and greyed tiles
+    // until it is back.
+    dev.stop();
+    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
+    EXPECT_NE(browser.text("reply-status").find("no kal_server is listening"), std::string::npos)
+        << browser.text("reply-status");
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", "stale"), 0);
+    EXPECT_NE(browser.text("stale").find("no kal_server is listening"), std::string::npos) << browser.text("stale");
+    ASSERT_TRUE(dev.start());
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
+    runCommand(std::string("rm -rf '") + www + "'");
 }
 
 }  // namespace
+
+// A front-end team's own dev server (Vite, from npm: scripts/test installs
+// it) proxies /api to kal_http, and its pages show live status in a real
+// browser; kal_http grants cross-origin reads to the allowed origin only.
+TEST(DevServer, ViteProxyAndAllowedOriginInABrowser)
+{
+    const std::string dir = KAL_SOURCE_DIR "/tests/workbench/devserver";
+    const std::string vite = dir + "/node_modules/.bin/vite";
+    if (access(vite.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "vite is not installed: scripts/test installs it (npm ci in tests/workbench/devserver)";
+    long long started = nowMs();
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    int vitePort = freePort();
+    ASSERT_GT(vitePort, 0);
+    const std::string allowed = "http://localhost:" + std::to_string(vitePort);
+    Child http;
+    int port = startKalHttp(http, dev, {"--allow-origin", allowed, "--quiet"});
+    ASSERT_GT(port, 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    Child devServer;
+    devServer.pid = fork();
+    if (devServer.pid == 0) {
+        setpgid(0, 0);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        setenv("KAL_HTTP", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+        setenv("NO_COLOR", "1", 1);
+        setenv("KAL_VITE_CACHE", (dev.root() + "/vite-cache").c_str(), 1);
+        std::string portText = std::to_string(vitePort);
+        execl(vite.c_str(), vite.c_str(), "--port", portText.c_str(), "--strictPort", "--host", "127.0.0.1",
+              "--clearScreen", "false", (char *)nullptr);
+        _exit(127);
+    }
+    setpgid(devServer.pid, devServer.pid);
+    close(out[1]);
+    std::string said = readUntil(out[0], "ready", 30000);
+    close(out[0]);
+    ASSERT_NE(said.find("ready"), std::string::npos) << "vite did not start: " << said;
+
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    const std::string relay = "?relay=127.0.0.1:" + std::to_string(port);
+
+    // Through the proxy: live status, a change of the device shown by the next poll.
+    ASSERT_TRUE(browser.open(allowed + "/" + relay)) << browser.lastError();
+    EXPECT_GE(browser.waitText("battery", "80"), 0) << browser.text("battery");
+    EXPECT_GE(browser.waitText("direct", "HTTP 200 80"), 0) << browser.text("direct");
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Post("/sim", "{\"args\":[\"battery\",\"42\"]}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_GE(browser.waitText("battery", "42"), 0) << browser.text("battery");
+
+    // The same page from an origin that was not allowed: refused both ways.
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(vitePort) + "/" + relay)) << browser.lastError();
+    EXPECT_GE(browser.waitText("battery", "HTTP 403"), 0) << browser.text("battery");
+    EXPECT_GE(browser.waitText("direct", "blocked"), 0) << browser.text("direct");
+    printf("dev server test: %lld ms\n", nowMs() - started);
+}

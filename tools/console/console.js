@@ -1,19 +1,38 @@
-// Device console: the dashboard, a request composer and the simulated
-// device's controls. Talks only to kal_http: POST /api (one request, its
-// reply), GET/POST /sim (the controls) and GET /examples.
+// Device console: the dashboard, a request composer with its history and
+// the simulated device's controls. Talks only to kal_http: POST /api (one
+// request, its reply), GET/POST /sim (the controls) and GET /examples. Its
+// own files are named relative to the page, so it works from "/" and from
+// "/_console/" alike.
 'use strict';
 
 const POLL_MS = 1000;
+const HISTORY_SIZE = 100;
+const HISTORY_KEY = 'kal-console-history';
+const JSON_HEADERS = { 'Content-Type': 'application/json' };
 const SIM_STATES = ['absent', 'ready', 'PIN required', 'PUK required', 'blocked'];
 
 const $ = (id) => document.getElementById(id);
 const setText = (id, text) => { $(id).textContent = text; };
 
-async function api(request) {
-  const res = await fetch('/api', {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: request,
-  });
-  return { status: res.status, text: await res.text() };
+// Status 0 when kal_http did not answer; body null when the text is not JSON.
+async function fetchJson(url, init) {
+  try {
+    const res = await fetch(url, init);
+    const text = await res.text();
+    let body = null;
+    try { body = JSON.parse(text); } catch (e) { /* body stays null */ }
+    return { status: res.status, text, body };
+  } catch (e) {
+    return { status: 0, text: '', body: null };
+  }
+}
+
+const api = (request) => fetchJson('/api', { method: 'POST', headers: JSON_HEADERS, body: request });
+
+// Why a request to kal_http failed, in its own words when it gave them.
+function failure(r) {
+  if (r.status === 0) return 'kal_http unreachable';
+  return (r.body && r.body.error) || 'HTTP ' + r.status;
 }
 
 // Dashboard -----------------------------------------------------------------
@@ -35,8 +54,6 @@ function showSignal(level) {
   }
   el.appendChild(document.createTextNode(' ' + level));
 }
-
-let pollTimer = null;
 
 function showStatus(s) {
   const b = s.battery || {};
@@ -76,21 +93,43 @@ function setLink(state, text) {
   setText('link', text);
 }
 
+let lastAnswer = '';
+
+// While the server does not answer, the tiles hold its last values: greyed,
+// and saying so.
+function showAnswering(why) {
+  $('dashboard').classList.toggle('stale', why !== '');
+  $('stale').hidden = why === '';
+  setText('stale', why && 'Server not answering: ' + why + '. ' +
+    (lastAnswer ? 'The tiles show the values of ' + lastAnswer + '.' : 'No values yet.'));
+}
+
+let pollTimer = null;
+let pollSeq = 0;
+
+// One poll reads "status" for the tiles and /sim for the controls. A newer
+// poll (a control starts one at once) supersedes one still under way, so
+// older values never overwrite newer ones.
 async function poll() {
   clearTimeout(pollTimer);
+  const seq = ++pollSeq;
+  const [status, controls] = await Promise.all([api('{"module":"status","action":0}'), fetchJson('/sim')]);
+  if (seq !== pollSeq) return;
   try {
-    const r = await api('{"module":"status","action":0}');
-    if (r.status !== 200) {
-      setLink('down', JSON.parse(r.text).error || 'HTTP ' + r.status);
-    } else {
-      showStatus(JSON.parse(r.text));
+    if (status.status === 200 && status.body) {
+      showStatus(status.body);
+      lastAnswer = new Date().toLocaleTimeString();
       setLink('ok', 'server answering');
-      setText('updated', 'updated ' + new Date().toLocaleTimeString());
+      setText('updated', 'updated ' + lastAnswer);
+      showAnswering('');
+    } else {
+      setLink('down', status.status === 0 ? 'kal_http unreachable' : 'server not answering');
+      showAnswering(failure(status));
     }
-  } catch (e) {
-    setLink('down', 'kal_http unreachable');
+    showControlsFrom(controls);
+  } finally {
+    pollTimer = setTimeout(poll, POLL_MS);  // whatever a reply held, polling goes on
   }
-  pollTimer = setTimeout(poll, POLL_MS);
 }
 
 // Composer ------------------------------------------------------------------
@@ -107,16 +146,12 @@ function fillExamples() {
     option.textContent = 'action ' + e.action + ': ' + e.request.slice(0, 60);
     select.appendChild(option);
   });
-  $('request').value = select.value;
+  setRequest(select.value);
 }
 
 async function loadExamples() {
-  try {
-    const res = await fetch('/examples');
-    examples = await res.json();
-  } catch (e) {
-    examples = [];
-  }
+  const r = await fetchJson('/examples');
+  examples = Array.isArray(r.body) ? r.body : [];
   const modules = [...new Set(examples.map((e) => e.module))].sort();
   const select = $('module');
   modules.forEach((m) => {
@@ -127,57 +162,229 @@ async function loadExamples() {
   fillExamples();
 }
 
-async function send() {
-  setText('reply-status', 'sending…');
-  const started = performance.now();
+// The parser's complaint about text (where it is wrong), or '' for JSON.
+function jsonError(text) {
   try {
-    const r = await api($('request').value);
-    const ms = Math.round(performance.now() - started);
-    let shown = r.text;
-    try { shown = JSON.stringify(JSON.parse(r.text), null, 2); } catch (e) { /* shown as received */ }
-    setText('reply', shown);
-    setText('reply-status', 'HTTP ' + r.status + ', ' + r.text.length + ' bytes, ' + ms + ' ms');
+    JSON.parse(text);
+    return '';
   } catch (e) {
-    setText('reply', '');
-    setText('reply-status', 'kal_http unreachable');
+    return e.message;
   }
 }
 
-// Controls ------------------------------------------------------------------
+function showJsonError(why) {
+  $('request').classList.toggle('invalid', why !== '');
+  $('request').setAttribute('aria-invalid', why !== '');
+  $('json-check').className = 'message' + (why ? ' error' : '');
+  setText('json-check', why && 'Not JSON: ' + why);
+}
 
-function showControls(c) {
-  $('ctl-battery-level').value = c.battery.level;
-  $('ctl-battery-charging').checked = c.battery.charging;
-  $('ctl-signal').value = String(c.signal);
-  $('ctl-registration').checked = c.registration;
-  $('ctl-roaming').checked = c.roaming;
-  $('ctl-sim-state').value = c.sim.state;
-  $('ctl-sim-pin').value = c.sim.pin;
-  $('ctl-sdcard').checked = c.sdcard === 'in';
-  $('ctl-wifi').checked = c.wifi === 'reachable';
-  setText('ctl-update-state', c.update ? 'offering ' + c.update : 'nothing on offer');
-  const list = $('ctl-station-list');
+function setRequest(text) {
+  $('request').value = text;
+  showJsonError('');
+}
+
+// The kind of a reply: an HTTP error of the relay, a failure ("result" other
+// than 0, the dispatcher's -10 among them), a refusal (the Wi-Fi modules
+// answer a rejected request with an empty object) or a success. The result
+// is what the history shows.
+function replyKind(r) {
+  if (r.status !== 200) return { kind: 'http', word: 'HTTP error', result: r.status ? 'HTTP ' + r.status : 'unreachable' };
+  const b = r.body;
+  if (b === null || typeof b !== 'object' || Array.isArray(b)) return { kind: 'failure', word: 'failure', result: 'not an object' };
+  if (Object.keys(b).length === 0) return { kind: 'refused', word: 'refused', result: 'refused {}' };
+  if ('result' in b && b.result !== 0) return { kind: 'failure', word: 'failure', result: 'result ' + JSON.stringify(b.result) };
+  return { kind: 'success', word: 'success', result: 'result' in b ? 'result 0' : 'answered' };
+}
+
+function showReply(r, k, ms) {
+  $('reply').className = k ? k.kind : '';
+  $('reply-kind').className = 'kind' + (k ? ' ' + k.kind : '');
+  setText('reply-kind', k ? k.word : '');
+  if (!k) return;
+  setText('reply', r.body === null ? r.text : JSON.stringify(r.body, null, 2));
+  setText('reply-status', (k.kind === 'http' ? failure(r) + ', ' : 'HTTP 200, ' + r.text.length + ' bytes, ') + ms + ' ms');
+}
+
+async function send() {
+  const request = $('request').value;
+  const wrong = jsonError(request);
+  showJsonError(wrong);
+  showReply(null, null, 0);
+  setText('reply', '');
+  if (wrong) {
+    setText('reply-status', 'not sent: the request is not JSON');
+    // Where the parser names a position, the cursor goes there.
+    const at = /position (\d+)/.exec(wrong);
+    if (at) $('request').setSelectionRange(Number(at[1]), Number(at[1]) + 1);
+    $('request').focus();
+    return;
+  }
+  setText('reply-status', 'sending…');
+  const started = performance.now();
+  const r = await api(request);
+  const ms = Math.round(performance.now() - started);
+  const k = replyKind(r);
+  showReply(r, k, ms);
+  remember({ time: new Date().toLocaleTimeString(), request, what: requestWhat(request), result: k.result, kind: k.kind, ms });
+}
+
+// History -------------------------------------------------------------------
+
+let sent = loadHistory();
+
+function loadHistory() {
+  try {
+    const kept = JSON.parse(sessionStorage.getItem(HISTORY_KEY));
+    return Array.isArray(kept) ? kept.filter((e) => e && typeof e.request === 'string').slice(0, HISTORY_SIZE) : [];
+  } catch (e) {
+    return [];
+  }
+}
+
+// "MODULE action N" of a request text that parses.
+function requestWhat(text) {
+  const r = JSON.parse(text);
+  if (r === null || typeof r !== 'object' || Array.isArray(r)) return '(not an object)';
+  return (typeof r.module === 'string' ? r.module : '(no module)') + ' action ' + JSON.stringify(r.action ?? null);
+}
+
+function remember(entry) {
+  sent.unshift(entry);
+  sent.length = Math.min(sent.length, HISTORY_SIZE);
+  try {
+    sessionStorage.setItem(HISTORY_KEY, JSON.stringify(sent));
+  } catch (e) { /* too much for the session store: kept in memory only */ }
+  showHistory();
+}
+
+// A word for the shell: as it is when it holds nothing the shell reads,
+// else in single quotes, each quote inside closed, escaped and reopened.
+const shellWord = (text) => /^[\w@%+=:,./-]+$/.test(text) ? text : "'" + text.replace(/'/g, "'\\''") + "'";
+
+function curlOf(request) {
+  const url = location.origin + '/api';
+  // curl reads [ ] in a URL as a range unless told not to ([::1]).
+  return 'curl -X POST --data ' + shellWord(request) + (url.includes('[') ? ' -g ' : ' ') + shellWord(url);
+}
+
+const fetchOf = (request) => "fetch('/api', {method: 'POST', body: " + JSON.stringify(request) + '})';
+
+async function copy(text, what) {
+  const box = $('copy-text');
+  box.hidden = false;
+  box.value = text;
+  let copied = false;
+  try {
+    await navigator.clipboard.writeText(text);
+    copied = true;
+  } catch (e) {
+    box.select();  // no clipboard here (or no permission): ready to copy by hand
+  }
+  setText('copy-status', what + (copied ? ' copied to the clipboard' : ': copy it from the box above'));
+}
+
+function button(text, className, onclick) {
+  const b = document.createElement('button');
+  b.type = 'button';
+  b.className = className;
+  b.textContent = text;
+  b.onclick = onclick;
+  return b;
+}
+
+function showHistory() {
+  const list = $('history-list');
   list.textContent = '';
-  (c.stations || []).forEach((s) => {
+  sent.forEach((e) => {
     const item = document.createElement('li');
-    item.textContent = (s.hostname || '(no name)') + ' ' + s.mac + ' ';
-    const remove = document.createElement('button');
-    remove.type = 'button';
-    remove.textContent = 'remove';
-    remove.onclick = () => control(['station', 'remove', s.mac]);
-    item.appendChild(remove);
+    item.className = e.kind;
+    const entry = button('', 'entry', () => setRequest(e.request));
+    entry.title = e.request;
+    [e.time, e.what, e.result, e.ms + ' ms'].forEach((text) => {
+      const cell = document.createElement('span');
+      cell.textContent = text;
+      entry.appendChild(cell);
+    });
+    item.append(entry, button('copy as curl', 'copy-curl', () => copy(curlOf(e.request), 'curl command')),
+      button('copy as fetch', 'copy-fetch', () => copy(fetchOf(e.request), 'fetch call')));
     list.appendChild(item);
   });
 }
 
-async function loadControls() {
-  try {
-    const res = await fetch('/sim');
-    const body = await res.json();
-    if (res.ok) showControls(body);
-    else showMessage(body.error, true);
-  } catch (e) {
-    showMessage('kal_http unreachable', true);
+// Controls ------------------------------------------------------------------
+
+// Fields changed by hand and not yet applied with their Set button: the
+// device's values overwrite neither these nor the field being edited.
+const edited = new Set();
+
+function markEdited(id) {
+  edited.add(id);
+  $(id).classList.add('edited');
+}
+
+function unmarkEdited(ids) {
+  ids.forEach((id) => {
+    edited.delete(id);
+    $(id).classList.remove('edited');
+  });
+}
+
+function put(id, property, value) {
+  const el = $(id);
+  if (value === undefined || el === document.activeElement || edited.has(id) || el[property] === value) return;
+  el[property] = value;
+}
+
+let shownStations = '';
+
+function showStations(stations) {
+  // Rebuilt only when it changed: a button about to be clicked stays put.
+  const key = JSON.stringify(stations);
+  if (key === shownStations) return;
+  shownStations = key;
+  const list = $('ctl-station-list');
+  list.textContent = '';
+  stations.filter((s) => s && typeof s === 'object').forEach((s) => {
+    const item = document.createElement('li');
+    item.textContent = (s.hostname || '(no name)') + ' ' + s.mac + ' ';
+    item.appendChild(button('remove', '', () => control(['station', 'remove', s.mac])));
+    list.appendChild(item);
+  });
+  if (list.children.length === 0) {
+    const none = document.createElement('li');
+    none.className = 'muted';
+    none.textContent = 'none connected';
+    list.appendChild(none);
+  }
+}
+
+function showControls(c) {
+  const battery = c.battery || {};
+  const sim = c.sim || {};
+  put('ctl-battery-level', 'value', battery.level === undefined ? undefined : String(battery.level));
+  put('ctl-battery-charging', 'checked', battery.charging);
+  put('ctl-signal', 'value', c.signal === undefined ? undefined : String(c.signal));
+  put('ctl-registration', 'checked', c.registration);
+  put('ctl-roaming', 'checked', c.roaming);
+  put('ctl-sim-state', 'value', sim.state);
+  put('ctl-sim-pin', 'value', sim.pin);
+  put('ctl-sdcard', 'checked', c.sdcard === undefined ? undefined : c.sdcard === 'in');
+  put('ctl-wifi', 'checked', c.wifi === undefined ? undefined : c.wifi === 'reachable');
+  setText('ctl-update-state', c.update ? 'offering ' + c.update : 'nothing on offer');
+  showStations(Array.isArray(c.stations) ? c.stations : []);
+}
+
+let controlsError = '';
+
+function showControlsFrom(r) {
+  if (r.status === 200 && r.body) {
+    showControls(r.body);
+    if (controlsError) showMessage('', false);
+    controlsError = '';
+  } else {
+    controlsError = failure(r);
+    showMessage(controlsError, true);
   }
 }
 
@@ -187,34 +394,35 @@ function showMessage(text, error) {
   m.className = 'message' + (error ? ' error' : '');
 }
 
-// Runs one kal_sim command, then shows its effect at once.
-async function control(args) {
-  try {
-    const res = await fetch('/sim', {
-      method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ args }),
-    });
-    const body = await res.json();
-    showMessage(res.ok ? body.message : body.error, !res.ok);
-  } catch (e) {
-    showMessage('kal_http unreachable', true);
-  }
-  await loadControls();
+// Runs one kal_sim command, then shows its effect at once. The fields it
+// applied follow the device again once it has taken them.
+async function control(args, applied = []) {
+  const r = await fetchJson('/sim', { method: 'POST', headers: JSON_HEADERS, body: JSON.stringify({ args }) });
+  const ok = r.status === 200 && r.body !== null;
+  controlsError = '';
+  showMessage(ok ? r.body.message : failure(r), !ok);
+  if (ok) unmarkEdited(applied);
   poll();
 }
 
 function wire() {
   $('module').onchange = fillExamples;
-  $('example').onchange = () => { $('request').value = $('example').value; };
+  $('example').onchange = () => setRequest($('example').value);
+  $('request').oninput = () => { if ($('json-check').textContent) showJsonError(jsonError($('request').value)); };
   $('send').onclick = send;
 
+  ['ctl-battery-level', 'ctl-battery-charging', 'ctl-sim-state', 'ctl-sim-pin'].forEach((id) => {
+    $(id).addEventListener('input', () => markEdited(id));
+    $(id).addEventListener('change', () => markEdited(id));
+  });
   $('ctl-battery-apply').onclick = () => control(['battery', $('ctl-battery-level').value,
-    $('ctl-battery-charging').checked ? '--charging' : '--not-charging']);
+    $('ctl-battery-charging').checked ? '--charging' : '--not-charging'], ['ctl-battery-level', 'ctl-battery-charging']);
   $('ctl-signal').onchange = () => control(['signal', $('ctl-signal').value]);
   $('ctl-registration').onchange = () => control(['registration', $('ctl-registration').checked ? 'on' : 'off']);
   $('ctl-roaming').onchange = () => control(['roaming', $('ctl-roaming').checked ? 'on' : 'off']);
   $('ctl-sim-apply').onclick = () => {
     const state = $('ctl-sim-state').value;
-    control(state === 'pin-required' ? ['sim', state, $('ctl-sim-pin').value] : ['sim', state]);
+    control(state === 'pin-required' ? ['sim', state, $('ctl-sim-pin').value] : ['sim', state], ['ctl-sim-state', 'ctl-sim-pin']);
   };
   $('ctl-sms-receive').onclick = () => control(['sms', 'receive', $('ctl-sms-number').value, $('ctl-sms-text').value]);
   $('ctl-station-add').onclick = () => {
@@ -228,6 +436,6 @@ function wire() {
 }
 
 wire();
+showHistory();
 loadExamples();
-loadControls();
 poll();

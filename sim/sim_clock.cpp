@@ -1,0 +1,93 @@
+#include "sim/sim_clock.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include "platform/device_paths.h"
+#include "sim/sim_files.h"
+
+namespace {
+
+// The zone file as last seen, so that an unchanged one costs one stat.
+struct stat g_seen;
+bool g_seenValid = false;
+// The host's TZ, to go back to while no known zone is stored.
+char g_hostTz[256];
+bool g_hostHadTz = false;
+bool g_hostSaved = false;
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+void useHostZone(void)
+{
+    if (g_hostHadTz)
+        setenv("TZ", g_hostTz, 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace
+
+bool simKnownZone(const char *name)
+{
+    if (name[0] == '\0' || name[0] == '/' || strstr(name, "..") != NULL)
+        return false;
+    for (const char *c = name; *c != '\0'; c++) {
+        bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '/' ||
+                  *c == '_' || *c == '-' || *c == '+';
+        if (!ok)
+            return false;
+    }
+    char path[512];
+    memset(path, 0, sizeof(path));
+    int n = snprintf(path, sizeof(path), "/usr/share/zoneinfo/%s", name);
+    return n > 0 && (size_t)n < sizeof(path) && simExists(path);
+}
+
+void simFollowStoredZone(void)
+{
+    if (!g_hostSaved) {
+        memset(g_hostTz, 0, sizeof(g_hostTz));
+        const char *tz = getenv("TZ");
+        g_hostHadTz = tz != NULL;
+        if (g_hostHadTz)
+            snprintf(g_hostTz, sizeof(g_hostTz), "%s", tz);
+        g_hostSaved = true;
+    }
+    char path[512];
+    struct stat st;
+    memset(&st, 0, sizeof(st));
+    if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0 || stat(path, &st) != 0) {
+        if (g_seenValid)
+            useHostZone();
+        g_seenValid = false;
+        return;
+    }
+    if (g_seenValid && sameFile(st, g_seen))
+        return;
+    g_seen = st;
+    g_seenValid = true;
+    // The zone is the file's first line, as the time module reads it.
+    char zone[128];
+    memset(zone, 0, sizeof(zone));
+    if (simReadFile(path, zone, sizeof(zone)) < 0)
+        zone[0] = '\0';
+    zone[strcspn(zone, "\r\n")] = '\0';
+    if (!simKnownZone(zone)) {
+        useHostZone();
+        return;
+    }
+    char tz[160];
+    memset(tz, 0, sizeof(tz));
+    snprintf(tz, sizeof(tz), ":%s", zone);
+    setenv("TZ", tz, 1);
+    tzset();
+}
