@@ -83,19 +83,18 @@ NonNumber nonNumberReading(ValuePolicy other)
     return other == POLICY_TRUE_ONE ? NON_NUMBER_TRUE_ONE : other == POLICY_ZERO ? NON_NUMBER_ZERO : NON_NUMBER_REFUSED;
 }
 
-const MemberValue kAbsent = {false, 0, NULL, NULL, 0.0};
-
 // Reads one member's value. 1 when it keeps its rules (*value filled or
 // left absent), 0 when it refuses the request.
-int readMember(const cJSON *item, const Member &m, MemberValue *value, const Member **refused)
+int readMember(const cJSON *item, const Member &m, MemberValue *value, const Member **refused,
+               const int *current)
 {
-    *value = kAbsent;
+    memset(value, 0, sizeof(*value));
     if (item == NULL) {
         if (m.presence == REQUIRED)
             return 0;
-        if (m.presence == DEFAULTED) {
+        if (m.presence == DEFAULTED || (m.presence == CURRENT && current != NULL)) {
             value->given = true;
-            value->number = m.fallback;
+            value->number = m.presence == DEFAULTED ? m.fallback : *current;
         }
         return 1;
     }
@@ -157,7 +156,7 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
 }  // namespace
 
 int readMembers(const cJSON *object, const Member *members, int count, Request *values,
-                const Member **refused)
+                const Member **refused, const int *current)
 {
     memset(values, 0, sizeof(*values));
     values->object = object;
@@ -172,7 +171,7 @@ int readMembers(const cJSON *object, const Member *members, int count, Request *
         }
         const cJSON *item = object != NULL ? cJSON_GetObjectItem(object, m.name) : NULL;
         const Member *inner = NULL;
-        if (readMember(item, m, &values->values[i], &inner) == 0) {
+        if (readMember(item, m, &values->values[i], &inner, current) == 0) {
             // An object's or list's own member is the one that refused.
             const Member *why = inner != NULL ? inner : &m;
             if (refused != NULL)
@@ -189,7 +188,7 @@ const MemberValue &Request::get(const char *name) const
         if (strcmp(members[i].name, name) == 0)
             return values[i];
     }
-    return kAbsent;
+    return absent;
 }
 
 Request Request::nested(const char *name, int index) const
@@ -206,12 +205,6 @@ Request Request::nested(const char *name, int index) const
         readMembers(item, members[i].members, members[i].count, &inner, NULL);
     }
     return inner;
-}
-
-int Request::size(const char *name) const
-{
-    const MemberValue &v = get(name);
-    return cJSON_IsArray(v.item) ? cJSON_GetArraySize(v.item) : 0;
 }
 
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
@@ -239,7 +232,7 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
         } else {
             Request values;
             const Member *refused = NULL;
-            result = readMembers(request, found->members, found->memberCount, &values, &refused);
+            result = readMembers(request, found->members, found->memberCount, &values, &refused, policy.current);
             if (result == 0) {
                 values.object = request;
                 result = found->run(values, response);

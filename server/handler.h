@@ -22,7 +22,7 @@ const int kActionRejected = INT_MIN;
 #define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
 
 // A request member's declared JSON type.
-enum MemberType : unsigned char {
+enum MemberType {
     MEMBER_INTEGER,  // a number, taken by its integer value (toward zero)
     MEMBER_SWITCH,   // the literal true is 1, any other value 0
     MEMBER_BOOLEAN,  // true or false
@@ -33,7 +33,7 @@ enum MemberType : unsigned char {
 
 // What a value does that is not of the member's type (Other) or lies
 // outside its range, length or form (Bad).
-enum ValuePolicy : unsigned char {
+enum ValuePolicy {
     POLICY_REFUSE,     // the request is refused, nothing done
     POLICY_LEAVE_OUT,  // as if the member were absent
     POLICY_TRUE_ONE,   // Other only: true counts as 1, anything else as 0
@@ -41,10 +41,15 @@ enum ValuePolicy : unsigned char {
 };
 
 // What an absent member does.
-enum Presence : unsigned char { OPTIONAL, REQUIRED, DEFAULTED };
+enum Presence {
+    OPTIONAL,
+    REQUIRED,
+    DEFAULTED,  // absent: the member's fallback
+    CURRENT,    // absent: the value the device holds now (the module's current)
+};
 
 // The form a text must have beyond its length.
-enum TextForm : unsigned char {
+enum TextForm {
     TEXT_ANY,
     TEXT_PRINTABLE,  // ASCII from space to tilde
     TEXT_DIGITS,
@@ -57,57 +62,91 @@ enum TextForm : unsigned char {
 };
 
 // One request member of an action: its declared contract. Built with the
-// functions below, so that a table row reads like the documentation.
+// functions below, so that a table row reads like the documentation. The
+// small fields share one word: every action's rows stay in the device's
+// binary.
 struct Member {
     const char *name;
-    int low;   // integer range; a text's length in bytes (high 0: any); a
-    int high;  // list's least and most elements
-    int fallback;                  // the value of an absent DEFAULTED member
     const char *when;              // read only while this earlier member is 1
     const char *failure;           // logged by the module when this member refuses
     const struct Member *members;  // an object's members, a list's element
-    MemberType type;
-    TextForm form;
-    ValuePolicy other;
-    ValuePolicy bad;
-    Presence presence;
-    bool unlessZero;      // read unless the `when` member is given as 0
-    unsigned char count;  // of members
-    signed char refusal;  // "result" of a refusal; 0: the module's usual
+    int low;   // integer range; a text's length in bytes (high 0: any); a
+    int high;  // list's least and most elements
+    MemberType type : 3;
+    TextForm form : 4;
+    ValuePolicy other : 2;
+    ValuePolicy bad : 2;
+    Presence presence : 2;
+    bool unlessZero : 1;       // read unless the `when` member is given as 0
+    unsigned count : 5;        // of members
+    unsigned refusal : 4;      // "result" of a refusal; 0: the module's usual
+    signed char fallback;      // the value of an absent DEFAULTED member
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
 #endif
 
-    constexpr Member required() const { return with(&Member::presence, REQUIRED); }
-    constexpr Member byDefault(int value) const
+    constexpr Member required() const
     {
-        Member m = with(&Member::presence, DEFAULTED);
+        Member m = *this;
+        m.presence = REQUIRED;
+        return m;
+    }
+    constexpr Member byDefault(signed char value) const
+    {
+        Member m = *this;
+        m.presence = DEFAULTED;
         m.fallback = value;
         return m;
     }
-    constexpr Member otherwise(ValuePolicy policy) const { return with(&Member::other, policy); }
-    constexpr Member outOfRange(ValuePolicy policy) const { return with(&Member::bad, policy); }
-    constexpr Member refusedWith(signed char result) const { return with(&Member::refusal, result); }
-    constexpr Member readWhile(const char *memberName) const { return with(&Member::when, memberName); }
-    constexpr Member readUnlessZero(const char *memberName) const
-    {
-        return with(&Member::when, memberName).with(&Member::unlessZero, true);
-    }
-    constexpr Member logs(const char *line) const { return with(&Member::failure, line); }
-    constexpr Member form_(TextForm f) const { return with(&Member::form, f); }
-
-    template <typename T>
-    constexpr Member with(T Member::*field, T value) const
+    // Absent: the device's current value, so that members read after it
+    // follow what the device will hold.
+    constexpr Member currentWhenAbsent() const
     {
         Member m = *this;
-        m.*field = value;
+        m.presence = CURRENT;
+        return m;
+    }
+    constexpr Member otherwise(ValuePolicy policy) const
+    {
+        Member m = *this;
+        m.other = policy;
+        return m;
+    }
+    constexpr Member outOfRange(ValuePolicy policy) const
+    {
+        Member m = *this;
+        m.bad = policy;
+        return m;
+    }
+    constexpr Member refusedWith(unsigned result) const
+    {
+        Member m = *this;
+        m.refusal = result;
+        return m;
+    }
+    constexpr Member readWhile(const char *memberName) const
+    {
+        Member m = *this;
+        m.when = memberName;
+        return m;
+    }
+    constexpr Member readUnlessZero(const char *memberName) const
+    {
+        Member m = readWhile(memberName);
+        m.unlessZero = true;
+        return m;
+    }
+    constexpr Member logs(const char *line) const
+    {
+        Member m = *this;
+        m.failure = line;
         return m;
     }
 };
 
 constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
-    Member m{name, low, high, 0, NULL, NULL, NULL, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0};
+    Member m{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0};
 #ifdef KAL_CONTRACT_TEXT
     m.description = description;
 #else
@@ -142,7 +181,9 @@ constexpr Member boolean(const char *name, const char *description)
 constexpr Member text(const char *name, int minBytes, int maxBytes, TextForm form,
                       const char *description)
 {
-    return member(name, MEMBER_TEXT, minBytes, maxBytes, description).form_(form).otherwise(POLICY_LEAVE_OUT);
+    Member m = member(name, MEMBER_TEXT, minBytes, maxBytes, description).otherwise(POLICY_LEAVE_OUT);
+    m.form = form;
+    return m;
 }
 
 template <int N>
@@ -188,6 +229,7 @@ struct Request {
     const Member *members;
     int count;
     MemberValue values[kMaxMembers];
+    MemberValue absent;  // never given: the value of an undeclared name
 
     // The value of the declared member name (an undeclared name is absent).
     const MemberValue &get(const char *name) const;
@@ -197,14 +239,19 @@ struct Request {
     double amount(const char *name) const { return get(name).amount; }
     // A member object's values, or element index of a member list's.
     Request nested(const char *name, int index = -1) const;
-    int size(const char *name) const;
+    int size(const char *name) const
+    {
+        const cJSON *list = get(name).item;
+        return cJSON_IsArray(list) ? cJSON_GetArraySize(list) : 0;
+    }
 };
 
 // Reads object by members into values. 0 when every member keeps its
 // rules; otherwise the refusing member goes to *refused and the answer is
 // its refusal result (-1: the module's usual).
+// current holds an absent CURRENT member's value (null: absent stays absent).
 int readMembers(const cJSON *object, const Member *members, int count, Request *values,
-                const Member **refused);
+                const Member **refused, const int *current = NULL);
 
 // An action gets its request's values and fills response; the answer is
 // its "result".
@@ -273,6 +320,9 @@ struct ModulePolicy {
     // A member that breaks its rules answers the empty object (the Wi-Fi
     // modules) instead of "result" 1.
     bool refusesEmpty;
+    // Where the device holds the value of an absent CURRENT member (a
+    // module has at most one). May be null.
+    const int *current;
 };
 
 // Configuration key into buffer (zeroed first, always terminated); on
@@ -306,5 +356,5 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
 template <int N>
 int runModule(cJSON *request, cJSON *response, const ModuleAction (&actions)[N])
 {
-    return runModule(request, response, {actions, N, NULL, NULL, false, false, false});
+    return runModule(request, response, {actions, N, NULL, NULL, false, false, false, NULL});
 }

@@ -252,5 +252,5 @@ const ModuleAction kLanActions[] = {
 
 int lanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false});
+    return runModule(request, response, {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false, NULL});
 }

@@ -386,5 +386,5 @@ const ModuleAction kLogActions[] = {
 
 int logHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false});
+    return runModule(request, response, {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false, NULL});
 }

@@ -317,9 +317,9 @@ constexpr Member pinCode(const char *name, int least, int most, const char *desc
     return text(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
 }
 
-const Member kAutoUnlock = boolean("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"));
-const Member kPin = pinCode("pin", 4, 8, KAL_TEXT("the card's PIN"));
-const Member kNewPin = pinCode("newPin", 4, 8, KAL_TEXT("the new PIN"));
+constexpr Member kAutoUnlock = boolean("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"));
+constexpr Member kPin = pinCode("pin", 4, 8, KAL_TEXT("the card's PIN"));
+constexpr Member kNewPin = pinCode("newPin", 4, 8, KAL_TEXT("the new PIN"));
 const Member kPinOnly[] = {kPin, kAutoUnlock};
 const Member kPinChange[] = {kPin, kNewPin, kAutoUnlock};
 const Member kPukEntry[] = {pinCode("puk", 8, 8, KAL_TEXT("the card's PUK")), kNewPin, kAutoUnlock};
@@ -340,7 +340,7 @@ const ModuleAction kSimLockActions[] = {
 int simLockHandler(cJSON *request, cJSON *response)
 {
     int result =
-        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false});
+        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL});
     ReleaseMobileInstance();
     return result;
 }

@@ -528,7 +528,7 @@ int wanHandler(cJSON *request, cJSON *response)
     clock_t start = clock();
     __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
     g_actionName = "";
-    int result = runModule(request, response, {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false});
+    int result = runModule(request, response, {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false, NULL});
     ReleaseMobileInstance();
     __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", g_actionName,
                         (double)(clock() - start) / 1000000.0 * 1000.0);

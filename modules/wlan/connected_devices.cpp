@@ -64,5 +64,5 @@ void trace(ModuleStep step, const Member *, const cJSON *)
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true});
+                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true, NULL});
 }

@@ -182,5 +182,5 @@ void trace(ModuleStep step, const Member *member, const cJSON *request)
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true});
+                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true, NULL});
 }

@@ -207,5 +207,5 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
 int powerSaveHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response,
-                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true});
+                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true, NULL});
 }

@@ -199,9 +199,10 @@ const Member kSetMembers[] = {
     onOff("ssidBcast", KAL_TEXT("broadcast the network name")),
     text("region", 0, 0, TEXT_REGION, KAL_TEXT("two-letter region code (a known one sets the time zone), or \"NONE\""))
         .logs("region invalid!!"),
-    anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key)"))
+    anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key); absent: unchanged"))
+        .currentWhenAbsent()
         .logs("security mode invalid!!"),
-    object("mixed", kMixed, KAL_TEXT("cipher and key; not read for an open network"))
+    object("mixed", kMixed, KAL_TEXT("cipher and key; not read while the network stays open"))
         .otherwise(POLICY_ZERO)
         .readUnlessZero("securityMode"),
     onOff("apIsolation", KAL_TEXT("isolate the stations from each other")),
@@ -226,5 +227,6 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true});
+    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true,
+                                          &wlan_setting.security_mode});
 }

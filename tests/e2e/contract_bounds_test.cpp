@@ -86,4 +86,24 @@ TEST(ContractBounds, WlanAndLanNumbersWithoutARangeArePassedOn)
     EXPECT_EQ(jsonInt(cJSON_GetObjectItem(lan.get(), "dhcp"), "leaseTime"), -2147483647 - 1);
 }
 
+// "mixed" is read only for a network that is secured after the request:
+// an open network, as sent or as stored, ignores it whatever it holds.
+TEST(ContractBounds, OpenNetworkIgnoresMixed)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start()) << device.serverOutput();
+    const std::string get = "{\"module\":\"wlan\",\"action\":0}";
+    ASSERT_EQ(result(device, "{\"module\":\"wlan\",\"action\":1,\"securityMode\":0,\"mixed\":{\"mode\":9}}"), 0);
+    for (const char *mixed : {"{\"mode\":9}", "{\"key\":\"short\"}", "{\"mode\":\"x\",\"key\":5}"}) {
+        std::string request = "{\"module\":\"wlan\",\"action\":1,\"mixed\":" + std::string(mixed) + "}";
+        EXPECT_EQ(result(device, request), 0) << mixed;
+        EXPECT_EQ(jsonInt(device.requestJson(get).get(), "securityMode"), 0);
+    }
+    // Secured by this request: the same values refuse it and nothing changes.
+    std::string before = device.request(get);
+    EXPECT_EQ(device.request("{\"module\":\"wlan\",\"action\":1,\"securityMode\":1,\"mixed\":{\"mode\":9}}"),
+              "{\n}");
+    EXPECT_EQ(device.request(get), before);
+}
+
 }  // namespace
