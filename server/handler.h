@@ -59,6 +59,7 @@ enum TextForm {
     TEXT_WPA_KEY,    // 8 to 63 printable characters or 64 hex digits
     TEXT_AMOUNT,     // a decimal number of 0 or more leads the text
     TEXT_REGION,     // "NONE" or letters
+    TEXT_PHONE,      // digits, the first of them may be a '+'
 };
 
 // One request member of an action: its declared contract. Built with the
@@ -146,13 +147,13 @@ struct Member {
 
 constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
-    Member m{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0};
 #ifdef KAL_CONTRACT_TEXT
-    m.description = description;
+    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0,
+                  description};
 #else
     (void)description;
+    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0};
 #endif
-    return m;
 }
 
 // A number in [low, high].
@@ -258,8 +259,13 @@ int readMembers(const cJSON *object, const Member *members, int count, Request *
 typedef int (*ActionFunction)(const Request &request, cJSON *response);
 
 // One row of a module's table: the request's "action" code, what it runs,
-// its members' contract and, for the documentation, what it does. Built
-// with action(), so that rows read like the documentation.
+// its members' contract and, for the documentation, what it does and the
+// members of its reply besides "result". Built with action(), so that rows
+// read like the documentation.
+//
+// A reply is written as "name:type ..." with the types integer, number,
+// boolean and text, {members} for an object and [type] for a list; a
+// trailing '?' on a name marks a member that only some replies carry.
 struct ModuleAction {
     short code;
     short memberCount;
@@ -267,29 +273,32 @@ struct ModuleAction {
     const Member *members;
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
+    const char *reply;
 #endif
 };
 
-constexpr ModuleAction actionRow(int code, ActionFunction run, const char *description, const Member *members,
-                                 int count)
+constexpr ModuleAction actionRow(int code, ActionFunction run, const char *description, const char *reply,
+                                 const Member *members, int count)
 {
 #ifdef KAL_CONTRACT_TEXT
-    return ModuleAction{(short)code, (short)count, run, members, description};
+    return ModuleAction{(short)code, (short)count, run, members, description, reply};
 #else
     (void)description;
+    (void)reply;
     return ModuleAction{(short)code, (short)count, run, members};
 #endif
 }
 
-constexpr ModuleAction action(int code, ActionFunction run, const char *description)
+constexpr ModuleAction action(int code, ActionFunction run, const char *description, const char *reply)
 {
-    return actionRow(code, run, description, NULL, 0);
+    return actionRow(code, run, description, reply, NULL, 0);
 }
 
 template <int N>
-constexpr ModuleAction action(int code, ActionFunction run, const char *description, const Member (&members)[N])
+constexpr ModuleAction action(int code, ActionFunction run, const char *description, const char *reply,
+                              const Member (&members)[N])
 {
-    return actionRow(code, run, description, members, N);
+    return actionRow(code, run, description, reply, members, N);
 }
 
 // The steps a module may log, in the order they happen.
@@ -352,9 +361,30 @@ int notifyAction(const Request &, cJSON *)
 // kActionRejected, which returns 1 and adds nothing.
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
 
-// A module whose table is all it has: no prelude, no trace.
+// The policy of a module whose table is all it has: no prelude, no trace.
+template <int N>
+constexpr ModulePolicy tablePolicy(const ModuleAction (&actions)[N])
+{
+    return {actions, N, NULL, NULL, false, false, false, NULL};
+}
+
 template <int N>
 int runModule(cJSON *request, cJSON *response, const ModuleAction (&actions)[N])
 {
-    return runModule(request, response, {actions, N, NULL, NULL, false, false, false, NULL});
+    return runModule(request, response, tablePolicy(actions));
 }
+
+#ifdef KAL_CONTRACT_TEXT
+// A module's declared contract: its name and its policy (the action table
+// among it), for the generated documentation, schemas and types.
+struct ModuleContract {
+    const char *module;
+    ModulePolicy policy;
+};
+// Names module's contract id##Contract, next to its handler.
+#define KAL_CONTRACT(id, name, policy) \
+    extern const ModuleContract id##Contract; \
+    const ModuleContract id##Contract = {name, policy};
+#else
+#define KAL_CONTRACT(id, name, policy)
+#endif

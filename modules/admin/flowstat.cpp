@@ -126,11 +126,13 @@ const Member kWrite[] = {
 }  // namespace
 
 const ModuleAction kFlowstatActions[] = {
-    action(0, readSettings, KAL_TEXT("read the data usage settings")),
-    action(1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), kWrite),
+    action(0, readSettings, KAL_TEXT("read the data usage settings"), KAL_TEXT("settings:{enableDataLimit:boolean limitation:text dataLimit:integer warningPercent:integer enablePaymentDay:boolean paymentDay:integer adjustStatistics:text}")),
+    action(1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), KAL_TEXT(""), kWrite),
 };
 
 int flowstatHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kFlowstatActions);
 }
+
+KAL_CONTRACT(flowstat, "flowstat", tablePolicy(kFlowstatActions))

@@ -244,13 +244,20 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kLanActions[] = {
-    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings")),
-    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), kSetMembers),
+    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings"), KAL_TEXT("ip:text mask:text dhcp:{enable:boolean start:text end:text leaseTime:integer dns1:text dns2:text}")),
+    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
 };
+
+constexpr ModulePolicy policy()
+{
+    return {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false, NULL};
+}
 
 }  // namespace
 
 int lanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false, NULL});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(lan, "lan", policy())

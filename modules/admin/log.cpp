@@ -375,16 +375,23 @@ const Member kPage[] = {
 };
 
 const ModuleAction kLogActions[] = {
-    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), kPage),
-    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log")),
-    action(2, exportLogs, KAL_TEXT("export the diagnostic archive")),
-    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log")),
-    action(5, modemLogState, KAL_TEXT("modem log state")),
+    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), KAL_TEXT("totalNumber:integer logList:[{time:text type:integer level:integer content:text}]"), kPage),
+    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log"), KAL_TEXT("")),
+    action(2, exportLogs, KAL_TEXT("export the diagnostic archive"), KAL_TEXT("")),
+    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log"), KAL_TEXT("")),
+    action(5, modemLogState, KAL_TEXT("modem log state"), KAL_TEXT("mdLogState:integer")),
 };
+
+constexpr ModulePolicy policy()
+{
+    return {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false, NULL};
+}
 
 }  // namespace
 
 int logHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false, NULL});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(log, "log", policy())

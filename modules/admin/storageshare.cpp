@@ -140,11 +140,13 @@ const Member kSetMembers[] = {
 }  // namespace
 
 const ModuleAction kShareActions[] = {
-    action(0, getShare, KAL_TEXT("read the sharing settings and the account")),
-    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), kSetMembers),
+    action(0, getShare, KAL_TEXT("read the sharing settings and the account"), KAL_TEXT("mode:integer login:integer rwPermission:integer username:text password:text ftproot:text")),
+    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), KAL_TEXT(""), kSetMembers),
 };
 
 int storageShareHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kShareActions);
 }
+
+KAL_CONTRACT(storageShare, "storageShare", tablePolicy(kShareActions))

@@ -125,10 +125,13 @@ const Member kZone[] = {
     text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes")),
 };
 
+// Every action's reply: the zone and the local time in it.
+constexpr const char *kTimeReply = KAL_TEXT("id:text year:integer month:integer date:integer hour:integer minute:integer second:integer");
+
 const ModuleAction kTimeActions[] = {
-    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name")),
-    action(1, setLastingZone, KAL_TEXT("set the time zone"), kZone),
-    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kZone),
+    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name"), kTimeReply),
+    action(1, setLastingZone, KAL_TEXT("set the time zone"), kTimeReply, kZone),
+    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kTimeReply, kZone),
 };
 
 }  // namespace
@@ -137,3 +140,5 @@ int timeHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kTimeActions);
 }
+
+KAL_CONTRACT(time, "time", tablePolicy(kTimeActions))

@@ -153,14 +153,14 @@ int uploadState(const Request &, cJSON *)
 }
 
 const ModuleAction kUpdateActions[] = {
-    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one")),
-    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware")),
-    action(2, download, KAL_TEXT("start the download")),
-    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download")),
-    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified")),
-    action(5, uploadState, KAL_TEXT("upload state")),
-    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade")),
-    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache")),
+    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one"), KAL_TEXT("firmwareVersion:text hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
+    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware"), KAL_TEXT("hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
+    action(2, download, KAL_TEXT("start the download"), KAL_TEXT("")),
+    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download"), KAL_TEXT("")),
+    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified"), KAL_TEXT("RXSpeed:integer downloadedSize:integer percentage:integer")),
+    action(5, uploadState, KAL_TEXT("upload state"), KAL_TEXT("")),
+    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade"), KAL_TEXT("")),
+    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache"), KAL_TEXT("")),
 };
 
 }  // namespace
@@ -169,3 +169,5 @@ int updateHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kUpdateActions);
 }
+
+KAL_CONTRACT(update, "update", tablePolicy(kUpdateActions))

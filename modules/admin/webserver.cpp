@@ -65,13 +65,15 @@ const Member kLanguage[] = {
 }  // namespace
 
 const ModuleAction kWebServerActions[] = {
-    action(0, readLanguage, KAL_TEXT("read the interface language")),
-    action(1, writeLanguage, KAL_TEXT("set the interface language"), kLanguage),
-    action(2, keepAlive, KAL_TEXT("keep-alive")),
-    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed")),
+    action(0, readLanguage, KAL_TEXT("read the interface language"), KAL_TEXT("language:text")),
+    action(1, writeLanguage, KAL_TEXT("set the interface language"), KAL_TEXT(""), kLanguage),
+    action(2, keepAlive, KAL_TEXT("keep-alive"), KAL_TEXT("")),
+    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed"), KAL_TEXT("")),
 };
 
 int webServerHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kWebServerActions);
 }
+
+KAL_CONTRACT(webServer, "webServer", tablePolicy(kWebServerActions))

@@ -325,22 +325,32 @@ const Member kPinChange[] = {kPin, kNewPin, kAutoUnlock};
 const Member kPukEntry[] = {pinCode("puk", 8, 8, KAL_TEXT("the card's PUK")), kNewPin, kAutoUnlock};
 const Member kUnlockOnly[] = {kAutoUnlock};
 
+// Every action's reply: the card's state.
+constexpr const char *kCardReply = KAL_TEXT("cardState:integer pinState:integer pinRemainingTimes:integer pukRemainingTimes:integer autoUnlock:boolean");
+
 const ModuleAction kSimLockActions[] = {
-    action(kReportCode, report, KAL_TEXT("report the card and PIN state")),
-    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kPinOnly),
-    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kPinOnly),
-    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kPinChange),
-    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kPinOnly),
-    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kPukEntry),
-    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kUnlockOnly),
+    action(kReportCode, report, KAL_TEXT("report the card and PIN state"), kCardReply),
+    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly),
+    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly),
+    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange),
+    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly),
+    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry),
+    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kCardReply, kUnlockOnly),
 };
+
+constexpr ModulePolicy policy()
+{
+    return {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL};
+}
 
 }  // namespace
 
 int simLockHandler(cJSON *request, cJSON *response)
 {
     int result =
-        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL});
+        runModule(request, response, policy());
     ReleaseMobileInstance();
     return result;
 }
+
+KAL_CONTRACT(simLock, "simLock", policy())

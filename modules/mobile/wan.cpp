@@ -468,18 +468,18 @@ const Member kSelection[] = {
 
 // The request's "action" and what it runs.
 const ModuleAction kWanActions[] = {
-    action(0, getConfig, KAL_TEXT("read the settings and profiles")),
-    action(1, setConfig, KAL_TEXT("change settings"), kSetConfig),
-    action(2, addProfileAction, KAL_TEXT("add a profile"), kProfileRequest),
-    action(3, deleteProfile, KAL_TEXT("delete a user profile"), kProfileRequest),
-    action(6, getConnState, KAL_TEXT("connection state")),
-    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), kProfileRequest),
-    action(8, setSelectionMode, KAL_TEXT("network selection"), kSelection),
-    action(9, searchNetworks, KAL_TEXT("start an operator search")),
-    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found")),
-    action(11, getReason, KAL_TEXT("call failure reason of the modem")),
-    action(14, cancelSearch, KAL_TEXT("cancel the search")),
-    action(15, updateIsp, KAL_TEXT("update the ISP database")),
+    action(0, getConfig, KAL_TEXT("read the settings and profiles"), KAL_TEXT("dataSwitchStatus:integer roamingEnabled:integer networkPreferredMode:integer connectStatus:integer networkSelectionMode:integer profileSettings:{list:[{profileID:integer profileName:text pdpType:integer ipv4ApnType:integer ipv4Apn:text ipv4Username:text ipv4Password:text ipv4AuthType:integer ipv6ApnType:integer ipv6Apn:text ipv6Username:text ipv6Password:text ipv6AuthType:integer}] defaultProfile:integer activeProfile:integer} cardType:integer ispVersion:text isp_need_local_update:boolean")),
+    action(1, setConfig, KAL_TEXT("change settings"), KAL_TEXT(""), kSetConfig),
+    action(2, addProfileAction, KAL_TEXT("add a profile"), KAL_TEXT(""), kProfileRequest),
+    action(3, deleteProfile, KAL_TEXT("delete a user profile"), KAL_TEXT(""), kProfileRequest),
+    action(6, getConnState, KAL_TEXT("connection state"), KAL_TEXT("connectStatus:integer")),
+    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), KAL_TEXT(""), kProfileRequest),
+    action(8, setSelectionMode, KAL_TEXT("network selection"), KAL_TEXT(""), kSelection),
+    action(9, searchNetworks, KAL_TEXT("start an operator search"), KAL_TEXT("")),
+    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), KAL_TEXT("networkSelectionStatus:integer operatorList:[{operatorAlphaShort:text operatorNumeric:text operatorState:text}]")),
+    action(11, getReason, KAL_TEXT("call failure reason of the modem"), KAL_TEXT("callFailReason:integer")),
+    action(14, cancelSearch, KAL_TEXT("cancel the search"), KAL_TEXT("networkSelectionStatus:integer")),
+    action(15, updateIsp, KAL_TEXT("update the ISP database"), KAL_TEXT("ispVersion:text")),
 };
 
 // Each action's name in the closing log line.
@@ -521,6 +521,11 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false, NULL};
+}
+
 }  // namespace
 
 int wanHandler(cJSON *request, cJSON *response)
@@ -528,9 +533,11 @@ int wanHandler(cJSON *request, cJSON *response)
     clock_t start = clock();
     __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
     g_actionName = "";
-    int result = runModule(request, response, {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false, NULL});
+    int result = runModule(request, response, policy());
     ReleaseMobileInstance();
     __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", g_actionName,
                         (double)(clock() - start) / 1000000.0 * 1000.0);
     return result;
 }
+
+KAL_CONTRACT(wan, "wan", policy())

@@ -35,7 +35,7 @@ int listStations(const Request &, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them")),
+    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them"), KAL_TEXT("STAs:[{mac:text ip:text hostname:text}]")),
 };
 
 void trace(ModuleStep step, const Member *, const cJSON *)
@@ -59,10 +59,16 @@ void trace(ModuleStep step, const Member *, const cJSON *)
     }
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true, NULL};
+}
+
 }  // namespace
 
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true, NULL});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(connectedDevices, "connectedDevices", policy())

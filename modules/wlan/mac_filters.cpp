@@ -133,8 +133,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kMacFiltersActions[] = {
-    action(0, getFilters, KAL_TEXT("read the filter and its deny list")),
-    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), kSetMembers),
+    action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac:text denyList:[{mac:text description:text}]")),
+    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers),
 };
 
 // Why a set is refused, in the words of the check that refused it.
@@ -177,10 +177,16 @@ void trace(ModuleStep step, const Member *member, const cJSON *request)
     traceWlanStep(step, "macFiltersHandler", 0);
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true, NULL};
+}
+
 }  // namespace
 
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true, NULL});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(macFilters, "macFilters", policy())

@@ -188,8 +188,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kPowerSaveActions[] = {
-    action(0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time")),
-    action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), kSetMembers),
+    action(0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time"), KAL_TEXT("enable:integer powerLevel:integer autoDisableTime:integer wlanOnOff:integer")),
+    action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), KAL_TEXT(""), kSetMembers),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)
@@ -202,10 +202,16 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
     traceWlanStep(step, "powerSaveHandler", ANDROID_LOG_INFO);
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true, NULL};
+}
+
 }  // namespace
 
 int powerSaveHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true, NULL});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(powerSave, "power_save", policy())

@@ -209,8 +209,8 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kWlanActions[] = {
-    action(0, getWlan, KAL_TEXT("read the access point's settings")),
-    action(1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), kSetMembers),
+    action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}")),
+    action(1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)
@@ -223,10 +223,16 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
     traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true, &wlan_setting.security_mode};
+}
+
 }  // namespace
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true,
-                                          &wlan_setting.security_mode});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(wlan, "wlan", policy())
