@@ -111,6 +111,8 @@ public:
             setenv("LD_PRELOAD", kShim, 1);
             setenv(KAL_CRASH_COUNTER_ENV, counter->path().c_str(), 1);
         }
+#else
+        (void)counter;
 #endif
         execl(KAL_SERVER_BIN, KAL_SERVER_BIN, (char *)nullptr);
         _exit(127);
