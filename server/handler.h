@@ -81,6 +81,7 @@ struct Member {
     bool unlessZero : 1;       // read unless the `when` member is given as 0
     unsigned count : 5;        // of members
     unsigned refusal : 4;      // "result" of a refusal; 0: the module's usual
+    bool documented : 1;       // only says what the action itself takes: never read
     signed char fallback;      // the value of an absent DEFAULTED member
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
@@ -137,6 +138,12 @@ struct Member {
         m.unlessZero = true;
         return m;
     }
+    constexpr Member documentedOnly() const
+    {
+        Member m = *this;
+        m.documented = true;
+        return m;
+    }
     constexpr Member logs(const char *line) const
     {
         Member m = *this;
@@ -148,11 +155,11 @@ struct Member {
 constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
 #ifdef KAL_CONTRACT_TEXT
-    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0,
-                  description};
+    return Member{name,           NULL,     NULL,  NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE,
+                  OPTIONAL,       false,    0,     0,    false, 0, description};
 #else
     (void)description;
-    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0};
+    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, false, 0};
 #endif
 }
 
@@ -208,7 +215,7 @@ constexpr Member list(const char *name, int most, const Member (&element)[N], co
 // A list whose elements only document what the action's own reader takes
 // (they never refuse): the device's binary leaves the element out.
 #ifdef KAL_CONTRACT_TEXT
-#define DOCUMENTED_LIST(name, most, element, description) list(name, most, element, description)
+#define DOCUMENTED_LIST(name, most, element, description) list(name, most, element, description).documentedOnly()
 #else
 #define DOCUMENTED_LIST(name, most, element, description) member(name, MEMBER_LIST, 0, most, NULL)
 #endif

@@ -650,9 +650,10 @@ struct Range {
     std::string outside;  // what a value just outside does: "refused" or "left out"
     int refusal;          // the refused request's "result"; -1 the empty object
     std::string when;     // the switch that must be on for the member to be read
+    bool judged;          // by the action or a service, not by the reader
 };
 
-void collectRanges(const Action &a, const Member *members, int count, const std::string &prefix,
+void collectRanges(const Action &a, const Member *members, int count, const std::string &prefix, bool judged,
                    std::vector<Range> &out)
 {
     for (int i = 0; i < count; i++) {
@@ -668,12 +669,13 @@ void collectRanges(const Action &a, const Member *members, int count, const std:
             r.outside = m.bad == POLICY_LEAVE_OUT ? "left out" : "refused";
             r.refusal = m.refusal != 0 ? m.refusal : a.policy->refusesEmpty ? -1 : 1;
             r.when = m.when != NULL && !m.unlessZero ? prefix + m.when : "";
+            r.judged = judged || a.row->run == NULL;
             out.push_back(r);
         }
         if (m.type == MEMBER_OBJECT)
-            collectRanges(a, m.members, m.count, path + ".", out);
+            collectRanges(a, m.members, m.count, path + ".", judged || m.documented, out);
         if (m.type == MEMBER_LIST && m.members != NULL && m.members[0].name[0] != '\0')
-            collectRanges(a, m.members, m.count, path + "[0].", out);
+            collectRanges(a, m.members, m.count, path + "[0].", judged || m.documented, out);
     }
 }
 
@@ -681,7 +683,7 @@ std::vector<Range> ranges(const std::vector<Action> &actions)
 {
     std::vector<Range> out;
     for (const Action &a : actions)
-        collectRanges(a, a.row->members, a.row->memberCount, "", out);
+        collectRanges(a, a.row->members, a.row->memberCount, "", false, out);
     return out;
 }
 
@@ -732,11 +734,12 @@ std::string rangeTable(const std::vector<Action> &actions)
     std::string out = "// " + std::string(kGeneratedNote) + "\n// Refresh: " + kRefresh +
                       "\n// Every declared integer range: module, action, the member's path, its bounds, what a\n"
                       "// value just outside does, the refused request's \"result\" (-1: the empty object) and\n"
-                      "// the switch that must be on for the member to be read.\n";
+                      "// the switch that must be on for the member to be read, and whether the action or\n"
+                      "// a service judges the value rather than the reader.\n";
     for (const Range &r : ranges(actions)) {
         out += "{\"" + r.module + "\", " + std::to_string(r.action) + ", \"" + r.path + "\", " + number(r.low) +
                "LL, " + number(r.high) + "LL, \"" + r.outside + "\", " + std::to_string(r.refusal) + ", \"" + r.when +
-               "\"},\n";
+               "\", " + (r.judged ? "true" : "false") + "},\n";
     }
     return out;
 }

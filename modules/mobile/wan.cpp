@@ -454,7 +454,10 @@ const Member kSetConfig[] = {
 };
 
 const Member kProfileRequest[] = {
-    object("profileSettings", kProfileSettings, KAL_TEXT("the profile, first of \"list\"")).otherwise(POLICY_LEAVE_OUT),
+    // The profile codec and the action judge what it holds.
+    object("profileSettings", kProfileSettings, KAL_TEXT("the profile, first of \"list\""))
+        .otherwise(POLICY_LEAVE_OUT)
+        .documentedOnly(),
 };
 
 const Member kSelection[] = {

@@ -18,7 +18,11 @@
       example again, for up to 10 s, until the reply holds TEXT (white space
       aside).
 
-Exit 77 (a skip) when python3-jsonschema is missing."""
+  examples.py typescript SOURCE_DIR OUT_DIR
+      Type-checks tests/contract/ts/client.ts and every example request, as
+      a KalRequest, with tsc (npm ci in tests/contract/ts installs it).
+
+Exit 77 (a skip) when python3-jsonschema or tsc is missing."""
 import copy
 import json
 import os
@@ -285,11 +289,38 @@ def replies(src, server, write):
     return 1 if differ and not write else 0
 
 
+def typescript(src, out):
+    src = os.path.abspath(src)
+    ts = os.path.join(src, "tests/contract/ts")
+    tsc = os.path.join(ts, "node_modules/.bin/tsc")
+    if not os.access(tsc, os.X_OK):
+        print("skipped: tsc is not installed (npm ci in tests/contract/ts)")
+        return 77
+    os.makedirs(out, exist_ok=True)
+    requests = [text.strip() for _, text in corpus_examples(src)]
+    requests += [request for _, request, _ in api_examples(src)[1]]
+    with open(os.path.join(out, "examples.ts"), "w", encoding="utf-8") as f:
+        f.write('import type { KalRequest } from "%s/docs/kal-api";\n\n' % src)
+        f.write("export const examples: KalRequest[] = [\n")
+        for request in requests:
+            f.write("    %s,\n" % request)
+        f.write("];\n")
+    with open(os.path.join(out, "tsconfig.json"), "w") as f:
+        json.dump({"extends": os.path.join(ts, "tsconfig.json"),
+                   "files": [os.path.join(ts, "client.ts"), "examples.ts"]}, f)
+    run = subprocess.run([tsc, "-p", os.path.join(out, "tsconfig.json")])
+    print("tsc: the client and %d example requests %s" % (len(requests), "type-check" if run.returncode == 0
+                                                              else "do not type-check"))
+    return 0 if run.returncode == 0 else 1
+
+
 def main():
     if len(sys.argv) >= 3 and sys.argv[1] == "schema":
         return schema_check(sys.argv[2])
     if len(sys.argv) >= 4 and sys.argv[1] == "replies":
         return replies(sys.argv[2], sys.argv[3], "--write" in sys.argv[4:])
+    if len(sys.argv) >= 4 and sys.argv[1] == "typescript":
+        return typescript(sys.argv[2], sys.argv[3])
     print(__doc__)
     return 2
 

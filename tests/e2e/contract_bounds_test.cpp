@@ -3,11 +3,87 @@
 // module's usual answer and nothing stored, or left out).
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
 #include <string>
+#include <vector>
 
 #include "tests/support/test_support.h"
+#include "tools/request_examples.h"
 
 namespace {
+
+// One declared integer range of kal_contract's tables.
+struct DeclaredRange {
+    const char *module;
+    int action;
+    const char *path;
+    long long low, high;
+    const char *outside;  // "refused" or "left out"
+    int refusal;          // the refused request's "result"; -1 the empty object
+    const char *when;     // a switch that must be on for the member to be read
+    bool judged;          // by the action or a service, not by the reader
+};
+
+const DeclaredRange kDeclaredRanges[] = {
+#include "tests/e2e/contract_ranges.inc"
+};
+
+// Puts value at path ("a.b[0].c") of request, making what leads there.
+void place(cJSON *request, const std::string &path, cJSON *value)
+{
+    cJSON *node = request;
+    size_t at = 0;
+    while (true) {
+        size_t end = path.find_first_of(".[", at);
+        std::string key = path.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (end == std::string::npos) {
+            cJSON_DeleteItemFromObjectCaseSensitive(node, key.c_str());
+            cJSON_AddItemToObject(node, key.c_str(), value);
+            return;
+        }
+        cJSON *child = cJSON_GetObjectItemCaseSensitive(node, key.c_str());
+        bool list = path[end] == '[';
+        if (child == nullptr || (list ? !cJSON_IsArray(child) : !cJSON_IsObject(child))) {
+            cJSON_DeleteItemFromObjectCaseSensitive(node, key.c_str());
+            child = list ? cJSON_CreateArray() : cJSON_CreateObject();
+            cJSON_AddItemToObject(node, key.c_str(), child);
+        }
+        if (list) {
+            // Only a list's first element is declared.
+            if (cJSON_GetArraySize(child) == 0)
+                cJSON_AddItemToArray(child, cJSON_CreateObject());
+            child = cJSON_GetArrayItem(child, 0);
+            end = path.find('.', end);
+        }
+        node = child;
+        at = end + 1;
+    }
+}
+
+// The example of module's action with the value at range's path: the literal
+// goes into the text as it is, so that no bound is rounded.
+std::string withValue(const cJSON *examples, const DeclaredRange &range, long long value)
+{
+    JsonPtr request(cJSON_CreateObject());
+    for (int i = 0; i < cJSON_GetArraySize(examples); i++) {
+        const cJSON *e = cJSON_GetArrayItem(examples, i);
+        if (jsonString(e, "module") == range.module && jsonInt(e, "action") == range.action) {
+            request = parseJson(jsonString(e, "request"));
+            break;
+        }
+    }
+    cJSON_AddStringToObject(request.get(), "module", range.module);
+    if (!cJSON_HasObjectItem(request.get(), "action"))
+        cJSON_AddNumberToObject(request.get(), "action", range.action);
+    if (range.when[0] != '\0')
+        place(request.get(), range.when, cJSON_CreateTrue());
+    place(request.get(), range.path, cJSON_CreateString("@@VALUE@@"));
+    char *text = cJSON_PrintUnformatted(request.get());
+    std::string out = text;
+    cJSON_free(text);
+    return out.replace(out.find("\"@@VALUE@@\""), 11, std::to_string(value));
+}
 
 int result(SimDevice &device, const std::string &json)
 {
@@ -104,6 +180,43 @@ TEST(ContractBounds, OpenNetworkIgnoresMixed)
     EXPECT_EQ(device.request("{\"module\":\"wlan\",\"action\":1,\"securityMode\":1,\"mixed\":{\"mode\":9}}"),
               "{\n}");
     EXPECT_EQ(device.request(get), before);
+}
+
+// Every range the reader applies, over the socket, each on a fresh device:
+// a value just outside gets the member's policy (the module's refusal, or
+// an answer of 0 without the member); the bounds of a range narrower than
+// any 32-bit integer get past it (what a service makes of INT_MIN is its
+// own affair).
+TEST(ContractBounds, EveryDeclaredRangeOverTheSocket)
+{
+    char why[256] = {0};
+    JsonPtr examples(loadRequestExamples(KAL_SOURCE_DIR "/tests/fuzz/corpus", why, sizeof(why)));
+    ASSERT_NE(examples, nullptr) << why;
+    int checked = 0;
+    for (const DeclaredRange &range : kDeclaredRanges) {
+        if (range.judged)
+            continue;
+        SimDevice device;
+        ASSERT_TRUE(device.start()) << device.serverOutput();
+        std::string refused = range.refusal < 0 ? "{\n}" : "result " + std::to_string(range.refusal);
+        auto answer = [&](long long value) {
+            std::string reply = device.request(withValue(examples.get(), range, value));
+            JsonPtr json = parseJson(reply);
+            return reply == "{\n}" ? reply : "result " + std::to_string(jsonInt(json.get(), "result"));
+        };
+        std::string what = std::string(range.module) + "." + std::to_string(range.action) + " " + range.path;
+        for (long long bound : {range.low, range.high}) {
+            if (range.low != INT_MIN || range.high != INT_MAX) {
+                EXPECT_NE(answer(bound), refused) << what << " = " << bound << " is refused";
+            }
+        }
+        for (long long outside : {range.low - 1, range.high + 1}) {
+            std::string expected = std::string(range.outside) == "refused" ? refused : "result 0";
+            EXPECT_EQ(answer(outside), expected) << what << " = " << outside;
+        }
+        checked++;
+    }
+    EXPECT_GT(checked, 20);
 }
 
 }  // namespace
