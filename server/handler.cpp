@@ -145,8 +145,10 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
         return 1;
     if (!typed && m.other == POLICY_REFUSE)
         return 0;
-    if (!inRange && m.bad == POLICY_LEAVE_OUT)
+    if (!inRange && m.bad == POLICY_LEAVE_OUT) {
+        value->leftOut = typed;
         return 1;
+    }
     if (!inRange)
         return 0;
     value->given = true;

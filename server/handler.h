@@ -229,6 +229,7 @@ struct MemberValue {
     const char *text;
     const cJSON *item;  // the value as sent, when it has the member's type
     double amount;      // a TEXT_AMOUNT text's number
+    bool leftOut;       // given with its type, but left out for its range or form
 };
 
 // The typed values of one request object, read by its members' rules.

@@ -92,7 +92,8 @@ int getTime(const Request &, cJSON *response)
 // same members as a successful one.
 int setZone(const Request &request, cJSON *response, bool temporary)
 {
-    int result = 0;
+    // A name that is not UTF-8 is neither stored nor echoed: a failure.
+    int result = request.get("id").leftOut ? 1 : 0;
     const char *zone = request.text("id");
     if (request.has("id")) {
         if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, zone) != 0)
@@ -122,7 +123,8 @@ int setTemporaryZone(const Request &request, cJSON *response)
 
 // Without a string "id" nothing is written and none is echoed.
 const Member kZone[] = {
-    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes")),
+    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes; not UTF-8: result 1"))
+        .outOfRange(POLICY_LEAVE_OUT),
 };
 
 // Every action's reply: the zone and the local time in it.
