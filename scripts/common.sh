@@ -12,7 +12,7 @@ step() { echo "== $*"; }
 packages=(build-essential cmake pkg-config libcjson-dev libgtest-dev libbenchmark-dev
           busybox ca-certificates valgrind clang libclang-rt-dev
           e2fsprogs mount diffutils
-          libcpp-httplib-dev libssl-dev chromium chromium-driver)
+          libcpp-httplib-dev libssl-dev chromium chromium-driver python3-jsonschema)
 
 # The 32-bit ARM stage of scripts/test: Debian's cross toolchain, the armhf
 # libraries to link and run against, and qemu to run the programs.
@@ -60,6 +60,18 @@ install_devserver() {
         step "installing the dev server for the workbench test (npm ci in tests/workbench/devserver)"
         (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
             || fail "npm ci in $dir failed: the dev-server test needs Vite from the npm registry"
+    fi
+}
+
+# tsc for the TypeScript client of the contract test, pinned by
+# tests/contract/ts/package-lock.json.
+install_typescript() {
+    local dir="$top/tests/contract/ts"
+    command -v npm >/dev/null || install_packages nodejs npm
+    if [ ! -x "$dir/node_modules/.bin/tsc" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
+        step "installing TypeScript for the contract test (npm ci in tests/contract/ts)"
+        (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
+            || fail "npm ci in $dir failed: the contract test needs tsc from the npm registry"
     fi
 }
 

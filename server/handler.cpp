@@ -9,10 +9,10 @@
 
 namespace {
 
-void trace(const ModulePolicy &policy, ModuleStep step)
+void trace(const ModulePolicy &policy, ModuleStep step, const Member *member, const cJSON *request)
 {
     if (policy.trace != NULL)
-        policy.trace(step);
+        policy.trace(step, member, request);
 }
 
 int refuse(cJSON *response, const ModulePolicy &policy)
@@ -33,16 +33,193 @@ const ModuleAction *findAction(const ModuleAction *actions, int count, int code)
     return NULL;
 }
 
+namespace {
+
+// Four runs of 1 to 3 digits, each at most 255, split by single dots.
+bool isDottedQuad(const char *text)
+{
+    size_t len = strlen(text);
+    if (len < 7 || len > 15)
+        return false;
+    int runs = 0, digits = 0, value = 0;
+    for (size_t i = 0; i <= len; i++) {
+        char c = text[i];
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + (c - '0');
+            digits++;
+            if (value > 255)
+                return false;
+        } else if ((c == '.' || c == '\0') && digits > 0) {
+            runs++;
+            digits = 0;
+            value = 0;
+        } else {
+            return false;
+        }
+    }
+    return runs == 4;
+}
+
+bool hasForm(const char *text, TextForm form, double *amount)
+{
+    size_t len = strlen(text);
+    switch (form) {
+    case TEXT_ANY: return true;
+    case TEXT_PRINTABLE: return isPrintableText(text);
+    case TEXT_DIGITS: return strspn(text, "0123456789") == len;
+    case TEXT_WORD:
+        return strspn(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") == len;
+    case TEXT_MAC: return isMacText(text);
+    case TEXT_DOTTED: return isDottedQuad(text);
+    case TEXT_WPA_KEY: return len == 64 ? isHexText(text, 64) : len >= 8 && len <= 63 && isPrintableText(text);
+    case TEXT_AMOUNT: return parseAmount(text, amount) == 0 && *amount >= 0;
+    case TEXT_REGION: return true;
+    case TEXT_PHONE: return strspn(text + (text[0] == '+'), "0123456789") == len - (text[0] == '+');
+    }
+    return false;
+}
+
+NonNumber nonNumberReading(ValuePolicy other)
+{
+    return other == POLICY_TRUE_ONE ? NON_NUMBER_TRUE_ONE : other == POLICY_ZERO ? NON_NUMBER_ZERO : NON_NUMBER_REFUSED;
+}
+
+// Reads one member's value. 1 when it keeps its rules (*value filled or
+// left absent), 0 when it refuses the request.
+int readMember(const cJSON *item, const Member &m, MemberValue *value, const Member **refused,
+               const int *current)
+{
+    memset(value, 0, sizeof(*value));
+    if (item == NULL) {
+        if (m.presence == REQUIRED)
+            return 0;
+        if (m.presence == DEFAULTED || (m.presence == CURRENT && current != NULL)) {
+            value->given = true;
+            value->number = m.presence == DEFAULTED ? m.fallback : *current;
+        }
+        return 1;
+    }
+    bool typed = false;
+    bool inRange = true;
+    switch (m.type) {
+    case MEMBER_INTEGER:
+        typed = cJSON_IsNumber(item) || m.other == POLICY_TRUE_ONE || m.other == POLICY_ZERO;
+        inRange = readInteger(item, nonNumberReading(m.other), m.low, m.high, &value->number);
+        break;
+    case MEMBER_SWITCH:
+        typed = true;
+        value->number = cJSON_IsTrue(item) ? 1 : 0;
+        break;
+    case MEMBER_BOOLEAN:
+        typed = cJSON_IsBool(item);
+        value->number = cJSON_IsTrue(item) ? 1 : 0;
+        break;
+    case MEMBER_TEXT: {
+        typed = cJSON_IsString(item) && item->valuestring != NULL;
+        const char *text = typed ? item->valuestring : "";
+        size_t len = strlen(text);
+        inRange = isUtf8(text) && (long long)len >= m.low && (m.high == 0 || (long long)len <= m.high) &&
+                  hasForm(text, m.form, &value->amount);
+        value->text = text;
+        break;
+    }
+    case MEMBER_OBJECT: {
+        typed = cJSON_IsObject(item);
+        Request inner;
+        if (typed || m.other == POLICY_ZERO)
+            inRange = readMembers(typed ? item : NULL, m.members, m.count, &inner, refused) == 0;
+        break;
+    }
+    case MEMBER_LIST: {
+        typed = cJSON_IsArray(item);
+        int n = typed ? cJSON_GetArraySize(item) : 0;
+        inRange = n >= m.low && n <= m.high;
+        for (int i = 0; typed && inRange && i < n; i++) {
+            Request inner;
+            inRange = readMembers(cJSON_GetArrayItem(item, i), m.members, m.count, &inner, refused) == 0;
+        }
+        break;
+    }
+    }
+    if (!typed && m.other == POLICY_LEAVE_OUT)
+        return 1;
+    if (!typed && m.other == POLICY_REFUSE)
+        return 0;
+    if (!inRange && m.bad == POLICY_LEAVE_OUT) {
+        value->leftOut = typed;
+        return 1;
+    }
+    if (!inRange)
+        return 0;
+    value->given = true;
+    value->item = typed ? item : NULL;
+    return 1;
+}
+
+}  // namespace
+
+int readMembers(const cJSON *object, const Member *members, int count, Request *values,
+                const Member **refused, const int *current)
+{
+    memset(values, 0, sizeof(*values));
+    values->object = object;
+    values->members = members;
+    values->count = count < kMaxMembers ? count : kMaxMembers;
+    for (int i = 0; i < values->count; i++) {
+        const Member &m = members[i];
+        if (m.when != NULL) {
+            const MemberValue &on = values->get(m.when);
+            if (m.unlessZero ? on.given && on.number == 0 : !on.given || on.number != 1)
+                continue;
+        }
+        const cJSON *item = object != NULL ? cJSON_GetObjectItem(object, m.name) : NULL;
+        const Member *inner = NULL;
+        if (readMember(item, m, &values->values[i], &inner, current) == 0) {
+            // An object's or list's own member is the one that refused.
+            const Member *why = inner != NULL ? inner : &m;
+            if (refused != NULL)
+                *refused = why;
+            return why->refusal != 0 ? why->refusal : -1;
+        }
+    }
+    return 0;
+}
+
+const MemberValue &Request::get(const char *name) const
+{
+    for (int i = 0; i < count; i++) {
+        if (strcmp(members[i].name, name) == 0)
+            return values[i];
+    }
+    return absent;
+}
+
+Request Request::nested(const char *name, int index) const
+{
+    Request inner;
+    memset(&inner, 0, sizeof(inner));
+    for (int i = 0; i < count; i++) {
+        if (strcmp(members[i].name, name) != 0)
+            continue;
+        const cJSON *item = values[i].item;
+        if (index >= 0)
+            item = cJSON_GetArrayItem(item, index);
+        // Read before the action ran: the values keep their rules.
+        readMembers(item, members[i].members, members[i].count, &inner, NULL);
+    }
+    return inner;
+}
+
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
 {
-    trace(policy, STEP_ENTRY);
+    trace(policy, STEP_ENTRY, NULL, request);
     if (request == NULL || response == NULL) {
-        trace(policy, STEP_NO_REQUEST);
+        trace(policy, STEP_NO_REQUEST, NULL, request);
         return refuse(response, policy);
     }
     const cJSON *action = cJSON_GetObjectItem(request, "action");
     if (action == NULL) {
-        trace(policy, STEP_NO_ACTION);
+        trace(policy, STEP_NO_ACTION, NULL, request);
         return refuse(response, policy);
     }
     // cJSON's valueint: a number toward zero, saturated at the int range;
@@ -52,39 +229,28 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     int result = policy.prepare != NULL ? policy.prepare(request, code) : 0;
     if (result == 0) {
         const ModuleAction *found = findAction(policy.actions, policy.count, code);
-        if (found != NULL) {
-            result = found->run(request, response);
-        } else {
-            trace(policy, STEP_UNDEFINED);
+        if (found == NULL) {
+            trace(policy, STEP_UNDEFINED, NULL, request);
             result = 1;
+        } else {
+            Request values;
+            const Member *refused = NULL;
+            result = readMembers(request, found->members, found->memberCount, &values, &refused, policy.current);
+            if (result == 0) {
+                values.object = request;
+                result = found->run(values, response);
+            } else {
+                trace(policy, STEP_REFUSED, refused, request);
+                if (result < 0)
+                    result = policy.refusesEmpty ? kActionRejected : 1;
+            }
         }
     }
     if (result == kActionRejected)
         return 1;
     cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
-    trace(policy, STEP_LEAVE);
+    trace(policy, STEP_LEAVE, NULL, request);
     return result;
-}
-
-bool memberInt(const cJSON *object, const char *key, int low, int high, int *value)
-{
-    const cJSON *item = cJSON_GetObjectItem(object, key);
-    return item == NULL || requestInt(item, low, high, value);
-}
-
-const char *memberString(const cJSON *object, const char *key)
-{
-    const cJSON *item = cJSON_GetObjectItem(object, key);
-    return cJSON_IsString(item) ? item->valuestring : NULL;
-}
-
-bool memberSwitch(const cJSON *object, const char *key, int *value)
-{
-    const cJSON *item = cJSON_GetObjectItem(object, key);
-    if (item == NULL)
-        return false;
-    *value = cJSON_IsTrue(item) ? 1 : 0;
-    return true;
 }
 
 bool configText(int key, char *buffer, int size)

@@ -11,16 +11,303 @@
 // empty object and the handler returns 1.
 const int kActionRejected = INT_MIN;
 
-// An action reads request, fills response and returns its "result".
-typedef int (*ActionFunction)(cJSON *request, cJSON *response);
+// Descriptions are for the generated documentation only: the device's
+// binary leaves them out.
+#ifdef KAL_CONTRACT_TEXT
+#define KAL_TEXT(text) text
+#else
+#define KAL_TEXT(text) NULL
+#endif
 
-// One row of a module's table: the request's "action" code and what it
-// runs; a name only where the module logs it.
-struct ModuleAction {
-    int code;
-    ActionFunction run;
-    const char *name = NULL;
+#define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
+
+// A request member's declared JSON type.
+enum MemberType {
+    MEMBER_INTEGER,  // a number, taken by its integer value (toward zero)
+    MEMBER_SWITCH,   // the literal true is 1, any other value 0
+    MEMBER_BOOLEAN,  // true or false
+    MEMBER_TEXT,     // a string of well-formed UTF-8
+    MEMBER_OBJECT,   // an object with members of its own
+    MEMBER_LIST,     // an array of objects, at most `high` of them
 };
+
+// What a value does that is not of the member's type (Other) or lies
+// outside its range, length or form (Bad).
+enum ValuePolicy {
+    POLICY_REFUSE,     // the request is refused, nothing done
+    POLICY_LEAVE_OUT,  // as if the member were absent
+    POLICY_TRUE_ONE,   // Other only: true counts as 1, anything else as 0
+    POLICY_ZERO,       // Other only: counts as 0 (an empty text, an empty object)
+};
+
+// What an absent member does.
+enum Presence {
+    OPTIONAL,
+    REQUIRED,
+    DEFAULTED,  // absent: the member's fallback
+    CURRENT,    // absent: the value the device holds now (the module's current)
+};
+
+// The form a text must have beyond its length.
+enum TextForm {
+    TEXT_ANY,
+    TEXT_PRINTABLE,  // ASCII from space to tilde
+    TEXT_DIGITS,
+    TEXT_WORD,       // A-Z a-z 0-9 _
+    TEXT_MAC,        // six hex pairs split by one of ':' and '-' throughout
+    TEXT_DOTTED,     // four runs of digits up to 255, 7 to 15 characters
+    TEXT_WPA_KEY,    // 8 to 63 printable characters or 64 hex digits
+    TEXT_AMOUNT,     // a decimal number of 0 or more leads the text
+    TEXT_REGION,     // "NONE" or letters
+    TEXT_PHONE,      // digits, the first of them may be a '+'
+};
+
+// One request member of an action: its declared contract. Built with the
+// functions below, so that a table row reads like the documentation. The
+// small fields share one word: every action's rows stay in the device's
+// binary.
+struct Member {
+    const char *name;
+    const char *when;              // read only while this earlier member is 1
+    const char *failure;           // logged by the module when this member refuses
+    const struct Member *members;  // an object's members, a list's element
+    int low;   // integer range; a text's length in bytes (high 0: any); a
+    int high;  // list's least and most elements
+    MemberType type : 3;
+    TextForm form : 4;
+    ValuePolicy other : 2;
+    ValuePolicy bad : 2;
+    Presence presence : 2;
+    bool unlessZero : 1;       // read unless the `when` member is given as 0
+    unsigned count : 5;        // of members
+    unsigned refusal : 4;      // "result" of a refusal; 0: the module's usual
+    bool documented : 1;       // only says what the action itself takes: never read
+    signed char fallback;      // the value of an absent DEFAULTED member
+#ifdef KAL_CONTRACT_TEXT
+    const char *description;
+#endif
+
+    constexpr Member required() const
+    {
+        Member m = *this;
+        m.presence = REQUIRED;
+        return m;
+    }
+    constexpr Member byDefault(signed char value) const
+    {
+        Member m = *this;
+        m.presence = DEFAULTED;
+        m.fallback = value;
+        return m;
+    }
+    // Absent: the device's current value, so that members read after it
+    // follow what the device will hold.
+    constexpr Member currentWhenAbsent() const
+    {
+        Member m = *this;
+        m.presence = CURRENT;
+        return m;
+    }
+    constexpr Member otherwise(ValuePolicy policy) const
+    {
+        Member m = *this;
+        m.other = policy;
+        return m;
+    }
+    constexpr Member outOfRange(ValuePolicy policy) const
+    {
+        Member m = *this;
+        m.bad = policy;
+        return m;
+    }
+    constexpr Member refusedWith(unsigned result) const
+    {
+        Member m = *this;
+        m.refusal = result;
+        return m;
+    }
+    constexpr Member readWhile(const char *memberName) const
+    {
+        Member m = *this;
+        m.when = memberName;
+        return m;
+    }
+    constexpr Member readUnlessZero(const char *memberName) const
+    {
+        Member m = readWhile(memberName);
+        m.unlessZero = true;
+        return m;
+    }
+    constexpr Member documentedOnly() const
+    {
+        Member m = *this;
+        m.documented = true;
+        return m;
+    }
+    constexpr Member logs(const char *line) const
+    {
+        Member m = *this;
+        m.failure = line;
+        return m;
+    }
+};
+
+constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
+{
+#ifdef KAL_CONTRACT_TEXT
+    return Member{name,           NULL,     NULL,  NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE,
+                  OPTIONAL,       false,    0,     0,    false, 0, description};
+#else
+    (void)description;
+    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, false, 0};
+#endif
+}
+
+// A number in [low, high].
+constexpr Member integer(const char *name, int low, int high, const char *description)
+{
+    return member(name, MEMBER_INTEGER, low, high, description);
+}
+
+// Any 32-bit integer: passed on as it comes.
+constexpr Member anyInt32(const char *name, const char *description)
+{
+    return integer(name, INT_MIN, INT_MAX, description);
+}
+
+constexpr Member onOff(const char *name, const char *description)
+{
+    return member(name, MEMBER_SWITCH, 0, 1, description);
+}
+
+constexpr Member boolean(const char *name, const char *description)
+{
+    return member(name, MEMBER_BOOLEAN, 0, 1, description).otherwise(POLICY_LEAVE_OUT);
+}
+
+// A text of minBytes to maxBytes bytes (maxBytes 0: any length) of form.
+constexpr Member text(const char *name, int minBytes, int maxBytes, TextForm form,
+                      const char *description)
+{
+    Member m = member(name, MEMBER_TEXT, minBytes, maxBytes, description).otherwise(POLICY_LEAVE_OUT);
+    m.form = form;
+    return m;
+}
+
+template <int N>
+constexpr Member object(const char *name, const Member (&members)[N], const char *description)
+{
+    Member m = member(name, MEMBER_OBJECT, 0, 0, description);
+    m.members = members;
+    m.count = N;
+    return m;
+}
+
+template <int N>
+constexpr Member list(const char *name, int most, const Member (&element)[N], const char *description)
+{
+    Member m = member(name, MEMBER_LIST, 0, most, description);
+    m.members = element;
+    m.count = N;
+    return m;
+}
+
+// A list whose elements only document what the action's own reader takes
+// (they never refuse): the device's binary leaves the element out.
+#ifdef KAL_CONTRACT_TEXT
+#define DOCUMENTED_LIST(name, most, element, description) list(name, most, element, description).documentedOnly()
+#else
+#define DOCUMENTED_LIST(name, most, element, description) member(name, MEMBER_LIST, 0, most, NULL)
+#endif
+
+// The most members one object of a request declares.
+const int kMaxMembers = 16;
+
+struct MemberValue {
+    bool given;
+    int number;
+    const char *text;
+    const cJSON *item;  // the value as sent, when it has the member's type
+    double amount;      // a TEXT_AMOUNT text's number
+    bool leftOut;       // given with its type, but left out for its range or form
+};
+
+// The typed values of one request object, read by its members' rules.
+struct Request {
+    const cJSON *object;
+    const Member *members;
+    int count;
+    MemberValue values[kMaxMembers];
+    MemberValue absent;  // never given: the value of an undeclared name
+
+    // The value of the declared member name (an undeclared name is absent).
+    const MemberValue &get(const char *name) const;
+    bool has(const char *name) const { return get(name).given; }
+    int number(const char *name) const { return get(name).number; }
+    const char *text(const char *name) const { return get(name).text; }
+    double amount(const char *name) const { return get(name).amount; }
+    // A member object's values, or element index of a member list's.
+    Request nested(const char *name, int index = -1) const;
+    int size(const char *name) const
+    {
+        const cJSON *list = get(name).item;
+        return cJSON_IsArray(list) ? cJSON_GetArraySize(list) : 0;
+    }
+};
+
+// Reads object by members into values. 0 when every member keeps its
+// rules; otherwise the refusing member goes to *refused and the answer is
+// its refusal result (-1: the module's usual).
+// current holds an absent CURRENT member's value (null: absent stays absent).
+int readMembers(const cJSON *object, const Member *members, int count, Request *values,
+                const Member **refused, const int *current = NULL);
+
+// An action gets its request's values and fills response; the answer is
+// its "result".
+typedef int (*ActionFunction)(const Request &request, cJSON *response);
+
+// One row of a module's table: the request's "action" code, what it runs,
+// its members' contract and, for the documentation, what it does and the
+// members of its reply besides "result". Built with action(), so that rows
+// read like the documentation.
+//
+// A reply is written as "name:type ..." with the types integer, number,
+// boolean and text, {members} for an object and [type] for a list; a
+// trailing '?' on a name marks a member that only some replies carry.
+struct ModuleAction {
+    short code;
+    short memberCount;
+    ActionFunction run;
+    const Member *members;
+#ifdef KAL_CONTRACT_TEXT
+    const char *description;
+    const char *reply;
+#endif
+};
+
+constexpr ModuleAction actionRow(int code, ActionFunction run, const char *description, const char *reply,
+                                 const Member *members, int count)
+{
+#ifdef KAL_CONTRACT_TEXT
+    return ModuleAction{(short)code, (short)count, run, members, description, reply};
+#else
+    (void)description;
+    (void)reply;
+    return ModuleAction{(short)code, (short)count, run, members};
+#endif
+}
+
+constexpr ModuleAction action(int code, ActionFunction run, const char *description, const char *reply)
+{
+    return actionRow(code, run, description, reply, NULL, 0);
+}
+
+template <int N>
+constexpr ModuleAction action(int code, ActionFunction run, const char *description, const char *reply,
+                              const Member (&members)[N])
+{
+    return actionRow(code, run, description, reply, members, N);
+}
 
 // The steps a module may log, in the order they happen.
 enum ModuleStep {
@@ -28,6 +315,7 @@ enum ModuleStep {
     STEP_NO_REQUEST,  // request or response is null
     STEP_NO_ACTION,   // the request has no "action"
     STEP_UNDEFINED,   // no action has the code
+    STEP_REFUSED,     // a member broke its rules (the member is given)
     STEP_LEAVE,       // "result" has been added
 };
 
@@ -39,30 +327,20 @@ struct ModulePolicy {
     // but 0 is final (kActionRejected for the empty object). May be null.
     int (*prepare)(cJSON *request, int code);
     // Logs the steps the module reports. May be null.
-    void (*trace)(ModuleStep step);
+    void (*trace)(ModuleStep step, const Member *member, const cJSON *request);
     // A request refused before its action is read (null request, no
     // "action") still gets "result" 1 when there is a response to fill.
     bool answerMissingAction;
     // Only a JSON number names its action; any other value names action 0
     // (otherwise true names action 1, as cJSON reads it).
     bool numbersOnly;
+    // A member that breaks its rules answers the empty object (the Wi-Fi
+    // modules) instead of "result" 1.
+    bool refusesEmpty;
+    // Where the device holds the value of an absent CURRENT member (a
+    // module has at most one). May be null.
+    const int *current;
 };
-
-// Request members and configuration keys, read one way in every module.
-// Each answers true when it has a value.
-
-// Object's member key as an int in [low, high], read as requestInt reads
-// it. An absent member is true and leaves *value as it was; a present one
-// out of range (or beyond int) is false.
-bool memberInt(const cJSON *object, const char *key, int low, int high, int *value);
-
-// Object's member key as it was sent when it is a JSON string (its bytes
-// are not checked; see requestText for that), otherwise null.
-const char *memberString(const cJSON *object, const char *key);
-
-// Object's member key as a switch: the literal true is 1, any other value
-// 0. An absent member is false and leaves *value as it was.
-bool memberSwitch(const cJSON *object, const char *key, int *value);
 
 // Configuration key into buffer (zeroed first, always terminated); on
 // failure the buffer is left empty.
@@ -72,15 +350,13 @@ bool configText(int key, char *buffer, int size);
 // it cannot be read.
 bool configInt(int key, int *value);
 
-#define ACTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))
-
 // The row with code, or null.
 const ModuleAction *findAction(const ModuleAction *actions, int count, int code);
 
 // An action that only tells a service to act and answers 0, whatever the
 // service returns.
 template <auto call>
-int notifyAction(cJSON *, cJSON *)
+int notifyAction(const Request &, cJSON *)
 {
     call();
     return 0;
@@ -88,13 +364,35 @@ int notifyAction(cJSON *, cJSON *)
 
 // Traces entry; a null request or response, or no "action", returns 1
 // (see answerMissingAction). Otherwise prepare, then the action with the
-// request's code (an undefined one answers 1); the answer becomes "result"
-// and is returned, except kActionRejected, which returns 1 and adds nothing.
+// request's code (an undefined one answers 1) once its members keep their
+// rules; the answer becomes "result" and is returned, except
+// kActionRejected, which returns 1 and adds nothing.
 int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
 
-// A module whose table is all it has: no prelude, no trace.
+// The policy of a module whose table is all it has: no prelude, no trace.
+template <int N>
+constexpr ModulePolicy tablePolicy(const ModuleAction (&actions)[N])
+{
+    return {actions, N, NULL, NULL, false, false, false, NULL};
+}
+
 template <int N>
 int runModule(cJSON *request, cJSON *response, const ModuleAction (&actions)[N])
 {
-    return runModule(request, response, {actions, N, NULL, NULL, false, false});
+    return runModule(request, response, tablePolicy(actions));
 }
+
+#ifdef KAL_CONTRACT_TEXT
+// A module's declared contract: its name and its policy (the action table
+// among it), for the generated documentation, schemas and types.
+struct ModuleContract {
+    const char *module;
+    ModulePolicy policy;
+};
+// Names module's contract id##Contract, next to its handler.
+#define KAL_CONTRACT(id, name, policy) \
+    extern const ModuleContract id##Contract; \
+    const ModuleContract id##Contract = {name, policy};
+#else
+#define KAL_CONTRACT(id, name, policy)
+#endif

@@ -1,11 +1,14 @@
 #include "server/utils.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -77,39 +80,103 @@ bool isUtf8(const char *text)
     return true;
 }
 
-const char *requestText(const cJSON *item)
+bool isPrintableText(const char *text)
 {
-    if (!cJSON_IsString(item) || item->valuestring == NULL || !isUtf8(item->valuestring))
-        return NULL;
-    return item->valuestring;
-}
-
-bool requestNumber(const cJSON *item, int low, int high, int *value)
-{
-    if (!cJSON_IsNumber(item) || !isfinite(item->valuedouble))
-        return false;
-    // Taken by its integer value (toward zero), as cJSON's own valueint does
-    // within the int range; the comparison is done on the double so that
-    // nothing saturates or wraps.
-    double whole = trunc(item->valuedouble);
-    if (whole < (double)low || whole > (double)high)
-        return false;
-    if (value != NULL)
-        *value = (int)whole;
+    for (const char *p = text; *p != '\0'; p++) {
+        if ((unsigned char)*p < 0x20 || (unsigned char)*p > 0x7E)
+            return false;
+    }
     return true;
 }
 
-bool requestInt(const cJSON *item, int low, int high, int *value)
+const char kHexDigits[] = "0123456789abcdefABCDEF";
+
+bool isHexText(const char *text, size_t length)
+{
+    return strlen(text) == length && strspn(text, kHexDigits) == length;
+}
+
+bool isMacText(const char *text)
+{
+    if (text == NULL || strlen(text) != 17 || (text[2] != ':' && text[2] != '-'))
+        return false;
+    for (int i = 0; i < 17; i++) {
+        if (i % 3 == 2 ? text[i] != text[2] : strspn(text + i, kHexDigits) == 0)
+            return false;
+    }
+    return true;
+}
+
+int parseAmount(const char *text, double *amount)
+{
+    if (text == NULL || amount == NULL)
+        return -1;
+    // The longest leading decimal number: sign, digits, fraction, exponent.
+    const char *p = text;
+    while (isspace((unsigned char)*p))
+        p++;
+    const char *start = p;
+    if (*p == '+' || *p == '-')
+        p++;
+    int digits = 0;
+    while (isdigit((unsigned char)*p)) {
+        p++;
+        digits++;
+    }
+    if (*p == '.') {
+        p++;
+        while (isdigit((unsigned char)*p)) {
+            p++;
+            digits++;
+        }
+    }
+    // No digit at all ("abc", "nan", "inf", ""): not an amount.
+    if (digits == 0)
+        return -1;
+    if (*p == 'e' || *p == 'E') {
+        const char *e = p + 1;
+        if (*e == '+' || *e == '-')
+            e++;
+        if (isdigit((unsigned char)*e)) {
+            while (isdigit((unsigned char)*e))
+                e++;
+            p = e;
+        }
+    }
+    // Only the span found above goes to strtod, which would also read
+    // forms this amount does not allow ("0x10", "infinity"). The span may be
+    // as long as the request: a copy of exactly its length.
+    char *number = strndup(start, (size_t)(p - start));
+    if (number == NULL)
+        return -1;
+    double value = strtod(number, NULL);
+    free(number);
+    if (!isfinite(value))
+        return -1;
+    *amount = value;
+    return 0;
+}
+
+bool readInteger(const cJSON *item, NonNumber nonNumber, long long low, long long high, int *value)
 {
     if (item == NULL)
         return false;
-    if (cJSON_IsNumber(item))
-        return requestNumber(item, low, high, value);
-    int n = cJSON_IsTrue(item) ? 1 : 0;
-    if (n < low || n > high)
+    double whole = 0;
+    if (cJSON_IsNumber(item)) {
+        if (!isfinite(item->valuedouble))
+            return false;
+        // Toward zero, as cJSON's own valueint within the int range; the
+        // comparison is made on the double so that nothing saturates.
+        whole = trunc(item->valuedouble);
+    } else if (nonNumber == NON_NUMBER_REFUSED) {
+        return false;
+    } else {
+        whole = nonNumber == NON_NUMBER_TRUE_ONE && cJSON_IsTrue(item) ? 1 : 0;
+    }
+    if (whole < (double)low || whole > (double)high || whole < (double)INT_MIN || whole > (double)INT_MAX)
         return false;
     if (value != NULL)
-        *value = n;
+        *value = (int)whole;
     return true;
 }
 

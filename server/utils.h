@@ -37,19 +37,33 @@ void formatText(char *out, size_t size, const char *format, va_list args);
 // code points above U+10FFFF).
 bool isUtf8(const char *text);
 
-// The text of a request member: its string when it is a JSON string of
-// valid UTF-8, otherwise null.
-const char *requestText(const cJSON *item);
+// True when every byte of text is printable ASCII (space to tilde).
+bool isPrintableText(const char *text);
 
-// The integer value of a request member, the way requests have always been
-// read (numbers by their integer value, true 1, other types 0), provided it
-// lies within [low, high]. A number outside the range, or not finite, is
-// refused rather than saturated. False (and *value untouched) for a missing
-// member or a refused value.
-bool requestInt(const cJSON *item, int low, int high, int *value);
+// True when text is exactly length hexadecimal digits (either case).
+bool isHexText(const char *text, size_t length);
 
-// The same, but only a JSON number is accepted.
-bool requestNumber(const cJSON *item, int low, int high, int *value);
+// True when text is a MAC address: six two-digit hex groups split by one
+// separator, ':' or '-', the same throughout.
+bool isMacText(const char *text);
+
+// Reads the longest leading decimal number of text. -1 when the text holds
+// no digits or the number is not finite; *amount is then untouched.
+int parseAmount(const char *text, double *amount);
+
+// How the one integer reader takes a value that is not a JSON number.
+enum NonNumber {
+    NON_NUMBER_REFUSED,   // not an integer at all
+    NON_NUMBER_TRUE_ONE,  // true 1, any other value 0 (cJSON's valueint)
+    NON_NUMBER_ZERO,      // 0, true included
+};
+
+// The one integer reader of requests and state files: a JSON number by its
+// integer value (toward zero), anything else as nonNumber says, provided
+// the value lies within [low, high]. The range is checked on the number
+// itself, so nothing beyond an int saturates or wraps into range. False
+// (and *value untouched) for a null item or a refused value.
+bool readInteger(const cJSON *item, NonNumber nonNumber, long long low, long long high, int *value);
 
 // Runs command and puts its output, less one trailing newline, into buffer
 // (at most size - 1 bytes). Returns 1 when the command's status is 0.

@@ -68,7 +68,7 @@ int simJsonInt(const cJSON *object, const char *key, int fallback)
         return cJSON_IsTrue(item) ? 1 : 0;
     int value = fallback;
     // A number that is not an int is as unusable as a missing one.
-    if (cJSON_IsNumber(item) && !requestNumber(item, INT_MIN, INT_MAX, &value))
+    if (cJSON_IsNumber(item) && !readInteger(item, NON_NUMBER_REFUSED, INT_MIN, INT_MAX, &value))
         return fallback;
     return value;
 }
@@ -77,7 +77,7 @@ bool simJsonIntIn(const cJSON *object, const char *key, int low, int high, int f
 {
     const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
     if (cJSON_IsNumber(item))
-        return requestNumber(item, low, high, value);
+        return readInteger(item, NON_NUMBER_REFUSED, low, high, value);
     *value = simJsonInt(object, key, fallback);
     return *value >= low && *value <= high;
 }

@@ -110,7 +110,7 @@ int requestIds(const cJSON *request, int *ids, int max)
     int n = 0;
     // An id that is not an int names no message: -1 is never stored.
     const cJSON *one = cJSON_GetObjectItemCaseSensitive(request, "id");
-    if (cJSON_IsNumber(one) && !requestNumber(one, INT_MIN, INT_MAX, &ids[n++]))
+    if (cJSON_IsNumber(one) && !readInteger(one, NON_NUMBER_REFUSED, INT_MIN, INT_MAX, &ids[n++]))
         ids[n - 1] = -1;
     const cJSON *many = cJSON_GetObjectItemCaseSensitive(request, "ids");
     const cJSON *item = NULL;
@@ -118,7 +118,7 @@ int requestIds(const cJSON *request, int *ids, int max)
         return n;
     cJSON_ArrayForEach(item, many)
     {
-        if (n < max && cJSON_IsNumber(item) && !requestNumber(item, INT_MIN, INT_MAX, &ids[n++]))
+        if (n < max && cJSON_IsNumber(item) && !readInteger(item, NON_NUMBER_REFUSED, INT_MIN, INT_MAX, &ids[n++]))
             ids[n - 1] = -1;
     }
     return n;

@@ -32,6 +32,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,9 @@
 
 #ifndef KAL_CONSOLE_DIR
 #define KAL_CONSOLE_DIR "/usr/share/kal-server/console"
+#endif
+#ifndef KAL_SCHEMA_FILE
+#define KAL_SCHEMA_FILE "/usr/share/kal-server/kal-api.request.schema.json"
 #endif
 #ifndef KAL_EXAMPLES_DIR
 #define KAL_EXAMPLES_DIR "/usr/share/kal-server/examples"
@@ -285,6 +290,20 @@ void handleControl(const httplib::Request &req, httplib::Response &res)
     res.set_content(text != NULL ? text : "{}", kJsonType);
     cJSON_free(text);
     cJSON_Delete(out);
+}
+
+// The request schema, read at each request: a refreshed file is served
+// without a restart.
+void handleSchema(httplib::Response &res)
+{
+    std::ifstream in(KAL_SCHEMA_FILE, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || text.str().empty()) {
+        fail(res, 500, std::string("the request schema cannot be read at ") + KAL_SCHEMA_FILE);
+        return;
+    }
+    res.set_content(text.str(), kJsonType);
 }
 
 void handleExamples(const char *dir, httplib::Response &res)
@@ -625,6 +644,12 @@ int main(int argc, char **argv)
                 why = staticRefusal(req, consoleRoot, req.path.substr(inMount));
             else
                 why = staticRefusal(req, wwwRoot, req.path);
+        }
+        // Before the mounted trees, which would otherwise serve a file of
+        // the same name.
+        if (why.empty() && req.path == "/api/schema" && (req.method == "GET" || req.method == "HEAD")) {
+            handleSchema(res);
+            return httplib::Server::HandlerResponse::Handled;
         }
         if (why.empty())
             return httplib::Server::HandlerResponse::Unhandled;

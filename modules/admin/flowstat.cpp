@@ -25,75 +25,7 @@ int formatAmount(char *out, size_t size, double amount)
     return n >= 0 && (size_t)n < size ? 0 : -1;
 }
 
-int parseAmount(const char *text, double *amount)
-{
-    if (text == NULL || amount == NULL)
-        return -1;
-    // The longest leading decimal number: sign, digits, fraction, exponent.
-    const char *p = text;
-    while (isspace((unsigned char)*p))
-        p++;
-    const char *start = p;
-    if (*p == '+' || *p == '-')
-        p++;
-    int digits = 0;
-    while (isdigit((unsigned char)*p)) {
-        p++;
-        digits++;
-    }
-    if (*p == '.') {
-        p++;
-        while (isdigit((unsigned char)*p)) {
-            p++;
-            digits++;
-        }
-    }
-    // No digit at all ("abc", "nan", "inf", ""): not an amount.
-    if (digits == 0)
-        return -1;
-    if (*p == 'e' || *p == 'E') {
-        const char *e = p + 1;
-        if (*e == '+' || *e == '-')
-            e++;
-        if (isdigit((unsigned char)*e)) {
-            while (isdigit((unsigned char)*e))
-                e++;
-            p = e;
-        }
-    }
-    // Only the span found above goes to strtod, which would also read
-    // forms this amount does not allow ("0x10", "infinity"). The span may be
-    // as long as the request: a copy of exactly its length.
-    char *number = strndup(start, (size_t)(p - start));
-    if (number == NULL)
-        return -1;
-    double value = strtod(number, NULL);
-    free(number);
-    if (!isfinite(value))
-        return -1;
-    *amount = value;
-    return 0;
-}
-
 namespace {
-
-// Absent: -1 (unchanged); the literal true: 1; anything else: 0.
-int switchValue(cJSON *settings, const char *key)
-{
-    int value = -1;
-    memberSwitch(settings, key, &value);
-    return value;
-}
-
-// Reads a string amount of 0 or more. -1 when absent, not a string, not a
-// number or negative.
-int amountValue(cJSON *settings, const char *key, double *amount)
-{
-    cJSON *item = cJSON_GetObjectItem(settings, key);
-    if (requestText(item) == NULL || parseAmount(item->valuestring, amount) != 0 || *amount < 0)
-        return -1;
-    return 0;
-}
 
 // Adds a reading of the flow statistics service: a switch as a boolean,
 // anything else as a number. False when the service cannot say.
@@ -115,7 +47,7 @@ void addAmount(cJSON *settings, const char *key, double amount)
 
 // Stops at the first reading the service cannot give, with what came
 // before it already in "settings".
-int readSettings(cJSON *, cJSON *response)
+int readSettings(const Request &, cJSON *response)
 {
     cJSON *settings = cJSON_CreateObject();
     if (settings == NULL)
@@ -141,39 +73,23 @@ int readSettings(cJSON *, cJSON *response)
     return 0;
 }
 
-int writeSettings(cJSON *request, cJSON *)
+// A switch left out stays as it is.
+int switchValue(const Request &settings, const char *key)
 {
-    cJSON *settings = cJSON_GetObjectItem(request, "settings");
-    if (settings == NULL)
-        return 1;
+    return settings.has(key) ? settings.number(key) : -1;
+}
 
-    // Every check comes before the first change.
+int writeSettings(const Request &request, cJSON *)
+{
+    Request settings = request.nested("settings");
     int limitSwitch = switchValue(settings, "enableDataLimit");
-    double limit = 0.0;
-    int percent = 90;
-    if (limitSwitch == 1) {
-        if (amountValue(settings, "limitation", &limit) != 0)
-            return 1;
-        cJSON *item = cJSON_GetObjectItem(settings, "warningPercent");
-        if (item != NULL && !requestInt(item, 0, 100, &percent))
-            return 1;
-    }
     int monthlySwitch = switchValue(settings, "enablePaymentDay");
-    int due = 0;
-    if (monthlySwitch == 1) {
-        if (!requestInt(cJSON_GetObjectItem(settings, "paymentDay"), 0, 31, &due))
-            return 1;
-    }
-    cJSON *adjust = cJSON_GetObjectItem(settings, "adjustStatistics");
-    double used = 0.0;
-    if (cJSON_IsString(adjust) && amountValue(settings, "adjustStatistics", &used) != 0)
+    if (settings.has("adjustStatistics") && setMonthly(settings.amount("adjustStatistics")) != 0)
         return 1;
-
-    if (cJSON_IsString(adjust) && setMonthly(used) != 0)
+    if (limitSwitch == 1 && (setLimit(settings.amount("limitation")) != 0 ||
+                             setWarningPercent(settings.number("warningPercent")) != 0))
         return 1;
-    if (limitSwitch == 1 && (setLimit(limit) != 0 || setWarningPercent(percent) != 0))
-        return 1;
-    if (monthlySwitch == 1 && setDue(due) != 0)
+    if (monthlySwitch == 1 && setDue(settings.number("paymentDay")) != 0)
         return 1;
     if (limitSwitch != -1 && enableLimit(limitSwitch) != 0)
         return 1;
@@ -183,14 +99,40 @@ int writeSettings(cJSON *request, cJSON *)
     return 0;
 }
 
+// The limit's values are read only while the limit is switched on, the
+// payment day only while monthly accounting is.
+const Member kSettings[] = {
+    onOff("enableDataLimit", KAL_TEXT("the data limit on (true) or off; absent: unchanged")),
+    text("limitation", 0, 0, TEXT_AMOUNT, KAL_TEXT("the limit: a text leading with a decimal amount of 0 or more"))
+        .required()
+        .otherwise(POLICY_REFUSE)
+        .readWhile("enableDataLimit"),
+    integer("warningPercent", 0, 100, KAL_TEXT("warn at this percentage of the limit"))
+        .otherwise(POLICY_TRUE_ONE)
+        .byDefault(90)
+        .readWhile("enableDataLimit"),
+    onOff("enablePaymentDay", KAL_TEXT("monthly accounting on (true) or off; absent: unchanged")),
+    integer("paymentDay", 0, 31, KAL_TEXT("day of the month the period starts"))
+        .required()
+        .otherwise(POLICY_TRUE_ONE)
+        .readWhile("enablePaymentDay"),
+    text("adjustStatistics", 0, 0, TEXT_AMOUNT, KAL_TEXT("replaces the data used in the period: a decimal amount of 0 or more")),
+};
+
+const Member kWrite[] = {
+    object("settings", kSettings, KAL_TEXT("the settings to change")).required().otherwise(POLICY_ZERO),
+};
+
 }  // namespace
 
 const ModuleAction kFlowstatActions[] = {
-    {0, readSettings},
-    {1, writeSettings},
+    action(0, readSettings, KAL_TEXT("read the data usage settings"), KAL_TEXT("settings:{enableDataLimit:boolean limitation:text dataLimit:integer warningPercent:integer enablePaymentDay:boolean paymentDay:integer adjustStatistics:text}")),
+    action(1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), KAL_TEXT(""), kWrite),
 };
 
 int flowstatHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kFlowstatActions);
 }
+
+KAL_CONTRACT(flowstat, "flowstat", tablePolicy(kFlowstatActions))

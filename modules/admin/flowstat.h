@@ -3,10 +3,8 @@
 
 #include <stddef.h>
 
+#include "server/utils.h"
+
 // Formats an amount with "%f" into out; a figure that does not fit is given
 // as "%.6e" instead of being cut. 0, or -1 when even that does not fit.
 int formatAmount(char *out, size_t size, double amount);
-
-// Reads the longest leading decimal number of text. -1 when the text holds
-// no digits or the number is not finite; *amount is then untouched.
-int parseAmount(const char *text, double *amount);

@@ -70,33 +70,6 @@ int hostBitCount(uint32_t mask)
     return n;
 }
 
-// Dotted text: four runs of 1 or more digits, each at most 255, split by single dots.
-bool isDottedQuad(const char *text)
-{
-    size_t len = strlen(text);
-    if (len < 7 || len > 15)
-        return false;
-    int runs = 0, digits = 0, value = 0;
-    for (size_t i = 0; i <= len; i++) {
-        char c = text[i];
-        if (c >= '0' && c <= '9') {
-            value = value * 10 + (c - '0');
-            digits++;
-            if (value > 255)
-                return false;
-        } else if (c == '.' || c == '\0') {
-            if (digits == 0)
-                return false;
-            runs++;
-            digits = 0;
-            value = 0;
-        } else {
-            return false;
-        }
-    }
-    return runs == 4;
-}
-
 // A host address: class A to C, not loopback.
 bool isHostAddress(uint32_t address)
 {
@@ -126,30 +99,15 @@ bool isPoolAddress(uint32_t candidate, uint32_t lan, uint32_t mask)
     return isHostAddress(candidate) && ((candidate ^ lan) & mask) == 0 && host != 0 && host != ~mask;
 }
 
-int validate(cJSON *request, const lan_config &current)
+// What the dotted texts mean, checked once their form is: only when the
+// request has "dhcp" (without it nothing is stored).
+int validate(const Request &request, const lan_config &current)
 {
-    const char *ip = memberString(request, "ip");
-    const char *mask = memberString(request, "mask");
-    cJSON *dhcp = cJSON_GetObjectItem(request, "dhcp");
-    if (ip != NULL && !isDottedQuad(ip))
-        return LAN_BAD_IP;
-    if (mask != NULL && !isDottedQuad(mask))
-        return LAN_BAD_MASK;
-    if (dhcp == NULL)
+    if (!request.has("dhcp"))
         return LAN_OK;
-    const char *start = memberString(dhcp, "start");
-    const char *end = memberString(dhcp, "end");
-    const char *dns1 = memberString(dhcp, "dns1");
-    const char *dns2 = memberString(dhcp, "dns2");
-    if (start != NULL && !isDottedQuad(start))
-        return LAN_BAD_START;
-    if (end != NULL && !isDottedQuad(end))
-        return LAN_BAD_END;
-    if (dns1 != NULL && !isDottedQuad(dns1))
-        return LAN_BAD_DNS1;
-    if (dns2 != NULL && !isDottedQuad(dns2))
-        return LAN_BAD_DNS2;
-
+    Request dhcp = request.nested("dhcp");
+    const char *ip = request.has("ip") ? request.text("ip") : NULL;
+    const char *mask = request.has("mask") ? request.text("mask") : NULL;
     if (ip != NULL && !isHostAddress(parseAddress(ip)))
         return LAN_BAD_IP;
     if (mask != NULL && !isNetmask(parseAddress(mask)))
@@ -162,9 +120,9 @@ int validate(cJSON *request, const lan_config &current)
         if (!fitsNetmask(a, m))
             return LAN_BAD_MASK;
     }
-    if (start != NULL && parseAddress(start) == 0)
+    if (dhcp.has("start") && parseAddress(dhcp.text("start")) == 0)
         return LAN_BAD_START;
-    if (end != NULL && parseAddress(end) == 0)
+    if (dhcp.has("end") && parseAddress(dhcp.text("end")) == 0)
         return LAN_BAD_END;
     return LAN_OK;
 }
@@ -210,7 +168,7 @@ int readLanConfig(cJSON *, int)
     return LAN_OK;
 }
 
-int getLan(cJSON *, cJSON *response)
+int getLan(const Request &, cJSON *response)
 {
     const lan_config &config = g_config;
     cJSON_AddItemToObject(response, "ip", cJSON_CreateString(config.address));
@@ -226,7 +184,7 @@ int getLan(cJSON *, cJSON *response)
     return LAN_OK;
 }
 
-int setLan(cJSON *request, cJSON *)
+int setLan(const Request &request, cJSON *)
 {
     lan_config &config = g_config;
     lan_config previous = config;
@@ -234,49 +192,33 @@ int setLan(cJSON *request, cJSON *)
     if (result != LAN_OK)
         return result;
 
-    const char *ip = memberString(request, "ip");
-    const char *mask = memberString(request, "mask");
-    if (ip != NULL)
-        copyText(config.address, ip, sizeof(config.address));
-    if (mask != NULL)
-        copyText(config.netmask, mask, sizeof(config.netmask));
-    cJSON *dhcp = cJSON_GetObjectItem(request, "dhcp");
-    if (!cJSON_IsObject(dhcp))
+    if (request.has("ip"))
+        copyText(config.address, request.text("ip"), sizeof(config.address));
+    if (request.has("mask"))
+        copyText(config.netmask, request.text("mask"), sizeof(config.netmask));
+    if (!cJSON_IsObject(request.get("dhcp").item))
         return LAN_OK;
-
-    cJSON *enable = cJSON_GetObjectItem(dhcp, "enable");
-    if (cJSON_IsBool(enable))
-        config.dhcp_enable = cJSON_IsTrue(enable) ? 1 : 0;
+    Request dhcp = request.nested("dhcp");
+    if (dhcp.has("enable"))
+        config.dhcp_enable = dhcp.number("enable");
 
     uint32_t lan = textToAddress(config.address);
     uint32_t netmask = textToAddress(config.netmask);
-    const char *start = memberString(dhcp, "start");
-    if (start != NULL && setPoolAddress(config.pool_start, start, lan, netmask, false) != 0)
+    if (dhcp.has("start") && setPoolAddress(config.pool_start, dhcp.text("start"), lan, netmask, false) != 0)
         return LAN_BAD_MASK;
-    const char *end = memberString(dhcp, "end");
-    if (end != NULL && setPoolAddress(config.pool_end, end, lan, netmask, true) != 0)
+    if (dhcp.has("end") && setPoolAddress(config.pool_end, dhcp.text("end"), lan, netmask, true) != 0)
         return LAN_BAD_MASK;
-
-    // Any int is a lease time to the network manager; a number beyond the
-    // field is refused, never saturated into it.
-    cJSON *lease = cJSON_GetObjectItem(dhcp, "leaseTime");
-    int leaseTime = 0;
-    if (lease != NULL && !requestInt(lease, INT32_MIN, INT32_MAX, &leaseTime))
-        return LAN_FAILED;
-    if (lease != NULL)
-        config.lease_time = leaseTime;
-
-    const char *dns1 = memberString(dhcp, "dns1");
-    if (dns1 != NULL) {
-        copyText(config.dns1, dns1, sizeof(config.dns1));
+    if (dhcp.has("leaseTime"))
+        config.lease_time = dhcp.number("leaseTime");
+    if (dhcp.has("dns1")) {
+        copyText(config.dns1, dhcp.text("dns1"), sizeof(config.dns1));
         // A device that was its own name server stays so at its new address.
         if (strcmp(config.address, previous.address) != 0 && strcmp(config.dns1, previous.dns1) == 0 &&
             strcmp(previous.dns1, previous.address) == 0)
             copyText(config.dns1, config.address, sizeof(config.dns1));
     }
-    const char *dns2 = memberString(dhcp, "dns2");
-    if (dns2 != NULL)
-        copyText(config.dns2, dns2, sizeof(config.dns2));
+    if (dhcp.has("dns2"))
+        copyText(config.dns2, dhcp.text("dns2"), sizeof(config.dns2));
 
     if (set_lan_config(&config) != 0)
         return LAN_FAILED;
@@ -284,14 +226,38 @@ int setLan(cJSON *request, cJSON *)
     return LAN_OK;
 }
 
-const ModuleAction kLanActions[] = {
-    {0, getLan},
-    {1, setLan},
+// Texts are dotted addresses: a malformed one refuses the request with its
+// own result; a value that is not a text is skipped.
+const Member kDhcp[] = {
+    boolean("enable", KAL_TEXT("the DHCP server on or off")),
+    text("start", 7, 15, TEXT_DOTTED, KAL_TEXT("first pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_START),
+    text("end", 7, 15, TEXT_DOTTED, KAL_TEXT("last pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_END),
+    anyInt32("leaseTime", KAL_TEXT("lease time, as the network manager takes it")).otherwise(POLICY_TRUE_ONE).refusedWith(LAN_FAILED),
+    text("dns1", 7, 15, TEXT_DOTTED, KAL_TEXT("first name server for the clients")).refusedWith(LAN_BAD_DNS1),
+    text("dns2", 7, 15, TEXT_DOTTED, KAL_TEXT("second name server for the clients")).refusedWith(LAN_BAD_DNS2),
 };
+
+const Member kSetMembers[] = {
+    text("ip", 7, 15, TEXT_DOTTED, KAL_TEXT("the device's LAN address")).refusedWith(LAN_BAD_IP),
+    text("mask", 7, 15, TEXT_DOTTED, KAL_TEXT("the LAN netmask")).refusedWith(LAN_BAD_MASK),
+    object("dhcp", kDhcp, KAL_TEXT("DHCP server settings; without it nothing is stored")).otherwise(POLICY_ZERO),
+};
+
+const ModuleAction kLanActions[] = {
+    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings"), KAL_TEXT("ip:text mask:text dhcp:{enable:boolean start:text end:text leaseTime:integer dns1:text dns2:text}")),
+    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
+};
+
+constexpr ModulePolicy policy()
+{
+    return {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false, NULL};
+}
 
 }  // namespace
 
 int lanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(lan, "lan", policy())

@@ -33,13 +33,6 @@ const int kPatternSize = 256;
 const int kMaxLogLine = 512;
 const int kLineBufferSize = 1024;
 
-// The largest page. A reply must fit one datagram: at worst an element is
-// about 1.8 KB (a 31-byte time and a 255-byte message of control
-// characters, each printed as a six-byte escape), and 50 of them stay
-// under the smallest default socket send buffer of a 32-bit kernel
-// (about 114 KB). A larger page is refused before any pipeline runs.
-const int kMaxLogPage = 50;
-
 // Indexed by type code; 0 is every type.
 const char *const kLogTypes[] = {"ALL", "WLAN", "DHCP", "4G", "SMS", "SYSLOG", "OTHER"};
 const unsigned int kLogTypeCount = sizeof(kLogTypes) / sizeof(kLogTypes[0]);
@@ -181,28 +174,29 @@ int countLogs(unsigned int type, unsigned int level)
     return output != NULL ? atoi(output) : 0;
 }
 
-// Reads the matching lines first to first + count - 1 (1-based) in one
-// pipeline, into entries; the number parsed. Every line takes its own place,
-// parsed or not, even one too long for the buffer. Nothing is read when the
-// command fails.
-int readLogPage(unsigned int type, unsigned int level, int first, int count, LogEntry *entries)
+// Lists the matching lines first to first + count - 1 (1-based), read in
+// one pipeline, into list; lines that do not parse are left out. Every line
+// takes its own place, parsed or not, even one too long for the buffer.
+// Nothing is listed when the command fails.
+void listLogPage(unsigned int type, unsigned int level, int first, int count, cJSON *list)
 {
     char path[512];
     char pattern[kPatternSize];
     char command[kCommandSize];
     if (!userLogPath(path, sizeof(path)) || buildLogPattern(type, level, pattern, sizeof(pattern)) != 0)
-        return 0;
+        return;
     int last = first + count - 1;
     if (!formatCommand(command, sizeof(command), "busybox cat %s | busybox grep -E '%s' | busybox sed -n '%d,%dp;%dq'",
                        path, pattern, first, last, last))
-        return 0;
+        return;
     FILE *pipe = popen(command, "r");
     if (pipe == NULL)
-        return 0;
-    int parsed = 0;
+        return;
+    cJSON *page = cJSON_CreateArray();
     int lines = 0;
     bool inLongLine = false;
     char line[kLineBufferSize];
+    LogEntry entry;
     for (;;) {
         memset(line, 0, sizeof(line));
         if (fgets(line, sizeof(line), pipe) == NULL) {
@@ -223,43 +217,35 @@ int readLogPage(unsigned int type, unsigned int level, int first, int count, Log
             continue;
         if (lines++ >= count)
             continue;  // drained, so the pipeline ends normally
-        if (whole && parseLogLine(line, &entries[parsed]) == 1)
-            parsed++;
+        memset(&entry, 0, sizeof(entry));
+        if (!whole || parseLogLine(line, &entry) != 1)
+            continue;
+        cJSON *item = cJSON_CreateObject();
+        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entry.time));
+        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entry.type));
+        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entry.level));
+        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entry.content));
+        cJSON_AddItemToArray(page, item);
     }
-    return pclose(pipe) == 0 ? parsed : 0;
+    if (pclose(pipe) != 0) {
+        cJSON_Delete(page);
+        return;
+    }
+    cJSON *item = NULL;
+    while ((item = cJSON_DetachItemFromArray(page, 0)) != NULL)
+        cJSON_AddItemToArray(list, item);
+    cJSON_Delete(page);
 }
 
-// Integer member, its integer value in [low, high]: false when out of
-// range (a number beyond int is out of range, never clamped to it). A
-// missing member gives the fallback; one that is not a number counts as 0.
-bool intMember(cJSON *request, const char *key, int fallback, int low, int high, int *out)
+// A page larger than the log lists it whole; a reply too long for one
+// datagram gets the dispatcher's failure reply.
+int listLogs(const Request &request, cJSON *response)
 {
-    cJSON *item = cJSON_GetObjectItem(request, key);
-    int value = fallback;
-    if (cJSON_IsNumber(item)) {
-        double number = item->valuedouble;
-        if (!(number >= (double)INT_MIN && number <= (double)INT_MAX))
-            return false;
-        value = (int)number;
-    } else if (item != NULL) {
-        value = 0;
-    }
-    if (value < low || value > high)
-        return false;
-    *out = value;
-    return true;
-}
-
-int listLogs(cJSON *request, cJSON *response)
-{
-    int type = 0, level = 0, perPage = 0, page = 0;
-    if (!intMember(request, "type", -1, 0, (int)kLogTypeCount - 1, &type) ||
-        !intMember(request, "level", -1, 0, (int)kLevelCount - 1, &level) ||
-        !intMember(request, "amountPerPage", 0, 1, kMaxLogPage, &perPage) ||
-        !intMember(request, "pageNumber", 0, 1, INT_MAX, &page))
-        return 1;
-
-    int total = countLogs((unsigned int)type, (unsigned int)level);
+    unsigned int type = (unsigned int)request.number("type");
+    unsigned int level = (unsigned int)request.number("level");
+    int perPage = request.number("amountPerPage");
+    int page = request.number("pageNumber");
+    int total = countLogs(type, level);
     cJSON_AddItemToObject(response, "totalNumber", cJSON_CreateNumber(total));
     if (total <= 0)
         return 0;
@@ -269,24 +255,13 @@ int listLogs(cJSON *request, cJSON *response)
     // Now start < total, so the page's lines are plain ints.
     int start = perPage * (page - 1);
     int lines = page == pages ? total - start : perPage;
-
     cJSON *list = cJSON_CreateArray();
     cJSON_AddItemToObject(response, "logList", list);
-    static LogEntry entries[kMaxLogPage];
-    memset(entries, 0, sizeof(entries));
-    int parsed = readLogPage((unsigned int)type, (unsigned int)level, start + 1, lines, entries);
-    for (int k = 0; k < parsed; k++) {
-        cJSON *item = cJSON_CreateObject();
-        cJSON_AddItemToObject(item, "time", cJSON_CreateString(entries[k].time));
-        cJSON_AddItemToObject(item, "type", cJSON_CreateNumber(entries[k].type));
-        cJSON_AddItemToObject(item, "level", cJSON_CreateNumber(entries[k].level));
-        cJSON_AddItemToObject(item, "content", cJSON_CreateString(entries[k].content));
-        cJSON_AddItemToArray(list, item);
-    }
+    listLogPage(type, level, start + 1, lines, list);
     return 0;
 }
 
-int clearUserLog(cJSON *, cJSON *)
+int clearUserLog(const Request &, cJSON *)
 {
     char path[512];
     system("logcat -c");
@@ -298,7 +273,7 @@ int clearUserLog(cJSON *, cJSON *)
 
 // The new user log is written beside the old one and replaces it only when
 // written whole: a full disk keeps the old log and answers 1.
-int refreshUserLog(cJSON *, cJSON *)
+int refreshUserLog(const Request &, cJSON *)
 {
     char dir[512], path[512], tmp[512];
     if (kalPath(dir, sizeof(dir), SYSLOG_DIR_PATH) != 0 || kalPath(path, sizeof(path), USERLOG_FILE_PATH) != 0 ||
@@ -341,7 +316,7 @@ void dumpNetworkState(const char *path)
 // The archive is written beside the last one and replaces it only when the
 // archiver succeeded and every log dump was written: on a full disk the
 // export answers 1 instead of handing out an empty or cut archive.
-int exportLogs(cJSON *, cJSON *)
+int exportLogs(const Request &, cJSON *)
 {
     char dir[512], file[512], archive[512], tmp[512];
     const char *root = kalRoot();
@@ -380,23 +355,43 @@ int exportLogs(cJSON *, cJSON *)
     return complete && access(archive, F_OK) == 0 ? 0 : 1;
 }
 
-int modemLogState(cJSON *, cJSON *response)
+int modemLogState(const Request &, cJSON *response)
 {
     cJSON_AddItemToObject(response, "mdLogState", cJSON_CreateNumber(kModemLogState));
     return 0;
 }
 
-const ModuleAction kLogActions[] = {
-    {0, listLogs},
-    {1, clearUserLog},
-    {2, exportLogs},
-    {3, refreshUserLog},
-    {5, modemLogState},
+// Every member is needed; a value that is not a number counts as 0, true
+// included.
+const Member kPage[] = {
+    integer("type", 0, (int)kLogTypeCount - 1, KAL_TEXT("0 all, 1 WLAN, 2 DHCP, 3 4G, 4 SMS, 5 SYSLOG, 6 OTHER"))
+        .required()
+        .otherwise(POLICY_ZERO),
+    integer("level", 0, (int)kLevelCount - 1, KAL_TEXT("0 any, 1 I, 2 V, 3 W, 4 E")).required().otherwise(POLICY_ZERO),
+    integer("amountPerPage", 1, INT_MAX, KAL_TEXT("lines per page; a page larger than the log lists it whole"))
+        .required()
+        .otherwise(POLICY_ZERO),
+    integer("pageNumber", 1, INT_MAX, KAL_TEXT("the page, from 1")).required().otherwise(POLICY_ZERO),
 };
+
+const ModuleAction kLogActions[] = {
+    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), KAL_TEXT("totalNumber:integer logList:[{time:text type:integer level:integer content:text}]"), kPage),
+    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log"), KAL_TEXT("")),
+    action(2, exportLogs, KAL_TEXT("export the diagnostic archive"), KAL_TEXT("")),
+    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log"), KAL_TEXT("")),
+    action(5, modemLogState, KAL_TEXT("modem log state"), KAL_TEXT("mdLogState:integer")),
+};
+
+constexpr ModulePolicy policy()
+{
+    return {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false, NULL};
+}
 
 }  // namespace
 
 int logHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(log, "log", policy())

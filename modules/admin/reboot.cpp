@@ -9,12 +9,12 @@
 namespace {
 
 const ModuleAction kRebootActions[] = {
-    {0, notifyAction<send_reboot_req>},
-    {1, notifyAction<send_poweroff_req>},
+    action(0, notifyAction<send_reboot_req>, KAL_TEXT("restart the device"), KAL_TEXT("")),
+    action(1, notifyAction<send_poweroff_req>, KAL_TEXT("power the device off"), KAL_TEXT("")),
 };
 
 const ModuleAction kRestoreActions[] = {
-    {0, notifyAction<send_restore_req>},
+    action(0, notifyAction<send_restore_req>, KAL_TEXT("restore the factory settings"), KAL_TEXT("")),
 };
 
 }  // namespace
@@ -28,3 +28,6 @@ int restoreDefaultsHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kRestoreActions);
 }
+
+KAL_CONTRACT(reboot, "reboot", tablePolicy(kRebootActions))
+KAL_CONTRACT(restoreDefaults, "restoreDefaults", tablePolicy(kRestoreActions))

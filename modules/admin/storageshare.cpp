@@ -72,12 +72,7 @@ int storeAccountValue(int key, const char *text, int length, int size)
     return (int)strlen(current) != length || strncmp(current, text, (size_t)length) != 0 ? 1 : 0;
 }
 
-bool isUserNameChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-int getShare(cJSON *, cJSON *response)
+int getShare(const Request &, cJSON *response)
 {
     char user[kUserSize];
     char password[kPasswordSize];
@@ -98,59 +93,30 @@ int getShare(cJSON *, cJSON *response)
     return 0;
 }
 
-int setShare(cJSON *request, cJSON *)
+int setShare(const Request &request, cJSON *)
 {
     // Members left out keep the current settings.
-    cJSON *modeItem = cJSON_GetObjectItem(request, "mode");
-    cJSON *loginItem = cJSON_GetObjectItem(request, "login");
-    int mode = 0;
-    int login = 0;
-    if (modeItem == NULL)
-        mode = readShareOption(kAccessMode);
-    else if (!requestInt(modeItem, INT_MIN, INT_MAX, &mode))
-        return 1;
-    if (loginItem == NULL)
-        login = readShareOption(kLogin);
-    else if (!requestInt(loginItem, INT_MIN, INT_MAX, &login))
-        return 1;
+    int mode = request.has("mode") ? request.number("mode") : readShareOption(kAccessMode);
+    int login = request.has("login") ? request.number("login") : readShareOption(kLogin);
     bool changed = false;
-
-    // Both values are checked first.
-    const char *userText = memberString(request, "username");
-    char user[kUserSize];
-    memset(user, 0, sizeof(user));
-    if (userText != NULL) {
-        if (copyText(user, userText, sizeof(user)) >= sizeof(user))
-            return 1;
-        for (const char *c = user; *c != '\0'; c++) {
-            if (!isUserNameChar(*c))
-                return 1;
-        }
-    }
-    const char *passwordText = memberString(request, "password");
-    char password[kPasswordSize];
-    memset(password, 0, sizeof(password));
-    bool passwordValid = passwordText == NULL ||
-                         (isUtf8(passwordText) && copyText(password, passwordText, sizeof(password)) < sizeof(password));
 
     // The password goes first: a cut between the two writes leaves the new
     // password with the old user name, never the old password, which may
-    // be known to others, with a user name that is no secret. A rejected
-    // password still leaves a valid user name stored, as it always has.
-    if (passwordText != NULL && passwordValid) {
+    // be known to others, with a user name that is no secret.
+    if (request.has("password")) {
+        const char *password = request.text("password");
         int r = storeAccountValue(CFG_STORAGE_SHARE_PASSWORD, password, (int)strlen(password), kPasswordSize);
         if (r < 0)
             return 1;
         changed = r == 1;
     }
-    if (userText != NULL) {
+    if (request.has("username")) {
+        const char *user = request.text("username");
         int r = storeAccountValue(CFG_STORAGE_SHARE_USER, user, (int)strlen(user), kUserSize);
         if (r < 0)
             return 1;
         changed = changed || r == 1;
     }
-    if (!passwordValid)
-        return 1;
 
     int loginArgument = mode == 0 ? 1 : login;
     char command[kCommandSize];
@@ -160,14 +126,27 @@ int setShare(cJSON *request, cJSON *)
     return 0;
 }
 
+// The uci options hold one digit, read back as 0 or 1 only: anything else
+// would be repaired from the factory copy at the next read.
+const Member kSetMembers[] = {
+    integer("mode", 0, 1, KAL_TEXT("access mode; absent: unchanged")).otherwise(POLICY_TRUE_ONE),
+    integer("login", 0, 1, KAL_TEXT("login setting; absent: unchanged (with mode 0 the command gets 1)"))
+        .otherwise(POLICY_TRUE_ONE),
+    text("username", 0, kUserSize - 1, TEXT_WORD, KAL_TEXT("share user name: A-Z a-z 0-9 _")),
+    text("password", 0, kPasswordSize - 1, TEXT_ANY, KAL_TEXT("share password")),
+    integer("rwPermission", INT_MIN, INT_MAX, KAL_TEXT("accepted and ignored")).otherwise(POLICY_LEAVE_OUT).outOfRange(POLICY_LEAVE_OUT),
+};
+
 }  // namespace
 
 const ModuleAction kShareActions[] = {
-    {0, getShare},
-    {1, setShare},
+    action(0, getShare, KAL_TEXT("read the sharing settings and the account"), KAL_TEXT("mode:integer login:integer rwPermission:integer username:text password:text ftproot:text")),
+    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), KAL_TEXT(""), kSetMembers),
 };
 
 int storageShareHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kShareActions);
 }
+
+KAL_CONTRACT(storageShare, "storageShare", tablePolicy(kShareActions))

@@ -74,7 +74,7 @@ void addTime(cJSON *response, const struct tm *tm)
     cJSON_AddItemToObject(response, "second", cJSON_CreateNumber(tm->tm_sec));
 }
 
-int getTime(cJSON *, cJSON *response)
+int getTime(const Request &, cJSON *response)
 {
     char zone[kZoneSize];
     memset(zone, 0, sizeof(zone));
@@ -90,13 +90,12 @@ int getTime(cJSON *, cJSON *response)
 
 // Actions 1 and 2. A failed write is reported as "result" 1, with the
 // same members as a successful one.
-int setZone(cJSON *request, cJSON *response, bool temporary)
+int setZone(const Request &request, cJSON *response, bool temporary)
 {
-    int result = 0;
-    const char *zone = memberString(request, "id");
-    if (zone != NULL && !isUtf8(zone)) {
-        result = 1;  // refused: neither stored nor echoed
-    } else if (zone != NULL) {
+    // A name that is not UTF-8 is neither stored nor echoed: a failure.
+    int result = request.get("id").leftOut ? 1 : 0;
+    const char *zone = request.text("id");
+    if (request.has("id")) {
         if (writeZoneFile(temporary ? TEMP_TIMEZONE_FILE_PATH : TIMEZONE_FILE_PATH, zone) != 0)
             result = 1;
         cJSON_AddItemToObject(response, "id", cJSON_CreateString(zone));
@@ -112,20 +111,29 @@ int setZone(cJSON *request, cJSON *response, bool temporary)
     return result;
 }
 
-int setLastingZone(cJSON *request, cJSON *response)
+int setLastingZone(const Request &request, cJSON *response)
 {
     return setZone(request, response, false);
 }
 
-int setTemporaryZone(cJSON *request, cJSON *response)
+int setTemporaryZone(const Request &request, cJSON *response)
 {
     return setZone(request, response, true);
 }
 
+// Without a string "id" nothing is written and none is echoed.
+const Member kZone[] = {
+    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes; not UTF-8: result 1"))
+        .outOfRange(POLICY_LEAVE_OUT),
+};
+
+// Every action's reply: the zone and the local time in it.
+constexpr const char *kTimeReply = KAL_TEXT("id:text year:integer month:integer date:integer hour:integer minute:integer second:integer");
+
 const ModuleAction kTimeActions[] = {
-    {0, getTime},
-    {1, setLastingZone},
-    {2, setTemporaryZone},
+    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name"), kTimeReply),
+    action(1, setLastingZone, KAL_TEXT("set the time zone"), kTimeReply, kZone),
+    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kTimeReply, kZone),
 };
 
 }  // namespace
@@ -134,3 +142,5 @@ int timeHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kTimeActions);
 }
+
+KAL_CONTRACT(time, "time", tablePolicy(kTimeActions))

@@ -51,7 +51,7 @@ int addNewerFirmware(cJSON *response)
     return 0;
 }
 
-int firmwareInfo(cJSON *, cJSON *response)
+int firmwareInfo(const Request &, cJSON *response)
 {
     char version[kTextSize];
     char build[kTextSize];
@@ -80,7 +80,7 @@ int firmwareInfo(cJSON *, cJSON *response)
     return result;
 }
 
-int checkForUpdate(cJSON *, cJSON *response)
+int checkForUpdate(const Request &, cJSON *response)
 {
     int result = 0;
     switch (httpReqForCheckUpdate()) {
@@ -132,12 +132,12 @@ int downloadProgress(cJSON *response, const char *packagePath)
     return result;
 }
 
-int download(cJSON *, cJSON *)
+int download(const Request &, cJSON *)
 {
     return startDownload();
 }
 
-int progress(cJSON *, cJSON *response)
+int progress(const Request &, cJSON *response)
 {
     char packagePath[kTextSize];
     memset(packagePath, 0, sizeof(packagePath));
@@ -145,7 +145,7 @@ int progress(cJSON *, cJSON *response)
     return downloadProgress(response, packagePath);
 }
 
-int uploadState(cJSON *, cJSON *)
+int uploadState(const Request &, cJSON *)
 {
     int state = 0;
     getUploadState(&state);
@@ -153,14 +153,14 @@ int uploadState(cJSON *, cJSON *)
 }
 
 const ModuleAction kUpdateActions[] = {
-    {0, firmwareInfo},
-    {1, checkForUpdate},
-    {2, download},
-    {3, notifyAction<cancelDownThread>},
-    {4, progress},
-    {5, uploadState},
-    {6, notifyAction<startUpdateForWeb>},
-    {7, notifyAction<clearCache>},
+    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one"), KAL_TEXT("firmwareVersion:text hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
+    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware"), KAL_TEXT("hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
+    action(2, download, KAL_TEXT("start the download"), KAL_TEXT("")),
+    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download"), KAL_TEXT("")),
+    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified"), KAL_TEXT("RXSpeed:integer downloadedSize:integer percentage:integer")),
+    action(5, uploadState, KAL_TEXT("upload state"), KAL_TEXT("")),
+    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade"), KAL_TEXT("")),
+    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache"), KAL_TEXT("")),
 };
 
 }  // namespace
@@ -169,3 +169,5 @@ int updateHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kUpdateActions);
 }
+
+KAL_CONTRACT(update, "update", tablePolicy(kUpdateActions))

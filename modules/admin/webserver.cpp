@@ -27,7 +27,7 @@ int setFactoryDefaultDone(const char *value, int length)
 
 namespace {
 
-int readLanguage(cJSON *, cJSON *response)
+int readLanguage(const Request &, cJSON *response)
 {
     char language[4];
     memset(language, 0, sizeof(language));
@@ -37,21 +37,18 @@ int readLanguage(cJSON *, cJSON *response)
     return 0;
 }
 
-int writeLanguage(cJSON *request, cJSON *response)
+int writeLanguage(const Request &request, cJSON *)
 {
-    (void)response;
-    cJSON *language = cJSON_GetObjectItem(request, "language");
-    if (requestText(language) == NULL)
-        return 1;
-    return setLanguage(language->valuestring, (int)strlen(language->valuestring)) ? 0 : 1;
+    const char *language = request.text("language");
+    return setLanguage(language, (int)strlen(language)) ? 0 : 1;
 }
 
-int keepAlive(cJSON *, cJSON *)
+int keepAlive(const Request &, cJSON *)
 {
     return 0;
 }
 
-int markFactoryDefaultDone(cJSON *, cJSON *)
+int markFactoryDefaultDone(const Request &, cJSON *)
 {
     char flag[2];
     memset(flag, 0, sizeof(flag));
@@ -59,16 +56,24 @@ int markFactoryDefaultDone(cJSON *, cJSON *)
     return setFactoryDefaultDone(flag, 1) ? 0 : 1;
 }
 
+const Member kLanguage[] = {
+    text("language", 0, 0, TEXT_ANY, KAL_TEXT("the language code; read back as its first 3 bytes"))
+        .required()
+        .otherwise(POLICY_REFUSE),
+};
+
 }  // namespace
 
 const ModuleAction kWebServerActions[] = {
-    {0, readLanguage},
-    {1, writeLanguage},
-    {2, keepAlive},
-    {3, markFactoryDefaultDone},
+    action(0, readLanguage, KAL_TEXT("read the interface language"), KAL_TEXT("language:text")),
+    action(1, writeLanguage, KAL_TEXT("set the interface language"), KAL_TEXT(""), kLanguage),
+    action(2, keepAlive, KAL_TEXT("keep-alive"), KAL_TEXT("")),
+    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed"), KAL_TEXT("")),
 };
 
 int webServerHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kWebServerActions);
 }
+
+KAL_CONTRACT(webServer, "webServer", tablePolicy(kWebServerActions))

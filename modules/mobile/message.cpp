@@ -7,6 +7,7 @@
 
 #include "platform/android_log.h"
 #include "platform/mobile_client.h"
+#include "server/handler.h"
 #include "server/modules.h"
 
 namespace {
@@ -51,3 +52,38 @@ int messageHandler(cJSON *request, cJSON *response)
     client.Uninitialize();
     return 0;
 }
+
+#ifdef KAL_CONTRACT_TEXT
+namespace {
+
+// What the mobile service reads of each request: documentation only, the
+// requests reach the service as they are.
+const Member kPage[] = {
+    text("box", 0, 15, TEXT_ANY, KAL_TEXT("\"inbox\" (absent) or \"sent\"")),
+    integer("page", 1, INT_MAX, KAL_TEXT("the page, from 1 (absent: 1)")),
+    integer("pageSize", 1, 20, KAL_TEXT("messages per page (absent: 10)")),
+};
+const Member kId[] = {anyInt32("id", KAL_TEXT("the message's id; another answers result 2")).refusedWith(2)};
+const Member kIdElement[] = {anyInt32("", KAL_TEXT("a message's id"))};
+const Member kIds[] = {
+    anyInt32("id", KAL_TEXT("one message's id")).refusedWith(2),
+    list("ids", INT_MAX, kIdElement, KAL_TEXT("several messages' ids")),
+};
+const Member kSend[] = {
+    text("number", 1, 20, TEXT_PHONE, KAL_TEXT("the recipient: digits, a leading + allowed")).required(),
+    text("text", 1, 640, TEXT_ANY, KAL_TEXT("the message, 1 to 640 bytes")).required(),
+};
+const ModuleAction kMessageActions[] = {
+    action(0, NULL, "one page of a box, newest first", "box:text page:integer total:integer messages:[{id:integer box:text number:text text:text time:text read:boolean}]", kPage),
+    action(1, NULL, "read a message and mark it read", "message:{id:integer box:text number:text text:text time:text read:boolean}", kId),
+    action(2, NULL, "send a message (kept in \"sent\")", "id:integer", kSend),
+    action(3, NULL, "delete messages; all named ids must exist", "", kIds),
+    action(4, NULL, "mark messages read", "", kIds),
+    action(5, NULL, "counts", "inbox:integer unread:integer sent:integer capacity:integer"),
+    action(8, NULL, "unread count", "count:integer"),
+};
+
+}  // namespace
+
+KAL_CONTRACT(message, "message", tablePolicy(kMessageActions))
+#endif

@@ -36,7 +36,7 @@ int fail(const char *why)
 // as empty. False for a string that is not UTF-8.
 bool credentialText(const cJSON *item, const char **text)
 {
-    *text = requestText(item);
+    *text = cJSON_IsString(item) && isUtf8(item->valuestring) ? item->valuestring : NULL;
     return *text != NULL || !cJSON_IsString(item);
 }
 
@@ -87,9 +87,10 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
     if (object == NULL || record == NULL || profileId == NULL)
         return fail("Input arguments invalid.");
     const cJSON *id = cJSON_GetObjectItem(object, "profileID");
-    if (!requestInt(id, INT_MIN, INT_MAX, profileId))
+    if (!readInteger(id, NON_NUMBER_TRUE_ONE, INT_MIN, INT_MAX, profileId))
         return fail("Cannot get the profile ID.");
-    const char *name = requestText(cJSON_GetObjectItem(object, "profileName"));
+    const char *name = NULL;
+    credentialText(cJSON_GetObjectItem(object, "profileName"), &name);
     // "null" is what a record without a name reads back as; such a profile
     // could never be listed again, nor deleted from the front end.
     if (name == NULL || name[0] == '\0' || strcmp(name, "null") == 0)
@@ -98,16 +99,17 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
     copyBounded(record->name, sizeof(record->name), name);
     const cJSON *pdp = cJSON_GetObjectItem(object, "pdpType");
     int value = 0;
-    if (!requestInt(pdp, 0, 2, &value))
+    if (!readInteger(pdp, NON_NUMBER_TRUE_ONE, 0, 2, &value))
         return fail("Cannot get the PDP type.");
     record->pdpType = (uint8_t)value;
     const KeySet &keys = record->pdpType == 1 ? kIpv6Keys : kIpv4Keys;
     const cJSON *apnType = cJSON_GetObjectItem(object, keys.apnType);
-    if (!requestInt(apnType, 0, 1, &value))
+    if (!readInteger(apnType, NON_NUMBER_TRUE_ONE, 0, 1, &value))
         return fail("Cannot get the APN type.");
     record->apnType = (uint8_t)value;
     if (record->apnType == 0) {
-        const char *apn = requestText(cJSON_GetObjectItem(object, keys.apn));
+        const char *apn = NULL;
+        credentialText(cJSON_GetObjectItem(object, keys.apn), &apn);
         if (apn == NULL || apn[0] == '\0')
             return fail(keys.missingApn);
         copyBounded(record->apn, sizeof(record->apn), apn);
@@ -124,7 +126,7 @@ int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId
         return fail("Cannot get the password.");
     copyBounded(record->password, sizeof(record->password), text);
     const cJSON *auth = cJSON_GetObjectItem(object, keys.authType);
-    if (!requestInt(auth, 0, 2, &value))
+    if (!readInteger(auth, NON_NUMBER_TRUE_ONE, 0, 2, &value))
         return fail("Cannot get the auth type.");
     record->authType = (uint8_t)value;
     return 0;

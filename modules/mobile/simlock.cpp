@@ -33,32 +33,10 @@ struct SimState {
     int pukAttempts;
 };
 
-bool isPinCodeValid(const char *text, int kind)
-{
-    if (text == NULL)
-        return false;
-    size_t len = strlen(text);
-    bool lengthOk = kind == CODE_KIND_PUK ? len == 8 : (len >= 4 && len <= 8);
-    if (!lengthOk)
-        return false;
-    for (size_t i = 0; i < len; i++) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-    }
-    return true;
-}
-
 bool isSimStateValid(int cardState, int pinState, int pinAttempts, int pukAttempts)
 {
     return cardState >= 0 && cardState <= 2 && pinState >= 0 && pinState <= 5 && pinAttempts >= 0 &&
            pukAttempts >= 0;
-}
-
-// Text of a request member that must be a valid PIN or PUK, else null.
-const char *codeMember(const cJSON *request, const char *key, int kind)
-{
-    const char *text = memberString(request, key);
-    return isPinCodeValid(text, kind) ? text : NULL;
 }
 
 // What a successful operation stores for automatic unlock: the PIN that is
@@ -70,10 +48,10 @@ struct UnlockSettings {
     int flag;
 };
 
-UnlockSettings requestedUnlock(const cJSON *request, const char *validPinKey)
+UnlockSettings requestedUnlock(const Request &request, const char *validPinKey)
 {
-    UnlockSettings wanted = {validPinKey != NULL ? memberString(request, validPinKey) : NULL, -1};
-    const cJSON *autoUnlock = cJSON_GetObjectItem(request, "autoUnlock");
+    UnlockSettings wanted = {validPinKey != NULL ? request.text(validPinKey) : NULL, -1};
+    const cJSON *autoUnlock = cJSON_GetObjectItem(request.object, "autoUnlock");
     if (autoUnlock != NULL)
         wanted.flag = cJSON_IsTrue(autoUnlock) ? 1 : cJSON_IsFalse(autoUnlock) ? 0 : g_autoUnlock;
     return wanted;
@@ -188,22 +166,6 @@ bool setsNewPin(const PinOperation &op)
     return op.service == SERVICE_CHANGE_PIN || op.service == SERVICE_ENTER_PUK;
 }
 
-// The request's codes for the operation: false when one is malformed.
-bool operationCodes(const cJSON *request, const PinOperation &op, const char **first, const char **newPin)
-{
-    *first = op.service == SERVICE_ENTER_PUK ? codeMember(request, "puk", CODE_KIND_PUK)
-                                             : codeMember(request, "pin", CODE_KIND_PIN);
-    *newPin = NULL;
-    if (*first == NULL)
-        return false;
-    if (setsNewPin(op)) {
-        *newPin = codeMember(request, "newPin", CODE_KIND_PIN);
-        if (*newPin == NULL)
-            return false;
-    }
-    return true;
-}
-
 // Makes the service call with checked codes; false when it failed.
 bool callService(const PinOperation &op, const char *first, const char *newPin, int *code)
 {
@@ -243,14 +205,12 @@ bool doneCode(int code)
     return code == MOBILE_CODE_OK || code == MOBILE_CODE_OK_2 || code == MOBILE_CODE_SIM_OK_18;
 }
 
-int simOperation(const cJSON *request, cJSON *response, const PinOperation &op, const SimState &stored)
+int simOperation(const Request &request, cJSON *response, const PinOperation &op, const SimState &stored)
 {
     if (stored.cardState != SIM_CARD_PRESENT || stored.pinState != op.requiredPinState)
         return SIM_FAILED;
-    const char *first = NULL;
-    const char *newPin = NULL;
-    if (!operationCodes(request, op, &first, &newPin))
-        return SIM_FAILED;
+    const char *first = request.text(op.service == SERVICE_ENTER_PUK ? "puk" : "pin");
+    const char *newPin = setsNewPin(op) ? request.text("newPin") : NULL;
     UnlockSettings wanted = requestedUnlock(request, setsNewPin(op) ? "newPin" : "pin");
     StoredUnlock old;
     if (op.storesFirst) {
@@ -326,7 +286,7 @@ int readSimState(cJSON *, int code)
     return SIM_OK;
 }
 
-int report(cJSON *, cJSON *response)
+int report(const Request &, cJSON *response)
 {
     if (!configInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock))
         return SIM_FAILED;
@@ -336,7 +296,7 @@ int report(cJSON *, cJSON *response)
     return SIM_OK;
 }
 
-int saveAutoUnlock(cJSON *request, cJSON *response)
+int saveAutoUnlock(const Request &request, cJSON *response)
 {
     if (g_stored.cardState != SIM_CARD_PRESENT)
         return SIM_FAILED;
@@ -346,27 +306,51 @@ int saveAutoUnlock(cJSON *request, cJSON *response)
 }
 
 template <const PinOperation &op>
-int pinAction(cJSON *request, cJSON *response)
+int pinAction(const Request &request, cJSON *response)
 {
     return simOperation(request, response, op, g_stored);
 }
 
+// A PIN is 4 to 8 digits, a PUK 8; a malformed one never reaches the card.
+constexpr Member pinCode(const char *name, int least, int most, const char *description)
+{
+    return text(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
+}
+
+constexpr Member kAutoUnlock = boolean("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"));
+constexpr Member kPin = pinCode("pin", 4, 8, KAL_TEXT("the card's PIN"));
+constexpr Member kNewPin = pinCode("newPin", 4, 8, KAL_TEXT("the new PIN"));
+const Member kPinOnly[] = {kPin, kAutoUnlock};
+const Member kPinChange[] = {kPin, kNewPin, kAutoUnlock};
+const Member kPukEntry[] = {pinCode("puk", 8, 8, KAL_TEXT("the card's PUK")), kNewPin, kAutoUnlock};
+const Member kUnlockOnly[] = {kAutoUnlock};
+
+// Every action's reply: the card's state.
+constexpr const char *kCardReply = KAL_TEXT("cardState:integer pinState:integer pinRemainingTimes:integer pukRemainingTimes:integer autoUnlock:boolean");
+
 const ModuleAction kSimLockActions[] = {
-    {kReportCode, report},
-    {1, pinAction<kLockOn>},
-    {2, pinAction<kLockOff>},
-    {3, pinAction<kChangePin>},
-    {4, pinAction<kEnterPin>},
-    {5, pinAction<kEnterPuk>},
-    {6, saveAutoUnlock},
+    action(kReportCode, report, KAL_TEXT("report the card and PIN state"), kCardReply),
+    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly),
+    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly),
+    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange),
+    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly),
+    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry),
+    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kCardReply, kUnlockOnly),
 };
+
+constexpr ModulePolicy policy()
+{
+    return {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL};
+}
 
 }  // namespace
 
 int simLockHandler(cJSON *request, cJSON *response)
 {
     int result =
-        runModule(request, response, {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false});
+        runModule(request, response, policy());
     ReleaseMobileInstance();
     return result;
 }
+
+KAL_CONTRACT(simLock, "simLock", policy())

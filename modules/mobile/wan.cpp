@@ -81,7 +81,7 @@ int addIspVersion(cJSON *response)
     return WAN_OK;
 }
 
-int getConfig(cJSON *, cJSON *response)
+int getConfig(const Request &, cJSON *response)
 {
     WanStorage storage;
     memset(&storage, 0, sizeof(storage));
@@ -150,25 +150,25 @@ const cJSON *firstProfile(const cJSON *request, const cJSON **settingsOut)
     return list != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
 }
 
-int setConfig(cJSON *request, cJSON *)
+// Settings absent or out of range are left out of the record.
+int setConfig(const Request &request, cJSON *)
 {
     ModemConfig config;
     memset(&config, 0, sizeof(config));
-    int value = 0;
-    if (requestInt(cJSON_GetObjectItem(request, "dataSwitchStatus"), 0, 1, &value)) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set data switch %d.", value);
+    if (request.has("dataSwitchStatus")) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set data switch %d.", request.number("dataSwitchStatus"));
         config.dataSwitchValid = 1;
-        config.dataSwitch = value;
+        config.dataSwitch = request.number("dataSwitchStatus");
     }
-    if (requestInt(cJSON_GetObjectItem(request, "roamingEnabled"), 0, 1, &value)) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set roaming switch %d.", value);
+    if (request.has("roamingEnabled")) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set roaming switch %d.", request.number("roamingEnabled"));
         config.roamingValid = 1;
-        config.roaming = value;
+        config.roaming = request.number("roamingEnabled");
     }
-    const cJSON *settings = NULL;
-    const cJSON *profile = firstProfile(request, &settings);
-    int defaults = 0;
-    if (profile != NULL && requestInt(cJSON_GetObjectItem(settings, "defaultProfile"), 0, MOBILE_MAX_PROFILES, &defaults)) {
+    Request settings = request.nested("profileSettings");
+    const cJSON *profile = firstProfile(request.object, NULL);
+    if (profile != NULL && settings.has("defaultProfile")) {
+        int defaults = settings.number("defaultProfile");
         ConnectionProfile record;
         memset(&record, 0, sizeof(record));
         int id = 0;
@@ -180,10 +180,10 @@ int setConfig(cJSON *request, cJSON *)
             config.profileIndex = config.profileIsDefault ? id : id - defaults;
         }
     }
-    if (requestInt(cJSON_GetObjectItem(request, "networkPreferredMode"), 0, 3, &value)) {
-        __android_log_print(ANDROID_LOG_INFO, kTag, "Set preferred network %d.", value);
+    if (request.has("networkPreferredMode")) {
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Set preferred network %d.", request.number("networkPreferredMode"));
         config.preferredModeValid = 1;
-        config.preferredMode = value;
+        config.preferredMode = request.number("networkPreferredMode");
     }
     int code = MOBILE_CODE_OK;
     if (!SetAllConfig(&config, &code) || code != MOBILE_CODE_OK) {
@@ -193,9 +193,9 @@ int setConfig(cJSON *request, cJSON *)
     return WAN_OK;
 }
 
-int addProfile(cJSON *request, bool wizard)
+int addProfile(const Request &request, bool wizard)
 {
-    const cJSON *profile = firstProfile(request, NULL);
+    const cJSON *profile = firstProfile(request.object, NULL);
     ConnectionProfile record;
     memset(&record, 0, sizeof(record));
     int id = 0;
@@ -208,9 +208,9 @@ int addProfile(cJSON *request, bool wizard)
     return WAN_OK;
 }
 
-int deleteProfile(cJSON *request, cJSON *)
+int deleteProfile(const Request &request, cJSON *)
 {
-    const cJSON *settings = cJSON_GetObjectItem(request, "profileSettings");
+    const cJSON *settings = cJSON_GetObjectItem(request.object, "profileSettings");
     const cJSON *list = cJSON_GetObjectItem(settings, "list");
     const cJSON *defaults = cJSON_GetObjectItem(settings, "defaultProfile");
     const cJSON *profile = list != NULL && defaults != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
@@ -222,8 +222,8 @@ int deleteProfile(cJSON *request, cJSON *)
     // bounded before the subtraction.
     int profileId = 0;
     int defaultCount = 0;
-    if (!requestInt(id, 0, MOBILE_MAX_PROFILES - 1, &profileId) ||
-        !requestInt(defaults, 0, MOBILE_MAX_PROFILES, &defaultCount) || profileId < defaultCount) {
+    if (!readInteger(id, NON_NUMBER_TRUE_ONE, 0, MOBILE_MAX_PROFILES - 1, &profileId) ||
+        !readInteger(defaults, NON_NUMBER_TRUE_ONE, 0, MOBILE_MAX_PROFILES, &defaultCount) || profileId < defaultCount) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "Cannot delete profile: not a user profile.");
         return WAN_FAILED;
     }
@@ -236,7 +236,7 @@ int deleteProfile(cJSON *request, cJSON *)
     return WAN_OK;
 }
 
-int getConnState(cJSON *, cJSON *response)
+int getConnState(const Request &, cJSON *response)
 {
     int state = 0;
     if (!GetConnState(&state))
@@ -273,14 +273,12 @@ bool splitOperator(const cJSON *item, int *mcc, int *mnc)
     return true;
 }
 
-int setSelectionMode(cJSON *request, cJSON *)
+int setSelectionMode(const Request &request, cJSON *)
 {
-    const cJSON *mode = cJSON_GetObjectItem(request, "networkSelectionMode");
     NetSelRequest sel;
     memset(&sel, 0, sizeof(sel));
-    // The service judges the mode; the number only has to be an int.
-    if (!requestInt(mode, INT_MIN, INT_MAX, &sel.mode) ||
-        !splitOperator(cJSON_GetObjectItem(request, "selectedOperator"), &sel.mcc, &sel.mnc))
+    sel.mode = request.number("networkSelectionMode");
+    if (!splitOperator(cJSON_GetObjectItem(request.object, "selectedOperator"), &sel.mcc, &sel.mnc))
         return fail(WAN_FAILED, "Set network selection mode args invalid.");
     int code = MOBILE_CODE_OK;
     if (!SetNetSel(sel, &code))
@@ -293,7 +291,7 @@ int setSelectionMode(cJSON *request, cJSON *)
     return fail(WAN_FAILED, "Unknown error.");
 }
 
-int searchNetworks(cJSON *, cJSON *)
+int searchNetworks(const Request &, cJSON *)
 {
     WanStorage storage;
     memset(&storage, 0, sizeof(storage));
@@ -321,7 +319,7 @@ int addSelectionStatus(cJSON *response, int *state)
     return WAN_OK;
 }
 
-int getSelectionStatus(cJSON *, cJSON *response)
+int getSelectionStatus(const Request &, cJSON *response)
 {
     int state = 0;
     int result = addSelectionStatus(response, &state);
@@ -352,7 +350,7 @@ int getSelectionStatus(cJSON *, cJSON *response)
     return WAN_OK;
 }
 
-int getReason(cJSON *, cJSON *response)
+int getReason(const Request &, cJSON *response)
 {
     unsigned int reason = 0;
     if (!GetCallFailReason(&reason))
@@ -361,7 +359,7 @@ int getReason(cJSON *, cJSON *response)
     return WAN_OK;
 }
 
-int cancelSearch(cJSON *, cJSON *response)
+int cancelSearch(const Request &, cJSON *response)
 {
     __android_log_print(ANDROID_LOG_INFO, kTag, "Now try to abort network scanning ...");
     int code = MOBILE_CODE_OK;
@@ -371,7 +369,7 @@ int cancelSearch(cJSON *, cJSON *response)
     return addSelectionStatus(response, &state);
 }
 
-int updateIsp(cJSON *, cJSON *response)
+int updateIsp(const Request &, cJSON *response)
 {
     __android_log_print(ANDROID_LOG_INFO, kTag, "update isp information by local");
     int answer = updateISPByWeb();
@@ -390,30 +388,121 @@ int updateIsp(cJSON *, cJSON *response)
     return addIspVersion(response);
 }
 
-int addProfileAction(cJSON *request, cJSON *)
+int addProfileAction(const Request &request, cJSON *)
 {
     return addProfile(request, false);
 }
 
-int addWizardProfile(cJSON *request, cJSON *)
+int addWizardProfile(const Request &request, cJSON *)
 {
     return addProfile(request, true);
 }
 
-// The request's "action", what it runs and its name in the closing log line.
+#ifdef KAL_CONTRACT_TEXT
+// A connection profile as the profile codec reads it: the IPv4 keys for
+// PDP types 0 and 2, the IPv6 keys for 1.
+const Member kProfile[] = {
+    anyInt32("profileID", KAL_TEXT("the profile's place in the list")).otherwise(POLICY_TRUE_ONE),
+    text("profileName", 1, 0, TEXT_ANY, KAL_TEXT("1 or more bytes, not \"null\"; stored as its first 31")),
+    integer("pdpType", 0, 2, KAL_TEXT("0 IPv4, 1 IPv6, 2 IPv4v6")).otherwise(POLICY_TRUE_ONE),
+    integer("ipv4ApnType", 0, 1, KAL_TEXT("0 APN given, 1 none")).otherwise(POLICY_TRUE_ONE),
+    text("ipv4Apn", 1, 0, TEXT_ANY, KAL_TEXT("the APN when ipv4ApnType is 0; first 31 bytes")),
+    text("ipv4Username", 0, 0, TEXT_ANY, KAL_TEXT("first 31 bytes")),
+    text("ipv4Password", 0, 0, TEXT_ANY, KAL_TEXT("first 31 bytes")),
+    integer("ipv4AuthType", 0, 2, KAL_TEXT("0 none, 1 PAP, 2 CHAP")).otherwise(POLICY_TRUE_ONE),
+    integer("ipv6ApnType", 0, 1, KAL_TEXT("as ipv4ApnType, for PDP type 1")).otherwise(POLICY_TRUE_ONE),
+    text("ipv6Apn", 1, 0, TEXT_ANY, KAL_TEXT("as ipv4Apn")),
+    text("ipv6Username", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Username")),
+    text("ipv6Password", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Password")),
+    integer("ipv6AuthType", 0, 2, KAL_TEXT("as ipv4AuthType")).otherwise(POLICY_TRUE_ONE),
+};
+
+// The codec judges a profile; this table only says what it reads.
+constexpr Member profileMember(Member m)
+{
+    return m.otherwise(POLICY_LEAVE_OUT).outOfRange(POLICY_LEAVE_OUT);
+}
+
+const Member kProfileAsRead[] = {
+    profileMember(kProfile[0]), profileMember(kProfile[1]),  profileMember(kProfile[2]),  profileMember(kProfile[3]),
+    profileMember(kProfile[4]), profileMember(kProfile[5]),  profileMember(kProfile[6]),  profileMember(kProfile[7]),
+    profileMember(kProfile[8]), profileMember(kProfile[9]),  profileMember(kProfile[10]), profileMember(kProfile[11]),
+    profileMember(kProfile[12]),
+};
+#endif
+
+const Member kProfileSettings[] = {
+    DOCUMENTED_LIST("list", INT_MAX, kProfileAsRead, KAL_TEXT("profiles; only the first is read"))
+        .otherwise(POLICY_LEAVE_OUT),
+    integer("defaultProfile", 0, MOBILE_MAX_PROFILES, KAL_TEXT("how many default profiles come first"))
+        .otherwise(POLICY_TRUE_ONE)
+        .outOfRange(POLICY_LEAVE_OUT),
+};
+
+// Each setting absent or out of range is left out, the request answered.
+const Member kSetConfig[] = {
+    integer("dataSwitchStatus", 0, 1, KAL_TEXT("mobile data off (0) or on (1)"))
+        .otherwise(POLICY_TRUE_ONE)
+        .outOfRange(POLICY_LEAVE_OUT),
+    integer("roamingEnabled", 0, 1, KAL_TEXT("roaming off (0) or on (1)")).otherwise(POLICY_TRUE_ONE).outOfRange(POLICY_LEAVE_OUT),
+    object("profileSettings", kProfileSettings, KAL_TEXT("a profile to edit (user) or select (default); it becomes the active one"))
+        .otherwise(POLICY_LEAVE_OUT)
+        .outOfRange(POLICY_LEAVE_OUT),
+    integer("networkPreferredMode", 0, 3, KAL_TEXT("preferred network mode"))
+        .otherwise(POLICY_TRUE_ONE)
+        .outOfRange(POLICY_LEAVE_OUT),
+};
+
+const Member kProfileRequest[] = {
+    // The profile codec and the action judge what it holds.
+    object("profileSettings", kProfileSettings, KAL_TEXT("the profile, first of \"list\""))
+        .otherwise(POLICY_LEAVE_OUT)
+        .documentedOnly(),
+};
+
+const Member kSelection[] = {
+    anyInt32("networkSelectionMode", KAL_TEXT("0 automatic, 1 manual; the service judges it"))
+        .required()
+        .otherwise(POLICY_TRUE_ONE)
+        .logs("Set network selection mode args invalid."),
+    text("selectedOperator", 0, 0, TEXT_ANY, KAL_TEXT("operatorNumeric: three-digit MCC, then the MNC"))
+        .otherwise(POLICY_LEAVE_OUT),
+};
+
+// The request's "action" and what it runs.
 const ModuleAction kWanActions[] = {
-    {0, getConfig, "WAN_ACTION_GET_CFG"},
-    {1, setConfig, "WAN_ACTION_SET_CFG"},
-    {2, addProfileAction, "WAN_ACTION_ADD_PROF"},
-    {3, deleteProfile, "WAN_ACTION_DEL_PROF"},
-    {6, getConnState, "WAN_ACTION_GET_CONN_STAT"},
-    {7, addWizardProfile, "WAN_ACTION_ADD_PROF_WZD"},
-    {8, setSelectionMode, "WAN_ACTION_SET_SEL_MODE"},
-    {9, searchNetworks, "WAN_ACTION_SEARCH_NET"},
-    {10, getSelectionStatus, "WAN_ACTION_GET_SEL_STAT"},
-    {11, getReason, "WAN_ACTION_GET_REASON"},
-    {14, cancelSearch, "WAN_ACTION_CANCEL_SEARCH"},
-    {15, updateIsp, "WAN_ACTION_UPDATE_ISP"},
+    action(0, getConfig, KAL_TEXT("read the settings and profiles"), KAL_TEXT("dataSwitchStatus:integer roamingEnabled:integer networkPreferredMode:integer connectStatus:integer networkSelectionMode:integer profileSettings:{list:[{profileID:integer profileName:text pdpType:integer ipv4ApnType:integer ipv4Apn:text ipv4Username:text ipv4Password:text ipv4AuthType:integer ipv6ApnType:integer ipv6Apn:text ipv6Username:text ipv6Password:text ipv6AuthType:integer}] defaultProfile:integer activeProfile:integer} cardType:integer ispVersion:text isp_need_local_update:boolean")),
+    action(1, setConfig, KAL_TEXT("change settings"), KAL_TEXT(""), kSetConfig),
+    action(2, addProfileAction, KAL_TEXT("add a profile"), KAL_TEXT(""), kProfileRequest),
+    action(3, deleteProfile, KAL_TEXT("delete a user profile"), KAL_TEXT(""), kProfileRequest),
+    action(6, getConnState, KAL_TEXT("connection state"), KAL_TEXT("connectStatus:integer")),
+    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), KAL_TEXT(""), kProfileRequest),
+    action(8, setSelectionMode, KAL_TEXT("network selection"), KAL_TEXT(""), kSelection),
+    action(9, searchNetworks, KAL_TEXT("start an operator search"), KAL_TEXT("")),
+    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), KAL_TEXT("networkSelectionStatus:integer operatorList:[{operatorAlphaShort:text operatorNumeric:text operatorState:text}]")),
+    action(11, getReason, KAL_TEXT("call failure reason of the modem"), KAL_TEXT("callFailReason:integer")),
+    action(14, cancelSearch, KAL_TEXT("cancel the search"), KAL_TEXT("networkSelectionStatus:integer")),
+    action(15, updateIsp, KAL_TEXT("update the ISP database"), KAL_TEXT("ispVersion:text")),
+};
+
+// Each action's name in the closing log line.
+const char *const kActionNames[] = {
+    "WAN_ACTION_GET_CFG",
+    "WAN_ACTION_SET_CFG",
+    "WAN_ACTION_ADD_PROF",
+    "WAN_ACTION_DEL_PROF",
+    "",
+    "",
+    "WAN_ACTION_GET_CONN_STAT",
+    "WAN_ACTION_ADD_PROF_WZD",
+    "WAN_ACTION_SET_SEL_MODE",
+    "WAN_ACTION_SEARCH_NET",
+    "WAN_ACTION_GET_SEL_STAT",
+    "WAN_ACTION_GET_REASON",
+    "",
+    "",
+    "WAN_ACTION_CANCEL_SEARCH",
+    "WAN_ACTION_UPDATE_ISP",
 };
 
 // The action's name for the closing line ("" for an unknown code).
@@ -421,17 +510,23 @@ const char *g_actionName = "";
 
 int nameAction(cJSON *, int code)
 {
-    const ModuleAction *action = findAction(kWanActions, ACTION_COUNT(kWanActions), code);
-    g_actionName = action != NULL ? action->name : "";
+    g_actionName = code >= 0 && code < ACTION_COUNT(kActionNames) ? kActionNames[code] : "";
     return WAN_OK;
 }
 
-void trace(ModuleStep step)
+void trace(ModuleStep step, const Member *member, const cJSON *)
 {
+    if (step == STEP_REFUSED && member->failure != NULL)
+        __android_log_print(ANDROID_LOG_INFO, kTag, "%s", member->failure);
     if (step == STEP_NO_REQUEST)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Argument invalid.");
     else if (step == STEP_NO_ACTION)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
+}
+
+constexpr ModulePolicy policy()
+{
+    return {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false, NULL};
 }
 
 }  // namespace
@@ -441,9 +536,11 @@ int wanHandler(cJSON *request, cJSON *response)
     clock_t start = clock();
     __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
     g_actionName = "";
-    int result = runModule(request, response, {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false});
+    int result = runModule(request, response, policy());
     ReleaseMobileInstance();
     __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", g_actionName,
                         (double)(clock() - start) / 1000000.0 * 1000.0);
     return result;
 }
+
+KAL_CONTRACT(wan, "wan", policy())

@@ -258,7 +258,7 @@ const Section kSections[] = {
     {"sdcard", fillSdcard},
 };
 
-int getDashboard(cJSON *, cJSON *response)
+int getDashboard(const Request &, cJSON *response)
 {
     char flag[2];
     bool factory = false;
@@ -321,10 +321,12 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
 }
 
 const ModuleAction kStatusActions[] = {
-    {0, getDashboard},
+    action(0, getDashboard, KAL_TEXT("the dashboard: the whole device at the moment of the request"), KAL_TEXT("factoryDefault:boolean deviceInfo:{model:text hardwareVer:text firmwareVer:text mac:text imei:text simNumber:text imsi:text productID:text} battery:{connected:boolean charging:boolean voltage:integer} wan:{connectStatus:integer ipv4:text dns1v4:text dns2v4:text ipv6:text dns1v6:text dns2v6:text networkType:integer roaming:integer signalStrength:integer registerStatus:integer dualIPVersionSupport:boolean roamingEnabled:boolean totalStatistics:text dailyStatistics:text enablePaymentDay:boolean txSpeed:text rxSpeed:text dataLimit:integer simStatus:integer operatorName:text} wlan:{region:text enable:integer channel:integer ssid:text mode:integer bandType:integer disableWPS:boolean disable5G:boolean} connectedDevices:{number:integer} message:{unreadMessages:integer} sdcard:{status:integer mode:integer volume:text used:text left:text}")),
 };
 
 int statusHandler(cJSON *request, cJSON *response)
 {
     return runModule(request, response, kStatusActions);
 }
+
+KAL_CONTRACT(status, "status", tablePolicy(kStatusActions))

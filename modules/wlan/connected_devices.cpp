@@ -14,7 +14,7 @@ namespace {
 // Fits the manager's largest list and keeps the reply inside one datagram.
 const int kStationListSize = 1600;
 
-int listStations(cJSON *, cJSON *response)
+int listStations(const Request &, cJSON *response)
 {
     WLOG("Get Connected Devices\n");
     char buffer[kStationListSize];
@@ -35,10 +35,10 @@ int listStations(cJSON *, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    {0, listStations},
+    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them"), KAL_TEXT("STAs:[{mac:text ip:text hostname:text}]")),
 };
 
-void trace(ModuleStep step)
+void trace(ModuleStep step, const Member *, const cJSON *)
 {
     switch (step) {
     case STEP_ENTRY:
@@ -51,6 +51,7 @@ void trace(ModuleStep step)
         WLOG("wlanConnectedDevicesHandler: tmp CJSON obj NULL.");
         break;
     case STEP_UNDEFINED:
+    case STEP_REFUSED:
         break;
     case STEP_LEAVE:
         WLOG("wlanConnectedDevicesHandler Leave\n");
@@ -58,10 +59,16 @@ void trace(ModuleStep step)
     }
 }
 
+constexpr ModulePolicy policy()
+{
+    return {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true, NULL};
+}
+
 }  // namespace
 
 int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(connectedDevices, "connectedDevices", policy())

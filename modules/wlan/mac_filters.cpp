@@ -22,31 +22,7 @@ timer_t g_macFiltersTimer;
 char g_clientMac[18];
 int g_clientMacSize = (int)sizeof(g_clientMac);
 
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// Six two-digit hex groups with one separator, ':' or '-', used throughout.
-bool validMac(const char *text)
-{
-    if (text == NULL || strlen(text) != 17)
-        return false;
-    char sep = text[2];
-    if (sep != ':' && sep != '-')
-        return false;
-    for (int i = 0; i < 17; i++) {
-        if (i % 3 == 2) {
-            if (text[i] != sep)
-                return false;
-        } else if (!isHex(text[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int getFilters(cJSON *, cJSON *response)
+int getFilters(const Request &, cJSON *response)
 {
     WLOG("Get mac filters...\n");
     cJSON_AddItemToObject(response, "enable", cJSON_CreateBool(wlan_setting.mac_acl_enable != 0));
@@ -74,19 +50,12 @@ int getFilters(cJSON *, cJSON *response)
 }
 
 // Builds the new deny list into wlan_setting. 0, or 1 after logging why.
-int takeDenyList(cJSON *denyList)
+int takeDenyList(const Request &request)
 {
     free(wlan_setting.mac_acl_list);
     wlan_setting.mac_acl_list = NULL;
     wlan_setting.mac_acl_count = 0;
-    if (denyList == NULL)
-        return 0;
-    int n = cJSON_GetArraySize(denyList);
-    if (n > WLAN_MAC_ACL_MAX) {
-        // Bounded so the list stays usable and its GET reply fits a datagram.
-        WLOG("MAC filters: %d entries, at most %d allowed!!\n", n, WLAN_MAC_ACL_MAX);
-        return 1;
-    }
+    int n = request.size("denyList");
     if (n <= 0)
         return 0;
     wlan_mac_entry *list = (wlan_mac_entry *)calloc((size_t)n, sizeof(wlan_mac_entry));
@@ -97,56 +66,38 @@ int takeDenyList(cJSON *denyList)
     wlan_setting.mac_acl_list = list;
     wlan_setting.mac_acl_count = n;
     for (int i = 0; i < n; i++) {
-        cJSON *element = cJSON_GetArrayItem(denyList, i);
-        const char *text = memberString(element, "mac");
-        // An element without an address is as unusable as a malformed one.
-        if (!validMac(text)) {
-            WLOG("MAC address[index:%d]:%s invalid!!\n", i, text != NULL ? text : "");
-            return 1;
-        }
-        copyText(list[i].mac, text, sizeof(list[i].mac));
+        Request element = request.nested("denyList", i);
+        copyText(list[i].mac, element.text("mac"), sizeof(list[i].mac));
         for (int j = 2; j < 17; j += 3)
             list[i].mac[j] = ':';
-        const char *description = memberString(element, "description");
-        if (description != NULL && !isUtf8(description)) {
-            WLOG("MAC description[index:%d] is not UTF-8!!\n", i);
-            return 1;
-        }
-        if (description != NULL)
-            copyUtf8Prefix(list[i].description, sizeof(list[i].description), description, kDescriptionMax);
+        if (element.has("description"))
+            copyText(list[i].description, element.text("description"), kDescriptionMax + 1);
     }
     return 0;
 }
 
+// Logs the new switch against the current one; 1 when they differ.
+int switchChange(const Request &request)
+{
+    if (!request.has("enable"))
+        return 0;
+    int value = request.number("enable") ? WLAN_MAC_ACL_ON : 0;
+    WLOG("mac_acl_enable: %d\n", value);
+    WLOG("wlan_setting.mac_acl_enable: %d\n", wlan_setting.mac_acl_enable);
+    if (value == wlan_setting.mac_acl_enable)
+        return 0;
+    wlan_setting.mac_acl_enable = value;
+    return 1;
+}
+
 // 0 on success, 1 when rejected, -1 when saved but not restarted.
-int setFilters(cJSON *request)
+int setFilters(const Request &request)
 {
     WLOG("To set mac filters...\n");
-    int changed = 0;
-    int enable = 0;
-    if (memberSwitch(request, "enable", &enable)) {
-        int value = enable ? WLAN_MAC_ACL_ON : 0;
-        WLOG("mac_acl_enable: %d\n", value);
-        WLOG("wlan_setting.mac_acl_enable: %d\n", wlan_setting.mac_acl_enable);
-        if (value != wlan_setting.mac_acl_enable) {
-            wlan_setting.mac_acl_enable = value;
-            changed = 1;
-        }
-    }
-    cJSON *mode = cJSON_GetObjectItem(request, "mode");
-    int modeValue = kDenyListMode;
-    if (mode != NULL && !requestInt(mode, INT_MIN, INT_MAX, &modeValue)) {
-        WLOG("MAC filters: mode out of range!!\n");
-        return 1;
-    }
-    if (modeValue != kDenyListMode)
+    int changed = switchChange(request);
+    if (request.number("mode") != kDenyListMode)
         return 0;
-    cJSON *denyList = cJSON_GetObjectItem(request, "denyList");
-    if (denyList != NULL && !cJSON_IsArray(denyList)) {
-        WLOG("MAC filters: denyList is not an array!!\n");
-        return 1;
-    }
-    if (takeDenyList(denyList) != 0)
+    if (takeDenyList(request) != 0)
         return 1;
     if (storeWlanSetting("1") != 0)
         return 1;
@@ -158,25 +109,84 @@ int setFilters(cJSON *request)
     return 0;
 }
 
-int setAction(cJSON *request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setFilters(request));
 }
 
-const ModuleAction kMacFiltersActions[] = {
-    {0, getFilters},
-    {1, setAction},
+const Member kEntry[] = {
+    text("mac", 0, 0, TEXT_MAC, KAL_TEXT("aa:bb:cc:dd:ee:ff or with '-' throughout; stored with ':'"))
+        .required()
+        .otherwise(POLICY_REFUSE),
+    text("description", 0, 0, TEXT_ANY, KAL_TEXT("kept as its first 32 bytes, cut between characters"))
+        .otherwise(POLICY_ZERO),
 };
 
-void trace(ModuleStep step)
+const Member kSetMembers[] = {
+    onOff("enable", KAL_TEXT("the filter on (true) or off")),
+    integer("mode", INT_MIN, INT_MAX, KAL_TEXT("1, the deny list; any other value changes nothing"))
+        .otherwise(POLICY_TRUE_ONE)
+        .byDefault(kDenyListMode),
+    list("denyList", WLAN_MAC_ACL_MAX, kEntry, KAL_TEXT("the whole new list; absent: empty"))
+        .otherwise(POLICY_REFUSE)
+        .readWhile("mode"),
+};
+
+const ModuleAction kMacFiltersActions[] = {
+    action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac:text denyList:[{mac:text description:text}]")),
+    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers),
+};
+
+// Why a set is refused, in the words of the check that refused it.
+void logRefusal(const Member *member, const cJSON *request)
 {
+    WLOG("To set mac filters...\n");
+    Request values;
+    readMembers(request, kSetMembers, 1, &values, NULL);
+    switchChange(values);
+    const cJSON *denyList = cJSON_GetObjectItem(request, "denyList");
+    int n = cJSON_GetArraySize(denyList);
+    if (strcmp(member->name, "mode") == 0) {
+        WLOG("MAC filters: mode out of range!!\n");
+    } else if (!cJSON_IsArray(denyList)) {
+        WLOG("MAC filters: denyList is not an array!!\n");
+    } else if (n > WLAN_MAC_ACL_MAX) {
+        WLOG("MAC filters: %d entries, at most %d allowed!!\n", n, WLAN_MAC_ACL_MAX);
+    } else {
+        for (int i = 0; i < n; i++) {
+            const cJSON *element = cJSON_GetArrayItem(denyList, i);
+            const cJSON *mac = cJSON_GetObjectItem(element, "mac");
+            const char *text = cJSON_IsString(mac) ? mac->valuestring : NULL;
+            if (text == NULL || !isMacText(text)) {
+                WLOG("MAC address[index:%d]:%s invalid!!\n", i, text != NULL ? text : "");
+                return;
+            }
+            const cJSON *description = cJSON_GetObjectItem(element, "description");
+            if (cJSON_IsString(description) && !isUtf8(description->valuestring)) {
+                WLOG("MAC description[index:%d] is not UTF-8!!\n", i);
+                return;
+            }
+        }
+    }
+}
+
+void trace(ModuleStep step, const Member *member, const cJSON *request)
+{
+    if (step == STEP_REFUSED)
+        logRefusal(member, request);
     traceWlanStep(step, "macFiltersHandler", 0);
+}
+
+constexpr ModulePolicy policy()
+{
+    return {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true, NULL};
 }
 
 }  // namespace
 
 int macFiltersHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(macFilters, "macFilters", policy())

@@ -70,21 +70,14 @@ void writeLevelAndTime(int level, int time)
 
 // 0 on success, -1 when the keys are written but the restart cannot be
 // scheduled, 1 when rejected (nothing written).
-int setPowerSave(const PowerState &state, cJSON *request)
+int setPowerSave(const PowerState &state, const Request &request)
 {
     WLOG("To set power save config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
-    int enable = 0;
-    int level = 0;
-    int time = 0;
-    // Any int (absent: 0); a number beyond one is refused, not saturated.
-    if (!memberInt(request, "enable", INT_MIN, INT_MAX, &enable) ||
-        !memberInt(request, "powerLevel", INT_MIN, INT_MAX, &level) ||
-        !memberInt(request, "autoDisableTime", INT_MIN, INT_MAX, &time)) {
-        logWlanFailure("power save number out of range!!");
-        return 1;
-    }
-    if (cJSON_GetObjectItem(request, "powerLevel") == NULL) {
+    int enable = request.number("enable");
+    int level = request.number("powerLevel");
+    int time = request.number("autoDisableTime");
+    if (cJSON_GetObjectItem(request.object, "powerLevel") == NULL) {
         WLOG("KEY_PWRLVL in json is NULL!\n");
         SYSLOG(ANDROID_LOG_INFO, "KEY_PWRLVL in json is NULL!");
     }
@@ -165,30 +158,60 @@ int readPowerState(cJSON *, int)
     return 0;
 }
 
-int getAction(cJSON *, cJSON *response)
+int getAction(const Request &, cJSON *response)
 {
     return getPowerSave(g_state, response);
 }
 
-int setAction(cJSON *request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setPowerSave(g_state, request));
 }
 
-const ModuleAction kPowerSaveActions[] = {
-    {0, getAction},
-    {1, setAction},
+// What the key reader can hold: 7 characters of decimal text.
+const int kKeyLeast = -999999;
+const int kKeyMost = 9999999;
+
+const Member kSetMembers[] = {
+    anyInt32("enable", KAL_TEXT("1 on, 0 off; any other value changes nothing"))
+        .otherwise(POLICY_TRUE_ONE)
+        .byDefault(0)
+        .logs("power save number out of range!!"),
+    integer("powerLevel", kKeyLeast, kKeyMost, KAL_TEXT("transmit power level while on; 0 none"))
+        .otherwise(POLICY_TRUE_ONE)
+        .byDefault(0)
+        .logs("power save number out of range!!"),
+    integer("autoDisableTime", kKeyLeast, kKeyMost, KAL_TEXT("automatic switch-off time while on; 0 none"))
+        .otherwise(POLICY_TRUE_ONE)
+        .byDefault(0)
+        .logs("power save number out of range!!"),
 };
 
-void trace(ModuleStep step)
+const ModuleAction kPowerSaveActions[] = {
+    action(0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time"), KAL_TEXT("enable:integer powerLevel:integer autoDisableTime:integer wlanOnOff:integer")),
+    action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), KAL_TEXT(""), kSetMembers),
+};
+
+void trace(ModuleStep step, const Member *member, const cJSON *)
 {
+    if (step == STEP_REFUSED) {
+        WLOG("To set power save config...\n");
+        SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
+        logWlanFailure(member->failure);
+    }
     traceWlanStep(step, "powerSaveHandler", ANDROID_LOG_INFO);
+}
+
+constexpr ModulePolicy policy()
+{
+    return {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true, NULL};
 }
 
 }  // namespace
 
 int powerSaveHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response,
-                     {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(powerSave, "power_save", policy())

@@ -25,38 +25,6 @@ const int kChannelNoHt40 = 165;
 
 timer_t g_wlanTimer;
 
-bool printableText(const char *text, size_t minLen, size_t maxLen)
-{
-    size_t len = strlen(text);
-    if (len < minLen || len > maxLen)
-        return false;
-    for (size_t i = 0; i < len; i++) {
-        unsigned char c = (unsigned char)text[i];
-        if (c < 0x20 || c > 0x7E)
-            return false;
-    }
-    return true;
-}
-
-bool hexText(const char *text, size_t len)
-{
-    if (strlen(text) != len)
-        return false;
-    for (size_t i = 0; i < len; i++) {
-        char c = text[i];
-        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!hex)
-            return false;
-    }
-    return true;
-}
-
-// A passphrase of 8 to 63 printable characters or a 64-digit hex key.
-bool validKey(const char *key)
-{
-    return strlen(key) == 64 ? hexText(key, 64) : printableText(key, 8, 63);
-}
-
 void writeTimeZone(const char *zone)
 {
     char path[512];
@@ -66,7 +34,7 @@ void writeTimeZone(const char *zone)
     replaceFile(path, zone, strlen(zone), 0644);
 }
 
-int getWlan(cJSON *, cJSON *response)
+int getWlan(const Request &, cJSON *response)
 {
     WLOG("Get wlan config\n");
     SYSLOG(ANDROID_LOG_INFO, "Get wlan config");
@@ -113,71 +81,43 @@ int reject(const char *why)
 }
 
 // Security members. 0, or 1 after the rejection has been logged.
-int applySecurity(cJSON *request)
+int applySecurity(const Request &request)
 {
-    // Only a number says open or secured: "1" or true counting as open
-    // would open the network by mistake.
-    cJSON *item = cJSON_GetObjectItem(request, "securityMode");
-    if (item != NULL && !requestNumber(item, INT32_MIN, INT32_MAX, &wlan_setting.security_mode))
-        return reject("security mode invalid!!");
+    if (request.has("securityMode"))
+        wlan_setting.security_mode = request.number("securityMode");
     if (wlan_setting.security_mode == 0) {
         memset(wlan_setting.key, 0, sizeof(wlan_setting.key));
         return 0;
     }
-    cJSON *mixed = cJSON_GetObjectItem(request, "mixed");
-    if (mixed != NULL) {
-        cJSON *mode = cJSON_GetObjectItem(mixed, "mode");
-        if (mode == NULL) {
-            wlan_setting.encryption = WLAN_CIPHER_AUTO;
-        } else {
-            if (!requestInt(mode, WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, &wlan_setting.encryption))
-                return reject("wpa encryption invalid!!");
-        }
-        const char *key = memberString(mixed, "key");
-        if (key != NULL) {
-            if (!validKey(key))
-                return reject("wpa key invalid!!");
-            copyText(wlan_setting.key, key, sizeof(wlan_setting.key));
-        }
+    if (request.has("mixed")) {
+        Request mixed = request.nested("mixed");
+        wlan_setting.encryption = mixed.has("mode") ? mixed.number("mode") : WLAN_CIPHER_AUTO;
+        if (mixed.has("key"))
+            copyText(wlan_setting.key, mixed.text("key"), sizeof(wlan_setting.key));
     }
     // A secured network needs a usable key, whether it came with this
     // request or was already configured; an open network switched to
     // secured without one could never come up.
-    if (!validKey(wlan_setting.key))
+    if (strlen(wlan_setting.key) == 64 ? !isHexText(wlan_setting.key, 64)
+                                       : strlen(wlan_setting.key) < 8 || !isPrintableText(wlan_setting.key))
         return reject("wpa key invalid!!");
     return 0;
 }
 
-int setWlan(cJSON *request)
+int setWlan(const Request &request)
 {
     WLOG("To set wlan config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
-
-    // Every number is checked before the first change to the record.
-    int bandType = 0, channel = 0, wirelessMode = 0;
-    bool hasBand = cJSON_HasObjectItem(request, "bandType");
-    bool hasChannel = cJSON_HasObjectItem(request, "channel");
-    bool hasMode = cJSON_HasObjectItem(request, "wirelessMode");
-    if (!memberInt(request, "bandType", INT32_MIN, INT32_MAX, &bandType) ||
-        !memberInt(request, "channel", INT32_MIN, INT32_MAX, &channel) ||
-        !memberInt(request, "wirelessMode", INT32_MIN, INT32_MAX, &wirelessMode))
-        return reject("wlan number out of range!!");
-
-    const char *ssid = memberString(request, "ssid");
-    if (ssid != NULL) {
-        if (!printableText(ssid, 1, 32))
-            return reject("SSID invalid!!");
-        copyText(wlan_setting.ssid, ssid, sizeof(wlan_setting.ssid));
-    }
-    memberSwitch(request, "ssidBcast", &wlan_setting.ssid_broadcast);
+    if (request.has("ssid"))
+        copyText(wlan_setting.ssid, request.text("ssid"), sizeof(wlan_setting.ssid));
+    if (request.has("ssidBcast"))
+        wlan_setting.ssid_broadcast = request.number("ssidBcast");
 
     int regionChanged = 0;
     int factoryFlag = 0;
     const WlanRegion *zone = NULL;
-    const char *region = memberString(request, "region");
-    if (region != NULL && !isUtf8(region))
-        return reject("region invalid!!");
-    if (region != NULL && strcmp(region, wlan_setting.region) != 0) {
+    const char *region = request.text("region");
+    if (request.has("region") && strcmp(region, wlan_setting.region) != 0) {
         if (strcmp(region, "NONE") == 0) {
             factoryFlag = 1;
         } else {
@@ -189,19 +129,19 @@ int setWlan(cJSON *request)
     }
 
     int bandChanged = 0;
-    if (hasBand && bandType != wlan_setting.band_type) {
-        wlan_setting.band_type = bandType;
+    if (request.has("bandType") && request.number("bandType") != wlan_setting.band_type) {
+        wlan_setting.band_type = request.number("bandType");
         bandChanged = 1;
     }
-    if (hasChannel) {
-        wlan_setting.channel = channel;
+    if (request.has("channel")) {
+        wlan_setting.channel = request.number("channel");
     } else if (bandChanged || regionChanged) {
         WLOG("Change to ACS\n");
         SYSLOG(ANDROID_LOG_INFO, "Change to ACS");
         wlan_setting.channel = 0;
     }
-    if (hasMode) {
-        wlan_setting.wireless_mode = wirelessMode;
+    if (request.has("wirelessMode")) {
+        wlan_setting.wireless_mode = request.number("wirelessMode");
     } else if (bandChanged) {
         WLOG("Change wireless mode to mixed\n");
         SYSLOG(ANDROID_LOG_INFO, "Change wireless mode to mixed");
@@ -211,7 +151,8 @@ int setWlan(cJSON *request)
 
     if (applySecurity(request) != 0)
         return 1;
-    memberSwitch(request, "apIsolation", &wlan_setting.ap_isolation);
+    if (request.has("apIsolation"))
+        wlan_setting.ap_isolation = request.number("apIsolation");
 
     if (storeWlanSetting("0") != 0)
         return 1;
@@ -229,24 +170,69 @@ int setWlan(cJSON *request)
     return 0;
 }
 
-int setAction(cJSON *request, cJSON *)
+int setAction(const Request &request, cJSON *)
 {
     return wlanSetAnswer(setWlan(request));
 }
 
-const ModuleAction kWlanActions[] = {
-    {0, getWlan},
-    {1, setAction},
+const Member kMixed[] = {
+    integer("mode", WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP; absent 3 (automatic)"))
+        .otherwise(POLICY_TRUE_ONE)
+        .logs("wpa encryption invalid!!"),
+    text("key", 8, 64, TEXT_WPA_KEY, KAL_TEXT("8 to 63 printable characters, or 64 hex digits"))
+        .logs("wpa key invalid!!"),
 };
 
-void trace(ModuleStep step)
+// Numbers first: they are checked before anything else. Band, channel and
+// mode go to the Wi-Fi manager as they come.
+const Member kSetMembers[] = {
+    anyInt32("bandType", KAL_TEXT("band; 1 pairs with wireless mode 6, any other with 5"))
+        .otherwise(POLICY_TRUE_ONE)
+        .logs("wlan number out of range!!"),
+    anyInt32("channel", KAL_TEXT("channel, 0 automatic; absent with a new band or region: automatic"))
+        .otherwise(POLICY_TRUE_ONE)
+        .logs("wlan number out of range!!"),
+    anyInt32("wirelessMode", KAL_TEXT("wireless mode; absent with a new band: that band's mixed mode"))
+        .otherwise(POLICY_TRUE_ONE)
+        .logs("wlan number out of range!!"),
+    text("ssid", 1, 32, TEXT_PRINTABLE, KAL_TEXT("network name, printable ASCII")).logs("SSID invalid!!"),
+    onOff("ssidBcast", KAL_TEXT("broadcast the network name")),
+    text("region", 0, 0, TEXT_REGION, KAL_TEXT("two-letter region code (a known one sets the time zone), or \"NONE\""))
+        .logs("region invalid!!"),
+    anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key); absent: unchanged"))
+        .currentWhenAbsent()
+        .logs("security mode invalid!!"),
+    object("mixed", kMixed, KAL_TEXT("cipher and key; not read while the network stays open"))
+        .otherwise(POLICY_ZERO)
+        .readUnlessZero("securityMode"),
+    onOff("apIsolation", KAL_TEXT("isolate the stations from each other")),
+};
+
+const ModuleAction kWlanActions[] = {
+    action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}")),
+    action(1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
+};
+
+void trace(ModuleStep step, const Member *member, const cJSON *)
 {
+    if (step == STEP_REFUSED) {
+        WLOG("To set wlan config...\n");
+        SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
+        logWlanFailure(member->failure);
+    }
     traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
+}
+
+constexpr ModulePolicy policy()
+{
+    return {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true, &wlan_setting.security_mode};
 }
 
 }  // namespace
 
 int wlanHandler(cJSON *request, cJSON *response)
 {
-    return runModule(request, response, {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false});
+    return runModule(request, response, policy());
 }
+
+KAL_CONTRACT(wlan, "wlan", policy())

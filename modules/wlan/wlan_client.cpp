@@ -38,7 +38,7 @@ void copyEntry(wlan_mac_entry *dst, const wlan_mac_entry *src)
     memcpy(mac, src->mac, sizeof(src->mac));
     memcpy(description, src->description, sizeof(src->description));
     copyText(dst->mac, mac, sizeof(dst->mac));
-    copyUtf8Prefix(dst->description, sizeof(dst->description), description, 32);
+    copyText(dst->description, description, sizeof(dst->description));
 }
 
 // Allocates count zeroed entries copied from src. Returns 0 with *out set
@@ -182,16 +182,6 @@ int callAutoDown(intptr_t h, void *arg, int value)
 }
 
 }  // namespace
-
-void copyUtf8Prefix(char *dst, size_t size, const char *src, size_t maxBytes)
-{
-    if (dst == NULL || size == 0)
-        return;
-    memset(dst, 0, size);
-    if (src == NULL)
-        return;
-    copyText(dst, src, maxBytes < size - 1 ? maxBytes + 1 : size);
-}
 
 void clearWlanSetting(void)
 {
@@ -429,6 +419,8 @@ void traceWlanStep(ModuleStep step, const char *name, int leavePriority)
         if (system)
             SYSLOG(ANDROID_LOG_ERROR, "pCJSONtmp == NULL");
         break;
+    case STEP_REFUSED:
+        break;  // the module logs why
     case STEP_UNDEFINED:
         if (system) {
             WLOG("Error operation!!\n");

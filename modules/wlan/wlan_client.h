@@ -103,7 +103,3 @@ int prepareWlanSetting(cJSON *request, int code);
 // Web timer expiry functions.
 void restartWlanHandler(int signal, siginfo_t *info, void *context);
 void restartWlanWithLoadKoHandler(int signal, siginfo_t *info, void *context);
-
-// Copies at most maxBytes bytes of src into dst (size > maxBytes), never
-// splitting a UTF-8 sequence.
-void copyUtf8Prefix(char *dst, size_t size, const char *src, size_t maxBytes);

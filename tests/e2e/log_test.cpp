@@ -100,13 +100,20 @@ TEST(Log, ClearRefreshAndPages)
     reply = device.requestJson(list(0, 0, 10, 2147483647));
     EXPECT_EQ(listSize(reply), -1);
     EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+    // A page larger than the log lists it whole.
+    for (int perPage : {51, 2147483647}) {
+        reply = device.requestJson(list(0, 0, perPage, 1));
+        EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 29) << perPage;
+        EXPECT_EQ(listSize(reply), 28) << perPage;
+        EXPECT_EQ(jsonInt(reply.get(), "result"), 0) << perPage;
+    }
 
-    // Out of range members, a page larger than the largest and numbers
-    // beyond int among them: only "result" 1.
+    // Out of range members and numbers beyond int among them: only
+    // "result" 1.
     std::string head = "{\"module\":\"log\",\"action\":0,\"type\":0,\"level\":0,";
     for (const std::string &bad :
          {list(7, 0, 1, 1), list(0, 5, 1, 1), list(0, 0, 0, 1), list(0, 0, 1, 0), list(-1, 0, 1, 1),
-          list(0, 0, 51, 1), list(0, 0, 2147483647, 1), list(0, -2147483647 - 1, 1, 1),
+          list(0, -2147483647 - 1, 1, 1),
           head + "\"amountPerPage\":4294967297,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":1e300}",
           head + "\"amountPerPage\":0.5,\"pageNumber\":1}", head + "\"amountPerPage\":10,\"pageNumber\":-1e300}",
           std::string("{\"module\":\"log\",\"action\":0,\"level\":0,\"amountPerPage\":1,\"pageNumber\":1}")}) {
@@ -159,7 +166,7 @@ TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "time"), "12-07 10:00:01");
 }
 
-TEST(Log, TheLargestPageFitsOneDatagramAndLargerOnesAreRefusedAtOnce)
+TEST(Log, LargePagesAreListedOrGetTheFailureReplyWhenTooLongForADatagram)
 {
     SimDevice device;
     ASSERT_TRUE(device.start());
@@ -185,9 +192,15 @@ TEST(Log, TheLargestPageFitsOneDatagramAndLargerOnesAreRefusedAtOnce)
     // Within the smallest default datagram of a 32-bit kernel.
     EXPECT_LT(text.size(), 114000u);
 
-    // A larger page is refused, whatever the log holds.
-    EXPECT_EQ(device.request(list(1, 0, 51, 1)), "{\n\t\"result\":\t1\n}");
     EXPECT_EQ(listSize(device.requestJson(list(1, 0, 50, 2))), 11);
+    // The whole log of the longest elements: listed whole, or, when the
+    // reply does not fit one datagram, the failure reply; never a cut page.
+    text = device.request(list(1, 0, 1000, 1));
+    reply = parseJson(text);
+    if (text != "{\"result\": -10 }") {
+        EXPECT_EQ(listSize(reply), 61) << text.size();
+    }
+    EXPECT_TRUE(device.running());
 }
 
 TEST(Log, ExportArchiveMembersAndEmptyScratch)

@@ -29,6 +29,23 @@ const char *const kExtremes[] = {"2147483647",  "2147483648",  "2147483646",    
                                  "9007199254740992", "-9007199254740992", "1e300", "-1e300",
                                  "-1",          "0.5",         "-0.5"};
 
+// The declared integer ranges of kal_contract's tables: each member with one
+// also gets its bounds and the values just outside them.
+struct DeclaredRange {
+    const char *module;
+    int action;
+    const char *path;
+    long long low, high;
+    const char *outside;
+    int refusal;
+    const char *when;
+    bool judged;
+};
+
+const DeclaredRange kDeclaredRanges[] = {
+#include "tests/e2e/contract_ranges.inc"
+};
+
 // Every other JSON type; a text of 300 two-byte characters and one that is
 // not UTF-8 for text members.
 const char *const kOtherTypes[] = {"\"1\"", "1", "true", "false", "null", "[]", "{}", "[1,\"x\"]", "{\"a\":1}"};
@@ -73,6 +90,15 @@ cJSON *follow(cJSON *root, const Path &path)
             return nullptr;
     }
     return node;
+}
+
+// The path as the range table names it: "a.b[0].c".
+std::string pathName(const Path &path)
+{
+    std::string name;
+    for (const Step &step : path)
+        name += step.key.empty() ? "[" + std::to_string(step.index) + "]" : (name.empty() ? "" : ".") + step.key;
+    return name;
 }
 
 // The seed with the value at path replaced by the raw JSON text value:
@@ -152,6 +178,13 @@ TEST(RequestSweep, EveryHostileMemberIsAnsweredAndTheServerLives)
             if (cJSON_IsNumber(node)) {
                 for (const char *extreme : kExtremes)
                     requests.push_back(variant(seed.get(), p, extreme));
+                for (const DeclaredRange &range : kDeclaredRanges) {
+                    if (jsonString(seed.get(), "module") != range.module || jsonInt(seed.get(), "action") != range.action ||
+                        pathName(p) != range.path)
+                        continue;
+                    for (long long value : {range.low - 1, range.low, range.high, range.high + 1})
+                        requests.push_back(variant(seed.get(), p, std::to_string(value)));
+                }
             }
             if (cJSON_IsString(node)) {
                 requests.push_back(variant(seed.get(), p, longText()));

@@ -36,7 +36,7 @@ const cJSON *profileList(const JsonPtr &config)
     return cJSON_GetObjectItem(cJSON_GetObjectItem(config.get(), "profileSettings"), "list");
 }
 
-TEST(RequestValues, WanNumbersBeyondTheirRangeAreRefusedAndChangeNothing)
+TEST(Request, WanNumbersBeyondTheirRangeAreRefusedAndChangeNothing)
 {
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
@@ -74,7 +74,7 @@ TEST(RequestValues, WanNumbersBeyondTheirRangeAreRefusedAndChangeNothing)
     EXPECT_EQ(cJSON_GetArraySize(profileList(config)), 1);
 }
 
-TEST(RequestValues, MessagePagesAndIdsBeyondIntAreEmptyOrRefused)
+TEST(Request, MessagePagesAndIdsBeyondIntAreEmptyOrRefused)
 {
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
@@ -91,7 +91,7 @@ TEST(RequestValues, MessagePagesAndIdsBeyondIntAreEmptyOrRefused)
     EXPECT_TRUE(device.running());
 }
 
-TEST(RequestValues, TextsAreCutBetweenCharactersAndMalformedOnesRefused)
+TEST(Request, TextsAreCutBetweenCharactersAndMalformedOnesRefused)
 {
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
@@ -147,7 +147,7 @@ TEST(RequestValues, TextsAreCutBetweenCharactersAndMalformedOnesRefused)
     EXPECT_EQ(jsonInt(sent.get(), "total"), 0);
 }
 
-TEST(RequestValues, SecurityModeMustBeANumber)
+TEST(Request, SecurityModeMustBeANumber)
 {
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();
@@ -175,7 +175,7 @@ TEST(RequestValues, SecurityModeMustBeANumber)
     EXPECT_EQ(jsonInt(wlan.get(), "securityMode"), 0);
 }
 
-TEST(RequestValues, AmountTextsOfAnyLengthGiveTheirLeadingNumber)
+TEST(Request, AmountTextsOfAnyLengthGiveTheirLeadingNumber)
 {
     SimDevice device;
     ASSERT_TRUE(device.start()) << device.serverOutput();

@@ -55,6 +55,12 @@ TEST(StorageShare, AccountBoundsAndChangeCommandArguments)
         {"\"mode\":1,\"login\":1,\"username\":\"" + std::string(32, 'u') + "\"", 1},
         {"\"mode\":1,\"login\":1,\"username\":\"a b\"", 1},
         {"\"mode\":1,\"login\":1,\"password\":\"" + std::string(50, 'p') + "\"", 1},
+        // The options hold one digit, read back as 0 or 1 only.
+        {"\"mode\":-5,\"login\":1", 1},
+        {"\"mode\":10,\"login\":1", 1},
+        {"\"mode\":2,\"login\":1", 1},
+        {"\"mode\":1,\"login\":2", 1},
+        {"\"mode\":1,\"login\":-1", 1},
     };
     for (const Case &c : rejected) {
         JsonPtr reply = device.requestJson(setShare(c.members));
@@ -79,18 +85,20 @@ TEST(StorageShare, AccountBoundsAndChangeCommandArguments)
     EXPECT_EQ(jsonInt(reply.get(), "mode"), 1);  // applied by the device command
     EXPECT_EQ(jsonInt(reply.get(), "rwPermission"), 1);
 
-    // A user name stored before the password is rejected stays stored.
+    // A refused password stores nothing, the user name neither.
     reply = device.requestJson(setShare("\"mode\":1,\"login\":1,\"username\":\"next\",\"password\":\"" +
                                         std::string(50, 'q') + "\""));
     EXPECT_EQ(jsonInt(reply.get(), "result"), 1);
     reply = device.requestJson(kGet);
-    EXPECT_EQ(jsonString(reply.get(), "username"), "next");
+    EXPECT_EQ(jsonString(reply.get(), "username"), user31);
     EXPECT_EQ(jsonString(reply.get(), "password"), password49);
+    EXPECT_EQ(jsonInt(reply.get(), "mode"), 1);
+    EXPECT_EQ(jsonInt(reply.get(), "login"), 0);
 
     // Without mode and login the current settings are passed on.
     reply = device.requestJson(setShare("\"username\":\"next\""));
     EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
-    EXPECT_NE(changes(device).find("mode=1 login=0 account_changed=0"), std::string::npos) << changes(device);
+    EXPECT_NE(changes(device).find("mode=1 login=0 account_changed=1"), std::string::npos) << changes(device);
     EXPECT_EQ(device.request("{\"module\":\"storageShare\",\"action\":2}"), "{\n\t\"result\":\t1\n}");
 }
 

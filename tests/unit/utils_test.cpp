@@ -115,7 +115,7 @@ TEST(Utf8, WellFormedTextsOnly)
     EXPECT_FALSE(isUtf8(nullptr));
 }
 
-TEST(RequestInt, RangeIsCheckedOnTheNumberNotASaturatedInt)
+TEST(ReadInteger, RangeIsCheckedOnTheNumberNotASaturatedInt)
 {
     struct Case {
         const char *json;
@@ -147,13 +147,16 @@ TEST(RequestInt, RangeIsCheckedOnTheNumberNotASaturatedInt)
         cJSON *item = cJSON_Parse(c.json);
         ASSERT_NE(item, nullptr) << c.json;
         int value = -12345;
-        EXPECT_EQ(requestInt(item, c.low, c.high, &value), c.accepted) << c.json;
+        EXPECT_EQ(readInteger(item, NON_NUMBER_TRUE_ONE, c.low, c.high, &value), c.accepted) << c.json;
         EXPECT_EQ(value, c.accepted ? c.value : -12345) << c.json;
         bool number = cJSON_IsNumber(item);
-        EXPECT_EQ(requestNumber(item, c.low, c.high, &value), c.accepted && number) << c.json;
+        EXPECT_EQ(readInteger(item, NON_NUMBER_REFUSED, c.low, c.high, &value), c.accepted && number) << c.json;
+        // Counting every other value as 0, true too.
+        bool zeroFits = c.low <= 0 && c.high >= 0;
+        EXPECT_EQ(readInteger(item, NON_NUMBER_ZERO, c.low, c.high, NULL), number ? c.accepted : zeroFits) << c.json;
         cJSON_Delete(item);
     }
-    EXPECT_FALSE(requestInt(nullptr, INT_MIN, INT_MAX, nullptr));
+    EXPECT_FALSE(readInteger(nullptr, NON_NUMBER_TRUE_ONE, INT_MIN, INT_MAX, nullptr));
 }
 
 int g_runs[2];

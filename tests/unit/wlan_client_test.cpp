@@ -296,20 +296,20 @@ TEST(WlanRecord, ManagerUnreachableFailsEveryOperation)
     EXPECT_EQ(receive_wlan_setting(), 0);
 }
 
-TEST(WlanText, Utf8PrefixNeverSplitsACharacter)
+TEST(WlanText, DescriptionCutNeverSplitsACharacter)
 {
     char out[33];
-    copyUtf8Prefix(out, sizeof(out), "short", 32);
+    copyText(out, "short", sizeof(out));
     EXPECT_STREQ(out, "short");
     // 31 ASCII bytes then a 2-byte character: the character does not fit.
     std::string s = std::string(31, 'a') + "\xc3\xa9";
-    copyUtf8Prefix(out, sizeof(out), s.c_str(), 32);
+    copyText(out, s.c_str(), sizeof(out));
     EXPECT_EQ(std::string(out), std::string(31, 'a'));
     // A 3-byte character ending exactly at byte 32 is kept.
     s = std::string(29, 'a') + "\xe2\x82\xac" + "b";
-    copyUtf8Prefix(out, sizeof(out), s.c_str(), 32);
+    copyText(out, s.c_str(), sizeof(out));
     EXPECT_EQ(std::string(out), std::string(29, 'a') + "\xe2\x82\xac");
-    copyUtf8Prefix(out, sizeof(out), std::string(40, 'x').c_str(), 32);
+    copyText(out, std::string(40, 'x').c_str(), sizeof(out));
     EXPECT_EQ(strlen(out), 32u);
 }
 

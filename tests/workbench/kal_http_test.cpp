@@ -295,6 +295,31 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     }
 }
 
+// The request schema is the committed file, byte for byte, whatever tree
+// serves the pages.
+TEST(KalHttp, ServesTheRequestSchema)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    char www[] = "/tmp/kal-www-XXXXXX";
+    ASSERT_TRUE(mkdtemp(www) != nullptr);
+    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/api/schema", "not the schema"));
+    Child relay;
+    int port = startKalHttp(relay, dev, {"--www", www});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/api/schema");
+    runCommand(std::string("rm -rf '") + www + "'");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(res->body, SimDevice::readFile(KAL_SOURCE_DIR "/docs/kal-api.request.schema.json"));
+    JsonPtr schema = parseJson(res->body);
+    EXPECT_EQ(jsonString(schema.get(), "$schema"), "https://json-schema.org/draft/2020-12/schema");
+    EXPECT_TRUE(cJSON_IsObject(cJSON_GetObjectItemCaseSensitive(
+        cJSON_GetObjectItemCaseSensitive(schema.get(), "$defs"), "wlan.1")));
+}
+
 // Controls posted at once to several of kal_http's workers, while the
 // server stores sent messages in the same store: every message answered as
 // received or sent is kept.
