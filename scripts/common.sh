@@ -51,27 +51,16 @@ install_packages() {
         || fail "apt-get install ${missing[*]} failed"
 }
 
-# The dev server of the workbench test (Vite, from npm), as package-lock.json
-# pins it; Debian's Node.js when the machine has none.
-install_devserver() {
-    local dir="$top/tests/workbench/devserver"
+# install_npm DIR TOOL WHAT: the test tools of DIR (a package.json and the
+# package-lock.json that pins them) from the npm registry, when TOOL is not
+# there yet or the lock changed; Debian's Node.js when the machine has none.
+install_npm() {
+    local dir="$top/$1" tool=$2 what=$3
     command -v npm >/dev/null || install_packages nodejs npm
-    if [ ! -x "$dir/node_modules/.bin/vite" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
-        step "installing the dev server for the workbench test (npm ci in tests/workbench/devserver)"
+    if [ ! -x "$dir/node_modules/.bin/$tool" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
+        step "installing $what (npm ci in $1)"
         (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
-            || fail "npm ci in $dir failed: the dev-server test needs Vite from the npm registry"
-    fi
-}
-
-# tsc for the TypeScript client of the contract test, pinned by
-# tests/contract/ts/package-lock.json.
-install_typescript() {
-    local dir="$top/tests/contract/ts"
-    command -v npm >/dev/null || install_packages nodejs npm
-    if [ ! -x "$dir/node_modules/.bin/tsc" ] || [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
-        step "installing TypeScript for the contract test (npm ci in tests/contract/ts)"
-        (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
-            || fail "npm ci in $dir failed: the contract test needs tsc from the npm registry"
+            || fail "npm ci in $dir failed: $what comes from the npm registry"
     fi
 }
 
