@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "platform/device_paths.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -40,6 +41,8 @@ bool knownZone(const char *name)
 
 extern "C" struct tm *localtime_query(const time_t *when)
 {
+    if (simServiceFails(SIM_SERVICE_TIME))
+        return NULL;
     if (when == NULL)
         return NULL;
     memset(&g_result, 0, sizeof(g_result));
