@@ -160,9 +160,10 @@ const char *deviceControlsUsage(void)
         char line[256];
         memset(line, 0, sizeof(line));
         int n = snprintf(line, sizeof(line), "%s%s%s", row.word, row.arguments[0] != '\0' ? " " : "", row.arguments);
+        // The description in its column, or below a long usage line.
         if (n > 0 && (size_t)n < sizeof(line) && row.description[0] != '\0')
-            snprintf(line + n, sizeof(line) - (size_t)n, "%*s %s", n < kUsageColumn ? kUsageColumn - n : 0, "",
-                     row.description);
+            snprintf(line + n, sizeof(line) - (size_t)n, "%s%*s %s", n < kUsageColumn ? "" : "\n",
+                     n < kUsageColumn ? kUsageColumn - n : kUsageColumn, "", row.description);
         appendLine(usage, sizeof(usage), &len, line);
     }
     appendLine(usage, sizeof(usage), &len, "show                                         the current values, as JSON");

@@ -84,14 +84,17 @@ int faultControl(int argc, const char *const argv[], bool apply, char *message, 
     if (clearAll)
         return say(message, size, CONTROL_OK, "no faults: every service answers");
     if (fail)
-        return say(message, size, CONTROL_OK, "every call of the %s fails", argv[1]);
+        return say(message, size, CONTROL_OK, "%s: every call fails", argv[1]);
     if (slow)
-        return say(message, size, CONTROL_OK, "every call of the %s answers %ld ms late", argv[1], delay);
-    return say(message, size, CONTROL_OK, "the %s answers as usual", argv[1]);
+        return say(message, size, CONTROL_OK, "%s: every call answers %ld ms late", argv[1], delay);
+    return say(message, size, CONTROL_OK, "%s answers as usual", argv[1]);
 }
 
 void faultShow(cJSON *out)
 {
+    cJSON *services = cJSON_AddArrayToObject(out, "services");
+    for (int i = 0; i < SIM_SERVICE_COUNT; i++)
+        cJSON_AddItemToArray(services, cJSON_CreateString(simServiceName(i)));
     SimFault faults[SIM_SERVICE_COUNT];
     cJSON *shown = cJSON_AddObjectToObject(out, "faults");
     if (simFaultsRead(faults) != 0)

@@ -341,7 +341,7 @@ volatile sig_atomic_t g_stop = 0;
 void noteStep(const char *line, void *)
 {
     std::lock_guard<std::mutex> hold(g_mutex);
-    copyText(g_lastStep, line, sizeof(g_lastStep));
+    copyText(g_lastStep, line + strspn(line, " "), sizeof(g_lastStep));
     g_steps++;
 }
 
