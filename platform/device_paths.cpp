@@ -8,8 +8,10 @@ namespace {
 
 char g_root[KAL_ROOT_MAX + 1];
 int g_state;  // 0 = not read, 1 = usable, -1 = unusable
+#if KAL_PLATFORM_SIM
 thread_local char t_redirect[KAL_ROOT_MAX + 1];
 thread_local bool t_redirected;
+#endif
 
 // Device paths are pasted into shell commands, so the root may only hold
 // characters that the shell takes literally.
@@ -60,13 +62,16 @@ int kalPathInit(void)
 
 const char *kalRoot(void)
 {
+#if KAL_PLATFORM_SIM
     if (t_redirected)
         return t_redirect;
+#endif
     if (g_state == 0)
         kalPathInit();
     return g_root;
 }
 
+#if KAL_PLATFORM_SIM
 int kalPathRedirect(const char *root)
 {
     memset(t_redirect, 0, sizeof(t_redirect));
@@ -83,6 +88,7 @@ int kalPathRedirect(const char *root)
     t_redirected = true;
     return 0;
 }
+#endif
 
 int kalPath(char *out, size_t size, const char *devicePath)
 {
