@@ -8,6 +8,10 @@ namespace {
 
 char g_root[KAL_ROOT_MAX + 1];
 int g_state;  // 0 = not read, 1 = usable, -1 = unusable
+#if KAL_PLATFORM_SIM
+thread_local char t_redirect[KAL_ROOT_MAX + 1];
+thread_local bool t_redirected;
+#endif
 
 // Device paths are pasted into shell commands, so the root may only hold
 // characters that the shell takes literally.
@@ -58,10 +62,33 @@ int kalPathInit(void)
 
 const char *kalRoot(void)
 {
+#if KAL_PLATFORM_SIM
+    if (t_redirected)
+        return t_redirect;
+#endif
     if (g_state == 0)
         kalPathInit();
     return g_root;
 }
+
+#if KAL_PLATFORM_SIM
+int kalPathRedirect(const char *root)
+{
+    memset(t_redirect, 0, sizeof(t_redirect));
+    t_redirected = false;
+    if (root == NULL)
+        return 0;
+    size_t len = strlen(root);
+    if (root[0] != '/' || len > KAL_ROOT_MAX)
+        return -1;
+    for (size_t i = 0; i < len; i++)
+        if (!isPlainPathChar(root[i]))
+            return -1;
+    memcpy(t_redirect, root, len);
+    t_redirected = true;
+    return 0;
+}
+#endif
 
 int kalPath(char *out, size_t size, const char *devicePath)
 {

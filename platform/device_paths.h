@@ -46,6 +46,13 @@ int kalPathInit(void);
 // The root directory ("" when KAL_ROOT is unset). Never ends with '/'.
 const char *kalRoot(void);
 
+#if KAL_PLATFORM_SIM
+// Simulation tools: within the calling thread, device paths lead under
+// root instead of KAL_ROOT (null: back to KAL_ROOT), so that a new
+// device's files can be made aside. 0, or -1 when root is unusable.
+int kalPathRedirect(const char *root);
+#endif
+
 // Writes root + devicePath into out. Returns 0, or -1 when it does not fit
 // (out then holds an empty text).
 int kalPath(char *out, size_t size, const char *devicePath);

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -76,6 +77,8 @@ int storeValue(int key, const char *value, int length)
 
 extern "C" int get_config_data(int key, char *buffer, int size)
 {
+    if (simServiceFails(SIM_SERVICE_CONFIG_STORE))
+        return -1;
     if (buffer == NULL || size <= 0)
         return -1;
     char path[512];
@@ -91,6 +94,8 @@ extern "C" int get_config_data(int key, char *buffer, int size)
 
 extern "C" int set_config_data_permanent(int key, const char *value, int length)
 {
+    if (simServiceFails(SIM_SERVICE_CONFIG_STORE))
+        return -1;
     if (length < 0 || length > kMaxValue || (value == NULL && length > 0))
         return -1;
     // A value is a text: it ends at its first NUL.

@@ -14,6 +14,7 @@
 #include <time.h>
 
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
@@ -273,56 +274,78 @@ extern "C" {
 
 int isLimitEnable(int *enabled)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(enabled, [](const FlowState &s) { return s.limitEnable; });
 }
 
 int getLimit(double *limit)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(limit, [](const FlowState &s) { return s.limit; });
 }
 
 int isLimitReached(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(state, limitState);
 }
 
 int getWarningPercent(int *percent)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(percent, [](const FlowState &s) { return s.warningPercent; });
 }
 
 int isMonthlyEnable(int *enabled)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(enabled, [](const FlowState &s) { return s.monthlyEnable; });
 }
 
 int getDue(int *day)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(day, [](const FlowState &s) { return s.due; });
 }
 
 int getMonthly(double *used)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(used, [](const FlowState &s) { return s.monthly; });
 }
 
 int getDailyFlow(double *used)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(used, [](const FlowState &s) { return s.daily; });
 }
 
 int getTxSpeed(unsigned long *speed)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(speed, [](const FlowState &s) { return flowing(&s) ? txRate((long)time(NULL)) : 0; });
 }
 
 int getRxSpeed(unsigned long *speed)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return reading(speed, [](const FlowState &s) { return flowing(&s) ? rxRate((long)time(NULL)) : 0; });
 }
 
 int setMonthly(double used)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     if (!isfinite(used) || used < 0)
         return -1;
     return change([used](FlowState *s) { s->monthly = used; });
@@ -330,6 +353,8 @@ int setMonthly(double used)
 
 int setLimit(double limit)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     if (!isfinite(limit) || limit < 0)
         return -1;
     return change([limit](FlowState *s) { s->limit = limit; });
@@ -337,6 +362,8 @@ int setLimit(double limit)
 
 int setWarningPercent(int percent)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     if (percent < 0 || percent > 100)
         return -1;
     return change([percent](FlowState *s) { s->warningPercent = percent; });
@@ -344,6 +371,8 @@ int setWarningPercent(int percent)
 
 int setDue(int day)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     if (day < 0 || day > 31)
         return -1;
     return change([day](FlowState *s) { s->due = day; });
@@ -351,16 +380,22 @@ int setDue(int day)
 
 int enableLimit(int enable)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return change([enable](FlowState *s) { s->limitEnable = enable != 0; });
 }
 
 int enableMonthly(int enable)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return change([enable](FlowState *s) { s->monthlyEnable = enable != 0; });
 }
 
 int setUserModifiedConfig(int modified)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     return change([modified](FlowState *s) { s->userModified = modified != 0; });
 }
 

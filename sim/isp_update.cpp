@@ -7,6 +7,7 @@
 
 #include "server/utils.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_json.h"
 #include "sim/sim_lock.h"
 
@@ -57,6 +58,8 @@ int save(const IspState *s)
 
 int getVersion(char *version)
 {
+    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
+        return -1;
     IspState s;
     if (version == NULL || load(&s) != 0)
         return -1;
@@ -66,6 +69,8 @@ int getVersion(char *version)
 
 int getNeedLocUpdate(int *pending)
 {
+    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
+        return -1;
     IspState s;
     if (pending == NULL || load(&s) != 0)
         return -1;
@@ -75,6 +80,8 @@ int getNeedLocUpdate(int *pending)
 
 int updateISPByWeb(void)
 {
+    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
+        return 1;  // the update server unreachable
     return simLocked(-1, [&] {
         IspState s;
         if (load(&s) != 0)
@@ -89,12 +96,16 @@ int updateISPByWeb(void)
 
 int checkNeedLocalUpdate(void)
 {
+    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
+        return -1;
     // After an installed update nothing is left to do locally.
     return 0;
 }
 
 int setNeedLocUpdate(int pending)
 {
+    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
+        return -1;
     return simLocked(-1, [&] {
         IspState s;
         if (load(&s) != 0)

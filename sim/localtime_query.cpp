@@ -9,6 +9,7 @@
 
 #include "platform/device_paths.h"
 #include "sim/sim_clock.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -19,7 +20,7 @@ struct tm g_result;
 
 extern "C" struct tm *localtime_query(const time_t *when)
 {
-    if (when == NULL)
+    if (when == NULL || simServiceFails(SIM_SERVICE_TIME))
         return NULL;
     memset(&g_result, 0, sizeof(g_result));
     char path[512];

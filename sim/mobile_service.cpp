@@ -10,6 +10,7 @@
 #include "server/utils.h"
 #include "sim/sim_card.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 #include "sim/sim_json.h"
 #include "sim/sim_lock.h"
@@ -363,6 +364,8 @@ int radioReading(T *out, Value value)
 
 int GetAllStatus(ModemStatus *status)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     if (status == NULL)
         return 0;
     Snapshot s;
@@ -384,6 +387,8 @@ int GetAllStatus(ModemStatus *status)
 
 int SetAllConfig(const ModemConfig *config, int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     if (config == NULL || code == NULL)
         return 0;
     return simLocked(0, [&] {
@@ -439,17 +444,23 @@ int SetAllConfig(const ModemConfig *config, int *code)
 
 int AddProfile(const ConnectionProfile *profile, int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return addProfile(profile, code, false);
 }
 
 int AddProfileWzd(const ConnectionProfile *profile, int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     // The set-up wizard's profile is the one the user wants to use.
     return addProfile(profile, code, true);
 }
 
 int DelProfile(int index, int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     if (code == NULL)
         return 0;
     return simLocked(0, [&] {
@@ -476,6 +487,8 @@ int DelProfile(int index, int *code)
 
 int GetConnState(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     Snapshot s;
     if (state == NULL || loadAll(&s) != 0)
         return 0;
@@ -485,6 +498,8 @@ int GetConnState(int *state)
 
 int GetNetSelStat(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     Modem m;
     if (state == NULL || modemLoad(&m) != 0)
         return 0;
@@ -494,6 +509,8 @@ int GetNetSelStat(int *state)
 
 int GetCardType(int *type)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return radioReading(type, [](const Modem &m, const SimCard &card) {
         return card.phase == SIM_ABSENT ? 0 : m.cardType;
     });
@@ -501,6 +518,8 @@ int GetCardType(int *type)
 
 int GetRegStat(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return radioReading(state, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? 1 : 0;
     });
@@ -508,6 +527,8 @@ int GetRegStat(int *state)
 
 int GetNetType(int *type)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return radioReading(type, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? m.networkType : 0;
     });
@@ -515,6 +536,8 @@ int GetNetType(int *type)
 
 int GetRoamStat(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return radioReading(state, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) && m.roamingNetwork ? 1 : 0;
     });
@@ -522,6 +545,8 @@ int GetRoamStat(int *state)
 
 int GetRoamSwitch(int *enabled)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     Modem m;
     if (enabled == NULL || modemLoad(&m) != 0)
         return 0;
@@ -531,6 +556,8 @@ int GetRoamSwitch(int *enabled)
 
 int GetSigLevel(int *level)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return radioReading(level, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? m.signalLevel : 0;
     });
@@ -538,6 +565,8 @@ int GetSigLevel(int *level)
 
 int GetSimStatusForWebStatus(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     SimCard card;
     if (state == NULL || simCardLoad(&card) != 0)
         return 0;
@@ -563,6 +592,8 @@ int GetSimStatusForWebStatus(int *state)
 
 int GetCallFailReason(unsigned int *reason)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     Modem m;
     if (reason == NULL || modemLoad(&m) != 0)
         return 0;
@@ -572,6 +603,8 @@ int GetCallFailReason(unsigned int *reason)
 
 int GetAvailableNet(AvailableNetList *list)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return simLocked(0, [&] {
         Modem m;
         if (list == NULL || modemLoad(&m) != 0)
@@ -591,6 +624,8 @@ int GetAvailableNet(AvailableNetList *list)
 
 int SetNetSel(NetSelRequest request, int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return simLocked(0, [&] {
         Modem m;
         if (code == NULL || modemLoad(&m) != 0)
@@ -632,6 +667,8 @@ int SetNetSel(NetSelRequest request, int *code)
 
 int AbortScanNet(int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     return simLocked(0, [&] {
         Modem m;
         if (code == NULL || modemLoad(&m) != 0)
@@ -644,6 +681,8 @@ int AbortScanNet(int *code)
 
 int ReloadIspFile(int *code)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     if (code != NULL)
         *code = MOBILE_CODE_OK;
     return 1;
@@ -651,6 +690,8 @@ int ReloadIspFile(int *code)
 
 int GetOperatorName(char *name)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     Modem m;
     SimCard card;
     if (name == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
@@ -664,6 +705,8 @@ int GetOperatorName(char *name)
 
 int GetSimNumber(char *buffer)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     SimCard card;
     if (buffer == NULL || simCardLoad(&card) != 0)
         return 0;
@@ -674,6 +717,8 @@ int GetSimNumber(char *buffer)
 
 int GetSimIMSI(char *buffer)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     SimCard card;
     if (buffer == NULL || simCardLoad(&card) != 0)
         return 0;
@@ -684,6 +729,8 @@ int GetSimIMSI(char *buffer)
 
 int GetSimStatus(SimStatus *status, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     SimCard card;
     if (status == NULL || simCardLoad(&card) != 0)
         return 0;
@@ -694,6 +741,8 @@ int GetSimStatus(SimStatus *status, int, MobileCallback)
 
 int GetPinStatus(PinStatus *status, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     SimCard card;
     if (status == NULL || simCardLoad(&card) != 0)
         return 0;
@@ -704,12 +753,16 @@ int GetPinStatus(PinStatus *status, int, MobileCallback)
 
 int SetSimLock(SimLockRequest request, int *code, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     request.pin[sizeof(request.pin) - 1] = '\0';
     return simOperation(code, [&](SimCard *card) { return simCardSetLock(card, request.enable == 1, request.pin); });
 }
 
 int ChangePin(PinChangeRequest request, int *code, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     request.pin[sizeof(request.pin) - 1] = '\0';
     request.newPin[sizeof(request.newPin) - 1] = '\0';
     return simOperation(code, [&](SimCard *card) { return simCardChangePin(card, request.pin, request.newPin); });
@@ -717,6 +770,8 @@ int ChangePin(PinChangeRequest request, int *code, int, MobileCallback)
 
 int EnterPin(const char *pin, int *code, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     if (pin == NULL)
         return 0;
     char text[SIM_CODE_TEXT];
@@ -727,6 +782,8 @@ int EnterPin(const char *pin, int *code, int, MobileCallback)
 
 int EnterPuk(PukEntryRequest request, int *code, int, MobileCallback)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return 0;
     request.puk[sizeof(request.puk) - 1] = '\0';
     request.newPin[sizeof(request.newPin) - 1] = '\0';
     return simOperation(code, [&](SimCard *card) { return simCardEnterPuk(card, request.puk, request.newPin); });
@@ -734,6 +791,8 @@ int EnterPuk(PukEntryRequest request, int *code, int, MobileCallback)
 
 void ReleaseMobileInstance(void)
 {
+    if (simServiceFails(SIM_SERVICE_MOBILE))
+        return;
     // Every call reads and writes the state files itself: no session to end.
 }
 

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 
@@ -40,6 +41,8 @@ const SimField kRecordFields[] = {
 
 extern "C" int get_lan_config(lan_config *config)
 {
+    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
+        return -1;
     if (config == NULL)
         return -1;
     // A text too long for its field makes the record unreadable.
@@ -53,6 +56,8 @@ extern "C" int get_lan_config(lan_config *config)
 
 extern "C" int set_lan_config(const lan_config *config)
 {
+    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
+        return -1;
     if (config == NULL)
         return -1;
     // Only terminated fields are a record.
@@ -65,6 +70,8 @@ extern "C" int set_lan_config(const lan_config *config)
 
 extern "C" int send_restart_lan_msg(void)
 {
+    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
+        return -1;
     lan_config config;
     memset(&config, 0, sizeof(config));
     if (get_lan_config(&config) != 0)

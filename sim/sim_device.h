@@ -18,6 +18,11 @@ int simUciSeed(void);
 int simUpgradeSeed(void);
 int simWlanSeed(void);
 
+// Creates the device directories under the root and seeds the missing
+// state files with factory values, holding the device's lock. 0, or -1
+// after printing one line that says what failed.
+int simSeedDevice(void);
+
 // Puts every configuration key back to its factory value. 0 or -1.
 int simConfigRestoreFactory(void);
 

@@ -9,8 +9,10 @@
 
 #include "platform/device_paths.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 #include "sim/sim_lock.h"
+#include "sim/sim_state_files.h"
 
 #ifndef KAL_SIM_BIN_DIR
 #define KAL_SIM_BIN_DIR "/usr/lib/kal-sim/bin"
@@ -22,9 +24,9 @@ namespace {
 const char *const kDeviceDirs[] = {
     "/tmp/run",
     SYSLOG_DIR_PATH,
-    "/app/config",
+    SIM_APP_CONFIG_DIR_PATH,
     UCI_DEFAULT_CONFIG_DIR_PATH,
-    "/system/usr/share/zoneinfo",
+    SIM_ZONEINFO_DIR_PATH,
     BLOCK_DEVICE_DIR_PATH,
     SIM_STATE_DIR_PATH,
 };
@@ -41,7 +43,7 @@ const char *const kReplacedDirs[] = {
     SIM_STATE_DIR_PATH "/network",
     SIM_STATE_DIR_PATH "/flowstat",
     SIM_STATE_DIR_PATH "/upgrade",
-    "/app/config",
+    SIM_APP_CONFIG_DIR_PATH,
     UCI_DEFAULT_CONFIG_DIR_PATH,
     UCI_CONFIG_DIR_PATH,
 };
@@ -103,6 +105,22 @@ int cleanAndSeed(void)
 
 }  // namespace
 
+int simSeedDevice(void)
+{
+    for (const char *dir : kDeviceDirs) {
+        char path[512];
+        if (kalPath(path, sizeof(path), dir) != 0 || simMakeDirs(path, 0755) != 0) {
+            printf("simulated device: cannot create %s%s\n", kalRoot(), dir);
+            return -1;
+        }
+    }
+    // The device's own start: no service is unreachable to itself.
+    simFaultsSuspend();
+    int rc = simLocked(-1, cleanAndSeed);
+    simFaultsResume();
+    return rc;
+}
+
 int platformStart(void)
 {
     if (kalPathInit() != 0)
@@ -112,14 +130,7 @@ int platformStart(void)
              "files (scripts/run uses sim-root/)");
         return -1;
     }
-    for (const char *dir : kDeviceDirs) {
-        char path[512];
-        if (kalPath(path, sizeof(path), dir) != 0 || simMakeDirs(path, 0755) != 0) {
-            printf("simulated device: cannot create %s%s\n", kalRoot(), dir);
-            return -1;
-        }
-    }
-    if (simLocked(-1, cleanAndSeed) != 0)
+    if (simSeedDevice() != 0)
         return -1;
     if (putToolsOnPath() != 0) {
         puts("simulated device: cannot put the stand-in tools on PATH");

@@ -13,6 +13,14 @@
 #define SIM_UPDATE_OFFER_FILE "upgrade/offer"
 #define SIM_UPDATE_PACKAGE_FILE "upgrade/offer.zip"
 
+// Device directories of the stand-ins: the Wi-Fi manager's configuration
+// and the time zone files.
+#define SIM_APP_CONFIG_DIR_PATH "/app/config"
+#define SIM_ZONEINFO_DIR_PATH "/system/usr/share/zoneinfo"
+
+// Saved devices, beside the device's own files (kal_sim snapshot).
+#define SIM_SNAPSHOTS_DIR_PATH "/sim-snapshots"
+
 // The SD card is in its slot while these block devices exist.
 #define SIM_CARD_DEVICE_PATH BLOCK_DEVICE_DIR_PATH "/mmcblk0"
 #define SIM_CARD_PARTITION_PATH BLOCK_DEVICE_DIR_PATH "/mmcblk0p1"

@@ -9,6 +9,7 @@
 
 #include "server/utils.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_json.h"
 #include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"
@@ -379,6 +380,10 @@ int simSmsHandle(const char *request, char *reply, size_t replySize)
     if (reply == NULL || replySize == 0)
         return 0;
     memset(reply, 0, replySize);
+    if (simServiceFails(SIM_SERVICE_MOBILE)) {
+        writeResult(SMS_FAILED, reply, replySize);
+        return 0;
+    }
     // Load, change and save as one: kal_sim adds incoming messages to the
     // same store.
     int done = simLocked(-1, [&] { return handle(request, reply, replySize); });

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_lock.h"
 
 namespace {
@@ -17,16 +18,22 @@ const char kJournal[] = "state_requests";
 
 extern "C" int send_reboot_req(void)
 {
+    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
+        return -1;
     return simJournalAppend(kJournal, "reboot");
 }
 
 extern "C" int send_poweroff_req(void)
 {
+    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
+        return -1;
     return simJournalAppend(kJournal, "poweroff");
 }
 
 extern "C" int send_restore_req(void)
 {
+    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
+        return -1;
     return simLocked(-1, [&] {
         int result = 0;
         if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {

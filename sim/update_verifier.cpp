@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "sim/sim_digest.h"
+#include "sim/sim_faults.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ const size_t kTrailerSize = SIM_PACKAGE_TRAILER_SIZE;
 
 extern "C" int verify_update_file(const char *path)
 {
+    if (simServiceFails(SIM_SERVICE_VERIFIER))
+        return 1;  // as for a missing package
     if (path == NULL)
         return 1;
     FILE *file = fopen(path, "rbe");

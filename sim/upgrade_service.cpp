@@ -19,6 +19,7 @@
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
@@ -251,29 +252,48 @@ extern "C" void getFilePath(char *path, const char *name, int size)
 
 extern "C" void getFirmwareVer(char *text, int size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (text != NULL && size > 0)
+            copyField(text, (size_t)size, "");
+        return;
+    }
     if (text != NULL && size > 0 && get_config_data(CFG_FIRMWARE_VERSION, text, size) != 0)
         copyField(text, (size_t)size, "");
 }
 
 extern "C" void getBuildInfo(char *text, int size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (text != NULL && size > 0)
+            copyField(text, (size_t)size, "");
+        return;
+    }
     if (text != NULL && size > 0 && get_config_data(CFG_FIRMWARE_BUILD, text, size) != 0)
         copyField(text, (size_t)size, "");
 }
 
 extern "C" int hasNewVersion(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return 0;
     return loadState().found == 1 ? 1 : 0;
 }
 
 extern "C" void getLatestVersion(char *text, int size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (text != NULL && size > 0)
+            copyField(text, (size_t)size, "");
+        return;
+    }
     if (text != NULL && size > 0)
         copyField(text, (size_t)size, loadState().latest);
 }
 
 extern "C" void getReleaseNote(char **note)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return;
     UpgradeState s = loadState();
     if (note != NULL && s.found == 1 && s.note[0] != '\0')
         *note = strdup(s.note);
@@ -281,24 +301,38 @@ extern "C" void getReleaseNote(char **note)
 
 extern "C" void getFileSize(int *size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (size != NULL)
+            *size = 0;
+        return;
+    }
     if (size != NULL)
         *size = loadState().size;
 }
 
 extern "C" void getDownloadUrl(char *text, int size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (text != NULL && size > 0)
+            copyField(text, (size_t)size, "");
+        return;
+    }
     if (text != NULL && size > 0)
         copyField(text, (size_t)size, loadState().url);
 }
 
 extern "C" int getCheckResultState(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return CHECK_FAILED;
     // A running check ends when the service is next polled for it.
     return loadState().check;
 }
 
 extern "C" int httpReqForCheckUpdate(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return 2;
     return simLocked(1, [&] {
         UpgradeState s = loadState();
         if (s.download == DOWNLOAD_RUNNING && percentageOf(s) < 100)
@@ -317,6 +351,8 @@ extern "C" int httpReqForCheckUpdate(void)
 
 extern "C" void initCheckThreadState(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return;
     simLocked(0, [&] {
         UpgradeState s = loadState();
         s.check = CHECK_IDLE;
@@ -327,6 +363,8 @@ extern "C" void initCheckThreadState(void)
 
 extern "C" int startDownload(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return 1;
     return simLocked(1, [&] {
         UpgradeState s = loadState();
         if (s.found != 1)
@@ -345,6 +383,8 @@ extern "C" int startDownload(void)
 
 extern "C" void cancelDownThread(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return;
     simLocked(0, [&] {
         UpgradeState s = loadState();
         if (s.download != DOWNLOAD_RUNNING)
@@ -360,6 +400,8 @@ extern "C" void cancelDownThread(void)
 
 extern "C" int getPercentage(int *percentage)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return 0;
     return simLocked(0, [&] {
         UpgradeState s = loadState();
         int pct = advanceDownload(s);
@@ -372,6 +414,11 @@ extern "C" int getPercentage(int *percentage)
 
 extern "C" int getDownSize(int *size)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
+        if (size != NULL)
+            *size = 0;
+        return -1;
+    }
     if (size != NULL)
         *size = 0;
     return simLocked(0, [&] {
@@ -387,6 +434,8 @@ extern "C" int getDownSize(int *size)
 
 extern "C" int getUploadState(int *state)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return -1;
     if (state != NULL)
         *state = loadState().upload;
     return 0;
@@ -394,6 +443,8 @@ extern "C" int getUploadState(int *state)
 
 extern "C" void startUpdateForWeb(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return;
     // Verified before the lock is taken: reading the whole package is the
     // slow part, and the package is no state file.
     char target[512];
@@ -418,6 +469,8 @@ extern "C" void startUpdateForWeb(void)
 
 extern "C" void clearCache(void)
 {
+    if (simServiceFails(SIM_SERVICE_UPGRADE))
+        return;
     char target[512];
     if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
         unlink(target);

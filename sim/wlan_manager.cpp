@@ -22,6 +22,7 @@
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_fields.h"
 #include "sim/sim_files.h"
 #include "sim/sim_lock.h"
@@ -462,6 +463,8 @@ void wlan_mgr_set_acl_list(wlan_mgr_config *rec, wlan_mac_entry *list)
 
 intptr_t wm_connect(const char *localPath, const char *serverPath)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return 0;
     if (localPath == NULL || serverPath == NULL || !reachable())
         return 0;
     intptr_t handle = g_nextHandle++;
@@ -474,6 +477,8 @@ void wm_disconnect(intptr_t) {}
 
 int wm_get_wlan_config(intptr_t handle, wlan_mgr_config **config)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     char path[512];
     if (handle == 0 || config == NULL || confPath(path, sizeof(path)) != 0)
         return -1;
@@ -483,6 +488,8 @@ int wm_get_wlan_config(intptr_t handle, wlan_mgr_config **config)
 
 int wm_set_wlan_config(intptr_t handle, wlan_mgr_config *config)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     char path[512];
     if (handle == 0 || config == NULL || confPath(path, sizeof(path)) != 0)
         return -1;
@@ -501,6 +508,8 @@ int wm_set_wlan_config(intptr_t handle, wlan_mgr_config *config)
 
 int wm_get_wlan_sta_list(intptr_t handle, char *buffer, int *size)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0 || buffer == NULL || size == NULL || *size <= 0)
         return -1;
     char path[512];
@@ -542,6 +551,8 @@ int wm_get_wlan_sta_list(intptr_t handle, char *buffer, int *size)
 
 int wm_get_wlan_client_mac(intptr_t handle, char *buffer, int *size)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0 || buffer == NULL || size == NULL || *size <= 0)
         return -1;
     char mac[64];
@@ -555,6 +566,8 @@ int wm_get_wlan_client_mac(intptr_t handle, char *buffer, int *size)
 
 int wm_get_wlan_switch(intptr_t handle, int *state)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0 || state == NULL)
         return -1;
     *state = readStateInt("wlan/switch", 0);
@@ -563,6 +576,8 @@ int wm_get_wlan_switch(intptr_t handle, int *state)
 
 int wm_set_wlan_switch(intptr_t handle, int command)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0)
         return -1;
     if (command != 2 && command != 3)
@@ -573,6 +588,8 @@ int wm_set_wlan_switch(intptr_t handle, int command)
 
 int wm_set_wlan_auto_down_time(intptr_t handle, int time)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0)
         return -1;
     return writeStateInt("wlan/auto_down_time", time) == 0 ? 0 : -1;
@@ -580,6 +597,8 @@ int wm_set_wlan_auto_down_time(intptr_t handle, int time)
 
 int wm_get_wlan_sta_num(intptr_t handle, int *count)
 {
+    if (simServiceFails(SIM_SERVICE_WLAN_MANAGER))
+        return -1;
     if (handle == 0 || count == NULL)
         return -1;
     char buf[1600];

@@ -620,6 +620,8 @@ int main(int argc, char **argv)
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
+    // POST /sim may start a shipped scenario, played by a thread of this server.
+    deviceControlsAllowBackground();
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };

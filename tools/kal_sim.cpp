@@ -3,24 +3,91 @@
 //   kal_sim battery 15 --charging
 //   kal_sim sim pin-required 2468
 //   kal_sim sms receive +15550100 "hello"
+//   kal_sim fault wlan-manager fail
+//   kal_sim snapshot save before-update
+//   kal_sim scenario battery-drain
 //   kal_sim show
 //
 // Changes the device's state files under $KAL_ROOT; a running kal_server
-// sees the change at its next request. Exit status: 0 done, 1 refused or
-// failed (one line on standard error says why), 2 usage error.
+// sees the change at its next request. "scenario FILE" plays a timeline of
+// controls in the foreground, one line per step, until it ends or Ctrl-C.
+// Exit status: 0 done, 1 refused or failed (one line on standard error
+// says why), 2 usage error.
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include "platform/device_paths.h"
 #include "sim/controls/device_controls.h"
 
 namespace {
 
+volatile sig_atomic_t g_interrupted = 0;
+
+void interrupted(int)
+{
+    g_interrupted = 1;
+}
+
 void usage(FILE *out)
 {
     fprintf(out, "usage: kal_sim CONTROL [VALUES...], on the simulated device under $KAL_ROOT:\n%s",
             deviceControlsUsage());
+}
+
+void printStep(const char *line, void *)
+{
+    printf("%s\n", line);
+    fflush(stdout);
+}
+
+double secondsSince(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (double)(now.tv_sec - start.tv_sec) + (double)(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+int playScenario(const char *name)
+{
+    char message[1024];
+    memset(message, 0, sizeof(message));
+    char path[600];
+    if (scenarioPath(name, path, sizeof(path)) != 0) {
+        fprintf(stderr, "kal_sim: scenario: no file %s, nor a shipped scenario of that name\n", name);
+        return 1;
+    }
+    Scenario *scenario = scenarioLoad(path, message, sizeof(message));
+    if (scenario == NULL) {
+        fprintf(stderr, "kal_sim: %s\n", message);
+        return 1;
+    }
+    // Checked against the device before the first step.
+    char *state = deviceControlsShow(message, sizeof(message));
+    if (state == NULL) {
+        fprintf(stderr, "kal_sim: %s\n", message);
+        scenarioFree(scenario);
+        return 1;
+    }
+    free(state);
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = interrupted;
+    sigaction(SIGINT, &action, NULL);
+    sigaction(SIGTERM, &action, NULL);
+    printf("scenario %s: playing%s\n", path, scenarioEnds(scenario) ? " (Ctrl-C stops it)" : " until Ctrl-C");
+    fflush(stdout);
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int failed = scenarioPlay(scenario, &g_interrupted, printStep, NULL);
+    scenarioFree(scenario);
+    printf("scenario %s: %s after %.1f s%s\n", path, g_interrupted ? "stopped" : "ended", secondsSince(start),
+           failed > 0 ? ", with steps that failed" : "");
+    if (failed > 0)
+        fprintf(stderr, "kal_sim: scenario %s: %d step%s failed (lines above)\n", path, failed, failed == 1 ? "" : "s");
+    return failed > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -37,7 +104,9 @@ int main(int argc, char **argv)
     }
     if (kalPathInit() != 0)
         return 2;
-    char message[512];
+    if (strcmp(argv[1], "scenario") == 0 && argc == 3 && strcmp(argv[2], "stop") != 0)
+        return playScenario(argv[2]);
+    char message[4096];
     memset(message, 0, sizeof(message));
     if (strcmp(argv[1], "show") == 0 && argc == 2) {
         char *state = deviceControlsShow(message, sizeof(message));

@@ -1,11 +1,13 @@
 // Controls of the simulated device: put it into a state worth testing
-// (a low battery, a locked SIM, an incoming SMS, ...). Shared by the
-// kal_sim command and the development HTTP server's console. Each control
-// changes the documented state files under $KAL_ROOT exactly as a developer
-// would by hand, each file replaced whole; the running server sees the
-// change at its next request.
+// (a low battery, a locked SIM, an incoming SMS, a service that fails, a
+// saved device, a scenario, ...). Shared by the kal_sim command and the
+// development HTTP server's console. Each control changes the documented
+// state files under $KAL_ROOT exactly as a developer would by hand, each
+// file replaced whole; the running server sees the change at its next
+// request.
 #pragma once
 
+#include <signal.h>
 #include <stddef.h>
 
 enum {
@@ -16,8 +18,12 @@ enum {
 
 // Runs one control given as words, as on kal_sim's command line, for
 // example {"battery", "15", "--charging"}. kalPathInit() must have
-// succeeded. Writes one line without a newline into message.
+// succeeded. Writes one line without a newline into message (a listing,
+// such as "snapshot list", one line per entry).
 int deviceControl(int argc, const char *const argv[], char *message, size_t size);
+
+// Checks the words of a control as deviceControl would, changing nothing.
+int deviceControlCheck(int argc, const char *const argv[], char *message, size_t size);
 
 // The controls' current values as formatted JSON text (free() it), or null
 // after writing why into message.
@@ -25,3 +31,27 @@ char *deviceControlsShow(char *message, size_t size);
 
 // The control words, one usage line each.
 const char *deviceControlsUsage(void);
+
+// Scenarios: a timeline of controls in a text file (docs/simulated-device.md).
+struct Scenario;
+
+// Reads and checks the whole file; null after writing "file:line: why"
+// (or why the file cannot be read) into message. scenarioFree() it.
+Scenario *scenarioLoad(const char *path, char *message, size_t size);
+void scenarioFree(Scenario *scenario);
+
+// Whether the scenario ends by itself (no step repeats without an end).
+bool scenarioEnds(const Scenario *scenario);
+
+// Plays it from now on, calling progress with one line per step as it
+// plays, until it ends or *stop is set. The number of steps that failed.
+int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progress)(const char *line, void *context),
+                 void *context);
+
+// The file of a scenario given by name: a path as it is, or the name of a
+// shipped one ("battery-drain"). 0, or -1 when neither exists.
+int scenarioPath(const char *name, char *out, size_t size);
+
+// A long-running process (kal_http) may play one shipped scenario at a
+// time in the background: "scenario start NAME", "scenario stop".
+void deviceControlsAllowBackground(void);

@@ -1,5 +1,6 @@
 // Device console: the dashboard, a request composer with its history and
-// the simulated device's controls. Talks only to kal_http: POST /api (one
+// the simulated device's controls (faults, snapshots and scenarios among
+// them). Talks only to kal_http: POST /api (one
 // request, its reply), GET/POST /sim (the controls) and GET /examples. Its
 // own files are named relative to the page, so it works from "/" and from
 // "/_console/" alike.
@@ -373,6 +374,31 @@ function showControls(c) {
   put('ctl-wifi', 'checked', c.wifi === undefined ? undefined : c.wifi === 'reachable');
   setText('ctl-update-state', c.update ? 'offering ' + c.update : 'nothing on offer');
   showStations(Array.isArray(c.stations) ? c.stations : []);
+  fillSelect('ctl-fault-service', c.services);
+  fillSelect('ctl-snapshot-list', c.snapshots);
+  fillSelect('ctl-scenario-name', c.scenarios);
+  const faults = Object.entries(c.faults || {}).map(([service, fault]) => service + ' ' + fault).join(', ');
+  const s = c.scenario;
+  const playing = s ? 'scenario ' + s.name + ' at ' + s.seconds + ' s' + (s.last ? ': ' + s.last : '') : '';
+  setText('ctl-fault-state', faults ? 'now: ' + faults : 'every service answers');
+  setText('ctl-scenario-state', s ? 'playing ' + s.name + ', ' + s.steps + ' steps' : 'none playing');
+  setText('sim-state', [playing, faults && 'faults: ' + faults].filter(Boolean).join(' · '));
+}
+
+// The options of a select, rebuilt only when the list changed.
+function fillSelect(id, names) {
+  const select = $(id);
+  const list = Array.isArray(names) ? names.map(String) : [];
+  if (select.dataset.names === JSON.stringify(list)) return;
+  select.dataset.names = JSON.stringify(list);
+  const chosen = select.value;
+  select.textContent = '';
+  list.forEach((name) => {
+    const option = document.createElement('option');
+    option.textContent = name;
+    select.appendChild(option);
+  });
+  if (list.includes(chosen)) select.value = chosen;
 }
 
 let controlsError = '';
@@ -433,6 +459,16 @@ function wire() {
   $('ctl-wifi').onchange = () => control(['wifi', $('ctl-wifi').checked ? 'reachable' : 'unreachable']);
   $('ctl-update-offer').onclick = () => control(['update', 'offer', $('ctl-update-version').value]);
   $('ctl-update-none').onclick = () => control(['update', 'none']);
+  $('ctl-fault-apply').onclick = () => {
+    const kind = $('ctl-fault-kind').value;
+    control(['fault', $('ctl-fault-service').value, kind].concat(kind === 'slow' ? [$('ctl-fault-ms').value] : []));
+  };
+  $('ctl-fault-clear').onclick = () => control(['fault', 'clear']);
+  $('ctl-snapshot-save').onclick = () => control(['snapshot', 'save', $('ctl-snapshot-name').value]);
+  $('ctl-snapshot-restore').onclick = () => control(['snapshot', 'restore', $('ctl-snapshot-list').value]);
+  $('ctl-reset').onclick = () => control(['reset']);
+  $('ctl-scenario-start').onclick = () => control(['scenario', 'start', $('ctl-scenario-name').value]);
+  $('ctl-scenario-stop').onclick = () => control(['scenario', 'stop']);
 }
 
 wire();
