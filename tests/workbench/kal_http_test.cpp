@@ -1058,6 +1058,60 @@ int composedRequests(const SimDevice &dev)
 // each kind of reply in its own style, JSON checked before it goes, and
 // a history whose entries come back into the composer and whose curl
 // command and fetch call send the same request.
+// The composer's form for an action comes from the request schema: an input
+// a member, with its range; the form writes the raw JSON, a hand edit of
+// the JSON fills the form, and a value outside its range is marked.
+TEST(ConsoleBrowser, ActionFormsFromTheSchema)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev);
+    ASSERT_GT(port, 0);
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/")) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+    const std::string level = "document.querySelector('#form [data-path=\\'[\"powerLevel\"]\\']')";
+    const std::string request = "return document.getElementById('request').value;";
+    auto edit = [&](const std::string &input, const std::string &value) {
+        browser.script(input + ".value = '" + value + "'; " + input +
+                       ".dispatchEvent(new Event('input')); return '';");
+    };
+
+    // power_save action 1: its members, each with its declared range.
+    browser.script("var r = document.getElementById('request');"
+                   "r.value = '{\"module\":\"power_save\",\"action\":1,\"enable\":1,\"powerLevel\":2}';"
+                   "r.dispatchEvent(new Event('input')); return '';");
+    EXPECT_GE(browser.waitScript("return " + level + " ? " + level + ".value : '';", "2"), 0);
+    EXPECT_EQ(browser.script("return " + level + ".min + ' ' + " + level + ".max;"), "-999999 9999999");
+    EXPECT_EQ(browser.script("return String(document.querySelectorAll('#form [data-path]').length);"), "3");
+
+    // The form writes the request, absent members left out.
+    edit(level, "5");
+    EXPECT_EQ(browser.script(request), "{\"module\":\"power_save\",\"action\":1,\"enable\":1,\"powerLevel\":5}");
+    edit(level, "");
+    EXPECT_EQ(browser.script(request), "{\"module\":\"power_save\",\"action\":1,\"enable\":1}");
+    // Outside the range: marked, and still sendable to see the server refuse it.
+    edit(level, "10000000");
+    EXPECT_NE(browser.text("form-check").find("powerLevel"), std::string::npos) << browser.text("form-check");
+    ASSERT_TRUE(browser.click("#send"));
+    EXPECT_GE(browser.waitText("reply-kind", "refused"), 0) << browser.text("reply-kind");
+
+    // Nested members: flowstat's settings, a boolean as a choice.
+    browser.script("var m = document.getElementById('module'); m.value = 'flowstat';"
+                   "m.dispatchEvent(new Event('change')); var e = document.getElementById('example');"
+                   "e.value = [...e.options].find(o => o.value.includes('\"action\":1')).value;"
+                   "e.dispatchEvent(new Event('change')); return '';");
+    const std::string limit = "document.querySelector('#form [data-path=\\'[\"settings\",\"enableDataLimit\"]\\']')";
+    EXPECT_EQ(browser.script("return " + limit + ".tagName;"), "SELECT");
+    edit("document.querySelector('#form [data-path=\\'[\"settings\",\"warningPercent\"]\\']')", "80");
+    EXPECT_NE(browser.script(request).find("\"warningPercent\":80"), std::string::npos) << browser.script(request);
+    ASSERT_TRUE(browser.click("#send"));
+    EXPECT_GE(browser.waitText("reply-kind", "success"), 0) << browser.text("reply");
+}
+
 TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
 {
     SimDevice dev;

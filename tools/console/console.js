@@ -183,6 +183,7 @@ function showJsonError(why) {
 function setRequest(text) {
   $('request').value = text;
   showJsonError('');
+  syncForm();
 }
 
 // The kind of a reply: an HTTP error of the relay, a failure ("result" other
@@ -228,6 +229,135 @@ async function send() {
   const k = replyKind(r);
   showReply(r, k, ms);
   remember({ time: new Date().toLocaleTimeString(), request, what: requestWhat(request), result: k.result, kind: k.kind, ms });
+}
+
+// Forms ---------------------------------------------------------------------
+// Each action's members as a form, built from the request schema: an input
+// a member, with its type and range. The raw JSON stays the request: the
+// form writes into it, and a hand edit of it fills the form.
+
+let schema = null;
+let formAction = null;  // "module.action" the form shows
+
+async function loadSchema() {
+  const r = await fetchJson('/api/schema');
+  schema = r.status === 200 && r.body && r.body.$defs ? r.body : null;
+  syncForm();
+}
+
+// The member's input: a number within its range, a choice for a boolean,
+// text with its length and form, JSON text for a list.
+function memberInput(def, path) {
+  let input;
+  if (def.type === 'boolean') {
+    input = document.createElement('select');
+    ['', 'true', 'false'].forEach((v) => {
+      const option = document.createElement('option');
+      option.value = v;
+      option.textContent = v || '(absent)';
+      input.appendChild(option);
+    });
+  } else {
+    input = document.createElement('input');
+    if (def.type === 'integer') {
+      input.type = 'number';
+      input.step = 1;
+      if ('minimum' in def) input.min = def.minimum;
+      if ('maximum' in def) input.max = def.maximum;
+    } else if (def.type === 'string') {
+      if ('minLength' in def) input.minLength = def.minLength;
+      if ('maxLength' in def) input.maxLength = def.maxLength;
+      if (def.pattern) input.pattern = def.pattern;
+    } else {
+      input.placeholder = 'JSON';
+    }
+  }
+  input.dataset.path = JSON.stringify(path);
+  input.dataset.type = def.type || 'json';
+  input.title = def.description || '';
+  input.oninput = formToRequest;
+  return input;
+}
+
+function addMembers(container, def, path) {
+  Object.entries(def.properties || {}).forEach(([name, member]) => {
+    if (path.length === 0 && (name === 'module' || name === 'action')) return;
+    if (member.type === 'object') {
+      const set = document.createElement('fieldset');
+      const legend = document.createElement('legend');
+      legend.textContent = name;
+      legend.title = member.description || '';
+      set.appendChild(legend);
+      addMembers(set, member, path.concat(name));
+      container.appendChild(set);
+      return;
+    }
+    const label = document.createElement('label');
+    const required = (def.required || []).includes(name);
+    label.textContent = name + (required ? ' *' : '') + ' ';
+    label.appendChild(memberInput(member, path.concat(name)));
+    const range = member.type === 'integer' && member.minimum > -2147483648
+      ? member.minimum + ' to ' + member.maximum : member.maxLength ? 'at most ' + member.maxLength : '';
+    if (range) {
+      const hint = document.createElement('small');
+      hint.className = 'muted';
+      hint.textContent = ' ' + range;
+      label.appendChild(hint);
+    }
+    container.appendChild(label);
+  });
+}
+
+// The value at path of object, or undefined.
+const valueAt = (object, path) => path.reduce((o, key) => (o && typeof o === 'object' ? o[key] : undefined), object);
+
+// Builds the form of the request's action, or fills it when it shows that
+// action already.
+function syncForm() {
+  let request = null;
+  try { request = JSON.parse($('request').value); } catch (e) { return; }
+  const key = request && typeof request === 'object' ? request.module + '.' + request.action : '';
+  const def = schema && schema.$defs[key];
+  if (key !== formAction) {
+    formAction = key;
+    $('form').textContent = '';
+    if (def) addMembers($('form'), def, []);
+    setText('form-note', !schema ? '' : def ? def.description || '' : 'no form: the schema has no action ' + key);
+  }
+  $('form').querySelectorAll('[data-path]').forEach((input) => {
+    const v = valueAt(request, JSON.parse(input.dataset.path));
+    input.value = v === undefined ? '' : input.dataset.type === 'json' || typeof v === 'object' ? JSON.stringify(v) : String(v);
+  });
+  checkForm();
+}
+
+// Marks what lies outside its declared type or range; the request may
+// still be sent, to see how the server takes it.
+function checkForm() {
+  const wrong = [...$('form').querySelectorAll('[data-path]')].filter((input) => !input.checkValidity())
+    .map((input) => JSON.parse(input.dataset.path).join('.'));
+  $('form-check').className = 'message' + (wrong.length ? ' error' : '');
+  setText('form-check', wrong.length ? 'Outside the declared range: ' + wrong.join(', ') : '');
+}
+
+// The request as the form gives it: an empty input is an absent member.
+function formToRequest() {
+  const [module, action] = formAction.split('.');
+  const out = { module, action: Number(action) };
+  $('form').querySelectorAll('[data-path]').forEach((input) => {
+    if (input.value === '') return;
+    const path = JSON.parse(input.dataset.path);
+    let v = input.value;
+    if (input.dataset.type === 'integer') v = Number(v);
+    else if (input.dataset.type === 'boolean') v = v === 'true';
+    else if (input.dataset.type !== 'string') { try { v = JSON.parse(v); } catch (e) { /* kept as text */ } }
+    let at = out;
+    path.slice(0, -1).forEach((key) => { at = at[key] = at[key] && typeof at[key] === 'object' ? at[key] : {}; });
+    at[path[path.length - 1]] = v;
+  });
+  $('request').value = JSON.stringify(out);
+  showJsonError('');
+  checkForm();
 }
 
 // History -------------------------------------------------------------------
@@ -434,7 +564,10 @@ async function control(args, applied = []) {
 function wire() {
   $('module').onchange = fillExamples;
   $('example').onchange = () => setRequest($('example').value);
-  $('request').oninput = () => { if ($('json-check').textContent) showJsonError(jsonError($('request').value)); };
+  $('request').oninput = () => {
+    if ($('json-check').textContent) showJsonError(jsonError($('request').value));
+    syncForm();
+  };
   $('send').onclick = send;
 
   ['ctl-battery-level', 'ctl-battery-charging', 'ctl-sim-state', 'ctl-sim-pin'].forEach((id) => {
@@ -474,4 +607,5 @@ function wire() {
 wire();
 showHistory();
 loadExamples();
+loadSchema();
 poll();
