@@ -354,7 +354,7 @@ int radioReading(T *out, Value value)
 {
     Modem m;
     SimCard card;
-    if (out == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
+    if (simServiceFails(SIM_SERVICE_MOBILE) || out == NULL || modemLoad(&m) != 0 || simCardLoad(&card) != 0)
         return 0;
     *out = value(m, card);
     return 1;
@@ -509,8 +509,6 @@ int GetNetSelStat(int *state)
 
 int GetCardType(int *type)
 {
-    if (simServiceFails(SIM_SERVICE_MOBILE))
-        return 0;
     return radioReading(type, [](const Modem &m, const SimCard &card) {
         return card.phase == SIM_ABSENT ? 0 : m.cardType;
     });
@@ -518,8 +516,6 @@ int GetCardType(int *type)
 
 int GetRegStat(int *state)
 {
-    if (simServiceFails(SIM_SERVICE_MOBILE))
-        return 0;
     return radioReading(state, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? 1 : 0;
     });
@@ -527,8 +523,6 @@ int GetRegStat(int *state)
 
 int GetNetType(int *type)
 {
-    if (simServiceFails(SIM_SERVICE_MOBILE))
-        return 0;
     return radioReading(type, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? m.networkType : 0;
     });
@@ -536,8 +530,6 @@ int GetNetType(int *type)
 
 int GetRoamStat(int *state)
 {
-    if (simServiceFails(SIM_SERVICE_MOBILE))
-        return 0;
     return radioReading(state, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) && m.roamingNetwork ? 1 : 0;
     });
@@ -556,8 +548,6 @@ int GetRoamSwitch(int *enabled)
 
 int GetSigLevel(int *level)
 {
-    if (simServiceFails(SIM_SERVICE_MOBILE))
-        return 0;
     return radioReading(level, [](const Modem &m, const SimCard &card) {
         return isRegistered(&m, &card) ? m.signalLevel : 0;
     });
