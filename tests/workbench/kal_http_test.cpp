@@ -1110,6 +1110,7 @@ TEST(ConsoleBrowser, ActionFormsFromTheSchema)
     EXPECT_NE(browser.script(request).find("\"warningPercent\":80"), std::string::npos) << browser.script(request);
     ASSERT_TRUE(browser.click("#send"));
     EXPECT_GE(browser.waitText("reply-kind", "success"), 0) << browser.text("reply");
+    keepScreenshot(browser, "console-forms.png");
 }
 
 TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
