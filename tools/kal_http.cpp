@@ -110,12 +110,52 @@ long long monotonicMs();
 // to its close, on its own thread: the relay's own recv() and close(),
 // which the library calls, note per thread which connection it serves and
 // whether headers are due, and refuse a read past the deadline, which ends
-// that connection.
+// that connection. They also keep the request's header lines as they came:
+// the library drops a header with an empty value, which says something of
+// its own (an empty Origin).
+const size_t kMaxHeadBytes = 16384;
 struct HeaderClock {
     int fd = -1;            // the connection this worker serves, or -1
     long long dueMs = 0;    // when its headers must have arrived; 0 while none are due
+    std::string head;       // the request's header lines read so far
+    bool headComplete = false;
 };
 thread_local HeaderClock t_headerClock;
+
+void startHead()
+{
+    t_headerClock.head.clear();
+    t_headerClock.headComplete = false;
+}
+
+void keepHead(const char *data, size_t length)
+{
+    HeaderClock &c = t_headerClock;
+    if (c.headComplete)
+        return;
+    c.head.append(data, std::min(length, kMaxHeadBytes - c.head.size()));
+    size_t end = c.head.find("\r\n\r\n");
+    if (end != std::string::npos)
+        c.head.resize(end + 2);
+    c.headComplete = end != std::string::npos || c.head.size() >= kMaxHeadBytes;
+}
+
+// Whether the request came with a header name whose value is empty.
+bool emptyHeaderSent(const char *name)
+{
+    const std::string &head = t_headerClock.head;
+    size_t length = strlen(name);
+    for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
+        size_t line = at + 2;
+        if (line + length >= head.size() || strncasecmp(head.c_str() + line, name, length) != 0 ||
+            head[line + length] != ':')
+            continue;
+        size_t value = head.find_first_not_of(" \t", line + length + 1);
+        if (value == std::string::npos || head.compare(value, 2, "\r\n") == 0)
+            return true;
+    }
+    return false;
+}
 
 // Headers are in: the body and the reply take their own time.
 void headersArrived()
@@ -128,6 +168,7 @@ void awaitNextHeaders()
 {
     if (t_headerClock.fd >= 0)
         t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+    startHead();
 }
 
 }  // namespace
@@ -138,12 +179,16 @@ extern "C" ssize_t recv(int fd, void *buf, size_t len, int flags)
     if (t_headerClock.fd < 0) {
         t_headerClock.fd = fd;
         t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
+        startHead();
     }
     if (fd == t_headerClock.fd && t_headerClock.dueMs != 0 && monotonicMs() > t_headerClock.dueMs) {
         errno = ETIMEDOUT;
         return -1;
     }
-    return (ssize_t)syscall(SYS_recvfrom, fd, buf, len, flags, NULL, NULL);
+    ssize_t n = (ssize_t)syscall(SYS_recvfrom, fd, buf, len, flags, NULL, NULL);
+    if (fd == t_headerClock.fd && n > 0 && (flags & MSG_PEEK) == 0)
+        keepHead((const char *)buf, (size_t)n);
+    return n;
 }
 
 extern "C" int close(int fd)
@@ -400,6 +445,8 @@ std::string refusal(const httplib::Request &req)
     size_t origins = req.get_header_value_count("Origin");
     if (origins > 1)
         return "more than one Origin header";
+    if (origins == 0 && emptyHeaderSent("Origin"))
+        return "an empty Origin header: no page of any origin";
     if (origins == 1) {
         std::string origin = req.get_header_value("Origin");
         if (trustedOrigin(req, origin))

@@ -447,6 +447,10 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
 
     // Pages of other origins, and origins no page has, may not change anything.
     EXPECT_EQ(status("POST", "/api", {{"Origin", "null"}}, change), 403);
+    // An empty Origin, which the HTTP library would take for none.
+    std::string emptyOrigin = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nOrigin: \r\n" +
+                                                "Content-Length: " + std::to_string(change.size()) + "\r\n\r\n" + change);
+    EXPECT_EQ(emptyOrigin.compare(0, 12, "HTTP/1.1 403"), 0) << emptyOrigin;
     EXPECT_EQ(status("POST", "/api", {{"Origin", "http://localhost:" + p}, {"Origin", "http://localhost:" + p}},
                      change),
               403);

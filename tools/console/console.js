@@ -242,6 +242,7 @@ let formAction = null;  // "module.action" the form shows
 async function loadSchema() {
   const r = await fetchJson('/api/schema');
   schema = r.status === 200 && r.body && r.body.$defs ? r.body : null;
+  formAction = null;  // the form shown so far was built without it
   syncForm();
 }
 
