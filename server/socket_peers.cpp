@@ -90,16 +90,21 @@ const struct nlmsghdr *nextMessage(const struct nlmsghdr *h, size_t *left)
     return (const struct nlmsghdr *)((const char *)h + step);
 }
 
-// Asks the kernel which socket is bound to the file (dev, ino). 1 with
-// *socketInode set; 0 when none is; -1 when socket diagnostics are not
-// available here (no such netlink family, or refused).
-int diagBoundSocket(dev_t dev, ino_t ino, unsigned long *socketInode)
+// Opens a socket for the kernel's socket diagnostics; -1 where they are
+// not available here.
+int openDiag(void)
 {
     int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0)
-        return -1;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kDiagTimeout, sizeof(kDiagTimeout));
+    if (fd >= 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kDiagTimeout, sizeof(kDiagTimeout));
+    return fd;
+}
 
+// Asks the kernel which file the socket with inode `socket` is bound to. 1
+// with *dev and *ino set (the kernel's encodings); 0 when it is bound to no
+// file or has gone; -1 when the diagnostics do not answer.
+int diagBoundFile(int fd, unsigned long socket, uint32_t *dev, uint32_t *ino)
+{
     struct {
         struct nlmsghdr header;
         struct unix_diag_req request;
@@ -107,59 +112,73 @@ int diagBoundSocket(dev_t dev, ino_t ino, unsigned long *socketInode)
     memset(&message, 0, sizeof(message));
     message.header.nlmsg_len = sizeof(message);
     message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_flags = NLM_F_REQUEST;
     message.request.sdiag_family = AF_UNIX;
     message.request.udiag_states = ~0u;
+    message.request.udiag_ino = (uint32_t)socket;
     message.request.udiag_show = UDIAG_SHOW_VFS;
+    // No cookie: the socket is named by its inode alone.
+    message.request.udiag_cookie[0] = ~0u;
+    message.request.udiag_cookie[1] = ~0u;
     struct sockaddr_nl kernel;
     memset(&kernel, 0, sizeof(kernel));
     kernel.nl_family = AF_NETLINK;
-    if (sendto(fd, &message, sizeof(message), 0, (struct sockaddr *)&kernel, sizeof(kernel)) < 0) {
-        close(fd);
+    if (sendto(fd, &message, sizeof(message), 0, (struct sockaddr *)&kernel, sizeof(kernel)) < 0)
         return -1;
-    }
 
+    long buffer[1024 / sizeof(long)];
+    memset(buffer, 0, sizeof(buffer));
+    ssize_t n;
+    do {
+        n = recv(fd, buffer, sizeof(buffer), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return -1;
+    size_t left = (size_t)n;
+    for (const struct nlmsghdr *h = (const struct nlmsghdr *)buffer; messageFits(h, left);
+         h = nextMessage(h, &left)) {
+        if (h->nlmsg_type == NLMSG_ERROR) {
+            const struct nlmsgerr *error = (const struct nlmsgerr *)NLMSG_DATA(h);
+            bool gone = h->nlmsg_len >= NLMSG_LENGTH(sizeof(*error)) && error->error == -ENOENT;
+            return gone ? 0 : -1;
+        }
+        if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY || h->nlmsg_len < NLMSG_LENGTH(sizeof(struct unix_diag_msg)))
+            continue;
+        const struct unix_diag_msg *diag = (const struct unix_diag_msg *)NLMSG_DATA(h);
+        int attrLeft = (int)(h->nlmsg_len - NLMSG_LENGTH(sizeof(*diag)));
+        for (const struct rtattr *attr = (const struct rtattr *)(diag + 1); RTA_OK(attr, attrLeft);
+             attr = RTA_NEXT(attr, attrLeft)) {
+            if (attr->rta_type != UNIX_DIAG_VFS || RTA_PAYLOAD(attr) < sizeof(struct unix_diag_vfs))
+                continue;
+            struct unix_diag_vfs vfs;
+            memcpy(&vfs, RTA_DATA(attr), sizeof(vfs));
+            *dev = vfs.udiag_vfs_dev;
+            *ino = vfs.udiag_vfs_ino;
+            return 1;
+        }
+        return 0;
+    }
+    return -1;
+}
+
+// Whether one of sockets is bound to the file (dev, ino), asked of the
+// kernel socket by socket: only the process's own sockets, never a dump of
+// every socket on the system. 1, 0, or -1 when the diagnostics do not answer.
+int diagHoldsBoundFile(const unsigned long *sockets, int count, dev_t dev, ino_t ino)
+{
+    int fd = openDiag();
+    if (fd < 0)
+        return -1;
     const uint32_t wantDev = kernelDevice(dev);
     const uint32_t wantIno = (uint32_t)ino;
-    long buffer[8192 / sizeof(long)];
     int result = 0;
-    for (bool done = false; !done;) {
-        memset(buffer, 0, sizeof(buffer));
-        ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
+    for (int i = 0; i < count && result == 0; i++) {
+        uint32_t boundDev = 0, boundIno = 0;
+        int found = diagBoundFile(fd, sockets[i], &boundDev, &boundIno);
+        if (found < 0)
             result = -1;
-            break;
-        }
-        size_t left = (size_t)n;
-        for (const struct nlmsghdr *h = (const struct nlmsghdr *)buffer; messageFits(h, left);
-             h = nextMessage(h, &left)) {
-            if (h->nlmsg_type == NLMSG_DONE) {
-                done = true;
-                break;
-            }
-            if (h->nlmsg_type == NLMSG_ERROR) {
-                result = -1;
-                done = true;
-                break;
-            }
-            if (h->nlmsg_len < NLMSG_LENGTH(sizeof(struct unix_diag_msg)))
-                continue;
-            const struct unix_diag_msg *diag = (const struct unix_diag_msg *)NLMSG_DATA(h);
-            int attrLeft = (int)(h->nlmsg_len - NLMSG_LENGTH(sizeof(*diag)));
-            const struct rtattr *attr = (const struct rtattr *)(diag + 1);
-            for (; RTA_OK(attr, attrLeft); attr = RTA_NEXT(attr, attrLeft)) {
-                if (attr->rta_type != UNIX_DIAG_VFS || RTA_PAYLOAD(attr) < sizeof(struct unix_diag_vfs))
-                    continue;
-                struct unix_diag_vfs vfs;
-                memcpy(&vfs, RTA_DATA(attr), sizeof(vfs));
-                if (vfs.udiag_vfs_ino == wantIno && vfs.udiag_vfs_dev == wantDev && result == 0) {
-                    *socketInode = diag->udiag_ino;
-                    result = 1;
-                }
-            }
-        }
+        else if (found == 1 && boundDev == wantDev && boundIno == wantIno)
+            result = 1;
     }
     close(fd);
     return result;
@@ -248,9 +267,8 @@ int processHoldsBoundSocket(pid_t pid, dev_t dev, ino_t ino, const char *path)
         return -1;
     if (count == 0)
         return 0;
-    unsigned long bound = 0;
-    int found = diagBoundSocket(dev, ino, &bound);
+    int found = diagHoldsBoundFile(sockets, count, dev, ino);
     if (found < 0)
         return listedUnderName(sockets, count, path) ? HOLDS_BY_NAME : 0;
-    return found == 1 && contains(sockets, count, bound) ? HOLDS_BY_FILE : 0;
+    return found == 1 ? HOLDS_BY_FILE : 0;
 }
