@@ -16,17 +16,11 @@
 #include <cjson/cJSON.h>
 
 #include "tests/support/test_support.h"
+#include "tests/workbench/workbench_support.h"
 
 namespace {
 
 const int kEachWay = 60;
-
-bool kalSim(const SimDevice &dev, const std::string &args)
-{
-    int status = -1;
-    commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " " + args + " 2>&1", &status);
-    return status == 0;
-}
 
 // Parses path over and over until stop is set (or a bound is reached):
 // how many reads did not give a JSON object.
@@ -82,7 +76,7 @@ TEST(ConcurrentWriters, IncomingAndSentMessagesAreAllKeptAsAnswered)
     std::thread incoming([&] {
         for (int i = 0; i < kEachWay; i++) {
             std::string text = "in-" + std::to_string(i);
-            (kalSim(dev, "sms receive +15550100 " + text) ? received : refused).insert(text);
+            (kalSim(dev, "sms receive +15550100 " + text).status == 0 ? received : refused).insert(text);
         }
     });
     std::set<std::string> sent, failed;
@@ -125,7 +119,7 @@ TEST(ConcurrentWriters, RoamingSetsHoldWhileTheSignalChanges)
     std::thread control([&] {
         for (int i = 0; i < 1000 && !done; i++) {
             int level = i % 6;
-            if (kalSim(dev, "signal " + std::to_string(level)))
+            if (kalSim(dev, "signal " + std::to_string(level)).status == 0)
                 lastSignal = level;
             signals++;
         }
@@ -188,7 +182,7 @@ TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
     EXPECT_EQ(dev.request("{\"module\":\"webServer\",\"action\":0}").empty(), false);
 
     close(fd);
-    EXPECT_TRUE(kalSim(dev, "signal 1"));
+    EXPECT_EQ(kalSim(dev, "signal 1").status, 0);
     EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}").get(), "result"), 0);
     EXPECT_EQ(runCommand(uciSet), 0);
 }

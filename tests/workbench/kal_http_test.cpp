@@ -25,19 +25,13 @@
 #include <httplib.h>
 
 #include "tests/support/test_support.h"
+#include "tests/workbench/workbench_support.h"
 
 namespace {
 
 const char kChromium[] = "/usr/bin/chromium";
 const char kChromedriver[] = "/usr/bin/chromedriver";
 const char kElementKey[] = "element-6066-11e4-a52e-4f735466cecf";
-
-long long nowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 // A TCP port on loopback that nothing listens on right now.
 int freePort()
@@ -233,9 +227,8 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
 {
     SimDevice dev;
     ASSERT_TRUE(dev.start());
-    char www[] = "/tmp/kal-www-XXXXXX";
-    ASSERT_TRUE(mkdtemp(www) != nullptr);
-    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
     Child console, own;
     int port = startKalHttp(console, dev);
     int ownPort = startKalHttp(own, dev, {"--www", www});
@@ -260,7 +253,6 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     res = ownClient.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
-    runCommand(std::string("rm -rf '") + www + "'");
 
     // Every module has an example request.
     res = client.Get("/examples");
@@ -301,15 +293,13 @@ TEST(KalHttp, ServesTheRequestSchema)
 {
     SimDevice dev;
     ASSERT_TRUE(dev.start());
-    char www[] = "/tmp/kal-www-XXXXXX";
-    ASSERT_TRUE(mkdtemp(www) != nullptr);
-    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/api/schema", "not the schema"));
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/api/schema", "not the schema"));
     Child relay;
     int port = startKalHttp(relay, dev, {"--www", www});
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
     auto res = client.Get("/api/schema");
-    runCommand(std::string("rm -rf '") + www + "'");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
@@ -405,12 +395,11 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
 {
     SimDevice dev;
     ASSERT_TRUE(dev.start());
-    char www[] = "/tmp/kal-www-XXXXXX";
-    ASSERT_TRUE(mkdtemp(www) != nullptr);
-    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
     ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
-    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (std::string(www) + "/leak.svg").c_str()), 0);
-    ASSERT_EQ(symlink(dev.root().c_str(), (std::string(www) + "/root").c_str()), 0);
+    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (www + "/leak.svg").c_str()), 0);
+    ASSERT_EQ(symlink(dev.root().c_str(), (www + "/root").c_str()), 0);
     Child http;
     int port = startKalHttp(http, dev,
                             {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
@@ -514,7 +503,6 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     res = client.Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
-    runCommand(std::string("rm -rf '") + www + "'");
 
     // The access log: one line a request, /api's naming what it asked.
     http.stop();
@@ -1121,9 +1109,8 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
 {
     SimDevice dev;
     ASSERT_TRUE(dev.start());
-    char www[] = "/tmp/kal-www-XXXXXX";
-    ASSERT_TRUE(mkdtemp(www) != nullptr);
-    ASSERT_TRUE(SimDevice::writeFile(std::string(www) + "/index.html", "<p>my page</p>"));
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
     Child http;
     int port = startKalHttp(http, dev, {"--www", www});
     ASSERT_GT(port, 0);
@@ -1258,7 +1245,6 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_NE(browser.text("stale").find("no kal_server is listening"), std::string::npos) << browser.text("stale");
     ASSERT_TRUE(dev.start());
     EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
-    runCommand(std::string("rm -rf '") + www + "'");
 }
 
 }  // namespace

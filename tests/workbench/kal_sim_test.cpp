@@ -11,20 +11,9 @@
 #include <cjson/cJSON.h>
 
 #include "tests/support/test_support.h"
+#include "tests/workbench/workbench_support.h"
 
 namespace {
-
-struct SimRun {
-    int status;
-    std::string out;  // standard output and error
-};
-
-SimRun kalSim(const SimDevice &dev, const std::string &args)
-{
-    SimRun r;
-    r.out = commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " " + args + " 2>&1", &r.status);
-    return r;
-}
 
 // One line, without the tool's name repeated or a second line.
 bool oneLine(const std::string &text)

@@ -20,27 +20,9 @@
 #include <httplib.h>
 
 #include "tests/support/test_support.h"
+#include "tests/workbench/workbench_support.h"
 
 namespace {
-
-struct SimRun {
-    int status;
-    std::string out;  // standard output and error
-};
-
-SimRun kalSim(const SimDevice &dev, const std::string &args)
-{
-    SimRun r;
-    r.out = commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " " + args + " 2>&1", &r.status);
-    return r;
-}
-
-long long nowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 const cJSON *section(const JsonPtr &s, const char *name)
 {
