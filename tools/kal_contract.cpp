@@ -433,13 +433,20 @@ cJSON *memberSchema(const Member &m)
     return s;
 }
 
-cJSON *requestSchema(const std::vector<Action> &actions)
+// The head both schema files share.
+cJSON *schemaRoot(const char *id, const char *title, const std::string &description)
 {
     cJSON *root = cJSON_CreateObject();
     cJSON_AddStringToObject(root, "$schema", "https://json-schema.org/draft/2020-12/schema");
-    cJSON_AddStringToObject(root, "$id", "kal-api.request.schema.json");
-    cJSON_AddStringToObject(root, "title", "kal-server request");
-    cJSON_AddStringToObject(root, "description", kGeneratedNote);
+    cJSON_AddStringToObject(root, "$id", id);
+    cJSON_AddStringToObject(root, "title", title);
+    cJSON_AddStringToObject(root, "description", description.c_str());
+    return root;
+}
+
+cJSON *requestSchema(const std::vector<Action> &actions)
+{
+    cJSON *root = schemaRoot("kal-api.request.schema.json", "kal-server request", kGeneratedNote);
     cJSON_AddStringToObject(root, "type", "object");
     cJSON *required = cJSON_AddArrayToObject(root, "required");
     cJSON_AddItemToArray(required, cJSON_CreateString("module"));
@@ -503,14 +510,9 @@ cJSON *replyMemberSchema(const ReplyMember &r)
 
 cJSON *replySchema(const std::vector<Action> &actions)
 {
-    cJSON *root = cJSON_CreateObject();
-    cJSON_AddStringToObject(root, "$schema", "https://json-schema.org/draft/2020-12/schema");
-    cJSON_AddStringToObject(root, "$id", "kal-api.reply.schema.json");
-    cJSON_AddStringToObject(root, "title", "kal-server replies, one per action under $defs");
-    cJSON_AddStringToObject(root, "description",
-                            (std::string(kGeneratedNote) +
-                             " A failure may carry \"result\" alone; the Wi-Fi modules refuse with the empty object.")
-                                .c_str());
+    cJSON *root = schemaRoot("kal-api.reply.schema.json", "kal-server replies, one per action under $defs",
+                             std::string(kGeneratedNote) +
+                                 " A failure may carry \"result\" alone; the Wi-Fi modules refuse with the empty object.");
     cJSON *defs = cJSON_AddObjectToObject(root, "$defs");
     for (const Action &a : actions) {
         cJSON *s = replyObjectSchema(a.reply, true, !a.policy->refusesEmpty);
