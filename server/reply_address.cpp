@@ -31,18 +31,10 @@ const long long kOwnReportIntervalMs = 1000;
 unsigned long g_ownDropped = 0;
 long long g_ownReportedMs = -kOwnReportIntervalMs;
 
-long long nowMs(void)
-{
-    struct timespec ts;
-    memset(&ts, 0, sizeof(ts));
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 ReplyVerdict dropOwn(void)
 {
     g_ownDropped++;
-    long long now = nowMs();
+    long long now = monotonicMs();
     if (now - g_ownReportedMs >= kOwnReportIntervalMs) {
         printf("dropped %lu datagrams from the server's own socket\n", g_ownDropped);
         g_ownDropped = 0;

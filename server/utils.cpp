@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -412,4 +413,12 @@ int webTimerArmedCount(void)
     for (const TimerSlot &slot : g_slots)
         count += slot.armed ? 1 : 0;
     return count;
+}
+
+long long monotonicMs(void)
+{
+    struct timespec ts;
+    memset(&ts, 0, sizeof(ts));
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }

@@ -65,6 +65,9 @@ enum NonNumber {
 // (and *value untouched) for a null item or a refused value.
 bool readInteger(const cJSON *item, NonNumber nonNumber, long long low, long long high, int *value);
 
+// Milliseconds of the monotonic clock: for deadlines and elapsed times.
+long long monotonicMs(void);
+
 // Runs command and puts its output, less one trailing newline, into buffer
 // (at most size - 1 bytes). Returns 1 when the command's status is 0.
 int getCommandOutput(const char *command, char *buffer, int size);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
+#include "server/utils.h"
 #include "sim/sim_files.h"
 #include "sim/sim_state_files.h"
 
@@ -23,13 +24,6 @@ const long kRetryNs = 1000000;
 // wait for the first, so nested frames only count.
 thread_local int t_depth = 0;
 thread_local int t_fd = -1;
-
-long elapsedMs(const struct timespec &from)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (long)(now.tv_sec - from.tv_sec) * 1000 + (now.tv_nsec - from.tv_nsec) / 1000000;
-}
 
 void tell(char *why, size_t size, const char *what, const char *path, const char *reason)
 {
@@ -58,13 +52,12 @@ int simLockAcquire(char *why, size_t size)
         tell(why, size, "cannot open the lock file", path, strerror(errno));
         return -1;
     }
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    long long start = monotonicMs();
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
         if (error == EINTR)
             continue;
-        if (error != EWOULDBLOCK || elapsedMs(start) >= kWaitMs) {
+        if (error != EWOULDBLOCK || monotonicMs() - start >= kWaitMs) {
             tell(why, size, "cannot lock", path,
                  error == EWOULDBLOCK ? "another process has held it for a second" : strerror(error));
             close(fd);

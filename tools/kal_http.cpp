@@ -41,6 +41,7 @@
 #include <httplib.h>
 
 #include "platform/device_paths.h"
+#include "server/utils.h"
 #include "sim/controls/device_controls.h"
 #include "tools/request_client.h"
 #include "tools/request_examples.h"
@@ -94,15 +95,6 @@ Access g_access;
 thread_local long long t_requestStartMs = 0;
 thread_local std::string t_requestWhat;
 bool g_quiet = false;  // --quiet: no access log
-
-long long monotonicMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-long long monotonicMs();
 
 // The header deadline. The HTTP library reads headers with a timeout per
 // read only, so a client sending a byte a second would hold a worker for

@@ -20,6 +20,7 @@
 #include <time.h>
 
 #include "platform/device_paths.h"
+#include "server/utils.h"
 #include "sim/controls/device_controls.h"
 
 namespace {
@@ -41,13 +42,6 @@ void printStep(const char *line, void *)
 {
     printf("%s\n", line);
     fflush(stdout);
-}
-
-double secondsSince(const struct timespec &start)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)(now.tv_sec - start.tv_sec) + (double)(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
 int playScenario(const char *name)
@@ -79,11 +73,11 @@ int playScenario(const char *name)
     sigaction(SIGTERM, &action, NULL);
     printf("scenario %s: playing%s\n", path, scenarioEnds(scenario) ? " (Ctrl-C stops it)" : " until Ctrl-C");
     fflush(stdout);
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    long long start = monotonicMs();
     int failed = scenarioPlay(scenario, &g_interrupted, printStep, NULL);
     scenarioFree(scenario);
-    printf("scenario %s: %s after %.1f s%s\n", path, g_interrupted ? "stopped" : "ended", secondsSince(start),
+    double seconds = (double)(monotonicMs() - start) / 1000.0;
+    printf("scenario %s: %s after %.1f s%s\n", path, g_interrupted ? "stopped" : "ended", seconds,
            failed > 0 ? ", with steps that failed" : "");
     if (failed > 0)
         fprintf(stderr, "kal_sim: scenario %s: %d step%s failed (lines above)\n", path, failed, failed == 1 ? "" : "s");

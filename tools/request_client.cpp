@@ -16,13 +16,6 @@
 
 namespace {
 
-long long nowMs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Closes fd (when open) and words why.
 __attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStatus status, char *why,
                                                              size_t whySize, const char *fmt, ...)
@@ -71,7 +64,7 @@ int sendBefore(int fd, const char *request, size_t length, const struct sockaddr
             return 0;
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return -1;
-        long long left = deadline - nowMs();
+        long long left = deadline - monotonicMs();
         if (left <= 0) {
             errno = EAGAIN;
             return -1;
@@ -92,7 +85,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "socket path is too long: %s", socketPath);
     memcpy(server.sun_path, socketPath, strlen(socketPath));
 
-    long long deadline = nowMs() + timeoutMs;
+    long long deadline = monotonicMs() + timeoutMs;
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return failWith(-1, REQUEST_LOCAL_ERROR, why, whySize, "cannot create a socket: %s", strerror(errno));
@@ -127,7 +120,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
 
     for (;;) {
-        long long left = deadline - nowMs();
+        long long left = deadline - monotonicMs();
         if (left <= 0) {
             return failWith(fd, REQUEST_TIMEOUT, why, whySize, "no reply from %s within %g s", socketPath,
                             (double)timeoutMs / 1000.0);

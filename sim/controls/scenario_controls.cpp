@@ -74,13 +74,6 @@ struct Scenario {
 
 namespace {
 
-long nowMs(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
 // Seconds with up to three decimals, 0 to a day, as milliseconds.
 bool parseSeconds(const char *text, long *ms)
 {
@@ -335,7 +328,7 @@ bool g_playing = false;
 char g_playingName[kMaxScenarioName + 1];
 char g_lastStep[512];
 int g_steps = 0;
-long g_startedMs = 0;
+long long g_startedMs = 0;
 volatile sig_atomic_t g_stop = 0;
 
 void noteStep(const char *line, void *)
@@ -386,8 +379,8 @@ int stopBackground(char *message, size_t size)
         g_stop = 1;
     }
     // The player sees the flag between two steps, each a few milliseconds.
-    long deadline = nowMs() + 5000;
-    while (nowMs() < deadline) {
+    long long deadline = monotonicMs() + 5000;
+    while (monotonicMs() < deadline) {
         {
             std::lock_guard<std::mutex> hold(g_mutex);
             if (!g_playing)
@@ -414,7 +407,7 @@ int startBackground(const char *name, char *message, size_t size)
     g_playing = true;
     g_stop = 0;
     g_steps = 0;
-    g_startedMs = nowMs();
+    g_startedMs = monotonicMs();
     memset(g_lastStep, 0, sizeof(g_lastStep));
     copyText(g_playingName, name, sizeof(g_playingName));
     bool ends = scenarioEnds(scenario);
@@ -506,7 +499,7 @@ bool scenarioEnds(const Scenario *scenario)
 int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progress)(const char *line, void *context),
                  void *context)
 {
-    long start = nowMs();
+    long long start = monotonicMs();
     int failed = 0;
     for (int i = 0; i < scenario->lineCount; i++)
         scenario->lines[i].played = 0;
@@ -526,7 +519,7 @@ int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progres
         }
         if (next == NULL)
             break;
-        long wait = start + due - nowMs();
+        long long wait = start + due - monotonicMs();
         if (wait > 0) {
             long slice = wait < kWaitSliceMs ? wait : kWaitSliceMs;
             struct timespec pause = {slice / 1000, (slice % 1000) * 1000000L};
@@ -636,7 +629,7 @@ void scenarioShow(cJSON *out)
     }
     cJSON *playing = cJSON_AddObjectToObject(out, "scenario");
     cJSON_AddStringToObject(playing, "name", g_playingName);
-    cJSON_AddNumberToObject(playing, "seconds", (double)((nowMs() - g_startedMs) / 100) / 10.0);
+    cJSON_AddNumberToObject(playing, "seconds", (double)((monotonicMs() - g_startedMs) / 100) / 10.0);
     cJSON_AddNumberToObject(playing, "steps", g_steps);
     cJSON_AddStringToObject(playing, "last", g_lastStep);
 }
