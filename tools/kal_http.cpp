@@ -256,12 +256,14 @@ int forward(const char *socketPath, const std::string &request, std::string *rep
     }
 }
 
+void failTooLarge(httplib::Response &res)
+{
+    fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
+}
+
+// Its body has been read whole (withBody), so it fits one datagram.
 void handleApi(const char *socketPath, const httplib::Request &req, httplib::Response &res)
 {
-    if (req.body.size() > kMaxRequestBytes) {
-        fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
-        return;
-    }
     if (req.body.empty()) {
         fail(res, 400, "the request body is empty: send one JSON request");
         return;
@@ -547,6 +549,21 @@ bool readBody(const httplib::ContentReader &reader, std::string *body)
     return read && fits;
 }
 
+// A POST handler that gets the whole body, read as it comes whatever its
+// type (a form-encoded one would otherwise meet a smaller limit than one
+// datagram); a longer body is refused before it is read whole.
+template <typename Handle>
+httplib::Server::HandlerWithContentReader withBody(Handle handle)
+{
+    return [handle](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+        httplib::Request whole = req;
+        if (readBody(reader, &whole.body))
+            handle(whole, res);
+        else
+            failTooLarge(res);
+    };
+}
+
 // One access log line: method, path, status, milliseconds, and for /api the
 // module and action asked for.
 void logAccess(const httplib::Request &req, const httplib::Response &res)
@@ -707,27 +724,14 @@ int main(int argc, char **argv)
         res.set_header("Cache-Control", "no-store");
         grantCors(req, res);
     });
-    // The body is read as it comes, whatever its type: a form-encoded body
-    // would otherwise meet a smaller limit than one datagram.
-    server.Post("/api", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-        httplib::Request whole = req;
-        if (readBody(reader, &whole.body)) {
-            t_requestWhat = requestWhat(whole.body);
-            handleApi(socketPath, whole, res);
-        } else {
-            fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
-        }
-    });
+    server.Post("/api", withBody([](const httplib::Request &req, httplib::Response &res) {
+        t_requestWhat = requestWhat(req.body);
+        handleApi(socketPath, req, res);
+    }));
     server.Options(R"(/.*)", handlePreflight);
     server.set_logger(logAccess);
     server.Get("/sim", [](const httplib::Request &, httplib::Response &res) { handleShow(res); });
-    server.Post("/sim", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-        httplib::Request whole = req;
-        if (readBody(reader, &whole.body))
-            handleControl(whole, res);
-        else
-            fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
-    });
+    server.Post("/sim", withBody(handleControl));
     server.Get("/examples",
                [examples](const httplib::Request &, httplib::Response &res) { handleExamples(examples, res); });
     // Mounted first: the console's own files win over a --www tree's.
@@ -742,7 +746,7 @@ int main(int argc, char **argv)
     }
     server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (res.status == 413)
-            fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
+            failTooLarge(res);
         else if (res.body.empty())
             fail(res, res.status, "nothing at " + printable(req.method + " " + req.path));
     });
