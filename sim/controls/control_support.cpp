@@ -50,41 +50,11 @@ bool parseInt(const char *text, long low, long high, long *out)
 
 bool cleanUtf8(const char *text, bool multiline)
 {
-    const unsigned char *p = (const unsigned char *)text;
-    while (*p != '\0') {
-        unsigned char c = *p;
-        if (c < 0x80) {
-            if ((c < 0x20 && !(multiline && (c == '\n' || c == '\t'))) || c == 0x7f)
-                return false;
-            p++;
-            continue;
-        }
-        int more;
-        unsigned long cp;
-        if (c >= 0xc2 && c <= 0xdf) {
-            more = 1;
-            cp = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            more = 2;
-            cp = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            more = 3;
-            cp = c & 0x07;
-        } else {
+    for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; p++) {
+        if ((*p < 0x20 && !(multiline && (*p == '\n' || *p == '\t'))) || *p == 0x7f)
             return false;
-        }
-        for (int i = 1; i <= more; i++) {
-            if ((p[i] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i] & 0x3f);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF.
-        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10ffff)) ||
-            (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        p += more + 1;
     }
-    return true;
+    return isUtf8(text);
 }
 
 bool onOff(const char *word, bool *out)
@@ -198,4 +168,18 @@ void readKey(int key, char *out, size_t size, const char *fallback)
     memset(out, 0, size);
     if (get_config_data(key, out, (int)size) != 0)
         snprintf(out, size, "%s", fallback);
+}
+
+bool isEntryName(const char *name)
+{
+    size_t len = strlen(name);
+    if (len == 0 || len > kMaxEntryName || name[0] == '.')
+        return false;
+    for (size_t i = 0; i < len; i++) {
+        char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+              c == '.'))
+            return false;
+    }
+    return true;
 }

@@ -24,6 +24,13 @@ bool parseInt(const char *text, long low, long high, long *out);
 // when multiline).
 bool cleanUtf8(const char *text, bool multiline);
 
+// The longest name of a snapshot or a shipped scenario.
+const size_t kMaxEntryName = 64;
+
+// A name of a snapshot or a scenario: 1 to kMaxEntryName letters, digits,
+// '-', '_' and '.', not starting with '.' (no hidden file, no "..").
+bool isEntryName(const char *name);
+
 // "on" or "off".
 bool onOff(const char *word, bool *out);
 

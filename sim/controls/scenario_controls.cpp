@@ -46,7 +46,6 @@ const long kMinStepMs = 50;
 const long kMaxRangeValue = 1000000;
 const long kWaitSliceMs = 50;
 const char kScenarioSuffix[] = ".txt";
-const size_t kMaxScenarioName = 64;
 
 }  // namespace
 
@@ -325,7 +324,7 @@ void commandText(const char *const argv[], int argc, char *out, size_t size)
 std::mutex g_mutex;  // guards what follows
 bool g_allowed = false;
 bool g_playing = false;
-char g_playingName[kMaxScenarioName + 1];
+char g_playingName[kMaxEntryName + 1];
 char g_lastStep[512];
 int g_steps = 0;
 long long g_startedMs = 0;
@@ -346,30 +345,16 @@ void playInBackground(Scenario *scenario)
     g_playing = false;
 }
 
-bool validScenarioName(const char *name)
-{
-    size_t len = strlen(name);
-    if (len == 0 || len > kMaxScenarioName || name[0] == '.')
-        return false;
-    for (size_t i = 0; i < len; i++) {
-        char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-              c == '.'))
-            return false;
-    }
-    return true;
-}
-
 int shippedPath(const char *name, char *out, size_t size)
 {
     memset(out, 0, size);
     int n = snprintf(out, size, "%s/%s%s", KAL_SCENARIO_DIR, name, kScenarioSuffix);
-    return n > 0 && (size_t)n < size && validScenarioName(name) && simExists(out) ? 0 : -1;
+    return n > 0 && (size_t)n < size && isEntryName(name) && simExists(out) ? 0 : -1;
 }
 
 int stopBackground(char *message, size_t size)
 {
-    char name[kMaxScenarioName + 1];
+    char name[kMaxEntryName + 1];
     memset(name, 0, sizeof(name));
     {
         std::lock_guard<std::mutex> hold(g_mutex);
@@ -601,17 +586,17 @@ void scenarioShow(cJSON *out)
 {
     cJSON *names = cJSON_AddArrayToObject(out, "scenarios");
     DIR *d = opendir(KAL_SCENARIO_DIR);
-    char found[kMaxLines][kMaxScenarioName + 1];
+    char found[kMaxLines][kMaxEntryName + 1];
     int count = 0;
     struct dirent *entry;
     while (d != NULL && count < kMaxLines && (entry = readdir(d)) != NULL) {
         size_t len = strlen(entry->d_name);
         size_t suffix = sizeof(kScenarioSuffix) - 1;
-        if (len <= suffix || len - suffix > kMaxScenarioName || strcmp(entry->d_name + len - suffix, kScenarioSuffix) != 0)
+        if (len <= suffix || len - suffix > kMaxEntryName || strcmp(entry->d_name + len - suffix, kScenarioSuffix) != 0)
             continue;
         memset(found[count], 0, sizeof(found[count]));
         memcpy(found[count], entry->d_name, len - suffix);
-        if (validScenarioName(found[count]))
+        if (isEntryName(found[count]))
             count++;
     }
     if (d != NULL)

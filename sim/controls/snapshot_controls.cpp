@@ -42,7 +42,6 @@ const char *const kNotDevice[] = {
     SIM_STATE_DIR_PATH "/" SIM_FAULTS_FILE,
 };
 
-const size_t kMaxName = 64;
 const int kMaxDepth = 8;
 const size_t kMaxFileBytes = 256 * 1024 * 1024;
 const int kMaxSnapshots = 200;
@@ -52,20 +51,6 @@ struct Counts {
     long long bytes;
     int removed;
 };
-
-bool validName(const char *name)
-{
-    size_t len = strlen(name);
-    if (len == 0 || len > kMaxName || name[0] == '.')
-        return false;
-    for (size_t i = 0; i < len; i++) {
-        char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-              c == '.'))
-            return false;
-    }
-    return true;
-}
 
 int snapshotsDir(char *out, size_t size)
 {
@@ -273,7 +258,7 @@ int restore(const char *name, char *message, size_t size)
 }
 
 // Names of the snapshots, sorted, into names[max]; how many.
-int listNames(char names[][kMaxName + 1], int max)
+int listNames(char names[][kMaxEntryName + 1], int max)
 {
     char dir[600];
     if (snapshotsDir(dir, sizeof(dir)) != 0)
@@ -286,14 +271,14 @@ int listNames(char names[][kMaxName + 1], int max)
     while (count < max && (entry = readdir(d)) != NULL) {
         char path[1024];
         int n = snprintf(path, sizeof(path), "%s/%s", dir, entry->d_name);
-        if (!validName(entry->d_name) || n < 0 || (size_t)n >= sizeof(path) || !isDir(path))
+        if (!isEntryName(entry->d_name) || n < 0 || (size_t)n >= sizeof(path) || !isDir(path))
             continue;
-        memset(names[count], 0, kMaxName + 1);
-        copyText(names[count], entry->d_name, kMaxName + 1);
+        memset(names[count], 0, kMaxEntryName + 1);
+        copyText(names[count], entry->d_name, kMaxEntryName + 1);
         count++;
     }
     closedir(d);
-    qsort(names, (size_t)count, kMaxName + 1, [](const void *a, const void *b) {
+    qsort(names, (size_t)count, kMaxEntryName + 1, [](const void *a, const void *b) {
         return strcmp((const char *)a, (const char *)b);
     });
     return count;
@@ -301,7 +286,7 @@ int listNames(char names[][kMaxName + 1], int max)
 
 int list(char *message, size_t size)
 {
-    char names[kMaxSnapshots][kMaxName + 1];
+    char names[kMaxSnapshots][kMaxEntryName + 1];
     int count = listNames(names, kMaxSnapshots);
     if (count == 0)
         return say(message, size, CONTROL_OK, "no snapshots: save one with snapshot save NAME");
@@ -333,10 +318,10 @@ int snapshotControl(int argc, const char *const argv[], bool apply, char *messag
     bool named = argc == 3 && (strcmp(verb, "save") == 0 || strcmp(verb, "restore") == 0 || strcmp(verb, "delete") == 0);
     if (!listing && !named)
         return say(message, size, CONTROL_REFUSED, "snapshot needs: save NAME, restore NAME, delete NAME or list");
-    if (named && !validName(argv[2]))
+    if (named && !isEntryName(argv[2]))
         return say(message, size, CONTROL_REFUSED,
                    "snapshot: \"%s\" is no name: 1 to %zu letters, digits, - _ and ., not starting with .",
-                   quote(argv[2]).text, kMaxName);
+                   quote(argv[2]).text, kMaxEntryName);
     char target[700];
     if (named && strcmp(verb, "save") != 0 &&
         (snapshotDir(target, sizeof(target), argv[2]) != 0 || !isDir(target)))
@@ -398,7 +383,7 @@ int resetControl(int argc, const char *const argv[], bool apply, char *message, 
 
 void snapshotShow(cJSON *out)
 {
-    char names[kMaxSnapshots][kMaxName + 1];
+    char names[kMaxSnapshots][kMaxEntryName + 1];
     int count = listNames(names, kMaxSnapshots);
     cJSON *list = cJSON_AddArrayToObject(out, "snapshots");
     for (int i = 0; i < count; i++)
