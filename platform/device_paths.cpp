@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/diagnostics.h"
+
 namespace {
 
 char g_root[KAL_ROOT_MAX + 1];
@@ -35,18 +37,18 @@ int kalPathInit(void)
     }
     size_t len = strlen(root);
     if (root[0] != '/') {
-        printf("KAL_ROOT must be an absolute path: %s\n", root);
+        diagPrintf("KAL_ROOT must be an absolute path: %s\n", root);
         g_state = -1;
         return -1;
     }
     if (len > KAL_ROOT_MAX) {
-        printf("KAL_ROOT is %zu characters long; at most %d fit the device paths\n", len, KAL_ROOT_MAX);
+        diagPrintf("KAL_ROOT is %zu characters long; at most %d fit the device paths\n", len, KAL_ROOT_MAX);
         g_state = -1;
         return -1;
     }
     for (size_t i = 0; i < len; i++) {
         if (!isPlainPathChar(root[i])) {
-            printf("KAL_ROOT may hold only letters, digits and / . _ - + , @: %s\n", root);
+            diagPrintf("KAL_ROOT may hold only letters, digits and / . _ - + , @: %s\n", root);
             g_state = -1;
             return -1;
         }

@@ -8,16 +8,18 @@
 
 #include <type_traits>
 
-// Hands heap freed by a request back to the system. glibc keeps it unless
-// asked; bionic has no malloc_trim and purges through mallopt instead.
+// Hands heap freed by a request back to the system, where the C library
+// can. The simulated build on glibc asks malloc_trim. The device build
+// never calls malloc_trim, whatever C library it is compiled against:
+// bionic has none. Bionic purges through mallopt(M_PURGE) from API level 28;
+// below that nothing returns free heap on request, and nothing is done
+// (bionic's allocator gives back large free blocks by itself).
 inline void releaseFreeHeap(void)
 {
-#if defined(__ANDROID__)
-#if defined(M_PURGE)
-    mallopt(M_PURGE, 0);
-#endif
-#else
+#if KAL_PLATFORM_SIM && !defined(__ANDROID__)
     malloc_trim(0);
+#elif defined(__ANDROID__) && defined(__ANDROID_API__) && __ANDROID_API__ >= 28 && defined(M_PURGE)
+    mallopt(M_PURGE, 0);
 #endif
 }
 

@@ -10,8 +10,10 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/diagnostics.h"
 #include "platform/android_log.h"
 #include "server/modules.h"
+#include "server/reply_address.h"
 #include "server/utils.h"
 
 int serverSocket = -1;
@@ -33,40 +35,20 @@ bool isTimed(const char *name)
     return strcmp(name, "status") != 0 && strcmp(name, "webServer") != 0;
 }
 
-// Replies that clients never read stay charged to the socket that sent
-// them; once they fill the request socket's send buffer every later send
-// from it fails. Such a reply then goes out from a socket of its own, so
-// one silent client cannot silence the others. A receiver whose own queue
-// is full refuses this send as well: that reply is dropped.
-ssize_t sendFromFreshSocket(const char *text, size_t length, const struct sockaddr_un *sender,
-                            socklen_t senderLength)
-{
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    ssize_t sent = sendto(fd, text, length, 0, (const struct sockaddr *)sender, senderLength);
-    int savedErrno = errno;
-    close(fd);
-    errno = savedErrno;
-    return sent;
-}
-
 // Sends text to the sender. Returns false only when the text is too long
 // for one datagram, so that the caller answers with the failure reply; any
-// other failure (a sender without an address, one that is gone) is final.
+// other failure (a sender without an address, one that is gone, one that
+// may not be sent to there) is final.
 // KAL_NO_REPLY_LENGTH: no reply may go out, and nothing is sent.
 bool sendReply(const char *text, const struct sockaddr_un *sender, socklen_t senderLength)
 {
     if (senderLength == KAL_NO_REPLY_LENGTH)
         return true;
-    size_t length = strlen(text);
-    ssize_t sent = sendto(serverSocket, text, length, 0, (const struct sockaddr *)sender, senderLength);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
-        sent = sendFromFreshSocket(text, length, sender, senderLength);
-    if (sent <= 0) {
+    ReplySent sent = replySend(serverSocket, text, strlen(text), sender, senderLength);
+    if (sent == REPLY_SEND_FAILED) {
         bool tooLong = errno == EMSGSIZE;
-        puts("Send Failed from webcli interface context numBytes");
-        puts("Sent the response, result is failure");
+        diagLine("Send Failed from webcli interface context numBytes");
+        diagLine("Sent the response, result is failure");
         return !tooLong;
     }
     return true;
@@ -100,19 +82,19 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
         request = cJSON_Parse(text);
         response = cJSON_CreateObject();
         if (request == NULL) {
-            puts("JSON pasre error");
+            diagLine("JSON pasre error");
             char echo[KAL_REQUEST_ECHO_LIMIT + 64];
-            printf("Request: %s\n", echoText(text, echo, sizeof(echo)));
+            diagPrintf("Request: %s\n", echoText(text, echo, sizeof(echo)));
         } else if (response == NULL) {
-            puts("pCJSONresopne create error");
+            diagLine("pCJSONresopne create error");
         } else {
             cJSON *module = cJSON_GetObjectItem(request, "module");
             cJSON *action = cJSON_GetObjectItem(request, "action");
             const ModuleEntry *entry = NULL;
             if (!cJSON_IsString(module) || module->valuestring == NULL) {
-                puts("module name is NULL");
+                diagLine("module name is NULL");
             } else if (action == NULL) {
-                puts("no action");
+                diagLine("no action");
             } else {
                 entry = findModule(module->valuestring);
             }
@@ -142,7 +124,7 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
     }
 
     if (!replied) {
-        puts("pResponse == NULL");
+        diagLine("pResponse == NULL");
         char failure[64];
         memset(failure, 0, sizeof(failure));
         snprintf(failure, sizeof(failure), "{\"result\": %d }", -10);

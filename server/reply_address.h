@@ -1,40 +1,51 @@
-// Where the reply to a request may go. The request socket is open to every
-// program on the device, and the server runs privileged: a reply goes only
-// to a socket its sender owns, and never to the server itself.
+// Where the reply to a request may go, and with whose rights it is sent.
+// The request socket is open to every program on the device and the server
+// runs privileged, so each reply goes out with the file-system identity of
+// its sender: the kernel then resolves the sender's address and checks
+// search and write permission exactly as for the sender sending to itself.
+// A link, a swapped directory or another program's socket reaches only what
+// the sender could reach anyway, and there is nothing to race.
 #pragma once
 
+#include <stddef.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 enum ReplyVerdict {
-    REPLY_SEND,     // answer at the address handed back
-    REPLY_REFUSED,  // run the request, but its sender may not get a reply
-    REPLY_OWN,      // the server's own datagram (or one whose reply would come back to it): dropped
+    REPLY_SEND,     // run the request and answer the sender
+    REPLY_REFUSED,  // run the request, but no reply may go out
+    REPLY_OWN,      // the server's own datagram: dropped unread
 };
 
-// The address the dispatcher sends the reply to. For a sender bound to a
-// file this is "/proc/self/fd/N", the socket opened and checked when the
-// request came, so that a path swapped afterwards changes nothing.
-struct ReplyAddress {
-    struct sockaddr_un address;
-    socklen_t length;
-    int heldFd;  // the checked socket, opened as a path; -1 when none
-};
-
-// Records which file the request socket is bound to, so that the server
-// knows its own. Called once the socket is bound; 0, or -1 (errno set).
+// Learns the server's own pid, identity and socket path, and whether this
+// process may take another file-system identity (it must be root, or hold
+// CAP_SETUID and CAP_SETGID). Called once the socket is bound; 0, or -1
+// (errno set).
 int replyAddressInit(const char *socketPath);
 
-// Decides where the reply to a datagram from sender goes; cred holds the
-// kernel's credentials of the sending process (null when none came).
-// Abstract and unnamed senders are answered at their own address. A sender
-// bound to a file is answered only when that file is a socket (not a link)
-// owned by the sender's user, any socket for a root sender, or one the
-// sending process holds open (a client that bound it before dropping its
-// privileges). A refusal is reported once per address; the server's own
-// datagrams are counted, at most one line a second.
-ReplyVerdict replyAddressFor(const struct sockaddr_un *sender, socklen_t senderLength, const struct ucred *cred,
-                             struct ReplyAddress *reply);
+// Decides about the datagram that just came from sender; cred holds the
+// kernel's credentials of the sending process (null when none came). The
+// server's own datagrams are dropped. Abstract and unnamed senders are
+// answered as they are; a sender bound to a file needs credentials, and is
+// answered with its identity (see replySend). Remembers the sender's
+// identity for replySend until replyAddressDone.
+ReplyVerdict replyAddressFor(const struct sockaddr_un *sender, socklen_t senderLength, const struct ucred *cred);
 
-// Closes what replyAddressFor held open; call once the reply has gone.
-void replyAddressRelease(struct ReplyAddress *reply);
+// Forgets what replyAddressFor remembered; call once the reply has gone.
+void replyAddressDone(void);
+
+enum ReplySent {
+    REPLY_SENT = 0,      // on its way
+    REPLY_NOT_ALLOWED,   // the sender may not be sent to at that address: reported here, at most a line a second
+    REPLY_SEND_FAILED,   // could not be sent (errno set): the sender has gone, or the text does not fit
+};
+
+// Sends text from fd to the sender of the current request: with the
+// server's identity when the sender's is the same (no extra system call),
+// otherwise with the sender's user and group and no supplementary groups.
+// Where the server cannot take another identity, only a socket (not a link)
+// that belongs to the sender's user, or any socket for a root sender, is
+// answered. When fd's send buffer is full the reply goes out from a one-off
+// socket bound to the server's reply twin name (see replyTwinPrefix).
+ReplySent replySend(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength);

@@ -11,10 +11,6 @@ extern int serverSocket;
 // Largest request read from one datagram (the buffer keeps one byte for NUL).
 #define KAL_REQUEST_BUFFER_SIZE 40960
 
-// Standard output buffer: every diagnostic line fits, so each goes out
-// whole (or is dropped whole) in one write.
-#define KAL_DIAGNOSTIC_BUFFER_SIZE 4096
-
 // At most this much of a malformed request is echoed on standard output.
 #define KAL_REQUEST_ECHO_LIMIT 512
 

@@ -1,6 +1,7 @@
 // Start-up work that is the server's own, whatever platform it runs on.
 #include <stdio.h>
 
+#include "common/diagnostics.h"
 #include "platform/device_paths.h"
 #include "platform/replace_file.h"
 #include "server/server.h"
@@ -25,7 +26,7 @@ int serverStart(void)
     for (const char *file : kReplacedFiles) {
         char path[512];
         if (kalPath(path, sizeof(path), file) != 0 || replaceFileCleanup(path) != 0)
-            printf("cannot remove the leftover temporary file of %s%s\n", kalRoot(), file);
+            diagPrintf("cannot remove the leftover temporary file of %s%s\n", kalRoot(), file);
     }
     return 0;
 }

@@ -13,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/diagnostics.h"
+
 namespace {
 
 // Removes a UTF-8 character that a bounded copy left incomplete at the end.
@@ -315,7 +317,7 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
     action.sa_flags = SA_SIGINFO | SA_RESTART;
     action.sa_sigaction = onTimerSignal;
     if (sigaction(SIGUSR2, &action, NULL) != 0) {
-        puts("fail to sigaction!");
+        diagLine("fail to sigaction!");
         return -1;
     }
 
@@ -323,7 +325,7 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
     if (slot == NULL)
         slot = slotFor(NULL);
     if (slot == NULL) {
-        puts("timer_create fail!");
+        diagLine("timer_create fail!");
         return -1;
     }
     // A new change before the restart: the earlier arming is replaced, so
@@ -341,12 +343,12 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
     event.sigev_signo = SIGUSR2;
     event.sigev_value.sival_ptr = timer;
     if (timer_create(CLOCK_REALTIME, &event, timer) != 0) {
-        puts("timer_create fail!");
+        diagLine("timer_create fail!");
         slot->variable = NULL;
         return -1;
     }
-    printf("&timerid = %p\n", (void *)timer);
-    printf("webTimerSet: timer ID is 0x%lx\n", (unsigned long)(uintptr_t)*timer);
+    diagPrintf("&timerid = %p\n", (void *)timer);
+    diagPrintf("webTimerSet: timer ID is 0x%lx\n", (unsigned long)(uintptr_t)*timer);
 
     struct itimerspec delay;
     memset(&delay, 0, sizeof(delay));
@@ -355,7 +357,7 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
     delay.it_interval = delay.it_value;
     slot->armed = true;
     if (timer_settime(*timer, 0, &delay, NULL) != 0) {
-        puts("timer_settime fail!");
+        diagLine("timer_settime fail!");
         slot->armed = false;
         return -1;
     }
@@ -371,7 +373,7 @@ void webTimerDelete(int signal, siginfo_t *info, void *)
     TimerSlot *slot = variable != NULL ? slotFor(variable) : NULL;
     if (slot != NULL && slot->armed) {
         if (timer_delete(*variable) != 0)
-            puts("timer_delete fail!");
+            diagLine("timer_delete fail!");
         slot->armed = false;
         slot->fired = 0;
     }

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/diagnostics.h"
 #include "platform/config_store.h"
 #include "server/utils.h"
 #include "sim/sim_json.h"
@@ -197,7 +198,7 @@ int simCardLoad(SimCard *card)
         }
     }
     if (!known)
-        printf("simulated device: unknown SIM state \"%s\" in sim/%s; taking \"ready\"\n", phase, kSimFile);
+        diagPrintf("simulated device: unknown SIM state \"%s\" in sim/%s; taking \"ready\"\n", phase, kSimFile);
     simJsonReadFields(json, SIM_FIELDS(kCardFields), card);
     cJSON_Delete(json);
     if (card->pinAttempts < 0 || card->pinAttempts > SIM_PIN_TRIES)

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/diagnostics.h"
 #include "platform/replace_file.h"
 #include "server/utils.h"
 #include "sim/sim_files.h"
@@ -34,11 +35,11 @@ cJSON *simLoadJson(const char *name, bool *missing)
     cJSON *object = text != NULL ? cJSON_Parse(text) : NULL;
     free(text);
     if (n < 0) {
-        printf("simulated device: cannot read %s\n", path);
+        diagPrintf("simulated device: cannot read %s\n", path);
         return NULL;
     }
     if (!cJSON_IsObject(object)) {
-        printf("simulated device: %s is not a JSON object; fix or delete it to get factory values\n", path);
+        diagPrintf("simulated device: %s is not a JSON object; fix or delete it to get factory values\n", path);
         cJSON_Delete(object);
         return NULL;
     }
@@ -57,7 +58,7 @@ int simSaveJson(const char *name, const cJSON *object, mode_t mode)
     int rc = replaceFile(path, text, len, mode);
     cJSON_free(text);
     if (rc != 0)
-        printf("simulated device: cannot write %s\n", path);
+        diagPrintf("simulated device: cannot write %s\n", path);
     return rc;
 }
 

@@ -10,6 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/diagnostics.h"
+
 // Takes the lock, waiting at most about a second for another holder to let
 // it go (each holds it for one change: a few milliseconds). Re-entrant
 // within a thread; each thread of a process holds it on a descriptor of
@@ -29,7 +31,7 @@ Result simLocked(Result failed, Change change)
     char why[600];
     memset(why, 0, sizeof(why));
     if (simLockAcquire(why, sizeof(why)) != 0) {
-        printf("simulated device: %s\n", why);
+        diagPrintf("simulated device: %s\n", why);
         return failed;
     }
     Result result = change();

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/diagnostics.h"
 #include "platform/device_paths.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
@@ -95,7 +96,7 @@ int cleanAndSeed(void)
     }
     for (const SeedStep &step : kSeedSteps) {
         if (step.seed() != 0) {
-            printf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
+            diagPrintf("simulated device: cannot seed the %s under %s%s\n", step.what, kalRoot(),
                    SIM_STATE_DIR_PATH);
             return -1;
         }
@@ -110,7 +111,7 @@ int simSeedDevice(void)
     for (const char *dir : kDeviceDirs) {
         char path[512];
         if (kalPath(path, sizeof(path), dir) != 0 || simMakeDirs(path, 0755) != 0) {
-            printf("simulated device: cannot create %s%s\n", kalRoot(), dir);
+            diagPrintf("simulated device: cannot create %s%s\n", kalRoot(), dir);
             return -1;
         }
     }
@@ -126,14 +127,14 @@ int platformStart(void)
     if (kalPathInit() != 0)
         return -1;
     if (kalRoot()[0] == '\0') {
-        puts("simulated device: KAL_ROOT is not set; point it at a directory for the device's "
+        diagLine("simulated device: KAL_ROOT is not set; point it at a directory for the device's "
              "files (scripts/run uses sim-root/)");
         return -1;
     }
     if (simSeedDevice() != 0)
         return -1;
     if (putToolsOnPath() != 0) {
-        puts("simulated device: cannot put the stand-in tools on PATH");
+        diagLine("simulated device: cannot put the stand-in tools on PATH");
         return -1;
     }
     return 0;

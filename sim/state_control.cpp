@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include "common/diagnostics.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_lock.h"
@@ -37,7 +38,7 @@ extern "C" int send_restore_req(void)
     return simLocked(-1, [&] {
         int result = 0;
         if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
-            puts("simulated state control: factory restore incomplete");
+            diagLine("simulated state control: factory restore incomplete");
             result = -1;
         }
         if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)

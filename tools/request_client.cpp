@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -11,7 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "server/socket_peers.h"
+#include "common/peer_credentials.h"
+#include "platform/libc_compat.h"
 #include "server/utils.h"
 
 namespace {
@@ -33,22 +35,31 @@ __attribute__((format(printf, 5, 6))) RequestStatus failWith(int fd, RequestStat
 struct ServerSocket {
     const char *path;
     struct stat file;
+    char twin[sizeof(((struct sockaddr_un *)0)->sun_path)];
+    size_t twinLength;
 };
 
 // Whether a datagram is the server's reply. Every program on the device may
-// send to the client's address; the reply is the datagram whose sending
-// process holds the socket bound at the server's path (from that socket,
-// or from the one-off socket the server answers through when its own send
-// buffer is full). A sender of another user than the client cannot be
-// looked into: it is taken when it runs as root or as the server's user.
-bool fromServer(const ServerSocket &server, const struct ucred &cred)
+// send to the client's address; the reply comes from a process running as
+// root or as the server socket's owner, and from the server's own address:
+// its socket, or the one-off socket with the server's twin name that it
+// answers from when its own send buffer is full.
+bool fromServer(const ServerSocket &server, const struct ucred &cred, const struct sockaddr_un &from,
+                socklen_t fromLength)
 {
     if (cred.uid != 0 && cred.uid != server.file.st_uid)
         return false;
-    int holds = processHoldsBoundSocket(cred.pid, server.file.st_dev, server.file.st_ino, server.path);
-    if (holds == HOLDS_BY_FILE || holds == HOLDS_BY_NAME)
-        return true;
-    return holds < 0 && (errno == EACCES || errno == EPERM);
+    const size_t offset = offsetof(struct sockaddr_un, sun_path);
+    size_t length = socklenSize(fromLength) > offset ? socklenSize(fromLength) - offset : 0;
+    if (length == 0)
+        return false;
+    if (from.sun_path[0] == '\0')
+        return server.twinLength > 0 && length > server.twinLength &&
+               memcmp(from.sun_path, server.twin, server.twinLength) == 0;
+    size_t pathLength = strlen(server.path);
+    // A path address may come with or without its terminating NUL.
+    return (length == pathLength || (length == pathLength + 1 && from.sun_path[pathLength] == '\0')) &&
+           memcmp(from.sun_path, server.path, pathLength) == 0;
 }
 
 // How often a send the server's full queue refused is tried again.
@@ -118,6 +129,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
     listening.path = socketPath;
     if (stat(socketPath, &listening.file) != 0)
         return failWith(fd, REQUEST_NO_SERVER, why, whySize, "nothing is listening on %s", socketPath);
+    listening.twinLength = replyTwinPrefix(socketPath, listening.twin, sizeof(listening.twin));
 
     for (;;) {
         long long left = deadline - monotonicMs();
@@ -140,7 +152,7 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
         if (n < 0)
             return failWith(fd, REQUEST_RECEIVE_FAILED, why, whySize, "cannot receive the reply: %s",
                             strerror(errno));
-        if (!hasCred || !fromServer(listening, cred))
+        if (!hasCred || !fromServer(listening, cred, from, fromLength))
             continue;  // someone else's datagram: not the reply
         close(fd);
         *replyLength = (size_t)n;

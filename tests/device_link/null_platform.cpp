@@ -1,12 +1,13 @@
 // The null platform: every platform interface the server may call,
 // implemented from the server's own headers by failing. The device
 // configuration links against it to prove that it needs nothing of the
-// simulated device and that the headers match what it calls.
+// simulated device and that the headers match what it calls. The Android
+// log is not here: that is the real liblog (Debian's build of it, which
+// writes each line to standard error).
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
-#include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/flowstat.h"
 #include "platform/isp_update.h"
@@ -33,15 +34,6 @@ void emptyText(char *text, int size)
 }  // namespace
 
 extern "C" {
-
-int __android_log_print(int, const char *, const char *, ...)
-{
-    return kFailed;
-}
-int __android_log_buf_print(int, int, const char *, const char *, ...)
-{
-    return kFailed;
-}
 
 int get_config_data(int, char *, int)
 {

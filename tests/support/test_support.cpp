@@ -99,7 +99,7 @@ bool SimDevice::exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool SimDevice::start()
+bool SimDevice::launch()
 {
     if (root_.empty() || pid_ > 0)
         return false;
@@ -118,6 +118,13 @@ bool SimDevice::start()
         execl(KAL_SERVER_BIN, KAL_SERVER_BIN, (char *)nullptr);
         _exit(127);
     }
+    return true;
+}
+
+bool SimDevice::start()
+{
+    if (!launch())
+        return false;
     // Ready when it answers a request that changes nothing.
     for (int i = 0; i < 100; i++) {
         if (exists(socketPath()) && !request("{\"module\":\"webServer\",\"action\":2}", 200).empty())

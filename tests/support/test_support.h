@@ -46,6 +46,9 @@ public:
 
     // Starts build/kal_server on this root and waits until it answers.
     bool start();
+    // Starts the server without waiting for it to answer; false when it
+    // cannot be started at all.
+    bool launch();
     // SIGKILL and reap; no-op when not running.
     void stop();
     // Sends a signal to the running server.
