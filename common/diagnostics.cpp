@@ -13,13 +13,20 @@
 namespace {
 
 enum Route {
-    ROUTE_STDIO,        // not initialised: stdio's stdout
+    ROUTE_STDIO,        // not initialised, simulated build: stdio's stdout
     ROUTE_WRITE,        // a descriptor of our own (non-blocking), or a file
     ROUTE_SOCKET,       // a socket: sent without waiting
     ROUTE_SHARED_PIPE,  // the blocking pipe itself: written only when it fits now
 };
 
+// The tools of the simulated build mix these lines with their own printf
+// output: through stdio, the order holds. The device build touches no stdio
+// stream: bionic below API level 23 has no stdout variable.
+#if KAL_PLATFORM_SIM
 Route g_route = ROUTE_STDIO;
+#else
+Route g_route = ROUTE_WRITE;
+#endif
 int g_fd = STDOUT_FILENO;
 
 void ignoreSignal(int)
@@ -42,8 +49,12 @@ void emit(const char *line, size_t length)
 {
     switch (g_route) {
     case ROUTE_STDIO:
+#if KAL_PLATFORM_SIM
         fwrite(line, 1, length, stdout);
         return;
+#else
+        break;
+#endif
     case ROUTE_SOCKET: {
         ssize_t ignored = send(g_fd, line, length, MSG_DONTWAIT | MSG_NOSIGNAL);
         (void)ignored;
@@ -67,7 +78,9 @@ void emit(const char *line, size_t length)
 
 void diagnosticsInit(void)
 {
+#if KAL_PLATFORM_SIM
     fflush(stdout);
+#endif
     g_route = ROUTE_WRITE;
     g_fd = STDOUT_FILENO;
     struct stat st;
@@ -97,10 +110,12 @@ void diagnosticsInit(void)
 
 void diagLine(const char *text)
 {
+#if KAL_PLATFORM_SIM
     if (g_route == ROUTE_STDIO) {
         puts(text);
         return;
     }
+#endif
     char line[KAL_DIAGNOSTIC_LINE_MAX + 1];
     memset(line, 0, sizeof(line));
     size_t length = cutLength(text, strlen(text), KAL_DIAGNOSTIC_LINE_MAX - 1);
@@ -113,11 +128,13 @@ void diagPrintf(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
+#if KAL_PLATFORM_SIM
     if (g_route == ROUTE_STDIO) {
         vprintf(format, args);
         va_end(args);
         return;
     }
+#endif
     char line[KAL_DIAGNOSTIC_LINE_MAX + 1];
     memset(line, 0, sizeof(line));
     int n = vsnprintf(line, sizeof(line), format, args);

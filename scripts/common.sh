@@ -12,11 +12,13 @@ step() { echo "== $*"; }
 packages=(build-essential cmake pkg-config libcjson-dev libgtest-dev libbenchmark-dev
           busybox ca-certificates valgrind clang libclang-rt-dev
           e2fsprogs mount diffutils
-          libcpp-httplib-dev libssl-dev chromium chromium-driver python3-jsonschema)
+          libcpp-httplib-dev libssl-dev chromium chromium-driver python3-jsonschema
+          android-liblog-dev blueprint-tools mini-soong strace)
 
 # The 32-bit ARM stage of scripts/test: Debian's cross toolchain, the armhf
 # libraries to link and run against, and qemu to run the programs.
-armhf_packages=(crossbuild-essential-armhf libcjson-dev:armhf libgtest-dev:armhf libssl-dev:armhf libstdc++6:armhf qemu-user)
+armhf_packages=(crossbuild-essential-armhf libcjson-dev:armhf libgtest-dev:armhf libssl-dev:armhf libstdc++6:armhf qemu-user
+                android-liblog-dev:armhf)
 
 # Other installs may be running on the same machine: wait for their lock.
 apt_get() {
