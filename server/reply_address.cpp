@@ -3,11 +3,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/sockios.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/fsuid.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "common/diagnostics.h"
@@ -186,12 +189,166 @@ ssize_t sendFromTwin(const char *text, size_t length, const struct sockaddr_un *
     return sent;
 }
 
+// Whether fd's own send buffer is what refused a send: replies nobody
+// reads fill it. A receiver whose queue is full refuses the same way, and
+// another socket would not help there: the sender's address is not walked
+// a second time for nothing.
+bool ownBufferFull(int fd)
+{
+    static int knownFd = -1;
+    static int sendBuffer = 0;
+    if (fd != knownFd) {
+        socklen_t size = sizeof(sendBuffer);
+        if (getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &size) != 0)
+            return true;
+        knownFd = fd;
+    }
+    int queued = 0;
+    if (ioctl(fd, SIOCOUTQ, &queued) != 0)
+        return true;
+    return queued >= sendBuffer / 2;
+}
+
 ssize_t sendOnce(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength)
 {
     ssize_t sent = sendto(fd, text, length, 0, (const struct sockaddr *)to, toLength);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) {
+        int saved = errno;
+        if (!ownBufferFull(fd)) {
+            errno = saved;
+            return sent;
+        }
         sent = sendFromTwin(text, length, to, toLength);
+    }
     return sent;
+}
+
+// The path walk of a reply to another user's address, done here rather
+// than left to sendto: an address may lead through links whose walk costs
+// far more than a request (40 links of 4 kB each are 80,000 steps), and the
+// kernel would take that walk again for every datagram of such a sender.
+// Bounded to what a socket address of 107 bytes plausibly needs.
+const int kWalkLinks = 8;
+const size_t kWalkLinkBytes = 1024;
+const int kWalkSteps = 64;
+
+// Where a walked address ends: the directory holding its last component
+// (an O_PATH descriptor) and that component's name.
+struct Walked {
+    int dirFd;
+    char last[kPathSize + 1];
+};
+
+// Takes the next component off the front of *rest (advancing it) into out;
+// false when none is left.
+bool nextComponent(const char **rest, char *out, size_t size)
+{
+    const char *p = *rest;
+    while (*p == '/')
+        p++;
+    size_t length = strcspn(p, "/");
+    if (length == 0 || length >= size)
+        return false;
+    memcpy(out, p, length);
+    out[length] = '\0';
+    *rest = p + length;
+    return true;
+}
+
+bool onlySlashes(const char *text)
+{
+    return text[strspn(text, "/")] == '\0';
+}
+
+// Walks path with the process's current file-system identity, following at
+// most kWalkLinks links of kWalkLinkBytes in all and kWalkSteps components.
+// 0 with *out filled (close out->dirFd), or -1 with errno: ELOOP beyond the
+// bounds, or what the walk met (EACCES, ENOENT, ENOTDIR, ...).
+int walkBounded(const char *path, Walked *out)
+{
+    memset(out, 0, sizeof(*out));
+    // The text still to walk: a link's target goes in front of the rest.
+    char pending[kPathSize + kWalkLinkBytes + 2];
+    memset(pending, 0, sizeof(pending));
+    copyText(pending, path, sizeof(pending));
+    int dir = open(pending[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return -1;
+    int links = 0;
+    size_t linkBytes = 0;
+    const char *rest = pending;
+    char name[kPathSize + 1];
+    for (int step = 0; step < kWalkSteps; step++) {
+        memset(name, 0, sizeof(name));
+        if (!nextComponent(&rest, name, sizeof(name))) {
+            close(dir);
+            errno = ENOENT;
+            return -1;
+        }
+        bool final = onlySlashes(rest);
+        int next = -1;
+        if (!final) {
+            next = openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next >= 0) {
+                close(dir);
+                dir = next;
+                continue;
+            }
+            if (errno != ELOOP && errno != ENOTDIR) {
+                int saved = errno;
+                close(dir);
+                errno = saved;
+                return -1;
+            }
+        }
+        char target[kWalkLinkBytes + 1];
+        memset(target, 0, sizeof(target));
+        ssize_t n = readlinkat(dir, name, target, sizeof(target));
+        if (n < 0 && final && errno == EINVAL) {  // not a link: the end
+            out->dirFd = dir;
+            copyText(out->last, name, sizeof(out->last));
+            return 0;
+        }
+        if (n < 0 || ++links > kWalkLinks || (linkBytes += (size_t)n) > kWalkLinkBytes) {
+            int saved = n < 0 ? errno : ELOOP;
+            close(dir);
+            errno = saved == EINVAL ? ENOTDIR : saved;
+            return -1;
+        }
+        // The target, then what was left after the link.
+        char joined[sizeof(pending)];
+        memset(joined, 0, sizeof(joined));
+        int length = snprintf(joined, sizeof(joined), "%s/%s", target, rest);
+        if (length < 0 || (size_t)length >= sizeof(joined)) {
+            close(dir);
+            errno = ELOOP;
+            return -1;
+        }
+        memcpy(pending, joined, sizeof(pending));
+        rest = pending;
+        if (target[0] == '/') {
+            close(dir);
+            dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (dir < 0)
+                return -1;
+        }
+    }
+    close(dir);
+    errno = ELOOP;
+    return -1;
+}
+
+// The address of what a walk ended at: the directory through its
+// descriptor, then the name; false when that does not fit an address.
+bool walkedAddress(const Walked *walked, struct sockaddr_un *address, socklen_t *length)
+{
+    memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    int n = snprintf(address->sun_path, kPathSize, "/proc/self/fd/%d/%s", walked->dirFd, walked->last);
+    if (n < 0 || (size_t)n >= kPathSize)
+        return false;
+    *length = (socklen_t)(kPathOffset + (size_t)n + 1);
+    return true;
 }
 
 // Where the server cannot take the sender's identity: the socket itself is
@@ -203,27 +360,21 @@ ReplySent sendToOwnedSocket(int fd, const char *text, size_t length, const struc
     char path[kPathSize + 1];
     memset(path, 0, sizeof(path));
     memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
-    int held = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    Walked walked;
+    if (walkBounded(path, &walked) != 0) {
+        char why[128];
+        memset(why, 0, sizeof(why));
+        snprintf(why, sizeof(why), "cannot follow it: %s", strerror(errno));
+        reportRefused(to, toLength, why);
+        return REPLY_NOT_ALLOWED;
+    }
+    int held = openat(walked.dirFd, walked.last, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    close(walked.dirFd);
     struct stat st;
     memset(&st, 0, sizeof(st));
-    if (held >= 0 && fstat(held, &st) != 0) {
-        close(held);
-        held = -1;
-        errno = EINVAL;  // kernels before 3.6 cannot fstat a path descriptor
-    }
-    if (held < 0) {
-        // Kernels without O_PATH: the name is checked instead, and sent to.
-        if ((errno != EINVAL && errno != ENXIO) || lstat(path, &st) != 0) {
-            char why[128];
-            memset(why, 0, sizeof(why));
-            snprintf(why, sizeof(why), "cannot look at it: %s", strerror(errno));
-            reportRefused(to, toLength, why);
-            return REPLY_NOT_ALLOWED;
-        }
-    }
     const char *wrong = NULL;
-    if (S_ISLNK(st.st_mode))
-        wrong = "it is a symbolic link, not the sender's socket";
+    if (held < 0 || fstat(held, &st) != 0)
+        wrong = "cannot look at it";
     else if (!S_ISSOCK(st.st_mode))
         wrong = "it is not a socket";
     else if (g_current.uid != 0 && st.st_uid != g_current.uid)
@@ -235,20 +386,39 @@ ReplySent sendToOwnedSocket(int fd, const char *text, size_t length, const struc
         return REPLY_NOT_ALLOWED;
     }
     struct sockaddr_un object;
-    memcpy(&object, to, sizeof(object));
-    socklen_t objectLength = toLength;
-    if (held >= 0) {
-        memset(&object, 0, sizeof(object));
-        object.sun_family = AF_UNIX;
-        int n = snprintf(object.sun_path, kPathSize, "/proc/self/fd/%d", held);
-        objectLength = (socklen_t)(kPathOffset + (size_t)n + 1);
-    }
+    memset(&object, 0, sizeof(object));
+    object.sun_family = AF_UNIX;
+    int n = snprintf(object.sun_path, kPathSize, "/proc/self/fd/%d", held);
+    socklen_t objectLength = (socklen_t)(kPathOffset + (size_t)n + 1);
     ssize_t sent = sendOnce(fd, text, length, &object, objectLength);
     int saved = errno;
-    if (held >= 0)
-        close(held);
+    close(held);
     errno = saved;
     return sent >= 0 ? REPLY_SENT : REPLY_SEND_FAILED;
+}
+
+// Sends as the sender, along the walk done with the sender's identity: the
+// directories on the way were searched with its rights, and the socket is
+// written to with them.
+ssize_t sendAlongWalk(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength)
+{
+    char path[kPathSize + 1];
+    memset(path, 0, sizeof(path));
+    memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
+    Walked walked;
+    if (walkBounded(path, &walked) != 0)
+        return -1;
+    struct sockaddr_un address;
+    socklen_t addressLength = 0;
+    ssize_t sent;
+    if (walkedAddress(&walked, &address, &addressLength))
+        sent = sendOnce(fd, text, length, &address, addressLength);
+    else
+        sent = sendOnce(fd, text, length, to, toLength);  // a last name too long to go behind the descriptor
+    int saved = errno;
+    close(walked.dirFd);
+    errno = saved;
+    return sent;
 }
 
 bool isPathAddress(const struct sockaddr_un *to, socklen_t toLength)
@@ -313,23 +483,92 @@ void replyAddressDone(void)
     g_current.identity = SEND_AS_SERVER;
 }
 
+namespace {
+
+// A sender of the server's own identity is answered with a plain sendto,
+// the kernel walking its address. An address whose walk turned out dear
+// (links of links) marks its user for a while: that user's replies then
+// take the bounded walk too, so one such address costs a dear walk at most
+// once in a while, whatever it sends.
+const long long kDearSendUs = 200;
+const long long kDearUserMs = 10000;
+struct DearUser {
+    uid_t uid;
+    long long untilMs;
+};
+DearUser g_dearUsers[8];
+
+long long monotonicUs(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
+}
+
+bool isDearUser(uid_t uid)
+{
+    long long now = monotonicMs();
+    for (const DearUser &dear : g_dearUsers) {
+        if (dear.untilMs > now && dear.uid == uid)
+            return true;
+    }
+    return false;
+}
+
+void markDearUser(uid_t uid)
+{
+    DearUser *slot = &g_dearUsers[0];
+    for (DearUser &dear : g_dearUsers) {
+        if (dear.uid == uid || dear.untilMs < slot->untilMs)
+            slot = &dear;
+        if (dear.uid == uid)
+            break;
+    }
+    slot->uid = uid;
+    slot->untilMs = monotonicMs() + kDearUserMs;
+}
+
+ReplySent sendAsServer(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength)
+{
+    if (!isPathAddress(to, toLength))
+        return sendOnce(fd, text, length, to, toLength) >= 0 ? REPLY_SENT : REPLY_SEND_FAILED;
+    if (g_current.pid > 0 && isDearUser(g_current.uid)) {
+        if (sendAlongWalk(fd, text, length, to, toLength) >= 0)
+            return REPLY_SENT;
+        if (errno == ELOOP) {
+            reportRefused(to, toLength, "its address leads through more links than a reply follows");
+            return REPLY_NOT_ALLOWED;
+        }
+        return REPLY_SEND_FAILED;
+    }
+    long long started = monotonicUs();
+    ssize_t sent = sendOnce(fd, text, length, to, toLength);
+    int saved = errno;
+    if (g_current.pid > 0 && monotonicUs() - started > kDearSendUs)
+        markDearUser(g_current.uid);
+    errno = saved;
+    return sent >= 0 ? REPLY_SENT : REPLY_SEND_FAILED;
+}
+
+}  // namespace
+
 ReplySent replySend(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength)
 {
     if (g_current.identity == SEND_AS_SERVER || !isPathAddress(to, toLength))
-        return sendOnce(fd, text, length, to, toLength) >= 0 ? REPLY_SENT : REPLY_SEND_FAILED;
+        return sendAsServer(fd, text, length, to, toLength);
     if (!g_self.canSwitch)
         return sendToOwnedSocket(fd, text, length, to, toLength);
     if (!becomeSender(g_current.uid, g_current.gid)) {
         becomeServer();
         return sendToOwnedSocket(fd, text, length, to, toLength);
     }
-    ssize_t sent = sendOnce(fd, text, length, to, toLength);
+    ssize_t sent = sendAlongWalk(fd, text, length, to, toLength);
     int saved = errno;
     becomeServer();
     errno = saved;
     if (sent >= 0)
         return REPLY_SENT;
-    if (saved == EACCES || saved == EPERM || saved == ELOOP || saved == ENOTDIR) {
+    if (saved == EACCES || saved == EPERM || saved == ELOOP || saved == ENOTDIR || saved == ENAMETOOLONG) {
         char why[128];
         memset(why, 0, sizeof(why));
         snprintf(why, sizeof(why), "the sender may not send there itself: %s", strerror(saved));

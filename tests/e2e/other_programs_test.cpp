@@ -466,6 +466,58 @@ TEST(OtherPrograms, PidReuseGivesNoReplyIntoAnotherUsersSocket)
     EXPECT_TRUE(device.running());
 }
 
+// A socket bound at dir/h/s whose h then becomes the first of 40 links of
+// 4 kB each (the most the kernel follows), the last leading back to it:
+// every reply to it would walk 80,000 path steps.
+int boundThroughLinkChain(const std::string &dir)
+{
+    const std::string real = dir + "/h.real", h = dir + "/h";
+    std::string pad;
+    while (pad.size() < 4000)
+        pad += "./";
+    if (mkdir(real.c_str(), 0755) != 0 || mkdir(h.c_str(), 0755) != 0)
+        return -1;
+    for (int i = 39; i >= 1; i--) {
+        std::string next = i == 39 ? "h.real" : "L" + std::to_string(i + 1);
+        if (symlink((pad + next).c_str(), (dir + "/L" + std::to_string(i)).c_str()) != 0)
+            return -1;
+    }
+    int fd = boundSocket(h + "/s");
+    bool linked = fd >= 0 && rename((h + "/s").c_str(), (real + "/s").c_str()) == 0 && rmdir(h.c_str()) == 0 &&
+                  symlink((pad + "L1").c_str(), h.c_str()) == 0;
+    return linked ? fd : -1;
+}
+
+TEST(OtherPrograms, AnAddressThroughALinkChainIsNotWalkedForEveryDatagram)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    const std::string dir = device.root() + "/chain";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    int fd = boundThroughLinkChain(dir);
+    ASSERT_GE(fd, 0);
+    // The sender reads its replies: only the walk is dear.
+    int answered = 0;
+    for (int i = 0; i < 20; i++) {
+        ASSERT_TRUE(sendText(fd, device.socketPath(), kKeepalive));
+        EXPECT_EQ(device.request(kKeepalive), kKeepaliveReply);
+        while (hasDatagram(fd) && !receiveText(fd, 0).empty())
+            answered++;
+    }
+    // The first walk showed the address dear; after it the chain is refused.
+    EXPECT_LE(answered, 1);
+    std::string output = device.serverOutput();
+    EXPECT_NE(output.find("no reply to " + dir + "/h/s (sender pid"), std::string::npos) << output;
+    EXPECT_NE(output.find("its address leads through more links than a reply follows"), std::string::npos) << output;
+    // An ordinary client of that user is still answered, through the
+    // bounded walk.
+    int plain = boundSocket(device.root() + "/plain.sock");
+    ASSERT_TRUE(sendText(plain, device.socketPath(), kKeepalive));
+    EXPECT_EQ(receiveText(plain, 5000), kKeepaliveReply);
+    close(plain);
+    close(fd);
+}
+
 TEST(OtherPrograms, RefusedRepliesAreReportedAtMostOnceASecond)
 {
     if (geteuid() != 0)
