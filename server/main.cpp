@@ -119,18 +119,36 @@ void openSocket()
     int wakeFd = webTimerWakeFd();
     static char buffer[KAL_REQUEST_BUFFER_SIZE];
     int maxFd = serverSocket > wakeFd ? serverSocket : wakeFd;
+#if KAL_PLATFORM_SIM
+    int platformFd = platformWakeFd();
+    if (platformFd >= FD_SETSIZE)
+        platformFd = -1;
+    if (platformFd > maxFd)
+        maxFd = platformFd;
+#endif
     for (;;) {
         fd_set ready = readSet;
         FD_SET(wakeFd, &ready);
+#if KAL_PLATFORM_SIM
+        if (platformFd >= 0)
+            FD_SET(platformFd, &ready);
+#endif
         if (select(maxFd + 1, &ready, NULL, NULL, NULL) == -1) {
             diagLine("Error in select");
             continue;
         }
+        bool woken = FD_ISSET(wakeFd, &ready);
+#if KAL_PLATFORM_SIM
+        if (platformFd >= 0 && FD_ISSET(platformFd, &ready)) {
+            platformWake();
+            woken = true;
+        }
+#endif
         // Restarts due now run here, between requests, never inside one.
         if (FD_ISSET(wakeFd, &ready))
             webTimerRunExpired();
         if (!FD_ISSET(serverSocket, &ready)) {
-            if (!FD_ISSET(wakeFd, &ready))
+            if (!woken)
                 diagLine("wrong msg received or not for us ");
             continue;
         }

@@ -487,9 +487,9 @@ namespace {
 
 // A sender of the server's own identity is answered with a plain sendto,
 // the kernel walking its address. An address whose walk turned out dear
-// (links of links) marks its user for a while: that user's replies then
-// take the bounded walk too, so one such address costs a dear walk at most
-// once in a while, whatever it sends.
+// (links of links, beyond what the bounded walk follows) marks its user
+// for a while: that user's replies then take the bounded walk too, so such
+// addresses cost a dear walk at most once in a while, whatever they send.
 const long long kDearSendUs = 200;
 const long long kDearUserMs = 10000;
 struct DearUser {
@@ -513,6 +513,18 @@ bool isDearUser(uid_t uid)
             return true;
     }
     return false;
+}
+
+bool walksWithinBounds(const struct sockaddr_un *to, socklen_t toLength)
+{
+    char path[kPathSize + 1];
+    memset(path, 0, sizeof(path));
+    memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
+    Walked walked;
+    if (walkBounded(path, &walked) != 0)
+        return errno != ELOOP;
+    close(walked.dirFd);
+    return true;
 }
 
 void markDearUser(uid_t uid)
@@ -544,7 +556,9 @@ ReplySent sendAsServer(int fd, const char *text, size_t length, const struct soc
     long long started = monotonicUs();
     ssize_t sent = sendOnce(fd, text, length, to, toLength);
     int saved = errno;
-    if (g_current.pid > 0 && monotonicUs() - started > kDearSendUs)
+    // A slow send may only have been a busy machine: the address is dear
+    // when the bounded walk cannot follow it either.
+    if (g_current.pid > 0 && monotonicUs() - started > kDearSendUs && !walksWithinBounds(to, toLength))
         markDearUser(g_current.uid);
     errno = saved;
     return sent >= 0 ? REPLY_SENT : REPLY_SEND_FAILED;

@@ -3,8 +3,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "platform/device_paths.h"
 #include "sim/sim_files.h"
@@ -14,6 +16,15 @@ namespace {
 // The zone file as last seen, so that an unchanged one costs one stat.
 struct stat g_seen;
 bool g_seenValid = false;
+// The zone file's directory, watched so that an unchanged zone costs
+// nothing at all: it is looked at again only after a change there, or on
+// every request while there is no watch (the directory is missing, or was
+// replaced).
+int g_notify = -1;
+int g_watch = -1;
+bool g_changed = true;
+const uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_MODIFY |
+                              IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // The host's TZ, to go back to while no known zone is stored.
 char g_hostTz[256];
 bool g_hostHadTz = false;
@@ -52,8 +63,39 @@ bool simKnownZone(const char *name)
     return n > 0 && (size_t)n < sizeof(path) && simExists(path);
 }
 
+int simZoneWatchFd(void)
+{
+    if (g_notify < 0)
+        g_notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    return g_notify;
+}
+
+void simZoneWatchRead(void)
+{
+    union {
+        struct inotify_event event;
+        char bytes[4096];
+    } buffer;
+    ssize_t n;
+    while ((n = read(g_notify, buffer.bytes, sizeof(buffer.bytes))) > 0) {
+        for (ssize_t at = 0; at + (ssize_t)sizeof(struct inotify_event) <= n;) {
+            struct inotify_event event;
+            memcpy(&event, buffer.bytes + at, sizeof(event));
+            // The directory itself went: no watch until it is back.
+            if ((event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_Q_OVERFLOW)) != 0 && g_watch >= 0) {
+                inotify_rm_watch(g_notify, g_watch);
+                g_watch = -1;
+            }
+            at += (ssize_t)sizeof(struct inotify_event) + (ssize_t)event.len;
+        }
+    }
+    g_changed = true;
+}
+
 void simFollowStoredZone(void)
 {
+    if (g_watch >= 0 && !g_changed)
+        return;
     if (!g_hostSaved) {
         memset(g_hostTz, 0, sizeof(g_hostTz));
         const char *tz = getenv("TZ");
@@ -62,10 +104,25 @@ void simFollowStoredZone(void)
             snprintf(g_hostTz, sizeof(g_hostTz), "%s", tz);
         g_hostSaved = true;
     }
-    char path[512];
+    // Looked at before every request: the path is made once.
+    static char path[512];
+    static int pathMade = -1;
+    if (pathMade < 0)
+        pathMade = kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) == 0 ? 1 : 0;
+    // Watched before it is looked at, so that no change falls in between.
+    if (g_watch < 0 && g_notify >= 0 && pathMade == 1) {
+        char dir[sizeof(path)];
+        memcpy(dir, path, sizeof(dir));
+        char *slash = strrchr(dir, '/');
+        if (slash != NULL) {
+            *slash = '\0';
+            g_watch = inotify_add_watch(g_notify, dir, kWatchEvents);
+        }
+    }
+    g_changed = false;
     struct stat st;
     memset(&st, 0, sizeof(st));
-    if (kalPath(path, sizeof(path), TIMEZONE_FILE_PATH) != 0 || stat(path, &st) != 0) {
+    if (pathMade == 0 || stat(path, &st) != 0) {
         if (g_seenValid)
             useHostZone();
         g_seenValid = false;

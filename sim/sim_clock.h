@@ -13,3 +13,9 @@ bool simKnownZone(const char *name);
 // file: read again only when the file changed, the host's own zone while
 // it holds no known zone.
 void simFollowStoredZone(void);
+
+// The server's wait also watches the zone file's directory through this
+// descriptor (-1 when there is none: the file is then looked at before
+// every request); simZoneWatchRead takes what it reports.
+int simZoneWatchFd(void);
+void simZoneWatchRead(void);

@@ -144,3 +144,13 @@ void platformBeforeRequest(void)
 {
     simFollowStoredZone();
 }
+
+int platformWakeFd(void)
+{
+    return simZoneWatchFd();
+}
+
+void platformWake(void)
+{
+    simZoneWatchRead();
+}

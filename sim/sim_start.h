@@ -11,3 +11,9 @@ int platformStart(void);
 // Before each request: the simulated device's clock follows the time zone
 // stored on it, as the device's does.
 void platformBeforeRequest(void);
+
+// A descriptor the server's wait watches beside its socket (-1: none), and
+// what to do when it is readable: changes to the device's stored state that
+// platformBeforeRequest then takes up.
+int platformWakeFd(void);
+void platformWake(void);
