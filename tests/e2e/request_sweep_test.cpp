@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -196,6 +197,14 @@ TEST(RequestSweep, EveryHostileMemberIsAnsweredAndTheServerLives)
     }
     requests.erase(std::remove(requests.begin(), requests.end(), std::string()), requests.end());
     ASSERT_GT(requests.size(), 500u) << "the seed corpus gave too few requests";
+    // KAL_SWEEP_DUMP=FILE: the sweep's requests, one a line, to send the
+    // same to two servers (tools/compare_servers.py).
+    if (const char *dump = getenv("KAL_SWEEP_DUMP")) {
+        std::string lines;
+        for (const std::string &request : requests)
+            lines += request + "\n";
+        EXPECT_TRUE(SimDevice::writeFile(dump, lines)) << dump;
+    }
 
     SimDevice device;
     ASSERT_TRUE(device.start());
