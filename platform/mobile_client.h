@@ -221,5 +221,5 @@ public:
     void Uninitialize();
 
 private:
-    bool initialized_;
+    [[maybe_unused]] bool initialized_;  // used by the implementation, not by callers
 };

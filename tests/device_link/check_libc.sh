@@ -20,6 +20,8 @@
 #   __errno_location         -> __errno
 #   __ctype_b_loc and friends -> _ctype_  (the is*() character classes)
 #   __NAME_chk not in TABLE  -> NAME      (fortified calls)
+#   bcmp                     -> memcmp    (clang's stand-in for memcmp() == 0
+#                                          on glibc; not emitted for Android)
 set -eu
 [ $# -ge 5 ] || { echo "usage: check_libc.sh NM TABLE LEVEL PLATFORM_LIST OBJECT..." >&2; exit 2; }
 nm=$1 table=$2 level=$3 platform=$4
@@ -67,6 +69,7 @@ BEGIN {
     name = sym
     if (name ~ /^__isoc99_/) name = substr(name, 10)
     else if (name == "__errno_location") name = "__errno"
+    else if (name == "bcmp") name = "memcmp"
     else if (name ~ /^__ctype_(b|tolower|toupper)_loc$/) name = "_ctype_"
     else if (name ~ /64$/ && (substr(name, 1, length(name) - 2) in api)) name = substr(name, 1, length(name) - 2)
     else if (name ~ /^__.*_chk$/ && !(name in api)) name = substr(name, 3, length(name) - 6)
