@@ -82,6 +82,14 @@ ReplyVerdict dropOwn(void)
     return REPLY_OWN;
 }
 
+// The path of a file address as text (at most the address's room).
+void pathOf(const struct sockaddr_un *to, socklen_t toLength, char (&path)[kPathSize + 1])
+{
+    memset(path, 0, sizeof(path));
+    size_t length = socklenSize(toLength) > kPathOffset ? socklenSize(toLength) - kPathOffset : 0;
+    memcpy(path, to->sun_path, length < kPathSize ? length : kPathSize);
+}
+
 // Says why a reply did not go out, at most once a second. The path is the
 // sender's choice: control characters are shown as '?'.
 void reportRefused(const struct sockaddr_un *to, socklen_t toLength, const char *why)
@@ -89,9 +97,7 @@ void reportRefused(const struct sockaddr_un *to, socklen_t toLength, const char 
     if (!reportDue(&g_refusedReport))
         return;
     char shown[kPathSize + 1];
-    memset(shown, 0, sizeof(shown));
-    size_t length = socklenSize(toLength) > kPathOffset ? socklenSize(toLength) - kPathOffset : 0;
-    memcpy(shown, to->sun_path, length < kPathSize ? length : kPathSize);
+    pathOf(to, toLength, shown);
     for (char *c = shown; *c != '\0'; c++) {
         if ((unsigned char)*c < 0x20 || *c == 0x7f)
             *c = '?';
@@ -358,8 +364,7 @@ ReplySent sendToOwnedSocket(int fd, const char *text, size_t length, const struc
                             socklen_t toLength)
 {
     char path[kPathSize + 1];
-    memset(path, 0, sizeof(path));
-    memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
+    pathOf(to, toLength, path);
     Walked walked;
     if (walkBounded(path, &walked) != 0) {
         char why[128];
@@ -403,8 +408,7 @@ ReplySent sendToOwnedSocket(int fd, const char *text, size_t length, const struc
 ssize_t sendAlongWalk(int fd, const char *text, size_t length, const struct sockaddr_un *to, socklen_t toLength)
 {
     char path[kPathSize + 1];
-    memset(path, 0, sizeof(path));
-    memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
+    pathOf(to, toLength, path);
     Walked walked;
     if (walkBounded(path, &walked) != 0)
         return -1;
@@ -518,8 +522,7 @@ bool isDearUser(uid_t uid)
 bool walksWithinBounds(const struct sockaddr_un *to, socklen_t toLength)
 {
     char path[kPathSize + 1];
-    memset(path, 0, sizeof(path));
-    memcpy(path, to->sun_path, socklenSize(toLength) - kPathOffset);
+    pathOf(to, toLength, path);
     Walked walked;
     if (walkBounded(path, &walked) != 0)
         return errno != ELOOP;
