@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/text.h"
+
 namespace {
 
 enum Route {
@@ -31,18 +33,6 @@ int g_fd = STDOUT_FILENO;
 
 void ignoreSignal(int)
 {
-}
-
-// Length of text cut to at most max bytes, before a character that would
-// not fit whole.
-size_t cutLength(const char *text, size_t length, size_t max)
-{
-    if (length <= max)
-        return length;
-    size_t cut = max;
-    while (cut > 0 && ((unsigned char)text[cut] & 0xc0) == 0x80)
-        cut--;
-    return cut;
 }
 
 void emit(const char *line, size_t length)
@@ -72,6 +62,18 @@ void emit(const char *line, size_t length)
     }
     ssize_t ignored = write(g_fd, line, length);
     (void)ignored;
+}
+
+// text and a newline, cut if need be before a character that would not fit
+// whole.
+void emitLine(const char *text)
+{
+    char line[KAL_DIAGNOSTIC_LINE_MAX + 1];
+    memset(line, 0, sizeof(line));
+    copyText(line, text, KAL_DIAGNOSTIC_LINE_MAX);
+    size_t length = strlen(line);
+    line[length] = '\n';
+    emit(line, length + 1);
 }
 
 }  // namespace
@@ -116,12 +118,7 @@ void diagLine(const char *text)
         return;
     }
 #endif
-    char line[KAL_DIAGNOSTIC_LINE_MAX + 1];
-    memset(line, 0, sizeof(line));
-    size_t length = cutLength(text, strlen(text), KAL_DIAGNOSTIC_LINE_MAX - 1);
-    memcpy(line, text, length);
-    line[length] = '\n';
-    emit(line, length + 1);
+    emitLine(text);
 }
 
 void diagPrintf(const char *format, ...)
@@ -135,17 +132,16 @@ void diagPrintf(const char *format, ...)
         return;
     }
 #endif
-    char line[KAL_DIAGNOSTIC_LINE_MAX + 1];
-    memset(line, 0, sizeof(line));
-    int n = vsnprintf(line, sizeof(line), format, args);
+    char formatted[KAL_DIAGNOSTIC_LINE_MAX + 1];
+    memset(formatted, 0, sizeof(formatted));
+    int n = vsnprintf(formatted, sizeof(formatted), format, args);
     va_end(args);
     if (n < 0)
         return;
-    size_t length = (size_t)n;
-    if (length >= sizeof(line)) {
-        // Cut: keep whole characters and still end the line.
-        length = cutLength(line, sizeof(line) - 1, KAL_DIAGNOSTIC_LINE_MAX - 1);
-        line[length++] = '\n';
+    if ((size_t)n < sizeof(formatted)) {
+        emit(formatted, (size_t)n);
+        return;
     }
-    emit(line, length);
+    // Cut to a line: whole characters, and still its newline.
+    emitLine(formatted);
 }

@@ -292,9 +292,8 @@ int walkBounded(const char *path, Walked *out)
             return -1;
         }
         bool final = onlySlashes(rest);
-        int next = -1;
         if (!final) {
-            next = openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int next = openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (next >= 0) {
                 close(dir);
                 dir = next;
@@ -464,12 +463,11 @@ ReplyVerdict replyAddressFor(const struct sockaddr_un *sender, socklen_t senderL
     // socket whose reply was led back here.
     if (cred != NULL && g_self.known && cred->pid == g_self.pid)
         return dropOwn();
-    size_t length = socklenSize(senderLength);
     if (!isPathAddress(sender, senderLength))
         return REPLY_SEND;  // unnamed or abstract: no file, nobody's rights to use
-    if (g_self.known && length - kPathOffset <= kPathSize &&
-        strncmp(sender->sun_path, g_self.socketPath, length - kPathOffset) == 0 &&
-        g_self.socketPath[length - kPathOffset] == '\0')
+    char path[kPathSize + 1];
+    pathOf(sender, senderLength, path);
+    if (g_self.known && strcmp(path, g_self.socketPath) == 0)
         return dropOwn();
     if (cred == NULL) {
         g_current.pid = 0;
@@ -501,13 +499,6 @@ struct DearUser {
     long long untilMs;
 };
 DearUser g_dearUsers[8];
-
-long long monotonicUs(void)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
-}
 
 bool isDearUser(uid_t uid)
 {

@@ -417,10 +417,15 @@ int webTimerArmedCount(void)
     return count;
 }
 
-long long monotonicMs(void)
+long long monotonicUs(void)
 {
     struct timespec ts;
     memset(&ts, 0, sizeof(ts));
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    return (long long)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+long long monotonicMs(void)
+{
+    return monotonicUs() / 1000;
 }

@@ -9,25 +9,7 @@
 
 #include <cjson/cJSON.h>
 
-// Bounded text copy: copies at most size - 1 bytes and always terminates.
-// A cut never splits a UTF-8 character: it steps back to the lead byte of a
-// character that would not fit whole. Returns strlen(src), so a result >=
-// size means the text was cut.
-inline size_t copyText(char *dst, const char *src, size_t size)
-{
-    size_t len = src != NULL ? strlen(src) : 0;
-    if (dst != NULL && size > 0) {
-        size_t n = len < size - 1 ? len : size - 1;
-        if (n < len) {
-            while (n > 0 && ((unsigned char)src[n] & 0xC0) == 0x80)
-                n--;
-        }
-        if (n > 0)
-            memcpy(dst, src, n);
-        dst[n] = '\0';
-    }
-    return len;
-}
+#include "common/text.h"
 
 // vsnprintf into out, zeroed first and always terminated; a text cut to fit
 // never ends inside a UTF-8 character.
@@ -65,8 +47,10 @@ enum NonNumber {
 // (and *value untouched) for a null item or a refused value.
 bool readInteger(const cJSON *item, NonNumber nonNumber, long long low, long long high, int *value);
 
-// Milliseconds of the monotonic clock: for deadlines and elapsed times.
+// Milliseconds and microseconds of the monotonic clock: for deadlines and
+// elapsed times.
 long long monotonicMs(void);
+long long monotonicUs(void);
 
 // Runs command and puts its output, less one trailing newline, into buffer
 // (at most size - 1 bytes). Returns 1 when the command's status is 0.
