@@ -69,6 +69,32 @@ const char *echoText(const char *text, char *out, size_t size)
     return out;
 }
 
+// A reply a strict decoder refuses is no reply: texts that are not
+// well-formed UTF-8 (a stored value cut to its buffer mid-character, bytes
+// a platform service or a hand-edited state file holds) are made so, in
+// values and names alike.
+void keepUtf8(cJSON *node)
+{
+    for (cJSON *item = node->child; item != NULL; item = item->next) {
+        if (char *name = wellFormedUtf8(item->string)) {
+            if ((item->type & cJSON_StringIsConst) == 0)
+                cJSON_free(item->string);
+            item->string = name;
+            item->type &= ~cJSON_StringIsConst;
+        }
+        if (cJSON_IsString(item)) {
+            if (char *value = wellFormedUtf8(item->valuestring)) {
+                if ((item->type & cJSON_IsReference) == 0)
+                    cJSON_free(item->valuestring);
+                item->valuestring = value;
+                item->type &= ~cJSON_IsReference;
+            }
+        } else if (item->child != NULL && (item->type & cJSON_IsReference) == 0) {
+            keepUtf8(item);
+        }
+    }
+}
+
 }  // namespace
 
 void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t senderLength)
@@ -109,6 +135,7 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
                                         entry->name, code);
                 }
                 entry->handler(request, response);
+                keepUtf8(response);
                 printed = cJSON_Print(response);
                 if (timed) {
                     __android_log_print(ANDROID_LOG_INFO, "KAL_SERVER",

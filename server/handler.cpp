@@ -73,7 +73,7 @@ bool hasForm(const char *text, TextForm form, double *amount)
     case TEXT_DOTTED: return isDottedQuad(text);
     case TEXT_WPA_KEY: return len == 64 ? isHexText(text, 64) : len >= 8 && len <= 63 && isPrintableText(text);
     case TEXT_AMOUNT: return parseAmount(text, amount) == 0 && *amount >= 0;
-    case TEXT_REGION: return true;
+    case TEXT_REGION: return len >= 2 && strspn(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == len;
     case TEXT_PHONE: return strspn(text + (text[0] == '+'), "0123456789") == len - (text[0] == '+');
     }
     return false;

@@ -58,7 +58,7 @@ enum TextForm {
     TEXT_DOTTED,     // four runs of digits up to 255, 7 to 15 characters
     TEXT_WPA_KEY,    // 8 to 63 printable characters or 64 hex digits
     TEXT_AMOUNT,     // a decimal number of 0 or more leads the text
-    TEXT_REGION,     // "NONE" or letters
+    TEXT_REGION,     // two or more upper-case letters A-Z ("NONE" among them)
     TEXT_PHONE,      // digits, the first of them may be a '+'
 };
 

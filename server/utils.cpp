@@ -43,44 +43,99 @@ void formatText(char *out, size_t size, const char *format, va_list args)
     trimIncompleteUtf8(out);
 }
 
+namespace {
+
+// Bytes of the well-formed UTF-8 character at p (1 to 4; no overlong
+// forms, surrogates or code points above U+10FFFF), 0 when none starts
+// there. Reads no further than the text's terminator.
+size_t utf8CharLength(const unsigned char *p)
+{
+    unsigned char c = *p;
+    size_t extra = 0;
+    unsigned int low = 0x80;
+    unsigned int high = 0xBF;  // allowed range of the second byte
+    if (c < 0x80) {
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        if (c == 0xE0)
+            low = 0xA0;  // overlong
+        else if (c == 0xED)
+            high = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        if (c == 0xF0)
+            low = 0x90;  // overlong
+        else if (c == 0xF4)
+            high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (size_t i = 1; i <= extra; i++) {
+        unsigned int b = p[i];
+        if (i == 1 ? (b < low || b > high) : (b & 0xC0) != 0x80)
+            return 0;
+    }
+    return extra + 1;
+}
+
+// True when p holds what is left of a character that a cut or a store
+// ended short: a lead byte and fewer continuation bytes than it needs, up
+// to the end of the text.
+bool cutShortAtEnd(const unsigned char *p)
+{
+    unsigned char c = *p;
+    size_t need = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    size_t n = 1;
+    while (n < need && (p[n] & 0xC0) == 0x80)
+        n++;
+    return need > 0 && n < need && p[n] == 0;
+}
+
+const char kReplacement[] = "\xef\xbf\xbd";  // U+FFFD
+
+}  // namespace
+
 bool isUtf8(const char *text)
 {
     if (text == NULL)
         return false;
-    const unsigned char *p = (const unsigned char *)text;
-    while (*p != 0) {
-        unsigned char c = *p;
-        int extra = 0;
-        unsigned int low = 0x80;
-        unsigned int high = 0xBF;  // allowed range of the second byte
-        if (c < 0x80) {
-            p++;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            if (c == 0xE0)
-                low = 0xA0;  // overlong
-            else if (c == 0xED)
-                high = 0x9F;  // surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            if (c == 0xF0)
-                low = 0x90;  // overlong
-            else if (c == 0xF4)
-                high = 0x8F;  // above U+10FFFF
-        } else {
+    for (const unsigned char *p = (const unsigned char *)text; *p != 0;) {
+        size_t n = utf8CharLength(p);
+        if (n == 0)
             return false;
-        }
-        p++;
-        for (int i = 0; i < extra; i++, p++) {
-            unsigned int b = *p;
-            if (i == 0 ? (b < low || b > high) : (b & 0xC0) != 0x80)
-                return false;
-        }
+        p += n;
     }
     return true;
+}
+
+char *wellFormedUtf8(const char *text)
+{
+    if (text == NULL || isUtf8(text))
+        return NULL;
+    size_t size = strlen(text) * 3 + 1;
+    char *out = (char *)cJSON_malloc(size);
+    if (out == NULL)
+        return NULL;
+    memset(out, 0, size);
+    size_t at = 0;
+    for (const unsigned char *p = (const unsigned char *)text; *p != 0;) {
+        size_t n = utf8CharLength(p);
+        if (n > 0) {
+            memcpy(out + at, p, n);
+            at += n;
+            p += n;
+        } else if (cutShortAtEnd(p)) {
+            break;
+        } else {
+            memcpy(out + at, kReplacement, 3);
+            at += 3;
+            p++;
+        }
+    }
+    return out;
 }
 
 bool isPrintableText(const char *text)

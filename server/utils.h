@@ -19,6 +19,11 @@ void formatText(char *out, size_t size, const char *format, va_list args);
 // code points above U+10FFFF).
 bool isUtf8(const char *text);
 
+// NULL when text is well-formed UTF-8 already; otherwise a well-formed copy
+// (cJSON's allocator; free with cJSON_free): a character cut short at the
+// end is left out, any other byte that starts no character becomes U+FFFD.
+char *wellFormedUtf8(const char *text);
+
 // True when every byte of text is printable ASCII (space to tilde).
 bool isPrintableText(const char *text);
 

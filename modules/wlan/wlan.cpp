@@ -176,7 +176,7 @@ int setAction(const Request &request, cJSON *)
 }
 
 const Member kMixed[] = {
-    integer("mode", WLAN_CIPHER_TKIP, WLAN_CIPHER_CCMP, KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP; absent 3 (automatic)"))
+    integer("mode", WLAN_CIPHER_TKIP, WLAN_CIPHER_AUTO, KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP, 3 automatic; absent 3"))
         .otherwise(POLICY_TRUE_ONE)
         .logs("wpa encryption invalid!!"),
     text("key", 8, 64, TEXT_WPA_KEY, KAL_TEXT("8 to 63 printable characters, or 64 hex digits"))
@@ -197,7 +197,7 @@ const Member kSetMembers[] = {
         .logs("wlan number out of range!!"),
     text("ssid", 1, 32, TEXT_PRINTABLE, KAL_TEXT("network name, printable ASCII")).logs("SSID invalid!!"),
     onOff("ssidBcast", KAL_TEXT("broadcast the network name")),
-    text("region", 0, 0, TEXT_REGION, KAL_TEXT("two-letter region code (a known one sets the time zone), or \"NONE\""))
+    text("region", 0, 0, TEXT_REGION, KAL_TEXT("upper-case letters, the first two stored as the region (a whole known code sets the time zone), or \"NONE\""))
         .logs("region invalid!!"),
     anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key); absent: unchanged"))
         .currentWhenAbsent()

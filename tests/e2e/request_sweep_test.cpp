@@ -239,3 +239,90 @@ TEST(RequestSweep, EveryHostileMemberIsAnsweredAndTheServerLives)
         ADD_FAILURE() << "no JSON object for: " << request;
     EXPECT_TRUE(device.running());
 }
+
+namespace {
+
+// Texts of the kinds that break naive cuts and decoders: runs of 2-, 3- and
+// 4-byte characters after 0 to 3 ASCII bytes, so that every byte limit a
+// member is cut to falls inside some character; combining marks,
+// right-to-left text and its overrides, joined emoji, a byte-order mark and
+// zero-width characters.
+std::vector<std::string> unicodeTexts()
+{
+    std::vector<std::string> texts;
+    for (const char *character : {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"}) {
+        for (int lead = 0; lead < 4; lead++) {
+            std::string text(lead, 'a');
+            while (text.size() < 80)
+                text += character;
+            texts.push_back(text);
+        }
+    }
+    texts.push_back("e\xcc\x81\xcc\x81\xcc\x81 n\xcc\x83 a\xcd\xa2\xcd\xa2");
+    texts.push_back("\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 \xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d");
+    texts.push_back("\xe2\x80\xae" "abc\xe2\x80\xac" "def\xe2\x80\x8f");
+    texts.push_back("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5");
+    texts.push_back("\xef\xbb\xbf" "a\xe2\x80\x8b" "b\xe2\x80\x8d");
+    return texts;
+}
+
+std::string jsonText(const std::string &text)
+{
+    JsonPtr value(cJSON_CreateString(text.c_str()));
+    char *printed = cJSON_PrintUnformatted(value.get());
+    std::string out = printed != nullptr ? printed : "";
+    cJSON_free(printed);
+    return out;
+}
+
+}  // namespace
+
+// Whatever text a member is given, every reply after it, the reads that show
+// the stored text included, is one JSON object of well-formed UTF-8: a store
+// that keeps only a text's first bytes must never hand back half a character.
+TEST(RequestSweep, EveryReadAfterUnicodeTextsIsUtf8)
+{
+    std::vector<std::pair<const cJSON *, Path>> members;
+    std::vector<JsonPtr> seeds;
+    std::vector<std::string> reads;
+    for (const std::string &text : seedRequests()) {
+        JsonPtr seed = parseJson(text);
+        if (seed == nullptr || !cJSON_IsObject(seed.get()) || !harmless(seed.get()))
+            continue;
+        if (!sweepable(seed.get())) {
+            reads.push_back(text);
+            continue;
+        }
+        std::vector<Path> paths;
+        Path path;
+        collectPaths(seed.get(), path, paths);
+        for (const Path &p : paths)
+            if (cJSON_IsString(follow(seed.get(), p)))
+                members.emplace_back(seed.get(), p);
+        seeds.push_back(std::move(seed));
+    }
+    ASSERT_GT(members.size(), 20u) << "the seed corpus gave too few text members";
+
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::vector<std::string> bad;
+    size_t sent = 0;
+    auto check = [&](const std::string &request, const std::string &after) {
+        std::string reply = device.request(request, 10000);
+        sent++;
+        JsonPtr json = parseJson(reply);
+        if (json == nullptr || !cJSON_IsObject(json.get()) || !isUtf8(reply.c_str()))
+            bad.push_back(request + " -> " + reply + after);
+    };
+    for (const std::string &text : unicodeTexts()) {
+        for (const auto &member : members)
+            check(variant(member.first, member.second, jsonText(text)), "");
+        for (const std::string &read : reads)
+            check(read, " (after the texts " + jsonText(text) + ")");
+        ASSERT_TRUE(device.running());
+    }
+    printf("unicode texts: %zu requests, %zu text members, %zu replies not JSON of UTF-8\n", sent, members.size(),
+           bad.size());
+    for (const std::string &line : bad)
+        ADD_FAILURE() << line;
+}

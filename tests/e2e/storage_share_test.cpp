@@ -102,6 +102,24 @@ TEST(StorageShare, AccountBoundsAndChangeCommandArguments)
     EXPECT_EQ(device.request("{\"module\":\"storageShare\",\"action\":2}"), "{\n\t\"result\":\t1\n}");
 }
 
+// The account is read into fixed buffers: a longer value stored by hand is
+// cut there, and the reply still ends on a whole character.
+TEST(StorageShare, ALongHandStoredAccountReadsAsWholeCharacters)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    std::string user;
+    while (user.size() < 40)
+        user += "\xe2\x82\xac";
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/141"), user));
+    ASSERT_TRUE(SimDevice::writeFile(device.statePath("config/142"), "pa\xffss"));
+    std::string reply = device.request(kGet);
+    JsonPtr json = parseJson(reply);
+    ASSERT_TRUE(json) << reply;
+    EXPECT_EQ(jsonString(json.get(), "username"), user.substr(0, 30)) << "31 bytes fit: ten whole characters";
+    EXPECT_EQ(jsonString(json.get(), "password"), "pa\xef\xbf\xbdss");
+}
+
 TEST(StorageShare, UciStandInStagesCommitsAndRefusesQuotes)
 {
     SimDevice device;

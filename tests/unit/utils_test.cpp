@@ -115,6 +115,24 @@ TEST(Utf8, WellFormedTextsOnly)
     EXPECT_FALSE(isUtf8(nullptr));
 }
 
+TEST(Utf8, RepairDropsACutCharacterAndReplacesStrayBytes)
+{
+    EXPECT_EQ(wellFormedUtf8("ok \xc3\xa9"), nullptr) << "well-formed: nothing to do";
+    auto repaired = [](const char *text) {
+        char *out = wellFormedUtf8(text);
+        std::string s = out != nullptr ? out : "<null>";
+        cJSON_free(out);
+        return s;
+    };
+    EXPECT_EQ(repaired("\xc3\xa9\xe2"), "\xc3\xa9") << "a 3-byte character cut after 1";
+    EXPECT_EQ(repaired("a\xf0\x9f\x98"), "a") << "a 4-byte character cut after 3";
+    EXPECT_EQ(repaired("a\xff" "b"), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(repaired("\xe2\x82" "x"), "\xef\xbf\xbd\xef\xbf\xbd" "x") << "cut short, but not at the end";
+    EXPECT_EQ(repaired("\xc0\xaf"), "\xef\xbf\xbd\xef\xbf\xbd") << "an overlong form is no character";
+    EXPECT_EQ(repaired("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd") << "a surrogate";
+    EXPECT_EQ(repaired("\x80"), "\xef\xbf\xbd") << "a lone continuation byte at the end";
+}
+
 TEST(ReadInteger, RangeIsCheckedOnTheNumberNotASaturatedInt)
 {
     struct Case {

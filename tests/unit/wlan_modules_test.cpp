@@ -81,7 +81,7 @@ TEST(WlanModule, SsidAndKeyBounds)
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"key\":\"" + bad64 + "\"}}");
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"key\":\"short12\"}}");
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"key\":\"" + hex64 + "0\"}}");
-    expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":3}}");
+    expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":4}}");
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":-1}}");
 
     r = call("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":0,\"key\":\"" + bad64.substr(0, 63) + "\"}}");
@@ -113,6 +113,29 @@ TEST(WlanModule, SecuritySwitching)
     EXPECT_EQ(jsonInt(g.get(), "securityMode"), 0);
     EXPECT_EQ(jsonString(cJSON_GetObjectItem(g.get(), "mixed"), "key"), "");
     EXPECT_NE(conf().find("wpa=0\n"), std::string::npos);
+}
+
+// What a read answers can be sent back as it is: the automatic cipher 3
+// included. Regions are upper-case codes only, so that nothing but a code a
+// country table can hold reaches the access point's configuration.
+TEST(WlanModule, ReadBackIsAcceptedAndRegionsAreCodes)
+{
+    // A cipher the settings do not name reads as 3, automatic.
+    std::string other = kConf;
+    reset(other.replace(other.find("wpa_pairwise=CCMP"), 17, "wpa_pairwise=GCMP").c_str());
+    JsonPtr g = wlanGet();
+    ASSERT_EQ(jsonInt(cJSON_GetObjectItem(g.get(), "mixed"), "mode"), 3);
+    cJSON_DeleteItemFromObject(g.get(), "result");
+    char *back = cJSON_PrintUnformatted(g.get());
+    std::string sent = std::string("{\"module\":\"wlan\",\"action\":1,") + (back + 1);
+    cJSON_free(back);
+    JsonPtr r = call(sent);
+    EXPECT_EQ(jsonInt(r.get(), "result"), 0) << sent;
+    EXPECT_NE(conf().find("wpa_pairwise=GCMP\n"), std::string::npos) << "automatic keeps the configured cipher";
+
+    for (const char *region : {"undefined", "jp", "Jp", "J", "", "J1", "\u00c9U", "NONE "})
+        expectRejected(std::string("{\"module\":\"wlan\",\"action\":1,\"region\":\"") + region + "\"}");
+    EXPECT_NE(conf().find("country_code=DE\n"), std::string::npos);
 }
 
 TEST(WlanModule, RegionBandChannelAndFlags)
