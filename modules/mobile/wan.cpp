@@ -54,6 +54,8 @@ union WanStorage {
     char bytes[MOBILE_STATUS_RECORD_SIZE];
 };
 
+// Stands in for the profile list when the service holds none: every
+// member a stored profile has, both APN sets empty.
 cJSON *placeholderProfile(void)
 {
     cJSON *p = cJSON_CreateObject();
@@ -65,6 +67,11 @@ cJSON *placeholderProfile(void)
     cJSON_AddItemToObject(p, "ipv4Username", cJSON_CreateString(""));
     cJSON_AddItemToObject(p, "ipv4Password", cJSON_CreateString(""));
     addNumber(p, "ipv4AuthType", 0);
+    addNumber(p, "ipv6ApnType", 0);
+    cJSON_AddItemToObject(p, "ipv6Apn", cJSON_CreateString(""));
+    cJSON_AddItemToObject(p, "ipv6Username", cJSON_CreateString(""));
+    cJSON_AddItemToObject(p, "ipv6Password", cJSON_CreateString(""));
+    addNumber(p, "ipv6AuthType", 0);
     return p;
 }
 

@@ -246,7 +246,13 @@ TEST(Wan, EmptyAndUnreadableStoredProfiles)
     ASSERT_TRUE(device.start());
     JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
     const cJSON *settings = cJSON_GetObjectItem(config.get(), "profileSettings");
-    EXPECT_EQ(jsonString(cJSON_GetArrayItem(profileList(config.get()), 0), "profileName"), "NONE");
+    const cJSON *placeholder = cJSON_GetArrayItem(profileList(config.get()), 0);
+    EXPECT_EQ(jsonString(placeholder, "profileName"), "NONE");
+    // Every member of a stored profile, the other APN set empty as ever.
+    for (const char *key : {"ipv4Apn", "ipv4Username", "ipv4Password", "ipv6Apn", "ipv6Username", "ipv6Password"})
+        EXPECT_TRUE(cJSON_IsString(cJSON_GetObjectItem(placeholder, key))) << key;
+    EXPECT_EQ(jsonInt(placeholder, "ipv6ApnType"), 0);
+    EXPECT_EQ(jsonInt(placeholder, "ipv6AuthType"), 0);
     EXPECT_EQ(jsonInt(settings, "defaultProfile"), 1);
     EXPECT_EQ(jsonInt(settings, "activeProfile"), 0);
     EXPECT_EQ(jsonInt(config.get(), "connectStatus"), 1);  // nothing to connect with
