@@ -1327,3 +1327,48 @@ TEST(DevServer, ViteProxyAndAllowedOriginInABrowser)
     EXPECT_GE(browser.waitText("direct", "blocked"), 0) << browser.text("direct");
     printf("dev server test: %lld ms\n", nowMs() - started);
 }
+
+// The generated module's send(), compiled as a bundler would and run by
+// node against kal_http: a typed reply when the server answers, an Error
+// with the relay's own words when it cannot.
+TEST(KalHttp, GeneratedSendReturnsRepliesAndRejectsRelayErrors)
+{
+    const std::string tsc = KAL_SOURCE_DIR "/tests/contract/ts/node_modules/.bin/tsc";
+    if (access(tsc.c_str(), X_OK) != 0 || runCommand("command -v node >/dev/null") != 0)
+        GTEST_SKIP() << "tsc or node is missing: npm ci in tests/contract/ts";
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string out = dev.root() + "/client";
+    int status = 0;
+    std::string compiled = commandOutput("'" + tsc + "' --outDir '" + out + "' --target es2020 --module es2020 --strict " +
+                                             "--isolatedModules --verbatimModuleSyntax '" KAL_SOURCE_DIR
+                                             "/docs/kal-api.ts' 2>&1",
+                                         &status);
+    ASSERT_EQ(status, 0) << compiled;
+    // ES modules by their extension: the compiled file is .js.
+    ASSERT_TRUE(SimDevice::writeFile(out + "/package.json", "{\"type\":\"module\"}\n"));
+    ASSERT_TRUE(SimDevice::writeFile(out + "/run.mjs",
+                                     "import { KalResults, send } from './kal-api.js';\n"
+                                     "const base = process.argv[2];\n"
+                                     "try {\n"
+                                     "  const read = await send({ module: 'webServer', action: 0 }, { base });\n"
+                                     "  const lan = await send({ module: 'lan', action: 1, ip: '127.0.0.1', dhcp: {} }, { base });\n"
+                                     "  console.log(JSON.stringify({ language: read.language, badIp: lan.result === "
+                                     "KalResults['lan.1'].badIp }));\n"
+                                     "} catch (error) {\n"
+                                     "  console.log(error instanceof Error ? 'Error: ' + error.message : 'not an Error');\n"
+                                     "}\n"));
+    const std::string run = "node '" + out + "/run.mjs' http://127.0.0.1:" + std::to_string(port) + " 2>&1";
+    std::string answered = commandOutput(run, &status);
+    EXPECT_EQ(status, 0) << answered;
+    EXPECT_EQ(answered, "{\"language\":\"en\",\"badIp\":true}\n");
+
+    dev.stop();
+    std::string refused = commandOutput(run, &status);
+    EXPECT_EQ(status, 0) << refused;
+    EXPECT_EQ(refused.rfind("Error: kal_http 503: ", 0), 0u) << refused;
+    EXPECT_NE(refused.find("no kal_server is listening"), std::string::npos) << refused;
+}
