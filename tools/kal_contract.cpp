@@ -449,7 +449,10 @@ cJSON *objectSchema(const Member *members, int count, cJSON *properties, cJSON *
             else
                 cJSON_AddTrueToObject(value, "const");
             cJSON_AddItemToObject(test, "required", cJSON_CreateStringArray(&m.when, 1));
+            // The member named again where it is required: validators in
+            // strict mode want a required member defined beside it.
             cJSON *then = cJSON_AddObjectToObject(rule, "then");
+            cJSON_AddTrueToObject(cJSON_AddObjectToObject(then, "properties"), m.name);
             cJSON_AddItemToObject(then, "required", cJSON_CreateStringArray(&m.name, 1));
             cJSON_AddItemToArray(conditions, rule);
         } else if (m.presence == REQUIRED) {

@@ -5,7 +5,9 @@
 //                                       against its action's reply schema
 //   node check_replies.mjs SCHEMA       the schema's own refusals: a success
 //                                       without a member, a failure with one
-//                                       too many, and a few replies of old
+//                                       too many, a few replies of old, and
+//                                       what the request schema beside it
+//                                       takes of a partial save
 //
 // One line per mismatch (module, action, reply, why), then the count;
 // exit 1 on any mismatch, 2 for a usage error, 77 (a skip) without ajv.
@@ -32,7 +34,7 @@ function load(schemaPath) {
         (def.oneOf ?? []).forEach((_, i) => validators.set(`${key}/${i}`, ajv.getSchema(`reply#/$defs/${key}/oneOf/${i}`)));
     }
     const modules = new Set(Object.keys(schema.$defs).filter((k) => k.includes(".")).map((k) => k.split(".")[0]));
-    return { schema, validators, modules };
+    return { path: schemaPath, schema, validators, modules };
 }
 
 function why(validate) {
@@ -149,9 +151,24 @@ function checkRefusals(known) {
     expect("flowstat.0", { settings: {}, result: 1 }, true, "a read that stopped at once");
     expect("flowstat.0", { settings: {}, result: 0 }, false, "a success without the settings");
     expect("notHandled", { result: -10 }, true, "the dispatcher's failure reply");
+    // The request schema compiles in strict mode too, and says what the
+    // server takes of a partial save.
+    const requestPath = path.join(path.dirname(known.path), "kal-api.request.schema.json");
+    const request = new Ajv2020({ strict: true }).compile(JSON.parse(fs.readFileSync(requestPath, "utf8")));
+    const takes = (value, valid, what) => {
+        checked++;
+        if (request(value) !== valid)
+            failures.push(`request ${JSON.stringify(value)} (${what}) is ${valid ? "refused" : "accepted"}`);
+    };
+    takes({ module: "flowstat", action: 1, settings: { warningPercent: 50 } }, true, "a member not read: answered 0");
+    takes({ module: "flowstat", action: 1, settings: { enableDataLimit: true } }, false, "the limit on without its value");
+    takes({ module: "flowstat", action: 1, settings: { enablePaymentDay: true, paymentDay: 3 } }, true, "the day alone");
+    takes({ module: "wlan", action: 1, mixed: { mode: 3 } }, true, "the automatic cipher");
+    takes({ module: "wlan", action: 1, region: "fr" }, false, "a region in lower case");
+    takes({ module: "webServer", action: 1, language: "english" }, false, "a language longer than what is kept");
     for (const f of failures)
         console.log(f);
-    console.log(`${checked} replies checked against the schemas' refusals: ${failures.length} failures`);
+    console.log(`${checked} replies and requests checked against the schemas' refusals: ${failures.length} failures`);
     return failures.length === 0 ? 0 : 1;
 }
 
