@@ -773,11 +773,11 @@ std::string tsCodes(const std::vector<int> &codes)
 std::string typeScript(const std::vector<Action> &actions)
 {
     std::string out = "// " + std::string(kGeneratedNote) + "\n// Refresh: " + kRefresh + "\n\n";
-    out += "/** Results every module shares. */\n"
+    out += "/** Results every module shares (the names of the const enum of old). */\n"
            "export const KalResult = {\n"
-           "    /** Success. */\n    ok: 0,\n"
-           "    /** A generic failure: a bad request, an undefined action, a failed operation. */\n    failed: 1,\n"
-           "    /** " + std::string(kNotHandledText) + ". */\n    notHandled: " + std::to_string(kNotHandled) + ",\n"
+           "    /** Success. */\n    Ok: 0,\n"
+           "    /** A generic failure: a bad request, an undefined action, a failed operation. */\n    Failed: 1,\n"
+           "    /** " + std::string(kNotHandledText) + ". */\n    NotHandled: " + std::to_string(kNotHandled) + ",\n"
            "} as const;\n\n";
     std::string results = "/**\n * Each action's result codes by name, under \"<module>.<action>\": the same number means\n"
                           " * different things in different actions.\n */\nexport const KalResults = {\n";
@@ -794,7 +794,10 @@ std::string typeScript(const std::vector<Action> &actions)
             std::string meaning;
             for (const Form &g : a.forms)
                 meaning += !g.empty && g.name == f.name ? (meaning.empty() ? "" : "; ") + g.meaning : "";
-            results += tsDoc(meaning, "        ") + "        " + f.name + ": " + std::to_string(f.code) + ",\n";
+            // Capitalised, as the shared KalResult's names are.
+            std::string name = f.name;
+            name[0] = (char)toupper((unsigned char)name[0]);
+            results += tsDoc(meaning, "        ") + "        " + name + ": " + std::to_string(f.code) + ",\n";
         }
         results += "    },\n";
 

@@ -1357,7 +1357,7 @@ TEST(KalHttp, GeneratedSendReturnsRepliesAndRejectsRelayErrors)
                                      "  const read = await send({ module: 'webServer', action: 0 }, { base });\n"
                                      "  const lan = await send({ module: 'lan', action: 1, ip: '127.0.0.1', dhcp: {} }, { base });\n"
                                      "  console.log(JSON.stringify({ language: read.language, badIp: lan.result === "
-                                     "KalResults['lan.1'].badIp }));\n"
+                                     "KalResults['lan.1'].BadIp }));\n"
                                      "} catch (error) {\n"
                                      "  console.log(error instanceof Error ? 'Error: ' + error.message : 'not an Error');\n"
                                      "}\n"));

@@ -6,21 +6,21 @@ import type { KalRequest, ReplyOf } from "../../../docs/kal-api";
 
 export async function renameNetwork(ssid: string): Promise<boolean> {
     const current = await send({ module: "wlan", action: 0 });
-    if (current.result === KalResult.ok && current.ssid === ssid) return true;
+    if (current.result === KalResult.Ok && current.ssid === ssid) return true;
     const changed = await send({ module: "wlan", action: 1, ssid, mixed: { mode: 2 } });
-    return changed.result === KalResults["wlan.1"].ok;
+    return changed.result === KalResults["wlan.1"].Ok;
 }
 
 export async function firstLogPage(base: string): Promise<string[]> {
     const page = await send({ module: "log", action: 0, type: 0, level: 0, amountPerPage: 10, pageNumber: 1 }, { base });
-    if (page.result !== KalResult.ok) return [];
+    if (page.result !== KalResult.Ok) return [];
     return (page.logList ?? []).map((line) => `${line.time} ${line.content}`);
 }
 
 // A read that stops midway still says what it read; a success says all.
 export async function dataLimit(): Promise<string> {
     const reply = await send({ module: "flowstat", action: 0 });
-    if (reply.result === KalResults["flowstat.0"].ok) return reply.settings.limitation;
+    if (reply.result === KalResults["flowstat.0"].Ok) return reply.settings.limitation;
     return reply.settings?.limitation ?? "unknown";
 }
 
@@ -28,8 +28,8 @@ export async function dataLimit(): Promise<string> {
 export async function lanProblem(ip: string): Promise<string> {
     const reply = await send({ module: "lan", action: 1, ip });
     switch (reply.result) {
-    case KalResults["lan.1"].ok: return "";
-    case KalResults["lan.1"].badIp: return "not a host address";
+    case KalResults["lan.1"].Ok: return "";
+    case KalResults["lan.1"].BadIp: return "not a host address";
     default: return `refused (${reply.result})`;
     }
 }
@@ -52,7 +52,7 @@ export async function mistakes(): Promise<void> {
     // @ts-expect-error a refused read has no "ssid": the result tells first
     read.ssid.length;
     const status = await send({ module: "status", action: 0 });
-    if (status.result === KalResult.ok) {
+    if (status.result === KalResult.Ok) {
         // @ts-expect-error the dashboard has no "ssid" of its own
         status.ssid;
     }

@@ -6,7 +6,7 @@ import type { KalRequest, ReplyOf, Wlan0Reply } from "../../../docs/kal-api";
 const read = { module: "wlan", action: 0 } as const satisfies KalRequest;
 
 function describe(reply: Wlan0Reply): string {
-    if (reply.result === KalResult.ok)
+    if (reply.result === KalResult.Ok)
         return `${reply.ssid} on channel ${reply.channel}`;
     return "the Wi-Fi settings cannot be read";
 }
@@ -14,7 +14,7 @@ function describe(reply: Wlan0Reply): string {
 async function saveLimit(limit: string): Promise<string> {
     const reply: ReplyOf<{ module: "flowstat"; action: 1; settings: { enableDataLimit: true; limitation: string } }> =
         await send({ module: "flowstat", action: 1, settings: { enableDataLimit: true, limitation: limit } });
-    return reply.result === KalResults["flowstat.1"].ok ? "saved" : "not saved";
+    return reply.result === KalResults["flowstat.1"].Ok ? "saved" : "not saved";
 }
 
 const target = document.getElementById("network");
