@@ -2280,7 +2280,8 @@ export interface SendOptions {
  */
 export async function send<R extends KalRequest>(request: R, options: SendOptions = {}): Promise<ReplyOf<R>> {
     const base = options.base ?? "";
-    // Called through the global object: a detached window.fetch throws.
+    // Called as a plain function, never as a method of options: a fetch
+    // taken from window refuses any other "this".
     const post = options.fetch ?? ((input: string, init: { method: string; body: string }) => globalThis.fetch(input, init));
     // No Content-Type: the relay takes the body whatever it says, and a
     // plain text body needs no preflight across origins.
