@@ -85,6 +85,7 @@ struct Member {
     signed char fallback;      // the value of an absent DEFAULTED member
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
+    int cut;  // a longer text is kept as its first `cut` bytes (0: whole)
 #endif
 
     constexpr Member required() const
@@ -150,13 +151,26 @@ struct Member {
         m.failure = line;
         return m;
     }
+    // Documents that the module keeps a longer text as its first bytes
+    // (cut at a character boundary); the reader still takes it whole.
+    constexpr Member cutTo(int bytes) const
+    {
+#ifdef KAL_CONTRACT_TEXT
+        Member m = *this;
+        m.cut = bytes;
+        return m;
+#else
+        (void)bytes;
+        return *this;
+#endif
+    }
 };
 
 constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
 #ifdef KAL_CONTRACT_TEXT
     return Member{name,           NULL,     NULL,  NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE,
-                  OPTIONAL,       false,    0,     0,    false, 0, description};
+                  OPTIONAL,       false,    0,     0,    false, 0, description, 0};
 #else
     (void)description;
     return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, false, 0};
@@ -266,10 +280,31 @@ int readMembers(const cJSON *object, const Member *members, int count, Request *
 // its "result".
 typedef int (*ActionFunction)(const Request &request, cJSON *response);
 
+// The shape of one of an action's answers, besides its "result".
+enum ReplyShape {
+    REPLY_RESULT_ONLY,  // "result" alone
+    REPLY_WHOLE,        // every member of the action's reply ('?' ones may be absent)
+    REPLY_SO_FAR,       // the members added before the action stopped: any of them
+    REPLY_MEMBERS,      // members of its own, written as a reply is
+    REPLY_EMPTY,        // the empty object, no "result" either
+};
+
+#ifdef KAL_CONTRACT_TEXT
+// One answer an action gives: its "result" code, "name: what it means"
+// and its shape.
+struct ReplyForm {
+    int code;
+    ReplyShape shape;
+    const char *text;
+    const char *members;  // REPLY_MEMBERS only
+};
+const int kMaxReplyForms = 10;
+#endif
+
 // One row of a module's table: the request's "action" code, what it runs,
-// its members' contract and, for the documentation, what it does and the
-// members of its reply besides "result". Built with action(), so that rows
-// read like the documentation.
+// its members' contract and, for the documentation, what it does, the
+// members of its reply besides "result" and the answers it gives. Built
+// with action() and result(), so that rows read like the documentation.
 //
 // A reply is written as "name:type ..." with the types integer, number,
 // boolean and text, {members} for an object and [type] for a list; a
@@ -282,14 +317,48 @@ struct ModuleAction {
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
     const char *reply;
+    ReplyForm forms[kMaxReplyForms];
+    int formCount;  // more than kMaxReplyForms: some were dropped
 #endif
+
+    // The action answers code, meaning text ("name: what it means"); code
+    // 0 with the whole reply, any other with "result" alone unless shape
+    // says otherwise. A code may come with several shapes, one call each.
+    constexpr ModuleAction result(int resultCode, const char *text, ReplyShape shape = REPLY_RESULT_ONLY) const
+    {
+        return form(resultCode, text, resultCode == 0 && shape == REPLY_RESULT_ONLY ? REPLY_WHOLE : shape, NULL);
+    }
+    // The action answers code with these members ("name:type ...").
+    constexpr ModuleAction resultWith(int resultCode, const char *text, const char *replyMembers) const
+    {
+        return form(resultCode, text, REPLY_MEMBERS, replyMembers);
+    }
+    // The action answers the empty object: text says when.
+    constexpr ModuleAction refused(const char *text) const { return form(0, text, REPLY_EMPTY, NULL); }
+
+    constexpr ModuleAction form(int resultCode, const char *text, ReplyShape shape, const char *replyMembers) const
+    {
+#ifdef KAL_CONTRACT_TEXT
+        ModuleAction a = *this;
+        if (a.formCount < kMaxReplyForms)
+            a.forms[a.formCount] = ReplyForm{resultCode, shape, text, replyMembers};
+        a.formCount++;
+        return a;
+#else
+        (void)resultCode;
+        (void)text;
+        (void)shape;
+        (void)replyMembers;
+        return *this;
+#endif
+    }
 };
 
 constexpr ModuleAction actionRow(int code, ActionFunction run, const char *description, const char *reply,
                                  const Member *members, int count)
 {
 #ifdef KAL_CONTRACT_TEXT
-    return ModuleAction{(short)code, (short)count, run, members, description, reply};
+    return ModuleAction{(short)code, (short)count, run, members, description, reply, {}, 0};
 #else
     (void)description;
     (void)reply;

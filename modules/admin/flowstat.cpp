@@ -107,7 +107,7 @@ const Member kSettings[] = {
         .required()
         .otherwise(POLICY_REFUSE)
         .readWhile("enableDataLimit"),
-    integer("warningPercent", 0, 100, KAL_TEXT("warn at this percentage of the limit"))
+    integer("warningPercent", 0, 100, KAL_TEXT("warn at this percentage of the limit; a save without it stores 90, not the value held"))
         .otherwise(POLICY_TRUE_ONE)
         .byDefault(90)
         .readWhile("enableDataLimit"),
@@ -126,8 +126,12 @@ const Member kWrite[] = {
 }  // namespace
 
 const ModuleAction kFlowstatActions[] = {
-    action(0, readSettings, KAL_TEXT("read the data usage settings"), KAL_TEXT("settings:{enableDataLimit:boolean limitation:text dataLimit:integer warningPercent:integer enablePaymentDay:boolean paymentDay:integer adjustStatistics:text}")),
-    action(1, writeSettings, KAL_TEXT("change the data usage settings; nothing changes when one is invalid"), KAL_TEXT(""), kWrite),
+    action(0, readSettings, KAL_TEXT("read the data usage settings"), KAL_TEXT("settings:{enableDataLimit:boolean limitation:text dataLimit:integer warningPercent:integer enablePaymentDay:boolean paymentDay:integer adjustStatistics:text}"))
+        .result(0, KAL_TEXT("ok: the settings"))
+        .result(1, KAL_TEXT("failed: the service could not give a reading; \"settings\" holds those read before it"), REPLY_SO_FAR),
+    action(1, writeSettings, KAL_TEXT("change the data usage settings given; nothing changes when one is invalid"), KAL_TEXT(""), kWrite)
+        .result(0, KAL_TEXT("ok: stored, or nothing to store"))
+        .result(1, KAL_TEXT("failed: a member missing or invalid, or the service refused a value (those before it are stored)")),
 };
 
 int flowstatHandler(cJSON *request, cJSON *response)

@@ -244,8 +244,18 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kLanActions[] = {
-    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings"), KAL_TEXT("ip:text mask:text dhcp:{enable:boolean start:text end:text leaseTime:integer dns1:text dns2:text}")),
-    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
+    action(0, getLan, KAL_TEXT("read the LAN and DHCP settings"), KAL_TEXT("ip:text mask:text dhcp:{enable:boolean start:text end:text leaseTime:integer dns1:text dns2:text}"))
+        .result(LAN_OK, KAL_TEXT("ok: the settings"))
+        .result(LAN_FAILED, KAL_TEXT("failed: the record could not be read")),
+    action(1, setLan, KAL_TEXT("change them; the LAN restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers)
+        .result(LAN_OK, KAL_TEXT("ok: stored, or nothing to store (without \"dhcp\" nothing is)"))
+        .result(LAN_FAILED, KAL_TEXT("failed: the record could not be read or stored, or \"leaseTime\" out of range"))
+        .result(LAN_BAD_IP, KAL_TEXT("badIp: \"ip\" is not a dotted host address"))
+        .result(LAN_BAD_MASK, KAL_TEXT("badMask: \"mask\" is not a contiguous mask, the address does not fit it, or no room for a pool"))
+        .result(LAN_BAD_START, KAL_TEXT("badStart: \"dhcp\".\"start\" is not a dotted address, or 0.0.0.0"))
+        .result(LAN_BAD_END, KAL_TEXT("badEnd: \"dhcp\".\"end\" is not a dotted address, or 0.0.0.0"))
+        .result(LAN_BAD_DNS1, KAL_TEXT("badDns1: \"dhcp\".\"dns1\" is not a dotted address"))
+        .result(LAN_BAD_DNS2, KAL_TEXT("badDns2: \"dhcp\".\"dns2\" is not a dotted address")),
 };
 
 constexpr ModulePolicy policy()

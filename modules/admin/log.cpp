@@ -375,11 +375,20 @@ const Member kPage[] = {
 };
 
 const ModuleAction kLogActions[] = {
-    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), KAL_TEXT("totalNumber:integer logList:[{time:text type:integer level:integer content:text}]"), kPage),
-    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log"), KAL_TEXT("")),
-    action(2, exportLogs, KAL_TEXT("export the diagnostic archive"), KAL_TEXT("")),
-    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log"), KAL_TEXT("")),
-    action(5, modemLogState, KAL_TEXT("modem log state"), KAL_TEXT("mdLogState:integer")),
+    action(0, listLogs, KAL_TEXT("one page of the user log, newest first, as of the last refresh"), KAL_TEXT("totalNumber:integer logList?:[{time:text type:integer level:integer content:text}]"), kPage)
+        .result(0, KAL_TEXT("ok: the count, and the page's lines when the page exists"))
+        .result(1, KAL_TEXT("failed: a member missing or out of range"))
+        .result(-10, KAL_TEXT("tooLong: the page would not fit one datagram (the dispatcher's failure reply)")),
+    action(1, clearUserLog, KAL_TEXT("clear the log and the Android log"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: cleared")),
+    action(2, exportLogs, KAL_TEXT("export the diagnostic archive"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: the new archive was written whole"))
+        .result(1, KAL_TEXT("failed: not written whole (a full disk, for one); the last whole archive stays")),
+    action(3, refreshUserLog, KAL_TEXT("refresh the user log from the Android log"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: refreshed"))
+        .result(1, KAL_TEXT("failed: the new log could not be written whole; the previous one stays")),
+    action(5, modemLogState, KAL_TEXT("modem log state"), KAL_TEXT("mdLogState:integer"))
+        .result(0, KAL_TEXT("ok: the state")),
 };
 
 constexpr ModulePolicy policy()

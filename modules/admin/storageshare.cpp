@@ -140,8 +140,11 @@ const Member kSetMembers[] = {
 }  // namespace
 
 const ModuleAction kShareActions[] = {
-    action(0, getShare, KAL_TEXT("read the sharing settings and the account"), KAL_TEXT("mode:integer login:integer rwPermission:integer username:text password:text ftproot:text")),
-    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), KAL_TEXT(""), kSetMembers),
+    action(0, getShare, KAL_TEXT("read the sharing settings and the account"), KAL_TEXT("mode:integer login:integer rwPermission:integer username:text password:text ftproot:text"))
+        .result(0, KAL_TEXT("ok: the settings; an unreadable account value is empty")),
+    action(1, setShare, KAL_TEXT("change the settings and apply them with the device command"), KAL_TEXT(""), kSetMembers)
+        .result(0, KAL_TEXT("ok: stored and handed to the device command"))
+        .result(1, KAL_TEXT("failed: a value out of range or rejected, or an account value not stored (no command then)")),
 };
 
 int storageShareHandler(cJSON *request, cJSON *response)

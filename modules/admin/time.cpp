@@ -123,17 +123,25 @@ int setTemporaryZone(const Request &request, cJSON *response)
 
 // Without a string "id" nothing is written and none is echoed.
 const Member kZone[] = {
-    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; read back as its first 63 bytes; not UTF-8: result 1"))
-        .outOfRange(POLICY_LEAVE_OUT),
+    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; not UTF-8: result 1"))
+        .outOfRange(POLICY_LEAVE_OUT)
+        .cutTo(kZoneSize - 1),
 };
 
 // Every action's reply: the zone and the local time in it.
 constexpr const char *kTimeReply = KAL_TEXT("id:text year:integer month:integer date:integer hour:integer minute:integer second:integer");
+// A set without a string "id" (or with one that is not UTF-8) echoes none.
+constexpr const char *kSetReply = KAL_TEXT("id?:text year:integer month:integer date:integer hour:integer minute:integer second:integer");
 
 const ModuleAction kTimeActions[] = {
-    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name"), kTimeReply),
-    action(1, setLastingZone, KAL_TEXT("set the time zone"), kTimeReply, kZone),
-    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kTimeReply, kZone),
+    action(0, getTime, KAL_TEXT("the local date and time with the time-zone name"), kTimeReply)
+        .result(0, KAL_TEXT("ok: the zone (the default one when no zone file can be read) and the time")),
+    action(1, setLastingZone, KAL_TEXT("set the time zone"), kSetReply, kZone)
+        .result(0, KAL_TEXT("ok: written (or no string \"id\": nothing written, none echoed); the time"))
+        .result(1, KAL_TEXT("failed: the file could not be written, or \"id\" is not UTF-8; the time"), REPLY_WHOLE),
+    action(2, setTemporaryZone, KAL_TEXT("set the temporary time zone; the time in it"), kSetReply, kZone)
+        .result(0, KAL_TEXT("ok: written (or no string \"id\": nothing written, none echoed); the time in it"))
+        .result(1, KAL_TEXT("failed: the file could not be written, or \"id\" is not UTF-8; the time"), REPLY_WHOLE),
 };
 
 }  // namespace

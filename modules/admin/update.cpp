@@ -21,7 +21,7 @@ namespace {
 enum { CHECK_RUNNING = 0, CHECK_BUSY = 1, CHECK_ENDED = 2 };
 
 // getCheckResultState values this module acts on.
-enum { CHECK_STATE_FOUND = 0, CHECK_STATE_RESET = 2, CHECK_STATE_NONE = 5 };
+enum { CHECK_STATE_FOUND = 0, CHECK_STATE_IDLE = 1, CHECK_STATE_RESET = 2, CHECK_STATE_RUNNING = 3, CHECK_STATE_NONE = 5 };
 
 const char kTag[] = "UPDATE";
 const int kTextSize = 256;
@@ -153,14 +153,37 @@ int uploadState(const Request &, cJSON *)
 }
 
 const ModuleAction kUpdateActions[] = {
-    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one"), KAL_TEXT("firmwareVersion:text hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
-    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware"), KAL_TEXT("hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text")),
-    action(2, download, KAL_TEXT("start the download"), KAL_TEXT("")),
-    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download"), KAL_TEXT("")),
-    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified"), KAL_TEXT("RXSpeed:integer downloadedSize:integer percentage:integer")),
-    action(5, uploadState, KAL_TEXT("upload state"), KAL_TEXT("")),
-    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade"), KAL_TEXT("")),
-    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache"), KAL_TEXT("")),
+    action(0, firmwareInfo, KAL_TEXT("firmware information, and the newer firmware when a check found one"), KAL_TEXT("firmwareVersion:text hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text"))
+        .result(0, KAL_TEXT("ok: the firmware and the newer one (\"hasNewVersion\" 1)"))
+        .resultWith(0, KAL_TEXT("ok: the firmware, no newer one known (\"hasNewVersion\" 0)"), KAL_TEXT("firmwareVersion:text hasNewVersion:integer"))
+        .resultWith(1, KAL_TEXT("noReleaseNote: a newer firmware without a release note"), KAL_TEXT("firmwareVersion:text")),
+    action(1, checkForUpdate, KAL_TEXT("start or poll the check for a newer firmware"), KAL_TEXT("hasNewVersion:integer latestVersion:text firmwareSize:integer downloadUrl:text releaseNote:text"))
+        .result(0, KAL_TEXT("ok: the check ended with a newer firmware (\"hasNewVersion\" 1)"))
+        .resultWith(0, KAL_TEXT("ok: the check ended with none (\"hasNewVersion\" 0)"), KAL_TEXT("hasNewVersion:integer"))
+        .resultWith(0, KAL_TEXT("ok: polled while the service's state is 0 (results ready), or started"), KAL_TEXT(""))
+        .result(CHECK_STATE_IDLE, KAL_TEXT("idle: no usable answer, or the check is idle"))
+        .result(CHECK_STATE_RESET, KAL_TEXT("checkFailed: the check failed"))
+        .result(CHECK_STATE_RUNNING, KAL_TEXT("running: the check is running"))
+        .result(kBusyResult, KAL_TEXT("busy: a download is running"))
+        .result(CHECK_STATE_NONE, KAL_TEXT("upToDate: polled while the service's state is 5 (no newer firmware)")),
+    action(2, download, KAL_TEXT("start the download"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: started"))
+        .result(1, KAL_TEXT("nothing: nothing to download (the service's code)")),
+    action(3, notifyAction<cancelDownThread>, KAL_TEXT("cancel the download"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: handed to the service")),
+    action(4, progress, KAL_TEXT("download progress; at 100 percent the package is verified"), KAL_TEXT("RXSpeed:integer downloadedSize:integer percentage:integer"))
+        .result(0, KAL_TEXT("ok: downloading, or at 100 percent the package is intact"))
+        .result(1, KAL_TEXT("failed: no download, or at 100 percent the package is missing"), REPLY_WHOLE)
+        .result(2, KAL_TEXT("truncated: at 100 percent the package is truncated or not a package"), REPLY_WHOLE)
+        .result(3, KAL_TEXT("altered: at 100 percent the package was altered"), REPLY_WHOLE),
+    action(5, uploadState, KAL_TEXT("upload state"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("none: no upgrade"))
+        .result(1, KAL_TEXT("started: the upgrade started"))
+        .result(2, KAL_TEXT("refused: the package failed verification")),
+    action(6, notifyAction<startUpdateForWeb>, KAL_TEXT("start the upgrade"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: handed to the service")),
+    action(7, notifyAction<clearCache>, KAL_TEXT("clear the cache"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: handed to the service")),
 };
 
 }  // namespace

@@ -57,18 +57,25 @@ int markFactoryDefaultDone(const Request &, cJSON *)
 }
 
 const Member kLanguage[] = {
-    text("language", 0, 0, TEXT_ANY, KAL_TEXT("the language code; read back as its first 3 bytes"))
+    text("language", 0, 0, TEXT_ANY, KAL_TEXT("the language code"))
         .required()
-        .otherwise(POLICY_REFUSE),
+        .otherwise(POLICY_REFUSE)
+        .cutTo(3),
 };
 
 }  // namespace
 
 const ModuleAction kWebServerActions[] = {
-    action(0, readLanguage, KAL_TEXT("read the interface language"), KAL_TEXT("language:text")),
-    action(1, writeLanguage, KAL_TEXT("set the interface language"), KAL_TEXT(""), kLanguage),
-    action(2, keepAlive, KAL_TEXT("keep-alive"), KAL_TEXT("")),
-    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed"), KAL_TEXT("")),
+    action(0, readLanguage, KAL_TEXT("read the interface language"), KAL_TEXT("language:text"))
+        .result(0, KAL_TEXT("ok: the language"))
+        .result(1, KAL_TEXT("failed: the language could not be read")),
+    action(1, writeLanguage, KAL_TEXT("set the interface language"), KAL_TEXT(""), kLanguage)
+        .result(0, KAL_TEXT("ok: stored"))
+        .result(1, KAL_TEXT("failed: missing, not a string, or not stored")),
+    action(2, keepAlive, KAL_TEXT("keep-alive"), KAL_TEXT("")).result(0, KAL_TEXT("ok: alive")),
+    action(3, markFactoryDefaultDone, KAL_TEXT("mark the factory settings as changed"), KAL_TEXT(""))
+        .result(0, KAL_TEXT("ok: marked"))
+        .result(1, KAL_TEXT("failed: not stored")),
 };
 
 int webServerHandler(cJSON *request, cJSON *response)

@@ -73,14 +73,34 @@ const Member kSend[] = {
     text("number", 1, 20, TEXT_PHONE, KAL_TEXT("the recipient: digits, a leading + allowed")).required(),
     text("text", 1, 640, TEXT_ANY, KAL_TEXT("the message, 1 to 640 bytes")).required(),
 };
+// The service's reply is passed through: it answers 1 alone for a request
+// it cannot take or a store it cannot read.
 const ModuleAction kMessageActions[] = {
-    action(0, NULL, "one page of a box, newest first", "box:text page:integer total:integer messages:[{id:integer box:text number:text text:text time:text read:boolean}]", kPage),
-    action(1, NULL, "read a message and mark it read", "message:{id:integer box:text number:text text:text time:text read:boolean}", kId),
-    action(2, NULL, "send a message (kept in \"sent\")", "id:integer", kSend),
-    action(3, NULL, "delete messages; all named ids must exist", "", kIds),
-    action(4, NULL, "mark messages read", "", kIds),
-    action(5, NULL, "counts", "inbox:integer unread:integer sent:integer capacity:integer"),
-    action(8, NULL, "unread count", "count:integer"),
+    action(0, NULL, "one page of a box, newest first", "box:text page:integer total:integer messages:[{id:integer box:text number:text text:text time:text read:boolean}]", kPage)
+        .result(0, "ok: the page")
+        .result(1, "failed: a bad request, or the store unreadable"),
+    action(1, NULL, "read a message and mark it read", "message:{id:integer box:text number:text text:text time:text read:boolean}", kId)
+        .result(0, "ok: the message")
+        .result(1, "failed: a bad request, or the store unreadable or not written")
+        .result(2, "notFound: no message with that id"),
+    action(2, NULL, "send a message (kept in \"sent\")", "id:integer", kSend)
+        .result(0, "ok: sent; its id")
+        .result(1, "failed: a bad request, or the store unreadable or not written")
+        .result(3, "full: the store holds 100 messages"),
+    action(3, NULL, "delete messages; all named ids must exist", "", kIds)
+        .result(0, "ok: deleted")
+        .result(1, "failed: a bad request, or the store unreadable or not written")
+        .result(2, "notFound: a named id does not exist; nothing deleted"),
+    action(4, NULL, "mark messages read", "", kIds)
+        .result(0, "ok: marked")
+        .result(1, "failed: a bad request, or the store unreadable or not written")
+        .result(2, "notFound: a named id does not exist; nothing marked"),
+    action(5, NULL, "counts", "inbox:integer unread:integer sent:integer capacity:integer")
+        .result(0, "ok: the counts")
+        .result(1, "failed: the store unreadable"),
+    action(8, NULL, "unread count", "count:integer")
+        .result(0, "ok: the count")
+        .result(1, "failed: the store unreadable"),
 };
 
 }  // namespace

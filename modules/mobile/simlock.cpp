@@ -328,14 +328,46 @@ const Member kUnlockOnly[] = {kAutoUnlock};
 // Every action's reply: the card's state.
 constexpr const char *kCardReply = KAL_TEXT("cardState:integer pinState:integer pinRemainingTimes:integer pukRemainingTimes:integer autoUnlock:boolean");
 
+// Every action answers 1 alone when the stored state cannot be read.
+#define SIM_FAILED_TEXT KAL_TEXT("failed: the stored state unreadable or invalid, the card not in the state needed, or a malformed or wrong code")
+#define SIM_BUSY_RESULTS                                                                                      \
+    result(MOBILE_RESULT_BUSY_SEARCHING, KAL_TEXT("busySearching: the modem is searching"))                  \
+        .result(MOBILE_RESULT_BUSY_CANCELLING, KAL_TEXT("busyCancelling: the modem is cancelling a search")) \
+        .result(MOBILE_RESULT_BUSY_REGISTERING, KAL_TEXT("busyRegistering: the modem is registering"))       \
+        .result(MOBILE_RESULT_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent"))
+
 const ModuleAction kSimLockActions[] = {
-    action(kReportCode, report, KAL_TEXT("report the card and PIN state"), kCardReply),
-    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly),
-    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly),
-    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange),
-    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly),
-    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry),
-    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kCardReply, kUnlockOnly),
+    action(kReportCode, report, KAL_TEXT("report the card and PIN state"), kCardReply)
+        .result(SIM_OK, KAL_TEXT("ok: the state"))
+        .result(SIM_FAILED, KAL_TEXT("failed: the stored state or the automatic unlock flag unreadable or invalid")),
+    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly)
+        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS,
+    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly)
+        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS,
+    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange)
+        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS,
+    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly)
+        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS,
+    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry)
+        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS,
+    action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kCardReply, kUnlockOnly)
+        .result(SIM_OK, KAL_TEXT("ok: stored; the state"))
+        .result(SIM_FAILED, KAL_TEXT("failed: the stored state unreadable, or no card present")),
 };
 
 constexpr ModulePolicy policy()

@@ -54,6 +54,8 @@ union WanStorage {
     char bytes[MOBILE_STATUS_RECORD_SIZE];
 };
 
+// Stands in for the profile list when the service holds none. Front ends
+// know it by its name "NONE"; it carries the IPv4 members only.
 cJSON *placeholderProfile(void)
 {
     cJSON *p = cJSON_CreateObject();
@@ -403,17 +405,17 @@ int addWizardProfile(const Request &request, cJSON *)
 // PDP types 0 and 2, the IPv6 keys for 1.
 const Member kProfile[] = {
     anyInt32("profileID", KAL_TEXT("the profile's place in the list")).otherwise(POLICY_TRUE_ONE),
-    text("profileName", 1, 0, TEXT_ANY, KAL_TEXT("1 or more bytes, not \"null\"; stored as its first 31")),
+    text("profileName", 1, 0, TEXT_ANY, KAL_TEXT("1 or more bytes, not \"null\"")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("pdpType", 0, 2, KAL_TEXT("0 IPv4, 1 IPv6, 2 IPv4v6")).otherwise(POLICY_TRUE_ONE),
     integer("ipv4ApnType", 0, 1, KAL_TEXT("0 APN given, 1 none")).otherwise(POLICY_TRUE_ONE),
-    text("ipv4Apn", 1, 0, TEXT_ANY, KAL_TEXT("the APN when ipv4ApnType is 0; first 31 bytes")),
-    text("ipv4Username", 0, 0, TEXT_ANY, KAL_TEXT("first 31 bytes")),
-    text("ipv4Password", 0, 0, TEXT_ANY, KAL_TEXT("first 31 bytes")),
+    text("ipv4Apn", 1, 0, TEXT_ANY, KAL_TEXT("the APN when ipv4ApnType is 0")).cutTo(MOBILE_TEXT_FIELD - 1),
+    text("ipv4Username", 0, 0, TEXT_ANY, KAL_TEXT("the APN's user name")).cutTo(MOBILE_TEXT_FIELD - 1),
+    text("ipv4Password", 0, 0, TEXT_ANY, KAL_TEXT("the APN's password")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("ipv4AuthType", 0, 2, KAL_TEXT("0 none, 1 PAP, 2 CHAP")).otherwise(POLICY_TRUE_ONE),
     integer("ipv6ApnType", 0, 1, KAL_TEXT("as ipv4ApnType, for PDP type 1")).otherwise(POLICY_TRUE_ONE),
-    text("ipv6Apn", 1, 0, TEXT_ANY, KAL_TEXT("as ipv4Apn")),
-    text("ipv6Username", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Username")),
-    text("ipv6Password", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Password")),
+    text("ipv6Apn", 1, 0, TEXT_ANY, KAL_TEXT("as ipv4Apn")).cutTo(MOBILE_TEXT_FIELD - 1),
+    text("ipv6Username", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Username")).cutTo(MOBILE_TEXT_FIELD - 1),
+    text("ipv6Password", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Password")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("ipv6AuthType", 0, 2, KAL_TEXT("as ipv4AuthType")).otherwise(POLICY_TRUE_ONE),
 };
 
@@ -471,18 +473,50 @@ const Member kSelection[] = {
 
 // The request's "action" and what it runs.
 const ModuleAction kWanActions[] = {
-    action(0, getConfig, KAL_TEXT("read the settings and profiles"), KAL_TEXT("dataSwitchStatus:integer roamingEnabled:integer networkPreferredMode:integer connectStatus:integer networkSelectionMode:integer profileSettings:{list:[{profileID:integer profileName:text pdpType:integer ipv4ApnType:integer ipv4Apn:text ipv4Username:text ipv4Password:text ipv4AuthType:integer ipv6ApnType:integer ipv6Apn:text ipv6Username:text ipv6Password:text ipv6AuthType:integer}] defaultProfile:integer activeProfile:integer} cardType:integer ispVersion:text isp_need_local_update:boolean")),
-    action(1, setConfig, KAL_TEXT("change settings"), KAL_TEXT(""), kSetConfig),
-    action(2, addProfileAction, KAL_TEXT("add a profile"), KAL_TEXT(""), kProfileRequest),
-    action(3, deleteProfile, KAL_TEXT("delete a user profile"), KAL_TEXT(""), kProfileRequest),
-    action(6, getConnState, KAL_TEXT("connection state"), KAL_TEXT("connectStatus:integer")),
-    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), KAL_TEXT(""), kProfileRequest),
-    action(8, setSelectionMode, KAL_TEXT("network selection"), KAL_TEXT(""), kSelection),
-    action(9, searchNetworks, KAL_TEXT("start an operator search"), KAL_TEXT("")),
-    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), KAL_TEXT("networkSelectionStatus:integer operatorList:[{operatorAlphaShort:text operatorNumeric:text operatorState:text}]")),
-    action(11, getReason, KAL_TEXT("call failure reason of the modem"), KAL_TEXT("callFailReason:integer")),
-    action(14, cancelSearch, KAL_TEXT("cancel the search"), KAL_TEXT("networkSelectionStatus:integer")),
-    action(15, updateIsp, KAL_TEXT("update the ISP database"), KAL_TEXT("ispVersion:text")),
+    action(0, getConfig, KAL_TEXT("read the settings and profiles"), KAL_TEXT("dataSwitchStatus:integer roamingEnabled:integer networkPreferredMode:integer connectStatus:integer networkSelectionMode:integer profileSettings:{list:[{profileID:integer profileName:text pdpType:integer ipv4ApnType:integer ipv4Apn:text ipv4Username:text ipv4Password:text ipv4AuthType:integer ipv6ApnType?:integer ipv6Apn?:text ipv6Username?:text ipv6Password?:text ipv6AuthType?:integer}] defaultProfile:integer activeProfile:integer} cardType:integer ispVersion:text isp_need_local_update:boolean"))
+        .result(WAN_OK, KAL_TEXT("ok: the settings and profiles; with no profile stored, the list holds one placeholder named \"NONE\", without the IPv6 members"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the modem could not be read; the members read before it"), REPLY_SO_FAR),
+    action(1, setConfig, KAL_TEXT("change settings"), KAL_TEXT(""), kSetConfig)
+        .result(WAN_OK, KAL_TEXT("ok: changed"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the modem failed"))
+        .result(WAN_REFUSED, KAL_TEXT("refused: settings refused by the modem (no unlocked SIM card)")),
+    action(2, addProfileAction, KAL_TEXT("add a profile"), KAL_TEXT(""), kProfileRequest)
+        .result(WAN_OK, KAL_TEXT("ok: added"))
+        .result(WAN_FAILED, KAL_TEXT("failed: no usable profile, or the modem failed")),
+    action(3, deleteProfile, KAL_TEXT("delete a user profile"), KAL_TEXT(""), kProfileRequest)
+        .result(WAN_OK, KAL_TEXT("ok: deleted"))
+        .result(WAN_FAILED, KAL_TEXT("failed: no profile named, a default or unknown profile, or the modem failed")),
+    action(6, getConnState, KAL_TEXT("connection state"), KAL_TEXT("connectStatus:integer"))
+        .result(WAN_OK, KAL_TEXT("ok: the state (1 disconnected, 2 connected)"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the state could not be read")),
+    action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), KAL_TEXT(""), kProfileRequest)
+        .result(WAN_OK, KAL_TEXT("ok: added and active"))
+        .result(WAN_FAILED, KAL_TEXT("failed: no usable profile, or the modem failed")),
+    action(8, setSelectionMode, KAL_TEXT("network selection"), KAL_TEXT(""), kSelection)
+        .result(WAN_OK, KAL_TEXT("ok: selected"))
+        .result(WAN_FAILED, KAL_TEXT("failed: bad arguments, an unknown or forbidden operator, or the modem failed"))
+        .result(MOBILE_RESULT_BUSY_SEARCHING, KAL_TEXT("busySearching: the modem is searching"))
+        .result(MOBILE_RESULT_BUSY_CANCELLING, KAL_TEXT("busyCancelling: the modem is cancelling a search"))
+        .result(MOBILE_RESULT_BUSY_REGISTERING, KAL_TEXT("busyRegistering: the modem is registering"))
+        .result(MOBILE_RESULT_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent")),
+    action(9, searchNetworks, KAL_TEXT("start an operator search"), KAL_TEXT(""))
+        .result(WAN_OK, KAL_TEXT("ok: the search started"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the modem failed"))
+        .result(WAN_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent")),
+    action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), KAL_TEXT("networkSelectionStatus:integer operatorList?:[{operatorAlphaShort:text operatorNumeric:text operatorState:text}]"))
+        .result(WAN_OK, KAL_TEXT("ok: the status (0 idle, 4 search result ready), and the operators found when 4"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the status or the operators could not be read; the status when it was"), REPLY_SO_FAR),
+    action(11, getReason, KAL_TEXT("call failure reason of the modem"), KAL_TEXT("callFailReason:integer"))
+        .result(WAN_OK, KAL_TEXT("ok: the reason"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the reason could not be read")),
+    action(14, cancelSearch, KAL_TEXT("cancel the search"), KAL_TEXT("networkSelectionStatus:integer"))
+        .result(WAN_OK, KAL_TEXT("ok: cancelled; the status"))
+        .result(WAN_FAILED, KAL_TEXT("failed: the modem failed, or the status could not be read")),
+    action(15, updateIsp, KAL_TEXT("update the ISP database"), KAL_TEXT("ispVersion:text"))
+        .result(WAN_OK, KAL_TEXT("ok: updated; the new version"))
+        .result(WAN_FAILED, KAL_TEXT("failed: a bad ISP file, or the version could not be read"))
+        .result(WAN_REFUSED, KAL_TEXT("refused: the update failed"))
+        .result(WAN_ISP_UNREACHABLE, KAL_TEXT("unreachable: the ISP server cannot be reached")),
 };
 
 // Each action's name in the closing log line.

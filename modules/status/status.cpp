@@ -320,8 +320,17 @@ void splitDiskSizes(const char *text, char *volume, char *used, char *left, size
         copyText(left, space + 1, size);
 }
 
+// The dashboard's sections; "wlan" is empty when the Wi-Fi manager cannot
+// be reached.
+#define STATUS_HEAD "factoryDefault:boolean deviceInfo:{model:text hardwareVer:text firmwareVer:text mac:text imei:text simNumber:text imsi:text productID:text} battery:{connected:boolean charging:boolean voltage:integer} wan:{connectStatus:integer ipv4:text dns1v4:text dns2v4:text ipv6:text dns1v6:text dns2v6:text networkType:integer roaming:integer signalStrength:integer registerStatus:integer dualIPVersionSupport:boolean roamingEnabled:boolean totalStatistics:text dailyStatistics:text enablePaymentDay:boolean txSpeed:text rxSpeed:text dataLimit:integer simStatus:integer operatorName:text}"
+#define STATUS_WLAN "wlan:{region:text enable:integer channel:integer ssid:text mode:integer bandType:integer disableWPS:boolean disable5G:boolean}"
+#define STATUS_TAIL " connectedDevices:{number:integer} message:{unreadMessages:integer} sdcard:{status:integer mode:integer volume:text used:text left:text}"
+
 const ModuleAction kStatusActions[] = {
-    action(0, getDashboard, KAL_TEXT("the dashboard: the whole device at the moment of the request"), KAL_TEXT("factoryDefault:boolean deviceInfo:{model:text hardwareVer:text firmwareVer:text mac:text imei:text simNumber:text imsi:text productID:text} battery:{connected:boolean charging:boolean voltage:integer} wan:{connectStatus:integer ipv4:text dns1v4:text dns2v4:text ipv6:text dns1v6:text dns2v6:text networkType:integer roaming:integer signalStrength:integer registerStatus:integer dualIPVersionSupport:boolean roamingEnabled:boolean totalStatistics:text dailyStatistics:text enablePaymentDay:boolean txSpeed:text rxSpeed:text dataLimit:integer simStatus:integer operatorName:text} wlan:{region:text enable:integer channel:integer ssid:text mode:integer bandType:integer disableWPS:boolean disable5G:boolean} connectedDevices:{number:integer} message:{unreadMessages:integer} sdcard:{status:integer mode:integer volume:text used:text left:text}")),
+    action(0, getDashboard, KAL_TEXT("the dashboard: the whole device at the moment of the request"), KAL_TEXT(STATUS_HEAD " " STATUS_WLAN STATUS_TAIL))
+        .result(0, KAL_TEXT("ok: the dashboard; an unreadable source takes its default"))
+        .resultWith(0, KAL_TEXT("ok: the dashboard without the Wi-Fi manager"), KAL_TEXT(STATUS_HEAD " wlan:{}" STATUS_TAIL))
+        .result(1, KAL_TEXT("failed: out of memory; the sections so far"), REPLY_SO_FAR),
 };
 
 int statusHandler(cJSON *request, cJSON *response)

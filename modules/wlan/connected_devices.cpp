@@ -35,7 +35,9 @@ int listStations(const Request &, cJSON *response)
 }
 
 const ModuleAction kConnectedDevicesActions[] = {
-    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them"), KAL_TEXT("STAs:[{mac:text ip:text hostname:text}]")),
+    action(0, listStations, KAL_TEXT("the associated stations, as the Wi-Fi manager describes them"), KAL_TEXT("STAs:[{mac:text ip:text hostname:text}]"))
+        .result(0, KAL_TEXT("ok: the stations"))
+        .result(1, KAL_TEXT("failed: the manager cannot be reached or gives no valid list")),
 };
 
 void trace(ModuleStep step, const Member *, const cJSON *)

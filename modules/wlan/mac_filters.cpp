@@ -118,7 +118,8 @@ const Member kEntry[] = {
     text("mac", 0, 0, TEXT_MAC, KAL_TEXT("aa:bb:cc:dd:ee:ff or with '-' throughout; stored with ':'"))
         .required()
         .otherwise(POLICY_REFUSE),
-    text("description", 0, 0, TEXT_ANY, KAL_TEXT("kept as its first 32 bytes, cut between characters"))
+    text("description", 0, 0, TEXT_ANY, KAL_TEXT("what the entry is"))
+        .cutTo(kDescriptionMax)
         .otherwise(POLICY_ZERO),
 };
 
@@ -133,8 +134,13 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kMacFiltersActions[] = {
-    action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac:text denyList:[{mac:text description:text}]")),
-    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers),
+    action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac?:text denyList?:[{mac:text description:text}]"))
+        .result(0, KAL_TEXT("ok: the filter; \"clientMac\" when the requesting client is known, \"denyList\" when not empty"))
+        .refused(KAL_TEXT("unreadable: the Wi-Fi settings could not be read")),
+    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers)
+        .result(0, KAL_TEXT("ok: stored (\"mode\" other than 1: nothing changed)"))
+        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
+        .refused(KAL_TEXT("refused: a member invalid, the settings unreadable or not stored; nothing stored")),
 };
 
 // Why a set is refused, in the words of the check that refused it.

@@ -176,7 +176,8 @@ int setAction(const Request &request, cJSON *)
 }
 
 const Member kMixed[] = {
-    integer("mode", WLAN_CIPHER_TKIP, WLAN_CIPHER_AUTO, KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP, 3 automatic; absent 3"))
+    integer("mode", WLAN_CIPHER_TKIP, WLAN_CIPHER_AUTO,
+            KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP, 3 automatic; absent while \"mixed\" is given: 3"))
         .otherwise(POLICY_TRUE_ONE)
         .logs("wpa encryption invalid!!"),
     text("key", 8, 64, TEXT_WPA_KEY, KAL_TEXT("8 to 63 printable characters, or 64 hex digits"))
@@ -202,15 +203,20 @@ const Member kSetMembers[] = {
     anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key); absent: unchanged"))
         .currentWhenAbsent()
         .logs("security mode invalid!!"),
-    object("mixed", kMixed, KAL_TEXT("cipher and key; not read while the network stays open"))
+    object("mixed", kMixed, KAL_TEXT("cipher and key; absent: the stored cipher and key are kept; not read while the network stays open"))
         .otherwise(POLICY_ZERO)
         .readUnlessZero("securityMode"),
     onOff("apIsolation", KAL_TEXT("isolate the stations from each other")),
 };
 
 const ModuleAction kWlanActions[] = {
-    action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}")),
-    action(1, setAction, KAL_TEXT("change the settings; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
+    action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}"))
+        .result(0, KAL_TEXT("ok: the settings"))
+        .refused(KAL_TEXT("unreadable: the Wi-Fi settings could not be read")),
+    action(1, setAction, KAL_TEXT("change the settings given, every member optional; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers)
+        .result(0, KAL_TEXT("ok: stored"))
+        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
+        .refused(KAL_TEXT("refused: a member invalid, no usable key for a secured network, the settings unreadable or not stored; nothing stored")),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)

@@ -22,7 +22,16 @@
       Type-checks tests/contract/ts/client.ts and every example request, as
       a KalRequest, with tsc (npm ci in tests/contract/ts installs it).
 
-Exit 77 (a skip) when python3-jsonschema or tsc is missing."""
+  examples.py isolated SOURCE_DIR
+      Type-checks tests/contract/vite/main.ts, a page importing
+      docs/kal-api.ts, as a Vite project does: strict, isolatedModules and
+      verbatimModuleSyntax.
+
+  examples.py vite SOURCE_DIR OUT_DIR
+      Builds that page with the workbench's pinned Vite (npm ci in
+      tests/workbench/devserver) into OUT_DIR; the bundle must hold send().
+
+Exit 77 (a skip) when python3-jsonschema, tsc or Vite is missing."""
 import copy
 import json
 import os
@@ -314,6 +323,44 @@ def typescript(src, out):
     return 0 if run.returncode == 0 else 1
 
 
+def isolated(src):
+    src = os.path.abspath(src)
+    tsc = os.path.join(src, "tests/contract/ts/node_modules/.bin/tsc")
+    if not os.access(tsc, os.X_OK):
+        print("skipped: tsc is not installed (npm ci in tests/contract/ts)")
+        return 77
+    config = os.path.join(src, "tests/contract/vite/tsconfig.json")
+    run = subprocess.run([tsc, "-p", config])
+    print("tsc (strict, isolatedModules, verbatimModuleSyntax): the page %s" %
+          ("type-checks" if run.returncode == 0 else "does not type-check"))
+    return 0 if run.returncode == 0 else 1
+
+
+def vite(src, out):
+    src = os.path.abspath(src)
+    bin = os.path.join(src, "tests/workbench/devserver/node_modules/vite/bin/vite.js")
+    node = shutil.which("node")
+    if node is None or not os.path.exists(bin):
+        print("skipped: Vite is not installed (npm ci in tests/workbench/devserver)")
+        return 77
+    shutil.rmtree(out, ignore_errors=True)
+    run = subprocess.run([node, bin, "build", os.path.join(src, "tests/contract/vite"), "--outDir", out,
+                          "--emptyOutDir", "--logLevel", "warn"])
+    if run.returncode != 0:
+        print("vite build failed (exit %d)" % run.returncode)
+        return 1
+    assets = os.path.join(out, "assets")
+    bundles = [os.path.join(assets, f) for f in os.listdir(assets) if f.endswith(".js")] if os.path.isdir(assets) else []
+    text = "".join(open(b, encoding="utf-8").read() for b in bundles)
+    with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
+        page = f.read()
+    if not bundles or "/api" not in text or not all(os.path.basename(b) in page for b in bundles):
+        print("vite build: no bundle with send() that the page loads in %s" % out)
+        return 1
+    print("vite build: %s, %d bytes, loaded by index.html" % (os.path.basename(bundles[0]), len(text)))
+    return 0
+
+
 def main():
     if len(sys.argv) >= 3 and sys.argv[1] == "schema":
         return schema_check(sys.argv[2])
@@ -321,6 +368,10 @@ def main():
         return replies(sys.argv[2], sys.argv[3], "--write" in sys.argv[4:])
     if len(sys.argv) >= 4 and sys.argv[1] == "typescript":
         return typescript(sys.argv[2], sys.argv[3])
+    if len(sys.argv) >= 3 and sys.argv[1] == "isolated":
+        return isolated(sys.argv[2])
+    if len(sys.argv) >= 4 and sys.argv[1] == "vite":
+        return vite(sys.argv[2], sys.argv[3])
     print(__doc__)
     return 2
 

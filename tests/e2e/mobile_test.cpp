@@ -246,7 +246,13 @@ TEST(Wan, EmptyAndUnreadableStoredProfiles)
     ASSERT_TRUE(device.start());
     JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
     const cJSON *settings = cJSON_GetObjectItem(config.get(), "profileSettings");
-    EXPECT_EQ(jsonString(cJSON_GetArrayItem(profileList(config.get()), 0), "profileName"), "NONE");
+    const cJSON *placeholder = cJSON_GetArrayItem(profileList(config.get()), 0);
+    EXPECT_EQ(jsonString(placeholder, "profileName"), "NONE");
+    // The placeholder's own shape, which front ends may rely on: the IPv4
+    // members only.
+    for (const char *key : {"ipv4Apn", "ipv4Username", "ipv4Password"})
+        EXPECT_TRUE(cJSON_IsString(cJSON_GetObjectItem(placeholder, key))) << key;
+    EXPECT_EQ(cJSON_GetObjectItem(placeholder, "ipv6Apn"), nullptr);
     EXPECT_EQ(jsonInt(settings, "defaultProfile"), 1);
     EXPECT_EQ(jsonInt(settings, "activeProfile"), 0);
     EXPECT_EQ(jsonInt(config.get(), "connectStatus"), 1);  // nothing to connect with

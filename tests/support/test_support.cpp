@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 void sleepMs(int ms)
 {
     struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
@@ -179,6 +181,38 @@ int SimDevice::waitExit(int timeoutMs)
     return -1;
 }
 
+void recordExchange(const std::string &request, const std::string &reply)
+{
+    const char *dir = getenv(KAL_REPLY_RECORD_ENV);
+    if (dir == nullptr || dir[0] == '\0' || reply.empty())
+        return;
+    cJSON *line = cJSON_CreateObject();
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "";
+    cJSON_AddStringToObject(line, "test", name.c_str());
+    // As the server reads it: up to a NUL, trailing text after the value
+    // ignored. Null when it does not parse.
+    cJSON *parsed = cJSON_Parse(request.c_str());
+    cJSON_AddItemToObject(line, "request", parsed != nullptr ? parsed : cJSON_CreateNull());
+    cJSON *answer = cJSON_Parse(reply.c_str());
+    if (answer != nullptr)
+        cJSON_AddItemToObject(line, "reply", answer);
+    else
+        cJSON_AddStringToObject(line, "replyText", reply.c_str());
+    char *text = cJSON_PrintUnformatted(line);
+    cJSON_Delete(line);
+    if (text == nullptr)
+        return;
+    std::string path = std::string(dir) + "/" + std::to_string(getpid()) + ".jsonl";
+    std::string out = std::string(text) + "\n";
+    cJSON_free(text);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0 || write(fd, out.data(), out.size()) != (ssize_t)out.size())
+        ADD_FAILURE() << "cannot record the reply in " << path << ": " << strerror(errno);
+    if (fd >= 0)
+        close(fd);
+}
+
 std::string SimDevice::request(const std::string &json, int timeoutMs)
 {
     Client client;
@@ -187,6 +221,7 @@ std::string SimDevice::request(const std::string &json, int timeoutMs)
         return "";
     if (!client.receive(reply, timeoutMs))
         return "";
+    recordExchange(json, reply);
     return reply;
 }
 

@@ -93,6 +93,14 @@ private:
 // Checks condition every 20 ms until it holds or timeoutMs have passed;
 // whether it held.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+
+// Where CTest has the end-to-end and workbench tests keep every request and
+// its reply, one JSON line each, for Contract.RepliesMatchTheirSchemas.
+#define KAL_REPLY_RECORD_ENV "KAL_REPLY_RECORD_DIR"
+
+// Appends request and reply to this process's file in $KAL_REPLY_RECORD_DIR;
+// nothing when it is not set or no reply came.
+void recordExchange(const std::string &request, const std::string &reply);
 // A plain pause, for where the wait is itself the scenario (nothing may
 // happen before a delay, a cut some time after the last reply).
 void sleepMs(int ms);

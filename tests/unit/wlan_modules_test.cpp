@@ -83,6 +83,14 @@ TEST(WlanModule, SsidAndKeyBounds)
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"key\":\"" + hex64 + "0\"}}");
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":4}}");
     expectRejected("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":-1}}");
+    // 3, automatic, as a read may answer it, is taken as "mixed" without
+    // a mode is.
+    r = call("{\"module\":\"wlan\",\"action\":1,\"mixed\":{}}");
+    EXPECT_EQ(jsonInt(r.get(), "result"), 0);
+    std::string automatic = conf();
+    r = call("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":3}}");
+    EXPECT_EQ(jsonInt(r.get(), "result"), 0);
+    EXPECT_EQ(conf(), automatic);
 
     r = call("{\"module\":\"wlan\",\"action\":1,\"mixed\":{\"mode\":0,\"key\":\"" + bad64.substr(0, 63) + "\"}}");
     EXPECT_EQ(jsonInt(r.get(), "result"), 0);

@@ -33,6 +33,17 @@ const char kChromium[] = "/usr/bin/chromium";
 const char kChromedriver[] = "/usr/bin/chromedriver";
 const char kElementKey[] = "element-6066-11e4-a52e-4f735466cecf";
 
+// POSTs body to kal_http's /api; a reply the server gave (status 200) is
+// recorded for the reply schema check.
+httplib::Result postApi(httplib::Client &client, const std::string &body, const std::string &type,
+                        const httplib::Headers &headers = {})
+{
+    httplib::Result res = client.Post("/api", headers, body, type);
+    if (res && res->status == 200)
+        recordExchange(body, res->body);
+    return res;
+}
+
 // A TCP port on loopback that nothing listens on right now.
 int freePort()
 {
@@ -132,7 +143,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     const std::string request = "{\"module\":\"webServer\",\"action\":0}";
 
     // No server yet.
-    auto res = client.Post("/api", request, "application/json");
+    auto res = postApi(client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
@@ -141,17 +152,17 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
 
     // The reply exactly as the server sends it.
     ASSERT_TRUE(dev.start());
-    res = client.Post("/api", request, "application/json");
+    res = postApi(client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, dev.request(request));
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
-    res = client.Post("/api", "not json", "text/plain");
+    res = postApi(client, "not json", "text/plain");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "{\"result\": -10 }");
 
     // One datagram at most: the server reads 40959 bytes.
-    res = client.Post("/api", std::string(40959, ' '), "application/json");
+    res = postApi(client, std::string(40959, ' '), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     res = client.Post("/api", std::string(40960, ' '), "application/json");
@@ -159,13 +170,13 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     EXPECT_EQ(res->status, 413);
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("larger than one datagram"), std::string::npos)
         << res->body;
-    res = client.Post("/api", "", "application/json");
+    res = postApi(client, "", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400);
 
     // Only the pages served here may post; another site's page may not.
     httplib::Headers foreign = {{"Origin", "http://pages.invalid"}};
-    res = client.Post("/api", foreign, request, "application/json");
+    res = postApi(client, request, "application/json", foreign);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     res = client.Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
@@ -173,7 +184,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     EXPECT_EQ(res->status, 403);
     EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
     httplib::Headers own = {{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
-    res = client.Post("/api", own, request, "application/json");
+    res = postApi(client, request, "application/json", own);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
 
@@ -195,7 +206,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
             httplib::Client c("127.0.0.1", port);
             c.set_read_timeout(10, 0);
             for (int i = 0; i < 10; i++) {
-                auto got = c.Post("/api", r[0], "application/json");
+                auto got = postApi(c, r[0], "application/json");
                 if (!got || got->status != 200 || got->body.find(r[1]) == std::string::npos)
                     wrong++;
                 done++;
@@ -216,7 +227,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     addr.sun_family = AF_UNIX;
     snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", dev.socketPath().c_str());
     ASSERT_EQ(bind(silent, (struct sockaddr *)&addr, sizeof(addr)), 0);
-    res = client.Post("/api", request, "application/json");
+    res = postApi(client, request, "application/json");
     close(silent);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 504);
@@ -250,7 +261,7 @@ TEST(KalHttp, ServesControlsExamplesAndPages)
     res = ownClient.Get("/");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "<p>my page</p>");
-    res = ownClient.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
+    res = postApi(ownClient, "{\"module\":\"webServer\",\"action\":2}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
 
@@ -464,7 +475,7 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
     EXPECT_EQ(res->get_header_value_count("Access-Control-Allow-Origin"), 1u);
     EXPECT_NE(res->get_header_value("Access-Control-Allow-Headers").find("Content-Type"), std::string::npos);
-    res = client.Post("/api", {{"Origin", "http://localhost:5173"}}, read, "application/json");
+    res = postApi(client, read, "application/json", {{"Origin", "http://localhost:5173"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
@@ -472,7 +483,7 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
-    res = client.Post("/api", {{"Origin", "http://127.0.0.1:" + p}}, read, "application/json");
+    res = postApi(client, read, "application/json", {{"Origin", "http://127.0.0.1:" + p}});
     ASSERT_TRUE(res);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
 
@@ -496,7 +507,7 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
 
     // One datagram of any content type: a form-encoded body too.
     std::string padded = read + std::string(20000, ' ');
-    res = client.Post("/api", padded, "application/x-www-form-urlencoded");
+    res = postApi(client, padded, "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_NE(res->body.find("\"ssid\""), std::string::npos);
@@ -596,7 +607,7 @@ TEST(KalHttp, AStalledServerWedgesNothing)
             httplib::Client c("127.0.0.1", port);
             c.set_read_timeout(30, 0);
             long long start = nowMs();
-            auto res = c.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+            auto res = postApi(c, "{\"module\":\"webServer\",\"action\":0}", "application/json");
             long long took = nowMs() - start;
             if (took > slowest.load())
                 slowest = took;
@@ -1203,7 +1214,7 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     // shell, and its fetch call get the reply the relay gives the request.
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
     EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
-    res = client.Post("/api", quoted, "application/json");
+    res = postApi(client, quoted, "application/json");
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200);
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
@@ -1315,4 +1326,49 @@ TEST(DevServer, ViteProxyAndAllowedOriginInABrowser)
     EXPECT_GE(browser.waitText("battery", "HTTP 403"), 0) << browser.text("battery");
     EXPECT_GE(browser.waitText("direct", "blocked"), 0) << browser.text("direct");
     printf("dev server test: %lld ms\n", nowMs() - started);
+}
+
+// The generated module's send(), compiled as a bundler would and run by
+// node against kal_http: a typed reply when the server answers, an Error
+// with the relay's own words when it cannot.
+TEST(KalHttp, GeneratedSendReturnsRepliesAndRejectsRelayErrors)
+{
+    const std::string tsc = KAL_SOURCE_DIR "/tests/contract/ts/node_modules/.bin/tsc";
+    if (access(tsc.c_str(), X_OK) != 0 || runCommand("command -v node >/dev/null") != 0)
+        GTEST_SKIP() << "tsc or node is missing: npm ci in tests/contract/ts";
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string out = dev.root() + "/client";
+    int status = 0;
+    std::string compiled = commandOutput("'" + tsc + "' --outDir '" + out + "' --target es2020 --module es2020 --strict " +
+                                             "--isolatedModules --verbatimModuleSyntax '" KAL_SOURCE_DIR
+                                             "/docs/kal-api.ts' 2>&1",
+                                         &status);
+    ASSERT_EQ(status, 0) << compiled;
+    // ES modules by their extension: the compiled file is .js.
+    ASSERT_TRUE(SimDevice::writeFile(out + "/package.json", "{\"type\":\"module\"}\n"));
+    ASSERT_TRUE(SimDevice::writeFile(out + "/run.mjs",
+                                     "import { KalResults, send } from './kal-api.js';\n"
+                                     "const base = process.argv[2];\n"
+                                     "try {\n"
+                                     "  const read = await send({ module: 'webServer', action: 0 }, { base });\n"
+                                     "  const lan = await send({ module: 'lan', action: 1, ip: '127.0.0.1', dhcp: {} }, { base });\n"
+                                     "  console.log(JSON.stringify({ language: read.language, badIp: lan.result === "
+                                     "KalResults['lan.1'].BadIp }));\n"
+                                     "} catch (error) {\n"
+                                     "  console.log(error instanceof Error ? 'Error: ' + error.message : 'not an Error');\n"
+                                     "}\n"));
+    const std::string run = "node '" + out + "/run.mjs' http://127.0.0.1:" + std::to_string(port) + " 2>&1";
+    std::string answered = commandOutput(run, &status);
+    EXPECT_EQ(status, 0) << answered;
+    EXPECT_EQ(answered, "{\"language\":\"en\",\"badIp\":true}\n");
+
+    dev.stop();
+    std::string refused = commandOutput(run, &status);
+    EXPECT_EQ(status, 0) << refused;
+    EXPECT_EQ(refused.rfind("Error: kal_http 503: ", 0), 0u) << refused;
+    EXPECT_NE(refused.find("no kal_server is listening"), std::string::npos) << refused;
 }
