@@ -586,7 +586,7 @@ bool startDevices()
                                 : "",
                 device.root);
     }
-    fprintf(stderr, "kal_lab: %d device%s answer after %.2f s\n", g_count, g_count == 1 ? "" : "s",
+    fprintf(stderr, "kal_lab: %d device%s after %.2f s\n", g_count, g_count == 1 ? " answers" : "s answer",
             (double)(monotonicMs() - started) / 1000.0);
     return true;
 }
