@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -138,6 +139,9 @@ struct Lab {
             return false;
         pid = fork();
         if (pid == 0) {
+            // The crash below leaves no core file behind.
+            struct rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
             dup2(inPipe[0], STDIN_FILENO);
             dup2(outPipe[1], STDOUT_FILENO);
             int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -334,6 +338,26 @@ TEST(Lab, NothingOutlivesItsParent)
         EXPECT_FALSE(alive(device.relay));
     }
     runCommand(std::string("rm -rf ") + dir);
+}
+
+// The front-end recipe: Playwright with two workers, each on a device of
+// its own from kal_lab (tests/workbench/playwright/playwright.lab.config.ts),
+// in Debian's Chromium.
+TEST(Playwright, LabDevicePerWorker)
+{
+    const std::string dir = KAL_SOURCE_DIR "/tests/workbench/playwright";
+    if (access((dir + "/node_modules/.bin/playwright").c_str(), X_OK) != 0)
+        GTEST_SKIP() << "Playwright is not installed: scripts/test installs it (npm ci in tests/workbench/playwright)";
+    char output[] = "/tmp/kal-playwright-XXXXXX";
+    ASSERT_NE(mkdtemp(output), nullptr);
+    int status = -1;
+    std::string said = commandOutput("cd '" + dir + "' && KAL_LAB='" KAL_LAB_BIN "' KAL_PLAYWRIGHT_OUTPUT='" +
+                                         output + "' CI=1 node_modules/.bin/playwright test -c playwright.lab.config.ts 2>&1",
+                                     &status);
+    runCommand(std::string("rm -rf ") + output);
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_NE(said.find("6 passed"), std::string::npos) << said;
+    EXPECT_NE(said.find("using 2 workers"), std::string::npos) << said;
 }
 
 }  // namespace
