@@ -54,6 +54,8 @@ const long long kRestartPauseMs = 1000;
 // The main loop's longest sleep: the parent check's period.
 const int kTickMs = 250;
 const int kProbeMs = 200;
+// The server's own bound for whether another one answers.
+const int kBusyProbeMs = 500;
 const char kRelayHost[] = "127.0.0.1";
 
 struct Device {
@@ -550,6 +552,16 @@ bool startDevices()
         g_count = i + 1;
         if (!makeRoot(device))
             return false;
+        // A root that a server already serves (of another kal_lab, say) is
+        // not this one's to supervise.
+        char socketPath[600];
+        socketOf(device, socketPath, sizeof(socketPath));
+        pid_t other = 0;
+        if (simServerAnswers(socketPath, kBusyProbeMs, &other) == 0) {
+            fprintf(stderr, "kal_lab: device %d: another server (pid %d) answers on %s\n", device.index, (int)other,
+                    socketPath);
+            return false;
+        }
         char why[600];
         memset(why, 0, sizeof(why));
         // Registered before its server starts: a power cycle from now on

@@ -340,6 +340,23 @@ TEST(Lab, NothingOutlivesItsParent)
     runCommand(std::string("rm -rf ") + dir);
 }
 
+TEST(Lab, RefusesARootThatAnotherServerServes)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start()) << dev.serverOutput();
+    const std::string err = dev.root() + "/kal_lab.err";
+    Lab lab;
+    EXPECT_FALSE(lab.start({"--devices", "1", "--root", dev.root()}, err));
+    EXPECT_EQ(lab.wait(10000), 1);
+    EXPECT_NE(SimDevice::readFile(err).find("another server (pid " + std::to_string(dev.pid()) + ") answers"),
+              std::string::npos)
+        << SimDevice::readFile(err);
+    // The root was there before: kal_lab leaves it, and its server, alone.
+    EXPECT_TRUE(dev.running());
+    EXPECT_FALSE(dev.request(kSimState).empty());
+    EXPECT_FALSE(SimDevice::exists(dev.path("/sim-run/supervisor.pid")));
+}
+
 // The front-end recipe: Playwright with two workers, each on a device of
 // its own from kal_lab (tests/workbench/playwright/playwright.lab.config.ts),
 // in Debian's Chromium.
