@@ -86,6 +86,8 @@ int g_count = 0;
 Options g_options;
 pid_t g_parent = 0;
 pid_t g_self = 0;
+// --root DIR of several devices was made here.
+bool g_parentCreated = false;
 int g_wake[2] = {-1, -1};
 volatile sig_atomic_t g_stop = 0;
 
@@ -389,8 +391,8 @@ void stopAll()
         if (device.created)
             removeTree(device.root);
     }
-    if (g_options.root != NULL && g_count > 1)
-        rmdir(g_options.root);  // only when kal_lab left it empty
+    if (g_parentCreated)
+        rmdir(g_options.root);  // only when nothing else was put in it
 }
 
 // Beside this program, unless given.
@@ -471,7 +473,9 @@ bool makeRoot(Device &device)
         device.created = true;
     } else {
         if (g_options.devices > 1) {
-            if (mkdir(g_options.root, 0755) != 0 && errno != EEXIST) {
+            if (mkdir(g_options.root, 0755) == 0)
+                g_parentCreated = true;
+            else if (errno != EEXIST) {
                 fprintf(stderr, "kal_lab: cannot create %s: %s\n", g_options.root, strerror(errno));
                 return false;
             }
