@@ -20,6 +20,9 @@
 #include "server/server.h"
 #include "server/utils.h"
 #if KAL_PLATFORM_SIM
+#include <sys/stat.h>
+
+#include "sim/sim_run.h"
 #include "sim/sim_start.h"
 #endif
 
@@ -36,6 +39,108 @@ void onTerminate(int signal)
     if (signal == SIGTERM && g_socketPathReady)
         unlink(g_socketPath);
 }
+
+#if KAL_PLATFORM_SIM
+// The simulated device stops on SIGINT, whoever started it and however it
+// inherited SIGINT: the socket it bound and its run file go, and it exits
+// 0. A request under way is answered first; so is start-up, which is
+// counted as one (g_inRequest starts set).
+volatile sig_atomic_t g_inRequest = 1;
+volatile sig_atomic_t g_stopRequested = 0;
+// The run file that names this server, and its exact content, for a check
+// that needs nothing but open, read and memcmp.
+char g_runFile[512];
+char g_runText[64];
+volatile sig_atomic_t g_runTextLength = 0;
+
+// Async-signal-safe: removes what names this server, then ends it.
+[[noreturn]] void stopNow()
+{
+    if (g_socketPathReady)
+        unlink(g_socketPath);
+    if (g_runTextLength > 0) {
+        char text[sizeof(g_runText)];
+        memset(text, 0, sizeof(text));
+        int fd = open(g_runFile, O_RDONLY | O_CLOEXEC);
+        ssize_t n = fd >= 0 ? read(fd, text, sizeof(text)) : -1;
+        if (fd >= 0)
+            close(fd);
+        // A file another server has written since stays.
+        if (n == (ssize_t)g_runTextLength && memcmp(text, g_runText, (size_t)n) == 0)
+            unlink(g_runFile);
+    }
+    _exit(0);
+}
+
+void onInterrupt(int)
+{
+    if (g_inRequest)
+        g_stopRequested = 1;
+    else
+        stopNow();
+}
+
+// Between requests: a stop asked for during the last one takes effect now.
+void requestDone()
+{
+    g_inRequest = 0;
+    if (g_stopRequested) {
+        fflush(stdout);
+        stopNow();
+    }
+}
+
+// A second server on the same root would take the socket from the first
+// and leave it running unreachable. Whoever answers on the socket within
+// this bound is a server; a file nobody answers on is stale.
+const int kProbeMs = 500;
+
+void refuseWhileAnotherAnswers(const char *socketPath)
+{
+    struct stat st;
+    if (lstat(socketPath, &st) != 0 || !S_ISSOCK(st.st_mode))
+        return;
+    pid_t other = 0;
+    if (simServerAnswers(socketPath, kProbeMs, &other) != 0)
+        return;
+    diagPrintf("kal_server: another server (pid %d) answers on %s\n", (int)other, socketPath);
+    exit(1);
+}
+
+// Records this server for power cycles (sim/sim_run.h). Without the record
+// the server still serves; a power cycle then finds it through its socket.
+void recordRun()
+{
+    char why[600];
+    memset(why, 0, sizeof(why));
+    SimProcess self = {getpid(), 0};
+    if (simRunPath(kalRoot(), SIM_RUN_SERVER_FILE, g_runFile, sizeof(g_runFile)) != 0 ||
+        simProcessStart(self.pid, &self.start) != 0 ||
+        simRunRecord(kalRoot(), SIM_RUN_SERVER_FILE, why, sizeof(why)) != 0) {
+        diagPrintf("kal_server: cannot record this server in %s%s: %s\n", kalRoot(), SIM_RUN_DIR_PATH,
+                   why[0] != '\0' ? why : "its start time is unknown");
+        return;
+    }
+    memset(g_runText, 0, sizeof(g_runText));
+    int n = snprintf(g_runText, sizeof(g_runText), "%d %llu\n", (int)self.pid, self.start);
+    if (n > 0 && (size_t)n < sizeof(g_runText))
+        g_runTextLength = n;
+}
+
+void installInterrupt()
+{
+    struct sigaction interrupt;
+    memset(&interrupt, 0, sizeof(interrupt));
+    interrupt.sa_handler = onInterrupt;
+    interrupt.sa_flags = SA_RESTART;
+    sigemptyset(&interrupt.sa_mask);
+    if (sigaction(SIGINT, &interrupt, NULL) != 0) {
+        int error = errno;
+        diagPrintf("kal_server: cannot install the SIGINT handler: %s\n", strerror(error));
+        exit(1);
+    }
+}
+#endif
 
 // A start-up failure: the lines of the failing step, then why (errno as it
 // was when the step failed), also in the Android log, which reaches logcat
@@ -63,6 +168,10 @@ void onTerminate(int signal)
 // any failure ends the process.
 void openSocket()
 {
+#if KAL_PLATFORM_SIM
+    // Again, for a server that started while this one was starting.
+    refuseWhileAnotherAnswers(g_socketPath);
+#endif
     unlink(g_socketPath);
 
     serverSocket = socket(AF_UNIX, SOCK_DGRAM, 0);
@@ -127,6 +236,9 @@ void openSocket()
         maxFd = platformFd;
 #endif
     for (;;) {
+#if KAL_PLATFORM_SIM
+        requestDone();
+#endif
         fd_set ready = readSet;
         FD_SET(wakeFd, &ready);
 #if KAL_PLATFORM_SIM
@@ -137,6 +249,9 @@ void openSocket()
             diagLine("Error in select");
             continue;
         }
+#if KAL_PLATFORM_SIM
+        g_inRequest = 1;
+#endif
         bool woken = FD_ISSET(wakeFd, &ready);
 #if KAL_PLATFORM_SIM
         if (platformFd >= 0 && FD_ISSET(platformFd, &ready)) {
@@ -210,6 +325,16 @@ int main()
     }
 
     diagnosticsInit();
+#if KAL_PLATFORM_SIM
+    installInterrupt();
+    // Before start-up touches any file the running server may be writing.
+    char runningSocket[sizeof(g_socketPath)];
+    memset(runningSocket, 0, sizeof(runningSocket));
+    if (kalPathInit() != 0)
+        exit(1);
+    if (kalPath(runningSocket, sizeof(runningSocket), KAL_SERVER_SOCKET_PATH) == 0)
+        refuseWhileAnotherAnswers(runningSocket);
+#endif
 
     if (serverStart() != 0)
         exit(1);
@@ -236,6 +361,9 @@ int main()
     signal(SIGUSR2, SIG_IGN);
 
     openSocket();
+#if KAL_PLATFORM_SIM
+    recordRun();
+#endif
     diagPrintf("kal_server: serving on %s\n", g_socketPath);
     serve();
 }

@@ -5,6 +5,7 @@
 //   kal_sim sms receive +15550100 "hello"
 //   kal_sim fault wlan-manager fail
 //   kal_sim snapshot save before-update
+//   kal_sim power cycle
 //   kal_sim scenario battery-drain
 //   kal_sim show
 //
@@ -112,6 +113,9 @@ int main(int argc, char **argv)
         free(state);
         return 0;
     }
+    // The one slow control: say what it waits for.
+    if (strcmp(argv[1], "power") == 0 && argc == 3 && strcmp(argv[2], "cycle") == 0)
+        fprintf(stderr, "kal_sim: power cycle of %s: waiting for kal_server to answer again\n", kalRoot());
     int rc = deviceControl(argc - 1, (const char *const *)(argv + 1), message, sizeof(message));
     if (rc != CONTROL_OK) {
         fprintf(stderr, "kal_sim: %s\n", message);

@@ -54,5 +54,7 @@ void faultShow(cJSON *out);
 int snapshotControl(int argc, const char *const argv[], bool apply, char *message, size_t size);
 int resetControl(int argc, const char *const argv[], bool apply, char *message, size_t size);
 void snapshotShow(cJSON *out);
+int powerControl(int argc, const char *const argv[], bool apply, char *message, size_t size);
+void powerShow(cJSON *out);
 int scenarioControl(int argc, const char *const argv[], bool apply, char *message, size_t size);
 void scenarioShow(cJSON *out);

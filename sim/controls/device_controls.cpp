@@ -32,6 +32,8 @@ const ControlRow kControls[] = {
     {"update", updateControl, "offer VERSION [NOTE] | update none", "a firmware update on the update server",
      updateShow, true},
     {"wifi", wifiControl, "reachable|unreachable", "the Wi-Fi manager accepts connections or not", wifiShow, true},
+    // Not under the lock: the server's start-up takes it.
+    {"power", powerControl, "cycle", "off and on as after a power cut: the server starts again", powerShow, false},
     {"fault", faultControl, "SERVICE fail|slow MS|clear | fault clear | fault list",
      "a platform service fails every call, or answers MS (0-10000) late", faultShow, true},
     {"snapshot", snapshotControl, "save NAME | snapshot restore NAME | snapshot delete NAME | snapshot list",

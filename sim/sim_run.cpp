@@ -1,0 +1,218 @@
+// Run files of the simulated device's server and supervisor, and the probe
+// that asks whether a server answers on a socket.
+#include "sim/sim_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "common/peer_credentials.h"
+#include "common/text.h"
+#include "platform/replace_file.h"
+#include "server/utils.h"
+
+namespace {
+
+// /proc/PID/stat: the start time is field 22, the state field 3; both come
+// after the command name, which may itself hold blanks and parentheses.
+const int kStartField = 22;
+const int kStateField = 3;
+
+}  // namespace
+
+int simRunPath(const char *root, const char *name, char *out, size_t size)
+{
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%s%s/%s", root, SIM_RUN_DIR_PATH, name);
+    if (n < 0 || (size_t)n >= size) {
+        out[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+int simProcessStart(pid_t pid, unsigned long long *start)
+{
+    if (pid <= 0)
+        return -1;
+    char path[64];
+    memset(path, 0, sizeof(path));
+    snprintf(path, sizeof(path), "/proc/%d/stat", (int)pid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[1024];
+    memset(text, 0, sizeof(text));
+    ssize_t n = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (n <= 0)
+        return -1;
+    char *field = strrchr(text, ')');
+    if (field == NULL)
+        return -1;
+    field++;
+    // Field 2 ends with the ')': the next word is field 3.
+    for (int index = kStateField; index <= kStartField; index++) {
+        while (*field == ' ')
+            field++;
+        if (*field == '\0')
+            return -1;
+        if (index == kStateField && (*field == 'Z' || *field == 'X'))
+            return -1;
+        if (index == kStartField) {
+            char *end = NULL;
+            errno = 0;
+            unsigned long long value = strtoull(field, &end, 10);
+            if (errno != 0 || end == field)
+                return -1;
+            *start = value;
+            return 0;
+        }
+        while (*field != ' ' && *field != '\0')
+            field++;
+    }
+    return -1;
+}
+
+int simRunRecord(const char *root, const char *name, char *why, size_t size)
+{
+    char dir[512];
+    char path[512];
+    memset(dir, 0, sizeof(dir));
+    if (snprintf(dir, sizeof(dir), "%s%s", root, SIM_RUN_DIR_PATH) >= (int)sizeof(dir) ||
+        simRunPath(root, name, path, sizeof(path)) != 0) {
+        snprintf(why, size, "the run file's path under %s is too long", root);
+        return -1;
+    }
+    if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
+        snprintf(why, size, "cannot create %s: %s", dir, strerror(errno));
+        return -1;
+    }
+    SimProcess self = {getpid(), 0};
+    if (simProcessStart(self.pid, &self.start) != 0) {
+        snprintf(why, size, "cannot read this process's start time in /proc");
+        return -1;
+    }
+    char text[64];
+    memset(text, 0, sizeof(text));
+    int n = snprintf(text, sizeof(text), "%d %llu\n", (int)self.pid, self.start);
+    if (replaceFile(path, text, (size_t)n, 0644) != 0) {
+        snprintf(why, size, "cannot write %s: %s", path, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+int simRunRead(const char *root, const char *name, SimProcess *out)
+{
+    char path[512];
+    if (simRunPath(root, name, path, sizeof(path)) != 0)
+        return -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[64];
+    memset(text, 0, sizeof(text));
+    ssize_t n = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (n <= 0)
+        return -1;
+    int pid = 0;
+    unsigned long long start = 0;
+    char end = '\0';
+    if (sscanf(text, "%d %llu%c", &pid, &start, &end) != 3 || end != '\n' || pid <= 0)
+        return -1;
+    out->pid = (pid_t)pid;
+    out->start = start;
+    return 0;
+}
+
+bool simRunAlive(const SimProcess *process)
+{
+    unsigned long long start = 0;
+    return simProcessStart(process->pid, &start) == 0 && start == process->start;
+}
+
+void simRunForget(const char *root, const char *name)
+{
+    SimProcess recorded = {0, 0};
+    char path[512];
+    if (simRunRead(root, name, &recorded) != 0 || recorded.pid != getpid() ||
+        simRunPath(root, name, path, sizeof(path)) != 0)
+        return;
+    if (unlink(path) == 0)
+        syncDirectoryOf(path);
+}
+
+int simServerAnswers(const char *socketPath, int timeoutMs, pid_t *pid)
+{
+    struct sockaddr_un server;
+    memset(&server, 0, sizeof(server));
+    server.sun_family = AF_UNIX;
+    if (copyText(server.sun_path, socketPath, sizeof(server.sun_path)) >= sizeof(server.sun_path))
+        return -1;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    // Asked for before bind, so that the reply carries the answering
+    // process's credentials.
+    int on = 1;
+    struct sockaddr_un self;
+    memset(&self, 0, sizeof(self));
+    self.sun_family = AF_UNIX;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
+        bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0) {
+        close(fd);
+        return -1;
+    }
+    const char request[] = SIM_PROBE_REQUEST;
+    if (sendto(fd, request, sizeof(request) - 1, MSG_DONTWAIT, (struct sockaddr *)&server, sizeof(server)) < 0) {
+        close(fd);
+        return -1;
+    }
+    char twin[sizeof(server.sun_path)];
+    memset(twin, 0, sizeof(twin));
+    size_t twinLength = replyTwinPrefix(socketPath, twin, sizeof(twin));
+    long long deadline = monotonicMs() + timeoutMs;
+    int rc = -1;
+    // Only who answers matters: a longer reply is cut, which is fine.
+    char reply[512];
+    for (;;) {
+        long long left = deadline - monotonicMs();
+        if (left <= 0)
+            break;
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, (int)left) <= 0)
+            continue;
+        struct sockaddr_un from;
+        memset(&from, 0, sizeof(from));
+        socklen_t fromLength = sizeof(from);
+        struct ucred cred;
+        memset(&cred, 0, sizeof(cred));
+        bool hasCred = false;
+        memset(reply, 0, sizeof(reply));
+        ssize_t n = receiveWithCredentials(fd, reply, sizeof(reply), (struct sockaddr *)&from, &fromLength, &cred,
+                                           &hasCred);
+        if (n < 0 || !hasCred || cred.pid <= 0)
+            continue;
+        // Only the server's socket, or the twin it answers from when that
+        // one cannot send, is the server.
+        size_t pathLength = fromLength > sizeof(sa_family_t) ? fromLength - sizeof(sa_family_t) : 0;
+        bool fromSocket = from.sun_path[0] != '\0' && strncmp(from.sun_path, socketPath, sizeof(from.sun_path)) == 0;
+        bool fromTwin = twinLength > 0 && pathLength >= twinLength && memcmp(from.sun_path, twin, twinLength) == 0;
+        if (fromSocket || fromTwin) {
+            *pid = cred.pid;
+            rc = 0;
+            break;
+        }
+    }
+    close(fd);
+    return rc;
+}
