@@ -21,7 +21,7 @@ namespace {
 const char kSimFile[] = SIM_CARD_FILE;
 
 const char kRestartHint[] =
-    "; a real device reads its SIM only at power-on: stop kal_server and start it again to power on with this card";
+    "; a real device reads its SIM only at power-on: kal_sim power cycle powers it on with this card";
 
 // The card's state in the words of the sim control.
 const char *simStateWord(SimCardPhase phase)
