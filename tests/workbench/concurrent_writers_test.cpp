@@ -231,7 +231,16 @@ TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
     EXPECT_NE(jsonInt(reply.get(), "result"), 0);
     EXPECT_NE(dev.serverOutput().find(": " + holder + " still holds it"), std::string::npos) << dev.serverOutput();
     EXPECT_EQ(SimDevice::readFile(dev.statePath("mobile/modem.json")), modem);
+    // What only reads takes no lock, so the holder stops none of it.
     EXPECT_EQ(dev.request("{\"module\":\"webServer\",\"action\":0}").empty(), false);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"message\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"message\",\"action\":5}").get(), "result"), 0);
+    for (const char *reading : {"show", "fault list", "snapshot list"}) {
+        SimRun r = kalSim(dev, reading);
+        EXPECT_EQ(r.status, 0) << reading << ": " << r.out;
+    }
+    EXPECT_EQ(dev.serverOutput().find("cannot lock", dev.serverOutput().find("still holds it") + 1), std::string::npos)
+        << dev.serverOutput();
 
     close(fd);
     EXPECT_EQ(kalSim(dev, "signal 1").status, 0);
