@@ -300,6 +300,34 @@ TEST(Faults, EachKindFailsOrSlowsTheServersRequestsAndClearRestores)
     EXPECT_FALSE(SimDevice::exists(dev.statePath("faults")));
 }
 
+// A flowstat reading makes several calls of the service: slow, it is one
+// delay per request, each announced by one line of the server.
+TEST(Faults, ASlowServiceDelaysEachRequestOnce)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_EQ(kalSim(dev, "fault flowstat slow 100").status, 0);
+    const std::string line = "simulated device: flowstat is slow: this request waits 100 ms\n";
+    auto delays = [&] {
+        std::string out = dev.serverOutput();
+        int n = 0;
+        for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
+            n++;
+        return n;
+    };
+    for (int i = 1; i <= 3; i++) {
+        JsonPtr reply = dev.requestJson("{\"module\":\"flowstat\",\"action\":0}", 20000);
+        EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+        EXPECT_EQ(delays(), i) << dev.serverOutput();
+    }
+    // A request that does not reach the service is not delayed.
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"lan\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(delays(), 3);
+    ASSERT_EQ(kalSim(dev, "fault flowstat clear").status, 0);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"flowstat\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(delays(), 3);
+}
+
 TEST(Scenarios, AFilePlaysStepByStepAndABadOneIsRefusedWhole)
 {
     SimDevice dev;
