@@ -38,7 +38,7 @@ const ControlRow kControls[] = {
      "the whole device, kept under $KAL_ROOT/sim-snapshots", snapshotShow, true},
     {"reset", resetControl, "", "the factory state, as a new device", NULL, true},
     // Not under the lock: a scenario's steps each take it.
-    {"scenario", scenarioControl, "FILE | scenario start NAME | scenario stop",
+    {"scenario", scenarioControl, "FILE | scenario start FILE | scenario stop",
      "plays a timeline of controls (start/stop: in kal_http)", scenarioShow, false},
 };
 

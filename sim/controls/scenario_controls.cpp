@@ -723,8 +723,8 @@ int scenarioControl(int argc, const char *const argv[], bool apply, char *messag
     if (!stop && !start) {
         if (argc == 2)
             return say(message, size, CONTROL_REFUSED,
-                       "scenario FILE plays in the foreground: run kal_sim scenario FILE (here: start NAME or stop)");
-        return say(message, size, CONTROL_REFUSED, "scenario needs: start NAME or stop");
+                       "scenario FILE plays in the foreground: run kal_sim scenario FILE (here: start FILE or stop)");
+        return say(message, size, CONTROL_REFUSED, "scenario needs: start FILE (a shipped name, or a path under $KAL_ROOT) or stop");
     }
     char path[PATH_MAX];
     if (start && scenarioPath(argv[2], path, sizeof(path), message, size) != CONTROL_OK)
