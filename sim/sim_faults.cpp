@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/diagnostics.h"
 #include "platform/replace_file.h"
 #include "sim/sim_files.h"
 
@@ -33,6 +34,10 @@ struct FaultCache {
 
 thread_local FaultCache t_cache;
 thread_local int t_suspended = 0;
+// The request under way (0: none was ever begun) and, per service, the
+// request whose delay it has served already.
+thread_local unsigned long t_request = 0;
+thread_local unsigned long t_delayedIn[SIM_SERVICE_COUNT];
 
 void parseFaults(const char *text, SimFault faults[SIM_SERVICE_COUNT])
 {
@@ -123,9 +128,22 @@ bool simServiceFails(SimService service)
     if (t_suspended > 0 || service < 0 || service >= SIM_SERVICE_COUNT)
         return false;
     SimFault fault = currentFault(service);
-    if (fault.kind == SIM_FAULT_SLOW && fault.delayMs > 0)
+    if (fault.kind == SIM_FAULT_SLOW && fault.delayMs > 0 && (t_request == 0 || t_delayedIn[service] != t_request)) {
+        if (t_request != 0) {
+            t_delayedIn[service] = t_request;
+            diagPrintf("simulated device: %s is slow: this request waits %d ms\n", kServiceNames[service],
+                       fault.delayMs);
+        }
         sleepMs(fault.delayMs);
+    }
     return fault.kind == SIM_FAULT_FAIL;
+}
+
+void simFaultsNewRequest(void)
+{
+    t_request++;
+    if (t_request == 0)
+        t_request = 1;  // wrapped: 0 means none begun
 }
 
 void simFaultsSuspend(void)

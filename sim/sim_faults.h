@@ -46,8 +46,15 @@ const char *simServiceName(int service);
 int simServiceByName(const char *name);
 
 // At the start of every call of a platform service: waits out a slow
-// fault, then answers whether the call fails. False while suspended.
+// fault, then answers whether the call fails. False while suspended. A
+// slow service delays a request once: its first call within the request
+// waits (and prints one line saying so), the later ones answer at once.
+// Where no request begins (a program calling the stand-ins directly),
+// every call waits.
 bool simServiceFails(SimService service);
+
+// A request begins (the server calls it through platformBeforeRequest).
+void simFaultsNewRequest(void);
 
 // The simulated device's own work (start-up seeding, kal_sim and the
 // console's controls) reaches the services without their faults, within

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "platform/device_paths.h"
+#include "platform/replace_file.h"
+#include "sim/sim_state_files.h"
 
 long simReadFile(const char *path, char *buf, size_t size)
 {
@@ -147,4 +149,27 @@ int simRemoveStaleTemps(const char *dir)
     }
     closedir(d);
     return 0;
+}
+
+long simGenerationRead(void)
+{
+    char path[512], text[32];
+    if (simStatePath(path, sizeof(path), SIM_GENERATION_FILE) != 0 || simReadFile(path, text, sizeof(text)) <= 0)
+        return 0;
+    char *end = NULL;
+    long value = strtol(text, &end, 10);
+    return end != text && value > 0 ? value : 0;
+}
+
+int simGenerationBump(void)
+{
+    char path[512];
+    if (simStatePath(path, sizeof(path), SIM_GENERATION_FILE) != 0)
+        return -1;
+    long next = simGenerationRead();
+    next = next < 1000000000L ? next + 1 : 1;
+    char text[32];
+    memset(text, 0, sizeof(text));
+    int n = snprintf(text, sizeof(text), "%ld\n", next);
+    return n > 0 && (size_t)n < sizeof(text) ? replaceFile(path, text, (size_t)n, 0644) : -1;
 }

@@ -27,3 +27,11 @@ int simStatePath(char *out, size_t size, const char *name);
 // Removes the temporary files that a write cut short by a crash left in
 // dir (names containing ".tmp"). 0 or -1.
 int simRemoveStaleTemps(const char *dir);
+
+// The device's generation: a count in <root>/sim/generation that every
+// reset and snapshot restore raises, so that what plays on the device (a
+// scenario) sees it was given another device and stops. 0 while missing.
+long simGenerationRead(void);
+
+// Raises the generation; the caller holds the device's lock. 0 or -1.
+int simGenerationBump(void);

@@ -12,11 +12,15 @@
 
 #include "common/diagnostics.h"
 
-// Takes the lock, waiting at most about a second for another holder to let
-// it go (each holds it for one change: a few milliseconds). Re-entrant
-// within a thread; each thread of a process holds it on a descriptor of
-// its own, so threads exclude each other as processes do. 0, or -1 after
-// writing into why (when given) what failed; nothing is then held.
+// Takes the lock, waiting in the kernel's queue for the holder to let go
+// (each holds it for one change: a few milliseconds). Gives up when one
+// holder has kept it for a second of the wait, however many came and went
+// before; a later wait of the same thread for that same holder gives up at
+// once. The holder writes a one-line note (its pid) at the start of the
+// lock file. Re-entrant within a thread; each thread of a process holds it
+// on a descriptor of its own, so threads exclude each other as processes
+// do. 0, or -1 after writing into why (when given) what failed and who
+// holds it; nothing is then held.
 int simLockAcquire(char *why, size_t size);
 
 // Lets go of one simLockAcquire that succeeded.

@@ -143,6 +143,7 @@ int platformStart(void)
 void platformBeforeRequest(void)
 {
     simFollowStoredZone();
+    simFaultsNewRequest();
 }
 
 int platformWakeFd(void)

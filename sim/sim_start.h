@@ -9,7 +9,8 @@
 int platformStart(void);
 
 // Before each request: the simulated device's clock follows the time zone
-// stored on it, as the device's does.
+// stored on it, as the device's does, and a slow service (a fault) delays
+// the request that begins once, not each of its calls.
 void platformBeforeRequest(void);
 
 // A descriptor the server's wait watches beside its socket (-1: none), and

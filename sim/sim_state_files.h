@@ -33,3 +33,5 @@
 
 // The lock every writer of these files holds around a change (sim/sim_lock.h).
 #define SIM_LOCK_FILE ".lock"
+// How many times the device was reset or restored (sim/sim_files.h).
+#define SIM_GENERATION_FILE "generation"

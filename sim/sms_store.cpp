@@ -373,6 +373,18 @@ int handle(const char *request, char *reply, size_t replySize)
     return result == SMS_OK ? 1 : 0;
 }
 
+// Whether the request's action never changes the store (reading a
+// message marks it read, so it is a change).
+bool onlyReads(const char *request)
+{
+    cJSON *req = request != NULL ? cJSON_Parse(request) : NULL;
+    const cJSON *action = cJSON_GetObjectItemCaseSensitive(req, "action");
+    bool reads = cJSON_IsNumber(action) && (action->valueint == SMS_LIST || action->valueint == SMS_COUNTS ||
+                                            action->valueint == SMS_UNREAD_COUNT);
+    cJSON_Delete(req);
+    return reads;
+}
+
 }  // namespace
 
 int simSmsHandle(const char *request, char *reply, size_t replySize)
@@ -385,8 +397,10 @@ int simSmsHandle(const char *request, char *reply, size_t replySize)
         return 0;
     }
     // Load, change and save as one: kal_sim adds incoming messages to the
-    // same store.
-    int done = simLocked(-1, [&] { return handle(request, reply, replySize); });
+    // same store. A listing or a count only reads the file, which is
+    // replaced whole: it needs no lock.
+    int done = onlyReads(request) ? handle(request, reply, replySize)
+                                  : simLocked(-1, [&] { return handle(request, reply, replySize); });
     if (done < 0)
         writeResult(SMS_FAILED, reply, replySize);
     return done > 0 ? 1 : 0;

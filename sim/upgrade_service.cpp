@@ -240,6 +240,20 @@ int advanceDownload(UpgradeState &s)
     return pct;
 }
 
+// A poll of the download: it moves the download on, a change made under
+// the device's lock, only while one runs; otherwise it only reads.
+template <typename Read>
+int advancing(Read read)
+{
+    UpgradeState s = loadState();
+    if (s.download != DOWNLOAD_RUNNING)
+        return read(s);
+    return simLocked(0, [&] {
+        UpgradeState fresh = loadState();
+        return read(fresh);
+    });
+}
+
 }  // namespace
 
 extern "C" void getFilePath(char *path, const char *name, int size)
@@ -402,8 +416,7 @@ extern "C" int getPercentage(int *percentage)
 {
     if (simServiceFails(SIM_SERVICE_UPGRADE))
         return 0;
-    return simLocked(0, [&] {
-        UpgradeState s = loadState();
+    return advancing([&](UpgradeState &s) {
         int pct = advanceDownload(s);
         if (percentage == NULL || s.download == DOWNLOAD_NONE)
             return 0;
@@ -421,8 +434,7 @@ extern "C" int getDownSize(int *size)
     }
     if (size != NULL)
         *size = 0;
-    return simLocked(0, [&] {
-        UpgradeState s = loadState();
+    return advancing([&](UpgradeState &s) {
         advanceDownload(s);
         char target[512];
         long have = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? fileSize(target) : -1;

@@ -201,7 +201,8 @@ void usage(FILE *out)
             "  POST /api to the kal_server socket under $KAL_ROOT; default %s\n"
             "  --allow-origin http://localhost:5173  pages of that origin (a dev server) may use /api\n"
             "  --allow-host NAME                     requests may name this relay NAME in Host\n"
-            "  --quiet                               no access log (one line per request on standard error)\n",
+            "  --quiet                               no access log (one line per request on standard error)\n"
+            "  --scenarios DIR                       the shipped scenarios (default: $KAL_SCENARIOS, or beside kal_http)\n",
             kDefaultListen);
 }
 
@@ -627,6 +628,13 @@ int main(int argc, char **argv)
             www = argv[++i];
         } else if (strcmp(argv[i], "--examples") == 0 && hasValue) {
             examples = argv[++i];
+        } else if (strcmp(argv[i], "--scenarios") == 0 && hasValue) {
+            char message[PATH_MAX + 64];
+            memset(message, 0, sizeof(message));
+            if (deviceControlsScenarioDir(argv[++i], message, sizeof(message)) != CONTROL_OK) {
+                fprintf(stderr, "kal_http: %s\n", message);
+                return 2;
+            }
         } else if (strcmp(argv[i], "--allow-origin") == 0 && hasValue) {
             std::string origin = argv[++i];
             if (originOf(origin) != origin || origin.compare(0, 4, "http") != 0) {

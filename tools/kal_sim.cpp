@@ -11,9 +11,12 @@
 //
 // Changes the device's state files under $KAL_ROOT; a running kal_server
 // sees the change at its next request. "scenario FILE" plays a timeline of
-// controls in the foreground, one line per step, until it ends or Ctrl-C.
+// controls in the foreground, one line per step, until it ends, Ctrl-C or
+// a reset of the device by another; --scenarios DIR names the directory
+// of the shipped ones.
 // Exit status: 0 done, 1 refused or failed (one line on standard error
 // says why), 2 usage error.
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,7 +38,9 @@ void interrupted(int)
 
 void usage(FILE *out)
 {
-    fprintf(out, "usage: kal_sim CONTROL [VALUES...], on the simulated device under $KAL_ROOT:\n%s",
+    fprintf(out,
+            "usage: kal_sim [--scenarios DIR] CONTROL [VALUES...], on the simulated device under $KAL_ROOT:\n%s"
+            "--scenarios DIR: the shipped scenarios' directory (default: $KAL_SCENARIOS, else found beside kal_sim)\n",
             deviceControlsUsage());
 }
 
@@ -49,9 +54,9 @@ int playScenario(const char *name)
 {
     char message[1024];
     memset(message, 0, sizeof(message));
-    char path[600];
-    if (scenarioPath(name, path, sizeof(path)) != 0) {
-        fprintf(stderr, "kal_sim: scenario: no file %s, nor a shipped scenario of that name\n", name);
+    char path[PATH_MAX];
+    if (scenarioPath(name, path, sizeof(path), message, sizeof(message)) != CONTROL_OK) {
+        fprintf(stderr, "kal_sim: %s\n", message);
         return 1;
     }
     Scenario *scenario = scenarioLoad(path, message, sizeof(message));
@@ -75,11 +80,15 @@ int playScenario(const char *name)
     printf("scenario %s: playing%s\n", path, scenarioEnds(scenario) ? " (Ctrl-C stops it)" : " until Ctrl-C");
     fflush(stdout);
     long long start = monotonicMs();
-    int failed = scenarioPlay(scenario, &g_interrupted, printStep, NULL);
+    bool reset = false;
+    int failed = scenarioPlay(scenario, &g_interrupted, printStep, NULL, &reset);
     scenarioFree(scenario);
     double seconds = (double)(monotonicMs() - start) / 1000.0;
-    printf("scenario %s: %s after %.1f s%s\n", path, g_interrupted ? "stopped" : "ended", seconds,
-           failed > 0 ? ", with steps that failed" : "");
+    if (reset)
+        printf("scenario %s stopped: the device was reset\n", name);
+    else
+        printf("scenario %s: %s after %.1f s%s\n", path, g_interrupted ? "stopped" : "ended", seconds,
+               failed > 0 ? ", with steps that failed" : "");
     if (failed > 0)
         fprintf(stderr, "kal_sim: scenario %s: %d step%s failed (lines above)\n", path, failed, failed == 1 ? "" : "s");
     return failed > 0 ? 1 : 0;
@@ -89,6 +98,17 @@ int playScenario(const char *name)
 
 int main(int argc, char **argv)
 {
+    if (argc >= 2 && strcmp(argv[1], "--scenarios") == 0) {
+        char message[PATH_MAX + 64];
+        memset(message, 0, sizeof(message));
+        if (argc < 3 || deviceControlsScenarioDir(argv[2], message, sizeof(message)) != CONTROL_OK) {
+            fprintf(stderr, "kal_sim: %s\n", argc < 3 ? "--scenarios needs a directory" : message);
+            return 2;
+        }
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) {
         usage(stderr);
         return 2;

@@ -17,8 +17,8 @@ struct cJSON;
 // Writes one line into message: what changed, or why not.
 typedef int (*ControlHandler)(int argc, const char *const argv[], bool apply, char *message, size_t size);
 
-// Adds the family's current values to the object "show" prints. Called
-// holding the device's lock.
+// Adds the family's current values to the object "show" prints. Reads
+// without the lock: every file is replaced whole.
 typedef void (*ControlShow)(cJSON *out);
 
 struct ControlRow {

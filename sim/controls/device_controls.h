@@ -44,13 +44,23 @@ void scenarioFree(Scenario *scenario);
 bool scenarioEnds(const Scenario *scenario);
 
 // Plays it from now on, calling progress with one line per step as it
-// plays, until it ends or *stop is set. The number of steps that failed.
+// plays, until it ends, *stop is set or the device is reset or restored
+// by another than the scenario itself (*reset is then set). The number of
+// steps that failed.
 int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progress)(const char *line, void *context),
-                 void *context);
+                 void *context, bool *reset);
 
-// The file of a scenario given by name: a path as it is, or the name of a
-// shipped one ("battery-drain"). 0, or -1 when neither exists.
-int scenarioPath(const char *name, char *out, size_t size);
+// The file of a scenario: a name without '/' is a shipped one
+// ("battery-drain"); a path is a file on the device's root (relative to
+// $KAL_ROOT; an absolute one must lead inside it, links followed).
+// CONTROL_OK with the resolved path in out, or an error after writing why
+// into message.
+int scenarioPath(const char *name, char *out, size_t size, char *message, size_t messageSize);
+
+// The directory of the shipped scenarios instead of the one found beside
+// the program (or in $KAL_SCENARIOS). CONTROL_OK, or CONTROL_REFUSED
+// after writing why when it is no directory.
+int deviceControlsScenarioDir(const char *dir, char *message, size_t size);
 
 // A long-running process (kal_http) may play one shipped scenario at a
 // time in the background: "scenario start NAME", "scenario stop".

@@ -86,7 +86,7 @@ int faultControl(int argc, const char *const argv[], bool apply, char *message, 
     if (fail)
         return say(message, size, CONTROL_OK, "%s: every call fails", argv[1]);
     if (slow)
-        return say(message, size, CONTROL_OK, "%s: every call answers %ld ms late", argv[1], delay);
+        return say(message, size, CONTROL_OK, "%s: each request reaching it waits %ld ms", argv[1], delay);
     return say(message, size, CONTROL_OK, "%s answers as usual", argv[1]);
 }
 

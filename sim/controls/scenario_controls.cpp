@@ -12,6 +12,7 @@
 // from varying), and inside double quotes \" and \\ stand for " and \.
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,11 +30,9 @@
 #include "server/utils.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
+#include "platform/device_paths.h"
 #include "sim/sim_files.h"
-
-#ifndef KAL_SCENARIO_DIR
-#define KAL_SCENARIO_DIR "/usr/share/kal-server/scenarios"
-#endif
+#include "sim/sim_lock.h"
 
 namespace {
 
@@ -46,6 +45,11 @@ const long kMinStepMs = 50;
 const long kMaxRangeValue = 1000000;
 const long kWaitSliceMs = 50;
 const char kScenarioSuffix[] = ".txt";
+// Where the shipped scenarios are, tried in turn beside the program: its
+// checkout's (a build directory in the checkout), then a copy beside it,
+// then an installed tree's.
+const char *const kScenarioDirsBesideProgram[] = {"/../sim/scenarios", "/scenarios", "/../share/kal-server/scenarios"};
+const char kScenarioDirVariable[] = "KAL_SCENARIOS";
 
 }  // namespace
 
@@ -329,27 +333,90 @@ char g_lastStep[512];
 int g_steps = 0;
 long long g_startedMs = 0;
 volatile sig_atomic_t g_stop = 0;
+// The device's generation as the player last saw it: a reset since then
+// (another one than a step's own) is stopping the player.
+long g_seenGeneration = 0;
 
 void noteStep(const char *line, void *)
 {
+    long generation = simGenerationRead();
     std::lock_guard<std::mutex> hold(g_mutex);
     copyText(g_lastStep, line + strspn(line, " "), sizeof(g_lastStep));
     g_steps++;
+    g_seenGeneration = generation;
 }
 
 void playInBackground(Scenario *scenario)
 {
-    scenarioPlay(scenario, &g_stop, noteStep, NULL);
+    bool reset = false;
+    scenarioPlay(scenario, &g_stop, noteStep, NULL, &reset);
     scenarioFree(scenario);
     std::lock_guard<std::mutex> hold(g_mutex);
+    if (reset) {
+        memset(g_lastStep, 0, sizeof(g_lastStep));
+        snprintf(g_lastStep, sizeof(g_lastStep), "scenario %s stopped: the device was reset", g_playingName);
+        fprintf(stderr, "%s\n", g_lastStep);
+    }
     g_playing = false;
+}
+
+// The directory of the shipped scenarios: given (--scenarios), else
+// $KAL_SCENARIOS, else found beside the program; "" when none is.
+std::mutex g_dirMutex;  // guards what follows
+bool g_dirKnown = false;
+char g_scenarioDir[PATH_MAX];
+
+bool isDirectory(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void findScenarioDir(void)
+{
+    memset(g_scenarioDir, 0, sizeof(g_scenarioDir));
+    const char *given = getenv(kScenarioDirVariable);
+    if (given != NULL && given[0] != '\0') {
+        if (realpath(given, g_scenarioDir) == NULL || !isDirectory(g_scenarioDir))
+            memset(g_scenarioDir, 0, sizeof(g_scenarioDir));
+        return;
+    }
+    char program[PATH_MAX];
+    memset(program, 0, sizeof(program));
+    ssize_t n = readlink("/proc/self/exe", program, sizeof(program) - 1);
+    char *slash = n > 0 ? strrchr(program, '/') : NULL;
+    if (slash == NULL)
+        return;
+    *slash = '\0';
+    for (const char *beside : kScenarioDirsBesideProgram) {
+        char candidate[PATH_MAX * 2];
+        memset(candidate, 0, sizeof(candidate));
+        snprintf(candidate, sizeof(candidate), "%s%s", program, beside);
+        if (realpath(candidate, g_scenarioDir) != NULL && isDirectory(g_scenarioDir))
+            return;
+        memset(g_scenarioDir, 0, sizeof(g_scenarioDir));
+    }
+}
+
+void scenarioDir(char out[PATH_MAX])
+{
+    std::lock_guard<std::mutex> hold(g_dirMutex);
+    if (!g_dirKnown) {
+        findScenarioDir();
+        g_dirKnown = true;
+    }
+    memcpy(out, g_scenarioDir, PATH_MAX);
 }
 
 int shippedPath(const char *name, char *out, size_t size)
 {
     memset(out, 0, size);
-    int n = snprintf(out, size, "%s/%s%s", KAL_SCENARIO_DIR, name, kScenarioSuffix);
-    return n > 0 && (size_t)n < size && isEntryName(name) && simExists(out) ? 0 : -1;
+    char dir[PATH_MAX];
+    scenarioDir(dir);
+    if (dir[0] == '\0' || !isEntryName(name))
+        return -1;
+    int n = snprintf(out, size, "%s/%s%s", dir, name, kScenarioSuffix);
+    return n > 0 && (size_t)n < size && simExists(out) ? 0 : -1;
 }
 
 int stopBackground(char *message, size_t size)
@@ -377,13 +444,41 @@ int stopBackground(char *message, size_t size)
     return say(message, size, CONTROL_FAILED, "scenario %s does not stop", name);
 }
 
+// Whether the one playing is ending because the device was reset: it sees
+// so within one slice of its wait.
+bool endingAfterReset(void)
+{
+    long generation = simGenerationRead();
+    long long deadline = monotonicMs() + 2000;
+    {
+        std::lock_guard<std::mutex> hold(g_mutex);
+        if (!g_playing || generation == g_seenGeneration)
+            return false;
+    }
+    while (monotonicMs() < deadline) {
+        {
+            std::lock_guard<std::mutex> hold(g_mutex);
+            if (!g_playing)
+                return true;
+        }
+        struct timespec pause = {0, 10 * 1000000L};
+        nanosleep(&pause, NULL);
+    }
+    return false;
+}
+
 int startBackground(const char *name, char *message, size_t size)
 {
-    char path[600];
-    shippedPath(name, path, sizeof(path));
+    char path[PATH_MAX];
+    if (scenarioPath(name, path, sizeof(path), message, size) != CONTROL_OK)
+        return CONTROL_REFUSED;
     Scenario *scenario = scenarioLoad(path, message, size);
     if (scenario == NULL)
         return CONTROL_REFUSED;
+    // A test that reset the device after one that left a scenario playing
+    // starts its own at once.
+    endingAfterReset();
+    long generation = simGenerationRead();
     std::lock_guard<std::mutex> hold(g_mutex);
     if (g_playing) {
         scenarioFree(scenario);
@@ -392,6 +487,7 @@ int startBackground(const char *name, char *message, size_t size)
     g_playing = true;
     g_stop = 0;
     g_steps = 0;
+    g_seenGeneration = generation;
     g_startedMs = monotonicMs();
     memset(g_lastStep, 0, sizeof(g_lastStep));
     copyText(g_playingName, name, sizeof(g_playingName));
@@ -482,10 +578,14 @@ bool scenarioEnds(const Scenario *scenario)
 }
 
 int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progress)(const char *line, void *context),
-                 void *context)
+                 void *context, bool *reset)
 {
     long long start = monotonicMs();
     int failed = 0;
+    // Played on this device: a reset or restore by anyone else makes it
+    // another one, and the scenario stops.
+    long generation = simGenerationRead();
+    bool wasReset = false;
     for (int i = 0; i < scenario->lineCount; i++)
         scenario->lines[i].played = 0;
     while (stop == NULL || !*stop) {
@@ -505,6 +605,10 @@ int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progres
         if (next == NULL)
             break;
         long long wait = start + due - monotonicMs();
+        if (wait > 0 && simGenerationRead() != generation) {
+            wasReset = true;
+            break;
+        }
         if (wait > 0) {
             long slice = wait < kWaitSliceMs ? wait : kWaitSliceMs;
             struct timespec pause = {slice / 1000, (slice % 1000) * 1000000L};
@@ -515,10 +619,23 @@ int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progres
         char value[kMaxLineBytes];
         memset(value, 0, sizeof(value));
         occurrence(next, next->played, argv, value, sizeof(value));
-        next->played++;
         char message[512];
         memset(message, 0, sizeof(message));
-        int rc = deviceControl(next->wordCount, argv, message, sizeof(message));
+        // The check and the step under one holding of the lock: no step
+        // plays on a device reset after the check. A step's own reset
+        // (the lock is re-entrant) is the device it goes on with.
+        int rc = CONTROL_FAILED;
+        if (simLockAcquire(message, sizeof(message)) == 0) {
+            if (simGenerationRead() != generation) {
+                simLockRelease();
+                wasReset = true;
+                break;
+            }
+            rc = deviceControl(next->wordCount, argv, message, sizeof(message));
+            generation = simGenerationRead();
+            simLockRelease();
+        }
+        next->played++;
         char command[256];
         commandText(argv, next->wordCount, command, sizeof(command));
         char line[2048];
@@ -533,19 +650,64 @@ int scenarioPlay(Scenario *scenario, volatile sig_atomic_t *stop, void (*progres
         if (progress != NULL)
             progress(line, context);
     }
+    if (reset != NULL)
+        *reset = wasReset;
     return failed;
 }
 
-int scenarioPath(const char *name, char *out, size_t size)
+int scenarioPath(const char *name, char *out, size_t size, char *message, size_t messageSize)
 {
     memset(out, 0, size);
     if (name == NULL || name[0] == '\0')
-        return -1;
-    if (strchr(name, '/') != NULL || simExists(name)) {
-        copyText(out, name, size);
-        return simExists(name) ? 0 : -1;
+        return say(message, messageSize, CONTROL_REFUSED, "scenario: no name or path given");
+    if (strchr(name, '/') == NULL) {
+        if (shippedPath(name, out, size) == 0)
+            return CONTROL_OK;
+        char dir[PATH_MAX];
+        scenarioDir(dir);
+        if (dir[0] == '\0')
+            return say(message, messageSize, CONTROL_REFUSED,
+                       "scenario: no shipped scenarios beside this program: give their directory with --scenarios DIR "
+                       "or $%s", kScenarioDirVariable);
+        return say(message, messageSize, CONTROL_REFUSED,
+                   "scenario: there is no shipped scenario \"%s\" in %s (a file of your own: a path with a /, under "
+                   "$KAL_ROOT)", quote(name).text, dir);
     }
-    return shippedPath(name, out, size);
+    // A file of one's own lives on the device's root: a console on the
+    // network may name it, and nothing outside is read.
+    if (!cleanUtf8(name, false) || strlen(name) >= PATH_MAX)
+        return say(message, messageSize, CONTROL_REFUSED, "scenario: \"%s\" is no path", quote(name).text);
+    char root[PATH_MAX], given[PATH_MAX * 2], resolved[PATH_MAX];
+    memset(root, 0, sizeof(root));
+    memset(given, 0, sizeof(given));
+    memset(resolved, 0, sizeof(resolved));
+    if (kalRoot()[0] == '\0' || realpath(kalRoot(), root) == NULL)
+        return say(message, messageSize, CONTROL_FAILED, "scenario: no device root to read %s from (KAL_ROOT)", name);
+    if (name[0] == '/')
+        copyText(given, name, sizeof(given));
+    else
+        snprintf(given, sizeof(given), "%s/%s", kalRoot(), name);
+    if (realpath(given, resolved) == NULL)
+        return say(message, messageSize, CONTROL_REFUSED, "scenario: cannot read %s: %s", given, strerror(errno));
+    size_t rootLen = strlen(root);
+    if (strncmp(resolved, root, rootLen) != 0 || resolved[rootLen] != '/')
+        return say(message, messageSize, CONTROL_REFUSED, "scenario: %s is outside the device root %s", name, root);
+    if (strlen(resolved) >= size)
+        return say(message, messageSize, CONTROL_REFUSED, "scenario: the path %s is too long", resolved);
+    copyText(out, resolved, size);
+    return CONTROL_OK;
+}
+
+int deviceControlsScenarioDir(const char *dir, char *message, size_t size)
+{
+    char resolved[PATH_MAX];
+    memset(resolved, 0, sizeof(resolved));
+    if (dir == NULL || realpath(dir, resolved) == NULL || !isDirectory(resolved))
+        return say(message, size, CONTROL_REFUSED, "--scenarios: %s is not a directory", dir != NULL ? dir : "");
+    std::lock_guard<std::mutex> hold(g_dirMutex);
+    memcpy(g_scenarioDir, resolved, sizeof(g_scenarioDir));
+    g_dirKnown = true;
+    return CONTROL_OK;
 }
 
 void deviceControlsAllowBackground(void)
@@ -561,13 +723,12 @@ int scenarioControl(int argc, const char *const argv[], bool apply, char *messag
     if (!stop && !start) {
         if (argc == 2)
             return say(message, size, CONTROL_REFUSED,
-                       "scenario FILE plays in the foreground: run kal_sim scenario FILE (here: start NAME or stop)");
-        return say(message, size, CONTROL_REFUSED, "scenario needs: start NAME or stop");
+                       "scenario FILE plays in the foreground: run kal_sim scenario FILE (here: start FILE or stop)");
+        return say(message, size, CONTROL_REFUSED, "scenario needs: start FILE (a shipped name, or a path under $KAL_ROOT) or stop");
     }
-    char path[600];
-    if (start && shippedPath(argv[2], path, sizeof(path)) != 0)
-        return say(message, size, CONTROL_REFUSED, "scenario: there is no shipped scenario \"%s\" in %s",
-                   quote(argv[2]).text, KAL_SCENARIO_DIR);
+    char path[PATH_MAX];
+    if (start && scenarioPath(argv[2], path, sizeof(path), message, size) != CONTROL_OK)
+        return CONTROL_REFUSED;
     bool allowed;
     {
         std::lock_guard<std::mutex> hold(g_mutex);
@@ -585,7 +746,9 @@ int scenarioControl(int argc, const char *const argv[], bool apply, char *messag
 void scenarioShow(cJSON *out)
 {
     cJSON *names = cJSON_AddArrayToObject(out, "scenarios");
-    DIR *d = opendir(KAL_SCENARIO_DIR);
+    char dir[PATH_MAX];
+    scenarioDir(dir);
+    DIR *d = dir[0] != '\0' ? opendir(dir) : NULL;
     char found[kMaxLines][kMaxEntryName + 1];
     int count = 0;
     struct dirent *entry;

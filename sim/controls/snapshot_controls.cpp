@@ -36,10 +36,12 @@ const char *const kDeviceAreas[] = {
     SIM_ZONEINFO_DIR_PATH, BLOCK_DEVICE_DIR_PATH, SYSLOG_DIR_PATH, UPDATE_PACKAGE_PATH,
 };
 // Files of the workbench rather than of the device: neither saved nor
-// replaced nor removed (the lock is in use; faults are set by hand).
+// replaced nor removed (the lock is in use; faults are set by hand; the
+// generation counts the restores themselves).
 const char *const kNotDevice[] = {
     SIM_STATE_DIR_PATH "/" SIM_LOCK_FILE,
     SIM_STATE_DIR_PATH "/" SIM_FAULTS_FILE,
+    SIM_STATE_DIR_PATH "/" SIM_GENERATION_FILE,
 };
 
 const int kMaxDepth = 8;
@@ -185,10 +187,15 @@ void removeTree(const char *path, int depth)
 }
 
 // Makes the device under the root what base holds: each of its files
-// replaced atomically, and the device's files base lacks removed.
+// replaced atomically, and the device's files base lacks removed. It is
+// then another device, even when cut short: the generation goes up first,
+// so that a scenario playing stops before its next step.
 int restoreFrom(const char *base, Counts *counts, char *message, size_t size)
 {
     const char *root = kalRoot();
+    if (simGenerationBump() != 0)
+        return say(message, size, CONTROL_FAILED, "cannot write the device's generation under %s%s", root,
+                   SIM_STATE_DIR_PATH);
     int rc = walkDevice(base, [&](const char *rel) { return copyFile(base, root, rel, counts, message, size); });
     if (rc != CONTROL_OK)
         return rc < 0 ? say(message, size, CONTROL_FAILED, "cannot read the files under %s", base) : rc;

@@ -148,9 +148,57 @@ TEST(ConcurrentWriters, RoamingSetsHoldWhileTheSignalChanges)
     EXPECT_EQ(reader.torn.load(), 0) << "of " << reader.reads.load() << " reads";
 }
 
+// 60 kal_sim commands at once while the server sends as fast as it is
+// asked: every one gets its turn, however long the queue, since each
+// holder keeps the lock for one change only. Each send is found stored
+// when acknowledged, then deleted to keep room in the store.
+TEST(ConcurrentWriters, EveryControlGetsThroughABusyServer)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_TRUE(SimDevice::writeFile(dev.statePath("mobile/sms.json"), "{\"nextId\":1,\"messages\":[]}"));
+    TornReads reader(dev.statePath("mobile/sms.json"));
+
+    std::string failures;
+    std::thread incoming([&] {
+        std::string loop = "for i in $(seq 0 " + std::to_string(kEachWay - 1) + "); do (out=$(KAL_ROOT='" +
+                           dev.root() + "' " KAL_SIM_BIN_PATH " sms receive +15550100 in-$i 2>&1) || "
+                           "echo \"in-$i: $out\") & done; wait";
+        int status = -1;
+        failures = commandOutput(loop, &status);
+    });
+    int sent = 0;
+    for (int i = 0; i < kEachWay; i++) {
+        std::string text = "out-" + std::to_string(i);
+        JsonPtr reply =
+            dev.requestJson("{\"module\":\"message\",\"action\":2,\"number\":\"+15550111\",\"text\":\"" + text + "\"}");
+        EXPECT_EQ(jsonInt(reply.get(), "result"), 0) << text;
+        if (jsonInt(reply.get(), "result") != 0)
+            continue;
+        sent++;
+        int count = 0;
+        EXPECT_EQ(storedTexts(dev, &count).count(text), 1u) << text << " was acknowledged and is not stored";
+        std::string remove = "{\"module\":\"message\",\"action\":3,\"id\":" +
+                             std::to_string(jsonInt(reply.get(), "id")) + "}";
+        EXPECT_EQ(jsonInt(dev.requestJson(remove).get(), "result"), 0) << text;
+    }
+    incoming.join();
+    reader.finish();
+
+    EXPECT_EQ(failures, "") << "kal_sim commands failed";
+    EXPECT_EQ(sent, kEachWay);
+    int count = 0;
+    std::set<std::string> stored = storedTexts(dev, &count);
+    EXPECT_EQ(count, kEachWay);
+    for (int i = 0; i < kEachWay; i++)
+        EXPECT_EQ(stored.count("in-" + std::to_string(i)), 1u) << "in-" << i;
+    EXPECT_EQ(reader.torn.load(), 0) << "of " << reader.reads.load() << " reads";
+}
+
 // A writer that keeps the lock: each of the others gives up after about a
-// second with one line saying so, and changes nothing; once it lets go,
-// they all work again.
+// second with one line saying who holds it, and changes nothing; the
+// server's next request for the same holder gives up at once instead of
+// waiting again. Once it lets go, they all work again.
 TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
 {
     SimDevice dev;
@@ -160,26 +208,39 @@ TEST(ConcurrentWriters, AStuckLockHolderHoldsNobodyUpForLong)
     ASSERT_GE(fd, 0) << "the server did not create " << lockFile;
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     std::string modem = SimDevice::readFile(dev.statePath("mobile/modem.json"));
+    std::string holder = "process " + std::to_string(getpid());
 
     int status = -1;
     std::string out =
         commandOutput("KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " signal 1 2>&1", &status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, "kal_sim: cannot lock " + lockFile + ": another process has held it for a second\n");
+    EXPECT_EQ(out, "kal_sim: cannot lock " + lockFile + ": " + holder + " has held it for more than a second\n");
     std::string uciSet = "KAL_ROOT='" + dev.root() + "' " KAL_SOURCE_DIR "/sim/bin/uci set storageshare.property.ifanon=1";
     out = commandOutput(uciSet + " 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_EQ(out, "uci: cannot lock " + lockFile + ": another process holds it\n");
-    struct timespec start, end;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    // A wide bound: the wait is one second, however slow the machine.
+    long long start = nowMs();
     JsonPtr reply = dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}");
-    clock_gettime(CLOCK_MONOTONIC, &end);
+    EXPECT_LT(nowMs() - start, 10000);
     EXPECT_NE(jsonInt(reply.get(), "result"), 0);
-    EXPECT_LT(end.tv_sec - start.tv_sec, 3);
-    EXPECT_NE(dev.serverOutput().find("simulated device: cannot lock " + lockFile), std::string::npos)
+    EXPECT_NE(dev.serverOutput().find("simulated device: cannot lock " + lockFile + ": " + holder + " has held it"),
+              std::string::npos)
         << dev.serverOutput();
+    reply = dev.requestJson("{\"module\":\"wan\",\"action\":1,\"roamingEnabled\":1}");
+    EXPECT_NE(jsonInt(reply.get(), "result"), 0);
+    EXPECT_NE(dev.serverOutput().find(": " + holder + " still holds it"), std::string::npos) << dev.serverOutput();
     EXPECT_EQ(SimDevice::readFile(dev.statePath("mobile/modem.json")), modem);
+    // What only reads takes no lock, so the holder stops none of it.
     EXPECT_EQ(dev.request("{\"module\":\"webServer\",\"action\":0}").empty(), false);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"message\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"message\",\"action\":5}").get(), "result"), 0);
+    for (const char *reading : {"show", "fault list", "snapshot list"}) {
+        SimRun r = kalSim(dev, reading);
+        EXPECT_EQ(r.status, 0) << reading << ": " << r.out;
+    }
+    EXPECT_EQ(dev.serverOutput().find("cannot lock", dev.serverOutput().find("still holds it") + 1), std::string::npos)
+        << dev.serverOutput();
 
     close(fd);
     EXPECT_EQ(kalSim(dev, "signal 1").status, 0);

@@ -100,7 +100,7 @@ TEST(KalSim, LockedSimAppliesAtPowerOn)
     SimRun r = kalSim(dev, "sim pin-required 2468");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("power-on"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("start it again"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("power cycle"), std::string::npos) << r.out;
     EXPECT_EQ(modeOf(dev.statePath("mobile/sim.json")), 0600u);
 
     // Powered on with the card: it asks for its PIN, and takes 2468.

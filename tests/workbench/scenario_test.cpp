@@ -82,6 +82,36 @@ struct Spawned {
     }
 };
 
+// kal_http on the device's root, with its port once it listens (0 when it
+// does not).
+int startHttp(const SimDevice &dev, Spawned *http, const std::vector<std::string> &more = {})
+{
+    std::vector<std::string> args = {KAL_HTTP_BIN, "--listen", "127.0.0.1:0", "--quiet"};
+    args.insert(args.end(), more.begin(), more.end());
+    if (!http->start(dev, args))
+        return 0;
+    int port = 0;
+    waitFor([&] {
+        std::string out = http->output();
+        size_t at = out.find("127.0.0.1:");
+        port = at == std::string::npos ? 0 : atoi(out.c_str() + at + 10);
+        return port > 0;
+    }, 15000);
+    return port;
+}
+
+std::string postSim(httplib::Client &client, const std::string &args)
+{
+    auto res = client.Post("/sim", "{\"args\":" + args + "}", "application/json");
+    return res ? std::to_string(res->status) + " " + res->body : std::string("no answer");
+}
+
+JsonPtr getSim(httplib::Client &client)
+{
+    auto res = client.Get("/sim");
+    return parseJson(res ? res->body : "");
+}
+
 // Every file under dir (relative path to content).
 void filesUnder(const std::string &dir, const std::string &rel, std::map<std::string, std::string> &out)
 {
@@ -300,6 +330,34 @@ TEST(Faults, EachKindFailsOrSlowsTheServersRequestsAndClearRestores)
     EXPECT_FALSE(SimDevice::exists(dev.statePath("faults")));
 }
 
+// A flowstat reading makes several calls of the service: slow, it is one
+// delay per request, each announced by one line of the server.
+TEST(Faults, ASlowServiceDelaysEachRequestOnce)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_EQ(kalSim(dev, "fault flowstat slow 100").status, 0);
+    const std::string line = "simulated device: flowstat is slow: this request waits 100 ms\n";
+    auto delays = [&] {
+        std::string out = dev.serverOutput();
+        int n = 0;
+        for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
+            n++;
+        return n;
+    };
+    for (int i = 1; i <= 3; i++) {
+        JsonPtr reply = dev.requestJson("{\"module\":\"flowstat\",\"action\":0}", 20000);
+        EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+        EXPECT_EQ(delays(), i) << dev.serverOutput();
+    }
+    // A request that does not reach the service is not delayed.
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"lan\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(delays(), 3);
+    ASSERT_EQ(kalSim(dev, "fault flowstat clear").status, 0);
+    EXPECT_EQ(jsonInt(dev.requestJson("{\"module\":\"flowstat\",\"action\":0}").get(), "result"), 0);
+    EXPECT_EQ(delays(), 3);
+}
+
 TEST(Scenarios, AFilePlaysStepByStepAndABadOneIsRefusedWhole)
 {
     SimDevice dev;
@@ -416,6 +474,129 @@ TEST(Scenarios, KalHttpPlaysAShippedOneAndShowsItUntilStopped)
     EXPECT_EQ(control("[\"snapshot\",\"restore\",\"drained\"]").rfind("200 ", 0), 0u);
     EXPECT_EQ(battery(dev), stoppedAt);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(shown().get(), "snapshots")), 1);
+}
+
+// A reset by another stops a scenario kal_sim plays, before any step of
+// it reaches the factory device; a scenario's own reset does not.
+TEST(Scenarios, AResetStopsAScenarioPlayingInTheForeground)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    std::string file = dev.root() + "/endless.txt";
+    ASSERT_TRUE(SimDevice::writeFile(file, "every 0.05 battery 10|20\n"));
+    Spawned player;
+    ASSERT_TRUE(player.start(dev, {KAL_SIM_BIN_PATH, "scenario", file}));
+    ASSERT_TRUE(waitFor([&] { return player.output().find("battery 20") != std::string::npos; }, 10000))
+        << player.output();
+    SimRun r = kalSim(dev, "reset");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(player.wait(5000), 0) << player.output();
+    EXPECT_NE(player.output().find("scenario " + file + " stopped: the device was reset\n"), std::string::npos)
+        << player.output();
+    EXPECT_EQ(battery(dev), 80);
+    EXPECT_EQ(SimDevice::readFile(dev.statePath("config/119")), "80");
+
+    // A snapshot restore is another device too.
+    ASSERT_EQ(kalSim(dev, "snapshot save factory").status, 0);
+    Spawned again;
+    ASSERT_TRUE(again.start(dev, {KAL_SIM_BIN_PATH, "scenario", file}));
+    ASSERT_TRUE(waitFor([&] { return again.output().find("battery 20") != std::string::npos; }, 10000));
+    ASSERT_EQ(kalSim(dev, "snapshot restore factory").status, 0);
+    EXPECT_EQ(again.wait(5000), 0) << again.output();
+    EXPECT_NE(again.output().find("stopped: the device was reset"), std::string::npos) << again.output();
+    EXPECT_EQ(battery(dev), 80);
+
+    ASSERT_TRUE(SimDevice::writeFile(file, "0 battery 33\n0.1 reset\n0.2 battery 44\n"));
+    Spawned own;
+    ASSERT_TRUE(own.start(dev, {KAL_SIM_BIN_PATH, "scenario", file}));
+    EXPECT_EQ(own.wait(10000), 0) << own.output();
+    EXPECT_NE(own.output().find("ended after"), std::string::npos) << own.output();
+    EXPECT_EQ(battery(dev), 44);
+}
+
+// The same for kal_http's background player: a reset through /sim (or by
+// kal_sim) stops it, and the next test may start its own at once.
+TEST(Scenarios, AResetStopsKalHttpsBackgroundScenario)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_EQ(mkdir((dev.root() + "/mine").c_str(), 0755), 0);
+    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/mine/endless.txt", "every 0.05 battery 10|20\n"));
+    Spawned http;
+    int port = startHttp(dev, &http);
+    ASSERT_GT(port, 0) << http.output();
+    httplib::Client client("127.0.0.1", port);
+    auto playing = [&] { return !cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(getSim(client).get(), "scenario")); };
+
+    EXPECT_EQ(postSim(client, "[\"scenario\",\"start\",\"mine/endless.txt\"]").rfind("200 ", 0), 0u);
+    ASSERT_TRUE(waitFor([&] { return battery(dev) != 80; }, 5000));
+    EXPECT_EQ(postSim(client, "[\"reset\"]").rfind("200 ", 0), 0u);
+    EXPECT_TRUE(waitFor([&] { return !playing(); }, 5000));
+    EXPECT_EQ(battery(dev), 80);
+    EXPECT_NE(http.output().find("scenario mine/endless.txt stopped: the device was reset\n"), std::string::npos)
+        << http.output();
+
+    // Started, then reset by kal_sim and started again straight away.
+    EXPECT_EQ(postSim(client, "[\"scenario\",\"start\",\"mine/endless.txt\"]").rfind("200 ", 0), 0u);
+    ASSERT_TRUE(waitFor([&] { return battery(dev) != 80; }, 5000));
+    ASSERT_EQ(kalSim(dev, "reset").status, 0);
+    std::string started = postSim(client, "[\"scenario\",\"start\",\"mine/endless.txt\"]");
+    EXPECT_EQ(started.rfind("200 ", 0), 0u) << started;
+    EXPECT_TRUE(waitFor([&] { return battery(dev) != 80; }, 5000));
+    EXPECT_EQ(postSim(client, "[\"scenario\",\"stop\"]").rfind("200 ", 0), 0u);
+    EXPECT_FALSE(playing());
+}
+
+// A file of one's own is read from the device's root and nowhere else;
+// the shipped ones come from beside the program or from --scenarios DIR.
+TEST(Scenarios, FilesOfOnesOwnComeFromTheDeviceRootOnly)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    SimDevice elsewhere;  // a second root: outside the first
+    ASSERT_EQ(mkdir((dev.root() + "/mine").c_str(), 0755), 0);
+    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/mine/one.txt", "0 battery 42\n"));
+    SimRun r = kalSim(dev, "scenario mine/one.txt");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(battery(dev), 42);
+
+    std::string outside = elsewhere.root() + "/out.txt";
+    ASSERT_TRUE(SimDevice::writeFile(outside, "0 battery 7\n"));
+    ASSERT_EQ(symlink(outside.c_str(), (dev.root() + "/mine/link.txt").c_str()), 0);
+    for (const std::string &bad : {outside, std::string("mine/link.txt"), std::string("../out.txt"),
+                                   dev.root() + "/mine/../../out.txt"}) {
+        r = kalSim(dev, "scenario '" + bad + "'");
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << bad << ": " << r.out;
+    }
+    EXPECT_NE(kalSim(dev, "scenario " + outside).out.find("is outside the device root"), std::string::npos);
+    r = kalSim(dev, "scenario one");  // no '/': a shipped one
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("no shipped scenario \"one\" in /"), std::string::npos) << r.out;
+    EXPECT_EQ(battery(dev), 42);
+
+    std::string shipped = elsewhere.root() + "/shipped";
+    ASSERT_EQ(mkdir(shipped.c_str(), 0755), 0);
+    ASSERT_TRUE(SimDevice::writeFile(shipped + "/hello.txt", "0 battery 55\n"));
+    r = kalSim(dev, "--scenarios " + shipped + " scenario hello");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(battery(dev), 55);
+    EXPECT_EQ(kalSim(dev, "--scenarios " + shipped + "/none scenario hello").status, 2);
+
+    Spawned http;
+    int port = startHttp(dev, &http, {"--scenarios", shipped});
+    ASSERT_GT(port, 0) << http.output();
+    httplib::Client client("127.0.0.1", port);
+    JsonPtr shown = getSim(client);
+    const cJSON *names = cJSON_GetObjectItemCaseSensitive(shown.get(), "scenarios");
+    ASSERT_EQ(cJSON_GetArraySize(names), 1);
+    EXPECT_STREQ(cJSON_GetArrayItem(names, 0)->valuestring, "hello");
+    for (const std::string &bad : {outside, std::string("mine/link.txt"), std::string("battery-drain")}) {
+        std::string answer = postSim(client, "[\"scenario\",\"start\",\"" + bad + "\"]");
+        EXPECT_EQ(answer.rfind("400 ", 0), 0u) << bad << ": " << answer;
+    }
+    EXPECT_EQ(postSim(client, "[\"scenario\",\"start\",\"mine/one.txt\"]").rfind("200 ", 0), 0u);
+    EXPECT_TRUE(waitFor([&] { return battery(dev) == 42; }, 5000));
 }
 
 }  // namespace
