@@ -123,8 +123,20 @@ struct ApiRequest {
     std::string module;
     bool hasAction = false;
     long long action = 0;
+    // The reply as the handler made it: by the time it is logged the
+    // library may have compressed it for the client.
+    bool replyKept = false;
+    std::string reply;
 };
 thread_local ApiRequest t_api;
+
+void keepReply(const httplib::Response &res)
+{
+    if (!t_api.active)
+        return;
+    t_api.replyKept = true;
+    t_api.reply = res.body;
+}
 
 // The header deadline. The HTTP library reads headers with a timeout per
 // read only, so a client sending a byte a second would hold a worker for
@@ -758,12 +770,16 @@ void keepApiRequest(const httplib::Request &req, const httplib::Response &res)
     entry.requestType = req.get_header_value("Content-Type");
     entry.request = t_api.body;
     entry.status = res.status;
-    for (const auto &h : res.headers)
-        entry.replyHeaders.emplace_back(h.first, h.second);
-    if (!res.has_header("Content-Length"))
-        entry.replyHeaders.emplace_back("Content-Length", std::to_string(res.body.size()));
+    // The reply as the handler made it, with the headers that go with it
+    // uncompressed, so that a replay serves it as it is.
+    entry.reply = t_api.replyKept ? t_api.reply : res.body;
+    entry.replySentSize = (long long)res.body.size();
+    for (const auto &h : res.headers) {
+        if (!equalsIgnoringCase(h.first, "Content-Encoding") && !equalsIgnoringCase(h.first, "Content-Length"))
+            entry.replyHeaders.emplace_back(h.first, h.second);
+    }
+    entry.replyHeaders.emplace_back("Content-Length", std::to_string(entry.reply.size()));
     entry.replyType = res.get_header_value("Content-Type");
-    entry.reply = res.body;
     relayLogAdd(std::move(entry));
 }
 
@@ -977,6 +993,7 @@ int main(int argc, char **argv)
     server.Post("/api", withBody([](const httplib::Request &req, httplib::Response &res) {
         t_requestWhat = readRequest(req.body, &t_api);
         handleApi(socketPath, req, res);
+        keepReply(res);
     }));
     server.Options(R"(/.*)", handlePreflight);
     server.set_logger(logAccess);
@@ -999,6 +1016,7 @@ int main(int argc, char **argv)
             failTooLarge(res);
         else if (res.body.empty())
             fail(res, res.status, "nothing at " + printable(req.method + " " + req.path));
+        keepReply(res);
     });
 
     int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);

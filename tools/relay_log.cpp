@@ -180,11 +180,13 @@ cJSON *harEntry(const RelayLogEntry &e)
     cJSON_AddItemToObject(response, "cookies", cJSON_CreateArray());
     cJSON *content = cJSON_AddObjectToObject(response, "content");
     cJSON_AddNumberToObject(content, "size", (double)e.reply.size());
+    if (e.replySentSize < (long long)e.reply.size())
+        cJSON_AddNumberToObject(content, "compression", (double)((long long)e.reply.size() - e.replySentSize));
     addBytes(content, "mimeType", e.replyType, "_mimeTypeEncoding");
     addBytes(content, "text", e.reply, "encoding");
     cJSON_AddStringToObject(response, "redirectURL", "");
     cJSON_AddNumberToObject(response, "headersSize", -1);
-    cJSON_AddNumberToObject(response, "bodySize", (double)e.reply.size());
+    cJSON_AddNumberToObject(response, "bodySize", (double)e.replySentSize);
 
     cJSON_AddItemToObject(entry, "cache", cJSON_CreateObject());
     cJSON *timings = cJSON_AddObjectToObject(entry, "timings");

@@ -24,7 +24,8 @@ struct RelayLogEntry {
     std::string request;      // the body, at most one datagram
     int status = 0;
     std::string replyType;
-    std::string reply;
+    std::string reply;             // uncompressed
+    long long replySentSize = 0;   // the body as sent, compressed or not
 };
 
 // Adds an entry (numbering it), the oldest going once there are

@@ -620,6 +620,28 @@ TEST(KalHttp, RequestLogSinceAndHar)
     EXPECT_EQ(misnumbered, 0);
     EXPECT_EQ(wrongReply, 0);
 
+    // A browser's reply goes out compressed; the log keeps it as the server
+    // sent it, and its HAR headers are those of that text.
+    res = client.Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
+                      "application/json");
+    ASSERT_TRUE(res);
+    log = getJson(client, "/log?since=1015");
+    ASSERT_TRUE(log);
+    const cJSON *status = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(log.get(), "entries"), 0);
+    EXPECT_EQ(jsonInt(parseJson(jsonString(status, "reply")).get(), "result"), 0) << jsonString(status, "reply");
+    har = getJson(client, "/log.har?since=1015");
+    ASSERT_TRUE(har);
+    const cJSON *statusEntry = cJSON_GetArrayItem(
+        cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries"), 0);
+    const cJSON *statusReply = cJSON_GetObjectItemCaseSensitive(statusEntry, "response");
+    std::string replyHeaders;
+    cJSON_ArrayForEach(e, cJSON_GetObjectItemCaseSensitive(statusReply, "headers"))
+        replyHeaders += jsonString(e, "name") + ": " + jsonString(e, "value") + "\n";
+    const std::string statusText = jsonString(cJSON_GetObjectItemCaseSensitive(statusReply, "content"), "text");
+    EXPECT_EQ(replyHeaders.find("Content-Encoding"), std::string::npos) << replyHeaders;
+    EXPECT_NE(replyHeaders.find("Content-Length: " + std::to_string(statusText.size()) + "\n"), std::string::npos)
+        << replyHeaders;
+
     // --no-log keeps none.
     Child quiet;
     int quietPort = startKalHttp(quiet, dev, {"--no-log"});
@@ -1570,7 +1592,47 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
 }
 
+// Runs the HAR recipe's Playwright tests matching grep against the relay
+// at relay; its exit status, with what it printed in *out.
+int runHarRecipe(const SimDevice &dev, const std::string &relay, const std::string &grep, std::string *out)
+{
+    const std::string dir = KAL_SOURCE_DIR "/tests/workbench/playwright";
+    return runCommand("cd '" + dir + "' && KAL_HTTP='" + relay + "' KAL_HAR_FILE='" + dev.root() +
+                          "/recorded.har' KAL_PLAYWRIGHT_OUT='" + dev.root() +
+                          "/playwright-out' NO_COLOR=1 node_modules/.bin/playwright test -c playwright.har.config.ts -g '" +
+                          grep + "' >'" + dev.root() + "/playwright.log' 2>&1") == 0
+               ? (*out = SimDevice::readFile(dev.root() + "/playwright.log"), 0)
+               : (*out = SimDevice::readFile(dev.root() + "/playwright.log"), 1);
+}
+
 }  // namespace
+
+// A front-end team's Playwright suite records replies through kal_http
+// (GET /log.har) and replays them with page.routeFromHAR once the relay is
+// gone: the page's fetch('/api') gets each recorded reply, an HTTP error
+// of the relay's own included.
+TEST(PlaywrightHar, RecordedRepliesReplayWithoutTheRelay)
+{
+    const std::string playwright = KAL_SOURCE_DIR "/tests/workbench/playwright/node_modules/.bin/playwright";
+    if (access(playwright.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "playwright is not installed: scripts/test installs it (npm ci in tests/workbench/playwright)";
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    // A page of its own: the console would add its polls to the recording.
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<!doctype html><title>recording</title>"));
+    Child http;
+    int port = startKalHttp(http, dev, {"--www", www, "--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string relay = "127.0.0.1:" + std::to_string(port);
+    std::string said;
+    ASSERT_EQ(runHarRecipe(dev, relay, "records replies", &said), 0) << said;
+    EXPECT_NE(said.find("1 passed"), std::string::npos) << said;
+    http.stop();
+    dev.stop();
+    EXPECT_EQ(runHarRecipe(dev, relay, "replays recorded", &said), 0) << said;
+    EXPECT_NE(said.find("1 passed"), std::string::npos) << said;
+}
 
 // A front-end team's own dev server (Vite, from npm: scripts/test installs
 // it) proxies /api to kal_http, and its pages show live status in a real
