@@ -1376,6 +1376,84 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
            greyMs, backMs);
 }
 
+// The relay's faults set in the console and shown with the device's; the
+// power cycle and a scenario file under the device root sent as kal_sim's
+// words; the network type shown as the reply gives it, with what is known
+// of it; at a phone's width an input stays beside its unit.
+TEST(ConsoleBrowser, RelayFaultsPowerCycleAndScenarioFile)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev);
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/")) << browser.lastError();
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+
+    // The code as it comes, and a tooltip that claims no meaning for it.
+    EXPECT_GE(browser.waitText("network-type", "type 3"), 0) << browser.text("network");
+    std::string tooltip = browser.script("return document.getElementById('network-type').title;");
+    EXPECT_NE(tooltip.find("wan.networkType 3"), std::string::npos) << tooltip;
+    EXPECT_NE(tooltip.find("not documented"), std::string::npos) << tooltip;
+
+    // An error on the dashboard's own request: its tiles say what the relay answers.
+    auto choose = [&](const std::string &id, const std::string &value) {
+        browser.script("var e = document.getElementById('" + id + "'); e.value = '" + value +
+                       "'; e.dispatchEvent(new Event('change')); return '';");
+    };
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "status.0"));
+    choose("ctl-relay-kind", "error");
+    EXPECT_EQ(browser.text("ctl-relay-unit"), "HTTP");
+    EXPECT_EQ(browser.script(fieldJs("ctl-relay-value")), "503");
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-message", "status.0: error 503"), 0) << browser.text("ctl-message");
+    EXPECT_GE(browser.waitText("stale", "relay answers 503"), 0) << browser.text("stale");
+    EXPECT_GE(browser.waitText("ctl-relay-state", "status.0 error 503"), 0) << browser.text("ctl-relay-state");
+    ASSERT_TRUE(browser.click("#ctl-relay-clear"));
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
+    EXPECT_GE(browser.waitText("ctl-relay-state", "every request relayed"), 0) << browser.text("ctl-relay-state");
+    // A delay; a drop takes no value.
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "flowstat.0"));
+    choose("ctl-relay-kind", "delay");
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-relay-state", "flowstat.0 delay 800"), 0) << browser.text("ctl-relay-state");
+    EXPECT_EQ(relayFaultsShown(client), "{\"flowstat.0\":\"delay 800\"}");
+    choose("ctl-relay-kind", "drop");
+    EXPECT_EQ(browser.script(fieldJs("ctl-relay-amount", "hidden")), "true");
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "wlan.1"));
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-relay-state", "wlan.1 drop"), 0) << browser.text("ctl-relay-state");
+
+    // The words each button sends to /sim.
+    browser.script("window.sentSim = []; var f = window.fetch; window.fetch = function (url, init) {"
+                   "  if (url === '/sim' && init && init.body) window.sentSim.push(init.body);"
+                   "  return f.apply(this, arguments); }; return '';");
+    ASSERT_TRUE(browser.click("#ctl-power-cycle"));
+    ASSERT_TRUE(browser.type("#ctl-scenario-path", "sim/mine.scenario"));
+    ASSERT_TRUE(browser.click("#ctl-scenario-file"));
+    EXPECT_GE(browser.waitScript("return window.sentSim.join(' ');",
+                                 "{\"args\":[\"power\",\"cycle\"]} {\"args\":[\"scenario\",\"start\",\"sim/mine.scenario\"]}"),
+              0)
+        << browser.script("return window.sentSim.join(' ');");
+
+    // A phone's width: each input on the line of its unit, nothing sideways.
+    ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
+    for (const char *input : {"ctl-fault-ms", "ctl-relay-value"}) {
+        choose("ctl-relay-kind", "delay");
+        std::string lines = browser.script("var i = document.getElementById('" + std::string(input) +
+                                           "'); return String(i.parentElement.getBoundingClientRect().height < "
+                                           "2 * i.getBoundingClientRect().height);");
+        EXPECT_EQ(lines, "true") << input;
+    }
+    std::string width = browser.script("return String(document.documentElement.scrollWidth);");
+    EXPECT_LE(atoi(width.c_str()), 390) << width;
+}
+
 // Lines of the relay's access log for /api requests other than the
 // dashboard's poll.
 int composedRequests(const SimDevice &dev)
