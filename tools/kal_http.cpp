@@ -1,13 +1,17 @@
 // kal_http: development HTTP server in front of kal_server, for building the
 // web front end in a browser against the simulated device.
 //
-//   kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR]
-//            [--allow-origin ORIGIN]... [--allow-host NAME]... [--quiet]
+//   kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR] [--timeout MS]
+//            [--allow-origin ORIGIN]... [--allow-host NAME]... [--quiet] [--no-log]
 //
 //   POST /api        the body, sent as one request datagram; answers the reply
-//   GET  /sim        the simulated device's controls, as JSON
+//   GET  /sim        the simulated device's controls and the relay's faults, as JSON
 //   POST /sim        {"args":["battery","15","--charging"]}: runs a control
+//                    ({"args":["delay","flowstat.0","800"]}: a fault of the relay's own)
+//   GET  /log        the last /api requests and their replies (?since=N: after number N)
+//   GET  /log.har    the same as HAR 1.2
 //   GET  /examples   the example request of every module's actions
+//   GET  /api/schema, /api/reply-schema   the request and reply schemas
 //   GET  /_console/  the built-in console, whatever --www serves
 //   anything else    the front end's files (the built-in console by default)
 //
@@ -27,8 +31,12 @@
 #include <string.h>
 #include <strings.h>
 #include <time.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +52,8 @@
 #include "server/utils.h"
 #include "sim/controls/device_controls.h"
 #include "tools/request_client.h"
+#include "tools/relay_faults.h"
+#include "tools/relay_log.h"
 #include "tools/request_examples.h"
 
 #ifndef KAL_CONSOLE_DIR
@@ -51,6 +61,9 @@
 #endif
 #ifndef KAL_SCHEMA_FILE
 #define KAL_SCHEMA_FILE "/usr/share/kal-server/kal-api.request.schema.json"
+#endif
+#ifndef KAL_REPLY_SCHEMA_FILE
+#define KAL_REPLY_SCHEMA_FILE "/usr/share/kal-server/kal-api.reply.schema.json"
 #endif
 #ifndef KAL_EXAMPLES_DIR
 #define KAL_EXAMPLES_DIR "/usr/share/kal-server/examples"
@@ -60,7 +73,12 @@ namespace {
 
 const char kDefaultListen[] = "127.0.0.1:8080";
 const size_t kMaxRequestBytes = 40959;   // what the server reads of one datagram
-const int kReplyTimeoutMs = 5000;
+// How long a relay waits for the server's reply (--timeout).
+const long kDefaultReplyTimeoutMs = 5000;
+const long kMaxReplyTimeoutMs = 600000;
+long g_replyTimeoutMs = kDefaultReplyTimeoutMs;
+// The highest ?since= of GET /log.
+const long long kMaxLogSeq = 1000000000000000LL;
 const size_t kMaxControlWords = 8;
 // Workers: a browser keeps several connections open per tab, relays may
 // wait out a stalled server, and clients that send slowly each hold one
@@ -78,7 +96,9 @@ const char kConsoleMount[] = "/_console/";
 // each followed by the relay's port.
 const char *const kLoopbackHosts[] = {"127.0.0.1", "[::1]", "localhost"};
 // Paths that pages of an allowed origin may reach across origins.
-const char *const kCorsPaths[] = {"/api", "/api/schema"};
+const char *const kCorsPaths[] = {"/api", "/api/schema", "/api/reply-schema", "/log", "/log.har"};
+// Paths that hold what pages sent: read, like a POST, only by trusted origins.
+const char *const kLogPaths[] = {"/log", "/log.har"};
 const int kCorsMaxAgeSeconds = 600;
 
 // Who may drive the relay: fixed before the first request is served.
@@ -94,7 +114,33 @@ Access g_access;
 // for /api the module and action it asked for.
 thread_local long long t_requestStartMs = 0;
 thread_local std::string t_requestWhat;
+thread_local long long t_requestStartWallMs = 0;
 bool g_quiet = false;  // --quiet: no access log
+bool g_keepLog = true;  // --no-log: no request log
+
+// The /api request a worker is answering, for the request log: set when
+// it passes the guards, its body and what it asks once its body is read.
+struct ApiRequest {
+    bool active = false;
+    std::string body;
+    std::string module;
+    bool hasAction = false;
+    long long action = 0;
+    // The reply as the handler made it: by the time it is logged the
+    // library may have compressed it for the client.
+    bool replyKept = false;
+    std::string reply;
+    bool logged = false;  // its request log entry is kept
+};
+thread_local ApiRequest t_api;
+
+void keepReply(const httplib::Response &res)
+{
+    if (!t_api.active)
+        return;
+    t_api.replyKept = true;
+    t_api.reply = res.body;
+}
 
 // The header deadline. The HTTP library reads headers with a timeout per
 // read only, so a client sending a byte a second would hold a worker for
@@ -195,15 +241,18 @@ namespace {
 void usage(FILE *out)
 {
     fprintf(out,
-            "usage: kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR]\n"
-            "                [--allow-origin ORIGIN]... [--allow-host NAME]...\n"
+            "usage: kal_http [--listen HOST:PORT] [--www DIR] [--examples DIR] [--timeout MS]\n"
+            "                [--allow-origin ORIGIN]... [--allow-host NAME]... [--quiet] [--no-log]\n"
             "  serves the device console (or the front end's own files in DIR) and forwards\n"
             "  POST /api to the kal_server socket under $KAL_ROOT; default %s\n"
+            "  --timeout MS                          how long a relay waits for the server's reply\n"
+            "                                        (1-%ld ms, default %ld)\n"
             "  --allow-origin http://localhost:5173  pages of that origin (a dev server) may use /api\n"
             "  --allow-host NAME                     requests may name this relay NAME in Host\n"
             "  --quiet                               no access log (one line per request on standard error)\n"
-            "  --scenarios DIR                       the shipped scenarios (default: $KAL_SCENARIOS, or beside kal_http)\n",
-            kDefaultListen);
+            "  --scenarios DIR                       the shipped scenarios (default: $KAL_SCENARIOS, or beside kal_http)\n"
+            "  --no-log                              no request log: GET /log and /log.har answer 404\n",
+            kDefaultListen, kMaxReplyTimeoutMs, kDefaultReplyTimeoutMs);
 }
 
 // Request text quoted in an error: printable ASCII only, at most 100 bytes,
@@ -237,7 +286,7 @@ int forward(const char *socketPath, const std::string &request, std::string *rep
     size_t length = 0;
     char text[512];
     memset(text, 0, sizeof(text));
-    switch (requestOnce(socketPath, request.data(), request.size(), kReplyTimeoutMs, &buffer[0], buffer.size(),
+    switch (requestOnce(socketPath, request.data(), request.size(), g_replyTimeoutMs, &buffer[0], buffer.size(),
                         &length, text, sizeof(text))) {
     case REQUEST_OK:
         reply->assign(buffer.data(), length);
@@ -262,15 +311,59 @@ void failTooLarge(httplib::Response &res)
     fail(res, 413, "the request is larger than one datagram (" + std::to_string(kMaxRequestBytes) + " bytes)");
 }
 
-// Its body has been read whole (withBody), so it fits one datagram.
+void sleepForMs(long long ms)
+{
+    long long until = monotonicMs() + ms;
+    for (long long left = ms; left > 0; left = until - monotonicMs()) {
+        struct timespec ts;
+        memset(&ts, 0, sizeof(ts));
+        ts.tv_sec = (time_t)(left / 1000);
+        ts.tv_nsec = (long)(left % 1000) * 1000000L;
+        nanosleep(&ts, NULL);
+    }
+}
+
+// "module.N" (or "module") of what a request asks, for messages.
+std::string targetOf(const ApiRequest &api)
+{
+    return printable(api.module) + (api.hasAction ? "." + std::to_string(api.action) : "");
+}
+
+// Its body has been read whole (withBody), so it fits one datagram. A
+// fault of the relay's own may answer instead of the server, hold the
+// answer back, or drop the reply.
 void handleApi(const char *socketPath, const httplib::Request &req, httplib::Response &res)
 {
     if (req.body.empty()) {
         fail(res, 400, "the request body is empty: send one JSON request");
         return;
     }
+    RelayFault fault;
+    memset(&fault, 0, sizeof(fault));
+    if (!t_api.module.empty())
+        relayFaultFor(t_api.module.c_str(), t_api.hasAction, (long)t_api.action, &fault);
+    long long started = monotonicMs();
     std::string reply, why;
-    int status = forward(socketPath, req.body, &reply, &why);
+    int status = 0;
+    if (fault.status != 0) {
+        status = fault.status;
+        why = "the relay answers " + std::to_string(status) + " to " + targetOf(t_api) +
+              " (an error fault: relay clear ends it)";
+    } else {
+        status = forward(socketPath, req.body, &reply, &why);
+    }
+    if (fault.drop) {
+        // As a reply that never comes: the relay's whole wait, then 504.
+        sleepForMs(started + g_replyTimeoutMs - monotonicMs());
+        status = 504;
+        char text[160];
+        memset(text, 0, sizeof(text));
+        snprintf(text, sizeof(text), "no reply within %g s: the relay drops the replies to %s (a drop fault: relay clear ends it)",
+                 (double)g_replyTimeoutMs / 1000.0, targetOf(t_api).c_str());
+        why = text;
+    }
+    if (fault.delayMs > 0)
+        sleepForMs(fault.delayMs);
     if (status != 200) {
         fprintf(stderr, "kal_http: POST /api: %s\n", why.c_str());
         fail(res, status, why);
@@ -280,6 +373,25 @@ void handleApi(const char *socketPath, const httplib::Request &req, httplib::Res
     res.set_content(reply, kJsonType);
 }
 
+// Whether the request schema names a module: a relay fault of another
+// module's would never match. Any module when the schema cannot be read.
+bool knownModule(const char *module)
+{
+    std::ifstream in(KAL_SCHEMA_FILE, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    cJSON *schema = cJSON_ParseWithLength(text.str().data(), text.str().size());
+    const cJSON *defs = cJSON_GetObjectItemCaseSensitive(schema, "$defs");
+    bool known = !cJSON_IsObject(defs);
+    std::string prefix = std::string(module) + ".";
+    for (const cJSON *def = cJSON_IsObject(defs) ? defs->child : nullptr; def != nullptr && !known; def = def->next)
+        known = def->string != NULL && strncmp(def->string, prefix.c_str(), prefix.size()) == 0;
+    cJSON_Delete(schema);
+    return known;
+}
+
+// The device's controls, as kal_sim show prints them, and the relay's own
+// faults and timeout under "relay".
 void handleShow(httplib::Response &res)
 {
     char message[512];
@@ -290,8 +402,24 @@ void handleShow(httplib::Response &res)
         fail(res, 500, message);
         return;
     }
-    res.set_content(state, kJsonType);
+    cJSON *shown = cJSON_Parse(state);
     free(state);
+    if (!cJSON_IsObject(shown)) {
+        cJSON_Delete(shown);
+        fail(res, 500, "the device's controls are not a JSON object");
+        return;
+    }
+    cJSON *relay = cJSON_AddObjectToObject(shown, "relay");
+    cJSON_AddNumberToObject(relay, "timeoutMs", (double)g_replyTimeoutMs);
+    relayFaultsShow(relay, "faults");
+    char *text = cJSON_Print(shown);
+    cJSON_Delete(shown);
+    if (text == NULL) {
+        fail(res, 500, "out of memory");
+        return;
+    }
+    res.set_content(text, kJsonType);
+    cJSON_free(text);
 }
 
 // POST /sim: {"args":[word, ...]}, the words of one kal_sim command.
@@ -317,8 +445,16 @@ void handleControl(const httplib::Request &req, httplib::Response &res)
                            " words of a kal_sim command");
         return;
     }
-    char message[512];
-    int rc = deviceControl(count, words, message, sizeof(message));
+    // "show" is no row of the control table: kal_sim prints it itself.
+    if (count == 1 && strcmp(words[0], "show") == 0) {
+        cJSON_Delete(body);
+        handleShow(res);
+        return;
+    }
+    char message[2048];
+    memset(message, 0, sizeof(message));
+    int rc = relayFaultWord(words[0]) ? relayFaultControl(count, words, knownModule, message, sizeof(message))
+                                      : deviceControl(count, words, message, sizeof(message));
     cJSON_Delete(body);
     if (rc != CONTROL_OK) {
         fail(res, rc == CONTROL_REFUSED ? 400 : 500, message);
@@ -332,18 +468,42 @@ void handleControl(const httplib::Request &req, httplib::Response &res)
     cJSON_Delete(out);
 }
 
-// The request schema, read at each request: a refreshed file is served
-// without a restart.
-void handleSchema(httplib::Response &res)
+// A schema, read at each request: a refreshed file is served without a
+// restart.
+void handleSchema(httplib::Response &res, const char *file, const char *what)
 {
-    std::ifstream in(KAL_SCHEMA_FILE, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     if (!in || text.str().empty()) {
-        fail(res, 500, std::string("the request schema cannot be read at ") + KAL_SCHEMA_FILE);
+        fail(res, 500, std::string("the ") + what + " cannot be read at " + file);
         return;
     }
     res.set_content(text.str(), kJsonType);
+}
+
+// GET /log and /log.har: ?since=N, the entries numbered above N.
+void handleLog(const httplib::Request &req, httplib::Response &res, bool har)
+{
+    if (!g_keepLog) {
+        fail(res, 404, "the request log is off (kal_http --no-log)");
+        return;
+    }
+    long long since = 0;
+    size_t given = req.get_param_value_count("since");
+    if (given > 0) {
+        std::string text = req.get_param_value("since");
+        char *end = NULL;
+        errno = 0;
+        long long value = text.empty() || text[0] < '0' || text[0] > '9' ? -1 : strtoll(text.c_str(), &end, 10);
+        if (given > 1 || errno != 0 || end == NULL || *end != '\0' || value < 0 || value > kMaxLogSeq) {
+            fail(res, 400, "since needs one number from 0 to " + std::to_string(kMaxLogSeq) + ", not \"" +
+                               printable(text) + "\"");
+            return;
+        }
+        since = value;
+    }
+    res.set_content(har ? relayLogHar(since) : relayLogJson(since), kJsonType);
 }
 
 void handleExamples(const char *dir, httplib::Response &res)
@@ -435,7 +595,10 @@ std::string refusal(const httplib::Request &req)
     }
     if (req.has_header("Content-Length") && req.has_header("Transfer-Encoding"))
         return "both Content-Length and Transfer-Encoding";
-    if (req.method != "POST")
+    bool logPath = false;
+    for (const char *path : kLogPaths)
+        logPath = logPath || req.path == path;
+    if (req.method != "POST" && !logPath)
         return "";
     size_t origins = req.get_header_value_count("Origin");
     if (origins > 1)
@@ -446,7 +609,7 @@ std::string refusal(const httplib::Request &req)
         std::string origin = req.get_header_value("Origin");
         if (trustedOrigin(req, origin))
             return "";
-        return "POST from a page of another origin (" + printable(origin) +
+        return printable(req.method) + " from a page of another origin (" + printable(origin) +
                ") refused; start kal_http with --allow-origin ORIGIN to allow it";
     }
     size_t referers = req.get_header_value_count("Referer");
@@ -455,7 +618,8 @@ std::string refusal(const httplib::Request &req)
     std::string origin = originOf(req.get_header_value("Referer"));
     if (referers == 1 && !origin.empty() && trustedOrigin(req, origin))
         return "";
-    return "POST from a page of another origin (Referer " + printable(req.get_header_value("Referer")) + ") refused";
+    return printable(req.method) + " from a page of another origin (Referer " +
+           printable(req.get_header_value("Referer")) + ") refused";
 }
 
 // The status a refusal answers: malformed framing is a bad request.
@@ -565,10 +729,84 @@ httplib::Server::HandlerWithContentReader withBody(Handle handle)
     };
 }
 
+// The header lines of the request as they came (the library's own list
+// holds entries of its own, such as the peer's address), or empty when
+// they were longer than the relay keeps.
+std::vector<std::pair<std::string, std::string>> headersAsSent()
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string &head = t_headerClock.head;
+    if (!t_headerClock.headComplete || head.size() >= kMaxHeadBytes)
+        return out;
+    for (size_t at = head.find("\r\n"); at != std::string::npos && at + 2 < head.size();) {
+        size_t line = at + 2;
+        size_t end = head.find("\r\n", line);
+        if (end == std::string::npos)
+            break;
+        size_t colon = head.find(':', line);
+        if (colon != std::string::npos && colon < end) {
+            size_t value = head.find_first_not_of(" \t", colon + 1);
+            value = value == std::string::npos || value > end ? end : value;
+            size_t last = head.find_last_not_of(" \t", end - 1);
+            std::string text = last == std::string::npos || last < value ? "" : head.substr(value, last + 1 - value);
+            out.emplace_back(head.substr(line, colon - line), text);
+        }
+        at = end;
+    }
+    return out;
+}
+
+// The request log's entry of the /api request just answered.
+void keepApiRequest(const httplib::Request &req, const httplib::Response &res)
+{
+    RelayLogEntry entry;
+    entry.startedMs = t_requestStartWallMs;
+    entry.ms = monotonicMs() - t_requestStartMs;
+    entry.module = t_api.module;
+    entry.hasAction = t_api.hasAction;
+    entry.action = t_api.action;
+    entry.method = req.method;
+    size_t query = req.target.find('?');
+    entry.url = "http://" + req.get_header_value("Host") + req.target;
+    entry.query = query == std::string::npos ? "" : req.target.substr(query + 1);
+    entry.requestHeaders = headersAsSent();
+    if (!entry.requestHeaders.empty())
+        entry.requestHeadersSize = (long long)t_headerClock.head.size() + 2;
+    entry.requestType = req.get_header_value("Content-Type");
+    entry.request = t_api.body;
+    entry.status = res.status;
+    // The reply as the handler made it, with the headers that go with it
+    // uncompressed, so that a replay serves it as it is.
+    entry.reply = t_api.replyKept ? t_api.reply : res.body;
+    // The size before the library compresses it for the client, if it does.
+    entry.replySentSize = (long long)res.body.size();
+    for (const auto &h : res.headers) {
+        if (!equalsIgnoringCase(h.first, "Content-Encoding") && !equalsIgnoringCase(h.first, "Content-Length"))
+            entry.replyHeaders.emplace_back(h.first, h.second);
+    }
+    entry.replyHeaders.emplace_back("Content-Length", std::to_string(entry.reply.size()));
+    entry.replyType = res.get_header_value("Content-Type");
+    relayLogAdd(std::move(entry));
+}
+
+// The request log's entry, once: from the route when it answers, else (a
+// body the library itself refused) from the access log.
+void keepApiRequestOnce(const httplib::Request &req, const httplib::Response &res)
+{
+    if (!t_api.active || t_api.logged || !g_keepLog)
+        return;
+    t_api.logged = true;
+    keepApiRequest(req, res);
+}
+
 // One access log line: method, path, status, milliseconds, and for /api the
-// module and action asked for.
+// module and action asked for. The request log takes /api's here, once
+// the reply is whole.
 void logAccess(const httplib::Request &req, const httplib::Response &res)
 {
+    keepApiRequestOnce(req, res);
+    t_api.active = false;
+    t_api.logged = false;
     awaitNextHeaders();
     if (g_quiet)
         return;
@@ -576,15 +814,28 @@ void logAccess(const httplib::Request &req, const httplib::Response &res)
             res.status, monotonicMs() - t_requestStartMs, t_requestWhat.c_str());
 }
 
-// " MODULE action N" of a request text, as far as it names them.
-std::string requestWhat(const std::string &body)
+// What a request text asks, as far as it names it, into api; the access
+// log's " MODULE action N".
+std::string readRequest(const std::string &body, ApiRequest *api)
 {
+    api->body = body;
+    api->module.clear();
+    api->hasAction = false;
+    api->action = 0;
     std::string what;
     cJSON *request = cJSON_ParseWithLength(body.data(), body.size());
     const cJSON *module = cJSON_GetObjectItemCaseSensitive(request, "module");
     const cJSON *action = cJSON_GetObjectItemCaseSensitive(request, "action");
-    if (cJSON_IsString(module))
+    if (cJSON_IsString(module)) {
+        api->module = module->valuestring;
         what = " " + printable(module->valuestring);
+    }
+    // A whole number in range, as the dispatcher takes an action.
+    int value = 0;
+    if (cJSON_IsNumber(action) && readInteger(action, NON_NUMBER_REFUSED, INT_MIN, INT_MAX, &value)) {
+        api->hasAction = true;
+        api->action = value;
+    }
     if (cJSON_IsNumber(action))
         what += " action " + std::to_string(action->valueint);
     cJSON_Delete(request);
@@ -645,6 +896,19 @@ int main(int argc, char **argv)
             g_access.allowedOrigins.push_back(origin);
         } else if (strcmp(argv[i], "--quiet") == 0) {
             g_quiet = true;
+        } else if (strcmp(argv[i], "--no-log") == 0) {
+            g_keepLog = false;
+        } else if (strcmp(argv[i], "--timeout") == 0 && hasValue) {
+            const char *text = argv[++i];
+            char *end = NULL;
+            errno = 0;
+            long value = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : -1;
+            if (errno != 0 || end == NULL || *end != '\0' || value < 1 || value > kMaxReplyTimeoutMs) {
+                fprintf(stderr, "kal_http: --timeout needs milliseconds from 1 to %ld, not \"%s\"\n",
+                        kMaxReplyTimeoutMs, text);
+                return 2;
+            }
+            g_replyTimeoutMs = value;
         } else if (strcmp(argv[i], "--allow-host") == 0 && hasValue) {
             g_access.allowedHosts.push_back(argv[++i]);
         } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
@@ -696,14 +960,28 @@ int main(int argc, char **argv)
     server.set_socket_options([](int fd) {
         listening = fd;
         httplib::default_socket_options(fd);
+        // Inherited by each connection: a reply's headers and body go out
+        // as two writes, and a keep-alive client's delayed ACK would
+        // otherwise hold the body some 40 ms.
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     });
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         headersArrived();
         t_requestStartMs = monotonicMs();
+        struct timeval now;
+        memset(&now, 0, sizeof(now));
+        gettimeofday(&now, NULL);
+        t_requestStartWallMs = (long long)now.tv_sec * 1000 + now.tv_usec / 1000;
         t_requestWhat.clear();
+        t_api = ApiRequest();
         std::string why = refusal(req);
-        bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" || req.path == "/api/schema";
+        bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" ||
+                       req.path == "/api/schema" || req.path == "/api/reply-schema" || req.path == "/log" ||
+                       req.path == "/log.har";
+        t_api.active = why.empty() && req.method == "POST" && req.path == "/api";
+        t_api.logged = false;
         if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic) {
             const size_t inMount = sizeof(kConsoleMount) - 2;  // the path keeps the mount's last '/'
             if (consoleRoot[0] != '\0' && req.path.compare(0, inMount + 1, kConsoleMount) == 0)
@@ -713,8 +991,17 @@ int main(int argc, char **argv)
         }
         // Before the mounted trees, which would otherwise serve a file of
         // the same name.
-        if (why.empty() && req.path == "/api/schema" && (req.method == "GET" || req.method == "HEAD")) {
-            handleSchema(res);
+        bool get = req.method == "GET" || req.method == "HEAD";
+        if (why.empty() && get && req.path == "/api/schema") {
+            handleSchema(res, KAL_SCHEMA_FILE, "request schema");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (why.empty() && get && req.path == "/api/reply-schema") {
+            handleSchema(res, KAL_REPLY_SCHEMA_FILE, "reply schema");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (why.empty() && get && (req.path == "/log" || req.path == "/log.har")) {
+            handleLog(req, res, req.path == "/log.har");
             return httplib::Server::HandlerResponse::Handled;
         }
         if (why.empty())
@@ -732,10 +1019,18 @@ int main(int argc, char **argv)
         res.set_header("Cache-Control", "no-store");
         grantCors(req, res);
     });
-    server.Post("/api", withBody([](const httplib::Request &req, httplib::Response &res) {
-        t_requestWhat = requestWhat(req.body);
+    auto api = withBody([](const httplib::Request &req, httplib::Response &res) {
+        t_requestWhat = readRequest(req.body, &t_api);
         handleApi(socketPath, req, res);
-    }));
+        keepReply(res);
+    });
+    // Logged before the reply goes out, so that a client which has its reply
+    // finds it in /log, and entries are numbered in the order of the replies
+    // whichever workers serve them.
+    server.Post("/api", [api](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+        api(req, res, reader);
+        keepApiRequestOnce(req, res);
+    });
     server.Options(R"(/.*)", handlePreflight);
     server.set_logger(logAccess);
     server.Get("/sim", [](const httplib::Request &, httplib::Response &res) { handleShow(res); });
@@ -757,6 +1052,7 @@ int main(int argc, char **argv)
             failTooLarge(res);
         else if (res.body.empty())
             fail(res, res.status, "nothing at " + printable(req.method + " " + req.path));
+        keepReply(res);
     });
 
     int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);

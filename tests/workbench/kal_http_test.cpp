@@ -319,6 +319,349 @@ TEST(KalHttp, ServesTheRequestSchema)
     EXPECT_EQ(jsonString(schema.get(), "$schema"), "https://json-schema.org/draft/2020-12/schema");
     EXPECT_TRUE(cJSON_IsObject(cJSON_GetObjectItemCaseSensitive(
         cJSON_GetObjectItemCaseSensitive(schema.get(), "$defs"), "wlan.1")));
+    // And the reply schema beside it.
+    ASSERT_TRUE(SimDevice::writeFile(www + "/api/reply-schema", "not the schema"));
+    res = client.Get("/api/reply-schema");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(res->body, SimDevice::readFile(KAL_SOURCE_DIR "/docs/kal-api.reply.schema.json"));
+}
+
+// POST /sim with words of one control; the status and the parsed answer.
+struct Posted {
+    int status = 0;
+    JsonPtr body;
+};
+Posted postSim(httplib::Client &client, const std::string &args)
+{
+    Posted out;
+    auto res = client.Post("/sim", "{\"args\":" + args + "}", "application/json");
+    if (res) {
+        out.status = res->status;
+        out.body = parseJson(res->body);
+    }
+    return out;
+}
+
+std::string relayFaultsShown(httplib::Client &client)
+{
+    auto res = client.Get("/sim");
+    JsonPtr shown = parseJson(res ? res->body : "");
+    cJSON *faults = cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(shown.get(), "relay"), "faults");
+    char *text = cJSON_PrintUnformatted(faults);
+    std::string out = text != nullptr ? text : "";
+    cJSON_free(text);
+    return out;
+}
+
+// The relay's own faults: replies held longer, an error answered in the
+// server's stead (the request never reaches it), a reply dropped after
+// the server took the request; by module.action or by module, the first
+// winning; shown with the device's controls, cleared by word.
+TEST(KalHttp, RelayFaultsDelayErrorAndDrop)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child relay;
+    int port = startKalHttp(relay, dev, {"--timeout", "700"});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    const std::string setFrench = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
+    const std::string setGerman = "{\"module\":\"webServer\",\"action\":1,\"language\":\"de\"}";
+    auto language = [&]() { return jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"); };
+
+    // An error: answered at once with its status, the server never asked.
+    EXPECT_EQ(postSim(client, "[\"error\",\"webServer.1\",\"503\"]").status, 200);
+    auto res = client.Post("/api", setFrench, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 503);
+    EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
+    EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("webServer.1"), std::string::npos) << res->body;
+    EXPECT_EQ(language(), "en");
+    // Other actions of the module go through.
+    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+
+    // A drop: the server takes the request, the client gets the relay's
+    // timeout; a delay on top holds that longer still.
+    EXPECT_EQ(postSim(client, "[\"drop\",\"webServer.1\"]").status, 200);
+    EXPECT_EQ(postSim(client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
+    long long start = nowMs();
+    res = client.Post("/api", setFrench, "application/json");
+    long long took = nowMs() - start;
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 504);
+    EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("within 0.7 s"), std::string::npos) << res->body;
+    EXPECT_GE(took, 1000);
+    EXPECT_EQ(language(), "fr");
+
+    // The module's rule covers its other actions; module.action's wins over it.
+    EXPECT_EQ(postSim(client, "[\"error\",\"webServer\",\"429\"]").status, 200);
+    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 429);
+    EXPECT_EQ(relayFaultsShown(client), "{\"webServer.1\":\"delay 300, drop\",\"webServer\":\"error 429\"}");
+    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\",\"webServer.1\"]").status, 200);
+    res = client.Post("/api", setGerman, "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 429);
+    EXPECT_EQ(language(), "fr");
+
+    // A delay alone: the reply as the server sent it, later.
+    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(client), "{}");
+    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"400\"]").status, 200);
+    start = nowMs();
+    res = client.Post("/api", "{\"module\":\"flowstat\",\"action\":0}", "application/json");
+    took = nowMs() - start;
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, dev.request("{\"module\":\"flowstat\",\"action\":0}"));
+    EXPECT_GE(took, 400);
+    // Set back to 0, the rule goes.
+    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"0\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(client), "{}");
+
+    // GET /sim and POST /sim "show" show the timeout with the device.
+    Posted shown = postSim(client, "[\"show\"]");
+    EXPECT_EQ(shown.status, 200);
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "battery"), "level"), 80);
+    EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "relay"), "timeoutMs"), 700);
+    EXPECT_EQ(postSim(client, "[\"relay\",\"list\"]").status, 200);
+
+    // Bad words change nothing, each with its reason.
+    EXPECT_EQ(postSim(client, "[\"drop\",\"wlan.1\"]").status, 200);
+    for (const char *bad : {"[\"delay\",\"flowstat.0\",\"60001\"]", "[\"delay\",\"flowstat.0\",\"-1\"]",
+                            "[\"delay\",\"flowstat.0\"]", "[\"error\",\"status.0\",\"399\"]",
+                            "[\"error\",\"status.0\",\"600\"]", "[\"error\",\"status.0\",\"5o3\"]",
+                            "[\"drop\",\"nosuch.1\"]", "[\"drop\",\"wlan.1000\"]", "[\"drop\",\"wlan.\"]",
+                            "[\"drop\",\"wlan.-1\"]", "[\"drop\",\"wl an\"]", "[\"relay\",\"wipe\"]",
+                            "[\"relay\"]"}) {
+        Posted refused = postSim(client, bad);
+        EXPECT_EQ(refused.status, 400) << bad;
+        EXPECT_FALSE(jsonString(refused.body.get(), "error").empty()) << bad;
+    }
+    EXPECT_EQ(relayFaultsShown(client), "{\"wlan.1\":\"drop\"}");
+    // They are the relay's words: kal_sim does not know them.
+    EXPECT_NE(kalSim(dev, "drop wlan.1").status, 0);
+
+    // A timeout out of range is refused at the start.
+    for (const char *timeout : {"0", "600001", "5s", ""}) {
+        std::string out = commandOutput("KAL_ROOT='" + dev.root() + "' timeout 5 " KAL_HTTP_BIN " --listen 127.0.0.1:0 --timeout '" +
+                                            timeout + "' 2>&1",
+                                        nullptr);
+        EXPECT_NE(out.find("--timeout needs milliseconds"), std::string::npos) << timeout << ": " << out;
+    }
+}
+
+// GET the path and parse it; null unless it answers 200.
+JsonPtr getJson(httplib::Client &client, const std::string &path, const httplib::Headers &headers = {})
+{
+    auto res = client.Get(path.c_str(), headers);
+    return res && res->status == 200 ? parseJson(res->body) : JsonPtr(nullptr);
+}
+
+// The request log: every /api request with its body and reply, numbered
+// in the order they were answered (also when they come at once), the
+// last 1000 kept; ?since=N for what came after N; the same as HAR 1.2;
+// readable by the relay's own pages and allowed origins only.
+TEST(KalHttp, RequestLogSinceAndHar)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child relay;
+    int port = startKalHttp(relay, dev, {"--quiet", "--allow-origin", "http://localhost:5173"});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    const std::string read = "{\"module\":\"webServer\",\"action\":0}";
+    const std::string notUtf8 = "{\"module\":\"webServer\",\"action\":0,\"x\":\"\xff\xfe\"}";
+    auto res = client.Post("/api", read, "application/json");
+    ASSERT_TRUE(res);
+    const std::string reply = res->body;
+    ASSERT_TRUE(client.Post("/api", notUtf8, "application/json"));
+    ASSERT_TRUE(client.Post("/api", "", "application/json"));
+    ASSERT_TRUE(client.Post("/api", std::string(40960, ' '), "application/json"));
+    ASSERT_TRUE(client.Post("/api?from=test&n=1", "{\"module\":\"lan\",\"action\":0}", "text/plain"));
+
+    JsonPtr log = getJson(client, "/log");
+    ASSERT_TRUE(log);
+    EXPECT_EQ(jsonInt(log.get(), "latest"), 5);
+    const cJSON *entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
+    ASSERT_EQ(cJSON_GetArraySize(entries), 5);
+    const cJSON *first = cJSON_GetArrayItem(entries, 0);
+    EXPECT_EQ(jsonInt(first, "seq"), 1);
+    EXPECT_EQ(jsonString(first, "module"), "webServer");
+    EXPECT_EQ(jsonInt(first, "action"), 0);
+    EXPECT_EQ(jsonString(first, "request"), read);
+    EXPECT_EQ(jsonString(first, "reply"), reply);
+    EXPECT_EQ(jsonInt(first, "status"), 200);
+    EXPECT_GE(jsonInt(first, "ms"), 0);
+    std::string time = jsonString(first, "time");
+    EXPECT_EQ(time.size(), 24u) << time;
+    EXPECT_EQ(time.back(), 'Z') << time;
+    // Bytes that are not UTF-8 come as base64.
+    const cJSON *binary = cJSON_GetArrayItem(entries, 1);
+    EXPECT_EQ(jsonString(binary, "requestEncoding"), "base64");
+    EXPECT_EQ(jsonString(binary, "request"), "eyJtb2R1bGUiOiJ3ZWJTZXJ2ZXIiLCJhY3Rpb24iOjAsIngiOiL//iJ9");
+    // Refused ones too, with the relay's error.
+    EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 2), "status"), 400);
+    EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 3), "status"), 413);
+    EXPECT_TRUE(cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(entries, 3), "module")));
+    EXPECT_NE(jsonString(cJSON_GetArrayItem(entries, 3), "reply").find("larger than one datagram"), std::string::npos);
+
+    JsonPtr later = getJson(client, "/log?since=3");
+    ASSERT_TRUE(later);
+    entries = cJSON_GetObjectItemCaseSensitive(later.get(), "entries");
+    ASSERT_EQ(cJSON_GetArraySize(entries), 2);
+    EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 0), "seq"), 4);
+    later = getJson(client, "/log?since=5");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(later.get(), "entries")), 0);
+    for (const char *bad : {"/log?since=-1", "/log?since=x", "/log?since=1&since=2", "/log?since=",
+                            "/log.har?since=99999999999999999999"}) {
+        res = client.Get(bad);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+    }
+
+    // HAR 1.2, entries oldest first.
+    JsonPtr har = getJson(client, "/log.har");
+    ASSERT_TRUE(har);
+    const cJSON *harLog = cJSON_GetObjectItemCaseSensitive(har.get(), "log");
+    EXPECT_EQ(jsonString(harLog, "version"), "1.2");
+    EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(harLog, "creator"), "name"), "kal_http");
+    EXPECT_FALSE(jsonString(cJSON_GetObjectItemCaseSensitive(harLog, "creator"), "version").empty());
+    const cJSON *harEntries = cJSON_GetObjectItemCaseSensitive(harLog, "entries");
+    ASSERT_EQ(cJSON_GetArraySize(harEntries), 5);
+    const cJSON *e = nullptr;
+    cJSON_ArrayForEach(e, harEntries)
+    {
+        for (const char *member : {"startedDateTime", "time", "request", "response", "cache", "timings"})
+            EXPECT_NE(cJSON_GetObjectItemCaseSensitive(e, member), nullptr) << member;
+        const cJSON *request = cJSON_GetObjectItemCaseSensitive(e, "request");
+        for (const char *member : {"method", "url", "httpVersion", "headers", "queryString", "postData",
+                                   "headersSize", "bodySize", "cookies"})
+            EXPECT_NE(cJSON_GetObjectItemCaseSensitive(request, member), nullptr) << member;
+        const cJSON *response = cJSON_GetObjectItemCaseSensitive(e, "response");
+        for (const char *member : {"status", "statusText", "httpVersion", "headers", "content", "redirectURL",
+                                   "headersSize", "bodySize", "cookies"})
+            EXPECT_NE(cJSON_GetObjectItemCaseSensitive(response, member), nullptr) << member;
+        const cJSON *timings = cJSON_GetObjectItemCaseSensitive(e, "timings");
+        for (const char *member : {"send", "wait", "receive"})
+            EXPECT_TRUE(cJSON_IsNumber(cJSON_GetObjectItemCaseSensitive(timings, member))) << member;
+    }
+    const cJSON *harFirst = cJSON_GetArrayItem(harEntries, 0);
+    const cJSON *request = cJSON_GetObjectItemCaseSensitive(harFirst, "request");
+    EXPECT_EQ(jsonString(request, "method"), "POST");
+    EXPECT_EQ(jsonString(request, "url"), "http://127.0.0.1:" + std::to_string(port) + "/api");
+    EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(request, "postData"), "text"), read);
+    EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(request, "postData"), "mimeType"), "application/json");
+    EXPECT_EQ(jsonInt(request, "bodySize"), (int)read.size());
+    std::string headerNames;
+    cJSON_ArrayForEach(e, cJSON_GetObjectItemCaseSensitive(request, "headers")) headerNames += jsonString(e, "name") + " ";
+    EXPECT_NE(headerNames.find("Host "), std::string::npos) << headerNames;
+    EXPECT_EQ(headerNames.find("REMOTE_ADDR"), std::string::npos) << headerNames;
+    const cJSON *response = cJSON_GetObjectItemCaseSensitive(harFirst, "response");
+    EXPECT_EQ(jsonInt(response, "status"), 200);
+    EXPECT_EQ(jsonString(response, "statusText"), "OK");
+    const cJSON *content = cJSON_GetObjectItemCaseSensitive(response, "content");
+    EXPECT_EQ(jsonString(content, "text"), reply);
+    EXPECT_EQ(jsonString(content, "mimeType"), "application/json");
+    EXPECT_EQ(jsonInt(content, "size"), (int)reply.size());
+    EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(harEntries, 1), "request"), "url").find("?"),
+              std::string::npos);
+    const cJSON *query = cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(harEntries, 4), "request");
+    EXPECT_NE(jsonString(query, "url").find("/api?from=test&n=1"), std::string::npos);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(query, "queryString"), 1), "name"), "n");
+    EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(
+                             cJSON_GetArrayItem(harEntries, 1), "request"), "postData"), "encoding"),
+              "base64");
+    har = getJson(client, "/log.har?since=4");
+    ASSERT_TRUE(har);
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"),
+                                                                  "entries")),
+              1);
+
+    // Pages of other origins read nothing; an allowed one is granted.
+    res = client.Get("/log", {{"Origin", "http://evil.example"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = client.Get("/log.har", {{"Referer", "http://evil.example/page"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = client.Get("/log.har", {{"Host", "evil.example:" + std::to_string(port)}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = client.Get("/log", {{"Origin", "http://localhost:5173"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
+    EXPECT_EQ(jsonInt(getJson(client, "/log").get(), "latest"), 5);
+
+    // From several workers at once, then past the ring's size: the last
+    // 1000, each number once, in order.
+    std::vector<std::thread> posters;
+    for (int t = 0; t < 4; t++) {
+        posters.emplace_back([&, t] {
+            httplib::Client c("127.0.0.1", port);
+            for (int i = 0; i < 250; i++)
+                c.Post("/api", "{\"module\":\"nosuch\",\"action\":" + std::to_string(t * 1000 + i) + "}",
+                       "application/json");
+        });
+    }
+    for (std::thread &t : posters)
+        t.join();
+    for (int i = 0; i < 10; i++)
+        ASSERT_TRUE(client.Post("/api", read, "application/json"));
+    log = getJson(client, "/log?since=0");
+    ASSERT_TRUE(log);
+    EXPECT_EQ(jsonInt(log.get(), "latest"), 1015);
+    entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
+    ASSERT_EQ(cJSON_GetArraySize(entries), 1000);
+    int expected = 16, misnumbered = 0, wrongReply = 0;
+    cJSON_ArrayForEach(e, entries)
+    {
+        misnumbered += jsonInt(e, "seq") != expected++;
+        wrongReply += jsonString(e, "module") == "nosuch" && jsonString(e, "reply") != "{\"result\": -10 }";
+    }
+    EXPECT_EQ(misnumbered, 0);
+    EXPECT_EQ(wrongReply, 0);
+
+    // A browser's reply goes out compressed; the log keeps it as the server
+    // sent it, and its HAR headers are those of that text.
+    res = client.Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
+                      "application/json");
+    ASSERT_TRUE(res);
+    log = getJson(client, "/log?since=1015");
+    ASSERT_TRUE(log);
+    const cJSON *status = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(log.get(), "entries"), 0);
+    EXPECT_EQ(jsonInt(parseJson(jsonString(status, "reply")).get(), "result"), 0) << jsonString(status, "reply");
+    har = getJson(client, "/log.har?since=1015");
+    ASSERT_TRUE(har);
+    const cJSON *statusEntry = cJSON_GetArrayItem(
+        cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries"), 0);
+    const cJSON *statusReply = cJSON_GetObjectItemCaseSensitive(statusEntry, "response");
+    std::string replyHeaders;
+    cJSON_ArrayForEach(e, cJSON_GetObjectItemCaseSensitive(statusReply, "headers"))
+        replyHeaders += jsonString(e, "name") + ": " + jsonString(e, "value") + "\n";
+    const std::string statusText = jsonString(cJSON_GetObjectItemCaseSensitive(statusReply, "content"), "text");
+    EXPECT_EQ(replyHeaders.find("Content-Encoding"), std::string::npos) << replyHeaders;
+    EXPECT_NE(replyHeaders.find("Content-Length: " + std::to_string(statusText.size()) + "\n"), std::string::npos)
+        << replyHeaders;
+
+    // --no-log keeps none.
+    Child quiet;
+    int quietPort = startKalHttp(quiet, dev, {"--no-log"});
+    ASSERT_GT(quietPort, 0);
+    httplib::Client quietClient("127.0.0.1", quietPort);
+    ASSERT_TRUE(quietClient.Post("/api", read, "application/json"));
+    res = quietClient.Get("/log");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
 }
 
 // Controls posted at once to several of kal_http's workers, while the
@@ -1044,6 +1387,84 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
            greyMs, backMs);
 }
 
+// The relay's faults set in the console and shown with the device's; the
+// power cycle and a scenario file under the device root sent as kal_sim's
+// words; the network type shown as the reply gives it, with what is known
+// of it; at a phone's width an input stays beside its unit.
+TEST(ConsoleBrowser, RelayFaultsPowerCycleAndScenarioFile)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev);
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    Browser browser;
+    std::string why;
+    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/")) << browser.lastError();
+    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+
+    // The code as it comes, and a tooltip that claims no meaning for it.
+    EXPECT_GE(browser.waitText("network-type", "type 3"), 0) << browser.text("network");
+    std::string tooltip = browser.script("return document.getElementById('network-type').title;");
+    EXPECT_NE(tooltip.find("wan.networkType 3"), std::string::npos) << tooltip;
+    EXPECT_NE(tooltip.find("not documented"), std::string::npos) << tooltip;
+
+    // An error on the dashboard's own request: its tiles say what the relay answers.
+    auto choose = [&](const std::string &id, const std::string &value) {
+        browser.script("var e = document.getElementById('" + id + "'); e.value = '" + value +
+                       "'; e.dispatchEvent(new Event('change')); return '';");
+    };
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "status.0"));
+    choose("ctl-relay-kind", "error");
+    EXPECT_EQ(browser.text("ctl-relay-unit"), "HTTP");
+    EXPECT_EQ(browser.script(fieldJs("ctl-relay-value")), "503");
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-message", "status.0: error 503"), 0) << browser.text("ctl-message");
+    EXPECT_GE(browser.waitText("stale", "relay answers 503"), 0) << browser.text("stale");
+    EXPECT_GE(browser.waitText("ctl-relay-state", "status.0 error 503"), 0) << browser.text("ctl-relay-state");
+    ASSERT_TRUE(browser.click("#ctl-relay-clear"));
+    EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
+    EXPECT_GE(browser.waitText("ctl-relay-state", "every request relayed"), 0) << browser.text("ctl-relay-state");
+    // A delay; a drop takes no value.
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "flowstat.0"));
+    choose("ctl-relay-kind", "delay");
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-relay-state", "flowstat.0 delay 800"), 0) << browser.text("ctl-relay-state");
+    EXPECT_EQ(relayFaultsShown(client), "{\"flowstat.0\":\"delay 800\"}");
+    choose("ctl-relay-kind", "drop");
+    EXPECT_EQ(browser.script(fieldJs("ctl-relay-amount", "hidden")), "true");
+    ASSERT_TRUE(browser.type("#ctl-relay-target", "wlan.1"));
+    ASSERT_TRUE(browser.click("#ctl-relay-apply"));
+    EXPECT_GE(browser.waitText("ctl-relay-state", "wlan.1 drop"), 0) << browser.text("ctl-relay-state");
+
+    // The words each button sends to /sim.
+    browser.script("window.sentSim = []; var f = window.fetch; window.fetch = function (url, init) {"
+                   "  if (url === '/sim' && init && init.body) window.sentSim.push(init.body);"
+                   "  return f.apply(this, arguments); }; return '';");
+    ASSERT_TRUE(browser.click("#ctl-power-cycle"));
+    ASSERT_TRUE(browser.type("#ctl-scenario-path", "sim/mine.scenario"));
+    ASSERT_TRUE(browser.click("#ctl-scenario-file"));
+    EXPECT_GE(browser.waitScript("return window.sentSim.join(' ');",
+                                 "{\"args\":[\"power\",\"cycle\"]} {\"args\":[\"scenario\",\"start\",\"sim/mine.scenario\"]}"),
+              0)
+        << browser.script("return window.sentSim.join(' ');");
+
+    // A phone's width: each input on the line of its unit, nothing sideways.
+    ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
+    EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
+    for (const char *input : {"ctl-fault-ms", "ctl-relay-value"}) {
+        choose("ctl-relay-kind", "delay");
+        std::string lines = browser.script("var i = document.getElementById('" + std::string(input) +
+                                           "'); return String(i.parentElement.getBoundingClientRect().height < "
+                                           "2 * i.getBoundingClientRect().height);");
+        EXPECT_EQ(lines, "true") << input;
+    }
+    std::string width = browser.script("return String(document.documentElement.scrollWidth);");
+    EXPECT_LE(atoi(width.c_str()), 390) << width;
+}
+
 // Lines of the relay's access log for /api requests other than the
 // dashboard's poll.
 int composedRequests(const SimDevice &dev)
@@ -1260,7 +1681,47 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_GE(browser.waitScript("return document.getElementById('dashboard').className;", ""), 0);
 }
 
+// Runs the HAR recipe's Playwright tests matching grep against the relay
+// at relay; its exit status, with what it printed in *out.
+int runHarRecipe(const SimDevice &dev, const std::string &relay, const std::string &grep, std::string *out)
+{
+    const std::string dir = KAL_SOURCE_DIR "/tests/workbench/playwright";
+    return runCommand("cd '" + dir + "' && KAL_HTTP='" + relay + "' KAL_HAR_FILE='" + dev.root() +
+                          "/recorded.har' KAL_PLAYWRIGHT_OUT='" + dev.root() +
+                          "/playwright-out' NO_COLOR=1 node_modules/.bin/playwright test -c playwright.har.config.ts -g '" +
+                          grep + "' >'" + dev.root() + "/playwright.log' 2>&1") == 0
+               ? (*out = SimDevice::readFile(dev.root() + "/playwright.log"), 0)
+               : (*out = SimDevice::readFile(dev.root() + "/playwright.log"), 1);
+}
+
 }  // namespace
+
+// A front-end team's Playwright suite records replies through kal_http
+// (GET /log.har) and replays them with page.routeFromHAR once the relay is
+// gone: the page's fetch('/api') gets each recorded reply, an HTTP error
+// of the relay's own included.
+TEST(PlaywrightHar, RecordedRepliesReplayWithoutTheRelay)
+{
+    const std::string playwright = KAL_SOURCE_DIR "/tests/workbench/playwright/node_modules/.bin/playwright";
+    if (access(playwright.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "playwright is not installed: scripts/test installs it (npm ci in tests/workbench/playwright)";
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    // A page of its own: the console would add its polls to the recording.
+    const std::string www = dev.root() + "/www";  // removed with the device
+    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<!doctype html><title>recording</title>"));
+    Child http;
+    int port = startKalHttp(http, dev, {"--www", www, "--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string relay = "127.0.0.1:" + std::to_string(port);
+    std::string said;
+    ASSERT_EQ(runHarRecipe(dev, relay, "records replies", &said), 0) << said;
+    EXPECT_NE(said.find("1 passed"), std::string::npos) << said;
+    http.stop();
+    dev.stop();
+    EXPECT_EQ(runHarRecipe(dev, relay, "replays recorded", &said), 0) << said;
+    EXPECT_NE(said.find("1 passed"), std::string::npos) << said;
+}
 
 // A front-end team's own dev server (Vite, from npm: scripts/test installs
 // it) proxies /api to kal_http, and its pages show live status in a real

@@ -1,6 +1,6 @@
 // Device console: the dashboard, a request composer with its history and
 // the simulated device's controls (faults, snapshots and scenarios among
-// them). Talks only to kal_http: POST /api (one
+// them) and the relay's own faults. Talks only to kal_http: POST /api (one
 // request, its reply), GET/POST /sim (the controls) and GET /examples. Its
 // own files are named relative to the page, so it works from "/" and from
 // "/_console/" alike.
@@ -56,6 +56,22 @@ function showSignal(level) {
   el.appendChild(document.createTextNode(' ' + level));
 }
 
+// The operator, and the network type as the reply gives it: the project
+// documents no meaning for its codes but 0 (none reported, as when not
+// registered), so a code is shown as it is, and its tooltip says so.
+function showNetwork(w) {
+  const el = $('network');
+  el.textContent = (w.operatorName || 'no operator') + (w.roaming ? ', roaming' : '');
+  if (!w.networkType) return;
+  const type = document.createElement('span');
+  type.className = 'explained';
+  type.id = 'network-type';
+  type.textContent = 'type ' + w.networkType;
+  type.title = 'wan.networkType ' + w.networkType + ': the network type code the mobile service reports. ' +
+    'What each code stands for is not documented here; 0 means none reported (not registered).';
+  el.append(', ', type);
+}
+
 function showStatus(s) {
   const b = s.battery || {};
   setText('battery', b.connected === false ? 'none' : (b.voltage ?? '-') + ' %');
@@ -63,8 +79,7 @@ function showStatus(s) {
 
   const w = s.wan || {};
   showSignal(w.registerStatus === 1 ? w.signalStrength || 0 : -1);
-  setText('network', (w.operatorName || 'no operator') + (w.roaming ? ', roaming' : '') +
-    (w.networkType ? ', type ' + w.networkType : ''));
+  showNetwork(w);
   setText('connection', w.connectStatus === 2 ? 'online' : 'offline');
   setText('sim-status', 'SIM ' + (SIM_STATES[w.simStatus] || w.simStatus) + (w.ipv4 && w.ipv4 !== '0.0.0.0' ? ', ' + w.ipv4 : ''));
   setText('data-used', Number(w.totalStatistics || 0).toFixed(1) + ' MB');
@@ -513,7 +528,31 @@ function showControls(c) {
   const playing = s ? 'scenario ' + s.name + ' at ' + s.seconds + ' s' + (s.last ? ': ' + s.last : '') : '';
   setText('ctl-fault-state', faults ? 'now: ' + faults : 'every service answers');
   setText('ctl-scenario-state', s ? 'playing ' + s.name + ', ' + s.steps + ' steps' : 'none playing');
-  setText('sim-state', [playing, faults && 'faults: ' + faults].filter(Boolean).join(' · '));
+  const relay = c.relay || {};
+  const relayFaults = Object.entries(relay.faults || {}).map(([target, fault]) => target + ' ' + fault).join(', ');
+  setText('ctl-relay-state', (relayFaults ? 'now: ' + relayFaults : 'every request relayed as it comes') +
+    (relay.timeoutMs ? '; a reply is awaited ' + relay.timeoutMs + ' ms' : ''));
+  setText('sim-state', [playing, faults && 'faults: ' + faults, relayFaults && 'relay: ' + relayFaults]
+    .filter(Boolean).join(' · '));
+}
+
+// The relay fault's value: milliseconds for a delay, a status for an
+// error, none for a drop.
+const RELAY_VALUES = {
+  delay: { unit: 'ms', min: 0, max: 60000, value: '800', label: 'Delay in ms' },
+  error: { unit: 'HTTP', min: 400, max: 599, value: '503', label: 'HTTP status' },
+};
+
+function showRelayKind() {
+  const v = RELAY_VALUES[$('ctl-relay-kind').value];
+  $('ctl-relay-amount').hidden = !v;
+  if (!v) return;
+  const input = $('ctl-relay-value');
+  input.min = v.min;
+  input.max = v.max;
+  input.value = v.value;
+  input.setAttribute('aria-label', v.label);
+  setText('ctl-relay-unit', v.unit);
 }
 
 // The options of a select, rebuilt only when the list changed.
@@ -601,6 +640,14 @@ function wire() {
   $('ctl-snapshot-save').onclick = () => control(['snapshot', 'save', $('ctl-snapshot-name').value]);
   $('ctl-snapshot-restore').onclick = () => control(['snapshot', 'restore', $('ctl-snapshot-list').value]);
   $('ctl-reset').onclick = () => control(['reset']);
+  $('ctl-power-cycle').onclick = () => control(['power', 'cycle']);
+  $('ctl-scenario-file').onclick = () => control(['scenario', 'start', $('ctl-scenario-path').value]);
+  $('ctl-relay-kind').onchange = showRelayKind;
+  $('ctl-relay-apply').onclick = () => {
+    const kind = $('ctl-relay-kind').value;
+    control([kind, $('ctl-relay-target').value].concat(RELAY_VALUES[kind] ? [$('ctl-relay-value').value] : []));
+  };
+  $('ctl-relay-clear').onclick = () => control(['relay', 'clear']);
   $('ctl-scenario-start').onclick = () => control(['scenario', 'start', $('ctl-scenario-name').value]);
   $('ctl-scenario-stop').onclick = () => control(['scenario', 'stop']);
 }
