@@ -53,10 +53,15 @@ struct Spawned {
     }
     bool start(const SimDevice &dev, const std::vector<std::string> &args)
     {
-        outPath = dev.root() + "/spawned.out";
+        // A file of its own, created before it runs: the output of an
+        // earlier program is never taken for this one's.
+        static int spawned = 0;
+        outPath = dev.root() + "/spawned-" + std::to_string(++spawned) + ".out";
+        if (!SimDevice::writeFile(outPath, ""))
+            return false;
         pid = fork();
         if (pid == 0) {
-            int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int fd = open(outPath.c_str(), O_WRONLY | O_APPEND, 0644);
             dup2(fd, STDOUT_FILENO);
             dup2(fd, STDERR_FILENO);
             setenv("KAL_ROOT", dev.root().c_str(), 1);
