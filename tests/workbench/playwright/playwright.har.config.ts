@@ -8,7 +8,7 @@ import { defineConfig } from '@playwright/test';
 
 export default defineConfig({
   testDir: '.',
-  testMatch: 'har*.spec.ts',
+  testMatch: 'har*.test.ts',
   outputDir: process.env.KAL_PLAYWRIGHT_OUT || '/tmp/kal-playwright-har',
   reporter: 'line',
   workers: 1,

@@ -10,7 +10,7 @@ const workers = 2;
 
 export default defineConfig({
   testDir: '.',
-  testMatch: /lab-.*\.spec\.ts$/,
+  testMatch: /lab-.*\.test\.ts$/,
   globalSetup: './lab-setup.ts',
   workers,
   fullyParallel: true,

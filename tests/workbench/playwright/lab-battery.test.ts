@@ -1,4 +1,4 @@
-// Changes that would break lab-factory.spec.ts's tests on a shared device.
+// Changes that would break lab-factory.test.ts's tests on a shared device.
 import { api, expect, sim, test } from './lab-fixtures';
 
 test('a low battery shows on the console', async ({ device, page, request }) => {
