@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -215,4 +216,14 @@ int simServerAnswers(const char *socketPath, int timeoutMs, pid_t *pid)
     }
     close(fd);
     return rc;
+}
+
+void simRunDefaultSignals(void)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, NULL);
+    for (int sig = 1; sig < NSIG; sig++)
+        if (sig != SIGKILL && sig != SIGSTOP)
+            signal(sig, SIG_DFL);
 }

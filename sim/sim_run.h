@@ -53,3 +53,7 @@ void simRunForget(const char *root, const char *name);
 // timeoutMs for the reply. 0 with *pid the answering process (the kernel's
 // word, not the reply's), or -1 when nobody answered in time.
 int simServerAnswers(const char *socketPath, int timeoutMs, pid_t *pid);
+
+// In a child about to exec a server: every signal unblocked and at its
+// default, as a process init starts, whatever the parent had set.
+void simRunDefaultSignals(void);

@@ -140,12 +140,7 @@ void childCommon()
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != g_self)
         _exit(127);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, NULL);
-    for (int sig = 1; sig < NSIG; sig++)
-        if (sig != SIGKILL && sig != SIGSTOP)
-            signal(sig, SIG_DFL);
+    simRunDefaultSignals();
     int in = open("/dev/null", O_RDONLY);
     if (in >= 0) {
         dup2(in, STDIN_FILENO);

@@ -107,12 +107,7 @@ int startDetached(const char *binary, char *message, size_t size)
         for (int fd = 3; fd < kCloseBelow; fd++)
             close(fd);
         // A new server starts as from init: no signal blocked or ignored.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, NULL);
-        for (int sig = 1; sig < NSIG; sig++)
-            if (sig != SIGKILL && sig != SIGSTOP)
-                signal(sig, SIG_DFL);
+        simRunDefaultSignals();
         execve(binary, (char *const *)arguments, (char *const *)environment);
         _exit(127);
     }
