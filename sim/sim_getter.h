@@ -28,3 +28,11 @@ int simGetField(SimService service, T *out, Load load, Field field)
         return 1;
     });
 }
+
+// The same for a call that answers nothing.
+template <typename Body>
+void simServeVoid(SimService service, Body body)
+{
+    if (!simServiceFails(service))
+        body();
+}
