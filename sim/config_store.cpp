@@ -8,6 +8,7 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
 
 namespace {
@@ -77,30 +78,30 @@ int storeValue(int key, const char *value, int length)
 
 extern "C" int get_config_data(int key, char *buffer, int size)
 {
-    if (simServiceFails(SIM_SERVICE_CONFIG_STORE))
-        return -1;
-    if (buffer == NULL || size <= 0)
-        return -1;
-    char path[512];
-    if (keyPath(path, sizeof(path), key) != 0)
-        return -1;
-    char value[kMaxValue + 1];
-    if (simReadFile(path, value, sizeof(value)) < 0)
-        return -1;
-    memset(buffer, 0, (size_t)size);
-    strncpy(buffer, value, (size_t)size - 1);
-    return 0;
+    return simServe(SIM_SERVICE_CONFIG_STORE, -1, [&] {
+        if (buffer == NULL || size <= 0)
+            return -1;
+        char path[512];
+        if (keyPath(path, sizeof(path), key) != 0)
+            return -1;
+        char value[kMaxValue + 1];
+        if (simReadFile(path, value, sizeof(value)) < 0)
+            return -1;
+        memset(buffer, 0, (size_t)size);
+        strncpy(buffer, value, (size_t)size - 1);
+        return 0;
+    });
 }
 
 extern "C" int set_config_data_permanent(int key, const char *value, int length)
 {
-    if (simServiceFails(SIM_SERVICE_CONFIG_STORE))
-        return -1;
-    if (length < 0 || length > kMaxValue || (value == NULL && length > 0))
-        return -1;
-    // A value is a text: it ends at its first NUL.
-    int textLength = (int)strnlen(value != NULL ? value : "", (size_t)length);
-    return storeValue(key, value, textLength);
+    return simServe(SIM_SERVICE_CONFIG_STORE, -1, [&] {
+        if (length < 0 || length > kMaxValue || (value == NULL && length > 0))
+            return -1;
+        // A value is a text: it ends at its first NUL.
+        int textLength = (int)strnlen(value != NULL ? value : "", (size_t)length);
+        return storeValue(key, value, textLength);
+    });
 }
 
 int simConfigSeed(void)

@@ -15,6 +15,7 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
@@ -217,12 +218,15 @@ int change(Change apply)
     });
 }
 
-// Loads the state and answers what value makes of it. When the accounting
+// Loads the state and answers what value makes of it, -1 while the
+// service fails. When the accounting
 // changed something for good it is saved, loaded afresh under the device's
 // lock (at most once a second): a reading alone needs no lock.
 template <typename T, typename Value>
 int reading(T *out, Value value)
 {
+    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
+        return -1;
     FlowState s;
     bool accounted = false;
     if (out == NULL || load(&s, &accounted) != 0)
@@ -274,129 +278,109 @@ extern "C" {
 
 int isLimitEnable(int *enabled)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(enabled, [](const FlowState &s) { return s.limitEnable; });
 }
 
 int getLimit(double *limit)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(limit, [](const FlowState &s) { return s.limit; });
 }
 
 int isLimitReached(int *state)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(state, limitState);
 }
 
 int getWarningPercent(int *percent)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(percent, [](const FlowState &s) { return s.warningPercent; });
 }
 
 int isMonthlyEnable(int *enabled)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(enabled, [](const FlowState &s) { return s.monthlyEnable; });
 }
 
 int getDue(int *day)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(day, [](const FlowState &s) { return s.due; });
 }
 
 int getMonthly(double *used)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(used, [](const FlowState &s) { return s.monthly; });
 }
 
 int getDailyFlow(double *used)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(used, [](const FlowState &s) { return s.daily; });
 }
 
 int getTxSpeed(unsigned long *speed)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(speed, [](const FlowState &s) { return flowing(&s) ? txRate((long)time(NULL)) : 0; });
 }
 
 int getRxSpeed(unsigned long *speed)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
     return reading(speed, [](const FlowState &s) { return flowing(&s) ? rxRate((long)time(NULL)) : 0; });
 }
 
 int setMonthly(double used)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    if (!isfinite(used) || used < 0)
-        return -1;
-    return change([used](FlowState *s) { s->monthly = used; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        if (!isfinite(used) || used < 0)
+            return -1;
+        return change([used](FlowState *s) { s->monthly = used; });
+    });
 }
 
 int setLimit(double limit)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    if (!isfinite(limit) || limit < 0)
-        return -1;
-    return change([limit](FlowState *s) { s->limit = limit; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        if (!isfinite(limit) || limit < 0)
+            return -1;
+        return change([limit](FlowState *s) { s->limit = limit; });
+    });
 }
 
 int setWarningPercent(int percent)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    if (percent < 0 || percent > 100)
-        return -1;
-    return change([percent](FlowState *s) { s->warningPercent = percent; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        if (percent < 0 || percent > 100)
+            return -1;
+        return change([percent](FlowState *s) { s->warningPercent = percent; });
+    });
 }
 
 int setDue(int day)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    if (day < 0 || day > 31)
-        return -1;
-    return change([day](FlowState *s) { s->due = day; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        if (day < 0 || day > 31)
+            return -1;
+        return change([day](FlowState *s) { s->due = day; });
+    });
 }
 
 int enableLimit(int enable)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    return change([enable](FlowState *s) { s->limitEnable = enable != 0; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        return change([enable](FlowState *s) { s->limitEnable = enable != 0; });
+    });
 }
 
 int enableMonthly(int enable)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    return change([enable](FlowState *s) { s->monthlyEnable = enable != 0; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        return change([enable](FlowState *s) { s->monthlyEnable = enable != 0; });
+    });
 }
 
 int setUserModifiedConfig(int modified)
 {
-    if (simServiceFails(SIM_SERVICE_FLOWSTAT))
-        return -1;
-    return change([modified](FlowState *s) { s->userModified = modified != 0; });
+    return simServe(SIM_SERVICE_FLOWSTAT, -1, [&] {
+        return change([modified](FlowState *s) { s->userModified = modified != 0; });
+    });
 }
 
 }  // extern "C"

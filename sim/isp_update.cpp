@@ -8,6 +8,7 @@
 #include "server/utils.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_json.h"
 #include "sim/sim_lock.h"
 
@@ -58,60 +59,61 @@ int save(const IspState *s)
 
 int getVersion(char *version)
 {
-    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
-        return -1;
-    IspState s;
-    if (version == NULL || load(&s) != 0)
-        return -1;
-    copyText(version, s.version, ISP_VERSION_SIZE);
-    return 0;
+    return simServe(SIM_SERVICE_ISP_UPDATE, -1, [&] {
+        IspState s;
+        if (version == NULL || load(&s) != 0)
+            return -1;
+        copyText(version, s.version, ISP_VERSION_SIZE);
+        return 0;
+    });
 }
 
 int getNeedLocUpdate(int *pending)
 {
-    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
-        return -1;
-    IspState s;
-    if (pending == NULL || load(&s) != 0)
-        return -1;
-    *pending = s.needLocalUpdate;
-    return 0;
+    return simServe(SIM_SERVICE_ISP_UPDATE, -1, [&] {
+        IspState s;
+        if (pending == NULL || load(&s) != 0)
+            return -1;
+        *pending = s.needLocalUpdate;
+        return 0;
+    });
 }
 
 int updateISPByWeb(void)
 {
-    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
-        return 1;  // the update server unreachable
-    return simLocked(-1, [&] {
-        IspState s;
-        if (load(&s) != 0)
-            return -1;
-        if (s.updateResult != 0)
-            return s.updateResult;
-        if (s.availableVersion[0] != '\0')
-            copyText(s.version, s.availableVersion, sizeof(s.version));
-        return save(&s) == 0 ? 0 : -1;
+    // Failing, it answers 1: the update server unreachable.
+    return simServe(SIM_SERVICE_ISP_UPDATE, 1, [&] {
+        return simLocked(-1, [&] {
+            IspState s;
+            if (load(&s) != 0)
+                return -1;
+            if (s.updateResult != 0)
+                return s.updateResult;
+            if (s.availableVersion[0] != '\0')
+                copyText(s.version, s.availableVersion, sizeof(s.version));
+            return save(&s) == 0 ? 0 : -1;
+        });
     });
 }
 
 int checkNeedLocalUpdate(void)
 {
-    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
-        return -1;
-    // After an installed update nothing is left to do locally.
-    return 0;
+    return simServe(SIM_SERVICE_ISP_UPDATE, -1, [&] {
+        // After an installed update nothing is left to do locally.
+        return 0;
+    });
 }
 
 int setNeedLocUpdate(int pending)
 {
-    if (simServiceFails(SIM_SERVICE_ISP_UPDATE))
-        return -1;
-    return simLocked(-1, [&] {
-        IspState s;
-        if (load(&s) != 0)
-            return -1;
-        s.needLocalUpdate = pending;
-        return save(&s);
+    return simServe(SIM_SERVICE_ISP_UPDATE, -1, [&] {
+        return simLocked(-1, [&] {
+            IspState s;
+            if (load(&s) != 0)
+                return -1;
+            s.needLocalUpdate = pending;
+            return save(&s);
+        });
     });
 }
 

@@ -11,6 +11,7 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 
@@ -41,47 +42,47 @@ const SimField kRecordFields[] = {
 
 extern "C" int get_lan_config(lan_config *config)
 {
-    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
-        return -1;
-    if (config == NULL)
-        return -1;
-    // A text too long for its field makes the record unreadable.
-    lan_config record;
-    memset(&record, 0, sizeof(record));
-    if (simKvLoad(kRecordName, SIM_FIELDS(kRecordFields), SIM_KV_STRICT, &record) != 0)
-        return -1;
-    *config = record;
-    return 0;
+    return simServe(SIM_SERVICE_NETWORK_MANAGER, -1, [&] {
+        if (config == NULL)
+            return -1;
+        // A text too long for its field makes the record unreadable.
+        lan_config record;
+        memset(&record, 0, sizeof(record));
+        if (simKvLoad(kRecordName, SIM_FIELDS(kRecordFields), SIM_KV_STRICT, &record) != 0)
+            return -1;
+        *config = record;
+        return 0;
+    });
 }
 
 extern "C" int set_lan_config(const lan_config *config)
 {
-    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
-        return -1;
-    if (config == NULL)
-        return -1;
-    // Only terminated fields are a record.
-    for (const SimField &f : kRecordFields) {
-        if (f.type == SIM_FIELD_TEXT && memchr((const char *)config + f.offset, '\0', kFieldSize) == NULL)
+    return simServe(SIM_SERVICE_NETWORK_MANAGER, -1, [&] {
+        if (config == NULL)
             return -1;
-    }
-    return simKvSave(kRecordName, SIM_FIELDS(kRecordFields), config, 0644, false);
+        // Only terminated fields are a record.
+        for (const SimField &f : kRecordFields) {
+            if (f.type == SIM_FIELD_TEXT && memchr((const char *)config + f.offset, '\0', kFieldSize) == NULL)
+                return -1;
+        }
+        return simKvSave(kRecordName, SIM_FIELDS(kRecordFields), config, 0644, false);
+    });
 }
 
 extern "C" int send_restart_lan_msg(void)
 {
-    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
-        return -1;
-    lan_config config;
-    memset(&config, 0, sizeof(config));
-    if (get_lan_config(&config) != 0)
-        return simJournalAppend(kRestartJournal, "restart failed: no LAN record");
-    char line[256];
-    memset(line, 0, sizeof(line));
-    snprintf(line, sizeof(line), "restart address=%s netmask=%s dhcp=%d pool=%s-%s lease=%d dns=%s,%s",
-             config.address, config.netmask, (int)config.dhcp_enable, config.pool_start, config.pool_end,
-             (int)config.lease_time, config.dns1, config.dns2);
-    return simJournalAppend(kRestartJournal, line);
+    return simServe(SIM_SERVICE_NETWORK_MANAGER, -1, [&] {
+        lan_config config;
+        memset(&config, 0, sizeof(config));
+        if (get_lan_config(&config) != 0)
+            return simJournalAppend(kRestartJournal, "restart failed: no LAN record");
+        char line[256];
+        memset(line, 0, sizeof(line));
+        snprintf(line, sizeof(line), "restart address=%s netmask=%s dhcp=%d pool=%s-%s lease=%d dns=%s,%s",
+                 config.address, config.netmask, (int)config.dhcp_enable, config.pool_start, config.pool_end,
+                 (int)config.lease_time, config.dns1, config.dns2);
+        return simJournalAppend(kRestartJournal, line);
+    });
 }
 
 int simLanSeed(void)

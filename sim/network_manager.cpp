@@ -10,6 +10,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 
@@ -70,14 +71,14 @@ int simWanConnected(void)
 
 extern "C" int get_wan_ipv4_config(char *address, char *dns1, char *dns2)
 {
-    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
-        return -1;
-    return wanConfig("ipv4", address, dns1, dns2);
+    return simServe(SIM_SERVICE_NETWORK_MANAGER, -1, [&] {
+        return wanConfig("ipv4", address, dns1, dns2);
+    });
 }
 
 extern "C" int get_wan_ipv6_config(char *address, char *dns1, char *dns2)
 {
-    if (simServiceFails(SIM_SERVICE_NETWORK_MANAGER))
-        return -1;
-    return wanConfig("ipv6", address, dns1, dns2);
+    return simServe(SIM_SERVICE_NETWORK_MANAGER, -1, [&] {
+        return wanConfig("ipv6", address, dns1, dns2);
+    });
 }

@@ -9,6 +9,7 @@
 #include "common/diagnostics.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_lock.h"
 
 namespace {
@@ -19,30 +20,30 @@ const char kJournal[] = "state_requests";
 
 extern "C" int send_reboot_req(void)
 {
-    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
-        return -1;
-    return simJournalAppend(kJournal, "reboot");
+    return simServe(SIM_SERVICE_STATE_CONTROL, -1, [&] {
+        return simJournalAppend(kJournal, "reboot");
+    });
 }
 
 extern "C" int send_poweroff_req(void)
 {
-    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
-        return -1;
-    return simJournalAppend(kJournal, "poweroff");
+    return simServe(SIM_SERVICE_STATE_CONTROL, -1, [&] {
+        return simJournalAppend(kJournal, "poweroff");
+    });
 }
 
 extern "C" int send_restore_req(void)
 {
-    if (simServiceFails(SIM_SERVICE_STATE_CONTROL))
-        return -1;
-    return simLocked(-1, [&] {
-        int result = 0;
-        if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
-            diagLine("simulated state control: factory restore incomplete");
-            result = -1;
-        }
-        if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)
-            result = -1;
-        return result;
+    return simServe(SIM_SERVICE_STATE_CONTROL, -1, [&] {
+        return simLocked(-1, [&] {
+            int result = 0;
+            if (simConfigRestoreFactory() != 0 || simLanRestoreFactory() != 0 || simUciRestoreFactory() != 0) {
+                diagLine("simulated state control: factory restore incomplete");
+                result = -1;
+            }
+            if (simJournalAppend(kJournal, result == 0 ? "restore" : "restore failed") != 0)
+                result = -1;
+            return result;
+        });
     });
 }

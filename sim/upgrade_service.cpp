@@ -20,6 +20,7 @@
 #include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
@@ -264,53 +265,59 @@ extern "C" void getFilePath(char *path, const char *name, int size)
         path[0] = '\0';
 }
 
+namespace {
+
+// A text the service hands out into text[size]: empty while the service
+// fails, else what fill writes.
+template <typename Fill>
+void serviceText(char *text, int size, Fill fill)
+{
+    bool fails = simServiceFails(SIM_SERVICE_UPGRADE);
+    if (text == NULL || size <= 0)
+        return;
+    if (fails)
+        copyField(text, (size_t)size, "");
+    else
+        fill(text, (size_t)size);
+}
+
+}  // namespace
+
 extern "C" void getFirmwareVer(char *text, int size)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
-        if (text != NULL && size > 0)
-            copyField(text, (size_t)size, "");
-        return;
-    }
-    if (text != NULL && size > 0 && get_config_data(CFG_FIRMWARE_VERSION, text, size) != 0)
-        copyField(text, (size_t)size, "");
+    serviceText(text, size, [](char *out, size_t n) {
+        if (get_config_data(CFG_FIRMWARE_VERSION, out, (int)n) != 0)
+            copyField(out, n, "");
+    });
 }
 
 extern "C" void getBuildInfo(char *text, int size)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
-        if (text != NULL && size > 0)
-            copyField(text, (size_t)size, "");
-        return;
-    }
-    if (text != NULL && size > 0 && get_config_data(CFG_FIRMWARE_BUILD, text, size) != 0)
-        copyField(text, (size_t)size, "");
+    serviceText(text, size, [](char *out, size_t n) {
+        if (get_config_data(CFG_FIRMWARE_BUILD, out, (int)n) != 0)
+            copyField(out, n, "");
+    });
 }
 
 extern "C" int hasNewVersion(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return 0;
-    return loadState().found == 1 ? 1 : 0;
+    return simServe(SIM_SERVICE_UPGRADE, 0, [&] {
+        return loadState().found == 1 ? 1 : 0;
+    });
 }
 
 extern "C" void getLatestVersion(char *text, int size)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
-        if (text != NULL && size > 0)
-            copyField(text, (size_t)size, "");
-        return;
-    }
-    if (text != NULL && size > 0)
-        copyField(text, (size_t)size, loadState().latest);
+    serviceText(text, size, [](char *out, size_t n) { copyField(out, n, loadState().latest); });
 }
 
 extern "C" void getReleaseNote(char **note)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return;
-    UpgradeState s = loadState();
-    if (note != NULL && s.found == 1 && s.note[0] != '\0')
-        *note = strdup(s.note);
+    simServeVoid(SIM_SERVICE_UPGRADE, [&] {
+        UpgradeState s = loadState();
+        if (note != NULL && s.found == 1 && s.note[0] != '\0')
+            *note = strdup(s.note);
+    });
 }
 
 extern "C" void getFileSize(int *size)
@@ -326,102 +333,96 @@ extern "C" void getFileSize(int *size)
 
 extern "C" void getDownloadUrl(char *text, int size)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE)) {
-        if (text != NULL && size > 0)
-            copyField(text, (size_t)size, "");
-        return;
-    }
-    if (text != NULL && size > 0)
-        copyField(text, (size_t)size, loadState().url);
+    serviceText(text, size, [](char *out, size_t n) { copyField(out, n, loadState().url); });
 }
 
 extern "C" int getCheckResultState(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return CHECK_FAILED;
-    // A running check ends when the service is next polled for it.
-    return loadState().check;
+    return simServe<int>(SIM_SERVICE_UPGRADE, CHECK_FAILED, [&] {
+        // A running check ends when the service is next polled for it.
+        return loadState().check;
+    });
 }
 
 extern "C" int httpReqForCheckUpdate(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return 2;
-    return simLocked(1, [&] {
-        UpgradeState s = loadState();
-        if (s.download == DOWNLOAD_RUNNING && percentageOf(s) < 100)
-            return 1;
-        if (s.check == CHECK_IDLE) {
-            s.check = CHECK_RUNNING;
-            s.checkStarted = nowMs();
+    return simServe(SIM_SERVICE_UPGRADE, 2, [&] {
+        return simLocked(1, [&] {
+            UpgradeState s = loadState();
+            if (s.download == DOWNLOAD_RUNNING && percentageOf(s) < 100)
+                return 1;
+            if (s.check == CHECK_IDLE) {
+                s.check = CHECK_RUNNING;
+                s.checkStarted = nowMs();
+                saveState(s);
+                return 0;
+            }
+            finishCheck(s, checkDuration());
             saveState(s);
-            return 0;
-        }
-        finishCheck(s, checkDuration());
-        saveState(s);
-        return s.check == CHECK_RUNNING ? 0 : 2;
+            return s.check == CHECK_RUNNING ? 0 : 2;
+        });
     });
 }
 
 extern "C" void initCheckThreadState(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return;
-    simLocked(0, [&] {
-        UpgradeState s = loadState();
-        s.check = CHECK_IDLE;
-        saveState(s);
-        return 0;
+    simServeVoid(SIM_SERVICE_UPGRADE, [&] {
+        simLocked(0, [&] {
+            UpgradeState s = loadState();
+            s.check = CHECK_IDLE;
+            saveState(s);
+            return 0;
+        });
     });
 }
 
 extern "C" int startDownload(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return 1;
-    return simLocked(1, [&] {
-        UpgradeState s = loadState();
-        if (s.found != 1)
-            return 1;  // nothing to download
-        if (s.download == DOWNLOAD_RUNNING)
+    return simServe(SIM_SERVICE_UPGRADE, 1, [&] {
+        return simLocked(1, [&] {
+            UpgradeState s = loadState();
+            if (s.found != 1)
+                return 1;  // nothing to download
+            if (s.download == DOWNLOAD_RUNNING)
+                return 0;
+            char target[512];
+            if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || replaceFile(target, "", 0, 0644) != 0)
+                return 1;
+            s.download = DOWNLOAD_RUNNING;
+            s.downloadStarted = nowMs();
+            saveState(s);
             return 0;
-        char target[512];
-        if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) != 0 || replaceFile(target, "", 0, 0644) != 0)
-            return 1;
-        s.download = DOWNLOAD_RUNNING;
-        s.downloadStarted = nowMs();
-        saveState(s);
-        return 0;
+        });
     });
 }
 
 extern "C" void cancelDownThread(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return;
-    simLocked(0, [&] {
-        UpgradeState s = loadState();
-        if (s.download != DOWNLOAD_RUNNING)
+    simServeVoid(SIM_SERVICE_UPGRADE, [&] {
+        simLocked(0, [&] {
+            UpgradeState s = loadState();
+            if (s.download != DOWNLOAD_RUNNING)
+                return 0;
+            char target[512];
+            if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
+                unlink(target);
+            s.download = DOWNLOAD_NONE;
+            saveState(s);
             return 0;
-        char target[512];
-        if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
-            unlink(target);
-        s.download = DOWNLOAD_NONE;
-        saveState(s);
-        return 0;
+        });
     });
 }
 
 extern "C" int getPercentage(int *percentage)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return 0;
-    return advancing([&](UpgradeState &s) {
-        int pct = advanceDownload(s);
-        if (percentage == NULL || s.download == DOWNLOAD_NONE)
-            return 0;
-        *percentage = pct;
-        return 1;
+    return simServe(SIM_SERVICE_UPGRADE, 0, [&] {
+        return advancing([&](UpgradeState &s) {
+            int pct = advanceDownload(s);
+            if (percentage == NULL || s.download == DOWNLOAD_NONE)
+                return 0;
+            *percentage = pct;
+            return 1;
+        });
     });
 }
 
@@ -446,50 +447,50 @@ extern "C" int getDownSize(int *size)
 
 extern "C" int getUploadState(int *state)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return -1;
-    if (state != NULL)
-        *state = loadState().upload;
-    return 0;
+    return simServe(SIM_SERVICE_UPGRADE, -1, [&] {
+        if (state != NULL)
+            *state = loadState().upload;
+        return 0;
+    });
 }
 
 extern "C" void startUpdateForWeb(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return;
-    // Verified before the lock is taken: reading the whole package is the
-    // slow part, and the package is no state file.
-    char target[512];
-    int verified = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? verify_update_file(target) : 1;
-    simLocked(0, [&] {
-        UpgradeState s = loadState();
-        char line[640];
-        memset(line, 0, sizeof(line));
-        if (verified == 0) {
-            s.upload = UPLOAD_STARTED;
-            snprintf(line, sizeof(line), "upgrade started with %s (%s)", UPDATE_PACKAGE_PATH,
-                     s.latest[0] != '\0' ? s.latest : "unknown version");
-        } else {
-            s.upload = UPLOAD_REFUSED;
-            snprintf(line, sizeof(line), "upgrade refused: %s failed verification (%d)", UPDATE_PACKAGE_PATH, verified);
-        }
-        simJournalAppend("upgrade/requests", line);
-        saveState(s);
-        return 0;
+    simServeVoid(SIM_SERVICE_UPGRADE, [&] {
+        // Verified before the lock is taken: reading the whole package is the
+        // slow part, and the package is no state file.
+        char target[512];
+        int verified = kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0 ? verify_update_file(target) : 1;
+        simLocked(0, [&] {
+            UpgradeState s = loadState();
+            char line[640];
+            memset(line, 0, sizeof(line));
+            if (verified == 0) {
+                s.upload = UPLOAD_STARTED;
+                snprintf(line, sizeof(line), "upgrade started with %s (%s)", UPDATE_PACKAGE_PATH,
+                         s.latest[0] != '\0' ? s.latest : "unknown version");
+            } else {
+                s.upload = UPLOAD_REFUSED;
+                snprintf(line, sizeof(line), "upgrade refused: %s failed verification (%d)", UPDATE_PACKAGE_PATH, verified);
+            }
+            simJournalAppend("upgrade/requests", line);
+            saveState(s);
+            return 0;
+        });
     });
 }
 
 extern "C" void clearCache(void)
 {
-    if (simServiceFails(SIM_SERVICE_UPGRADE))
-        return;
-    char target[512];
-    if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
-        unlink(target);
-    UpgradeState s;
-    memset(&s, 0, sizeof(s));
-    s.check = CHECK_IDLE;
-    saveState(s);
+    simServeVoid(SIM_SERVICE_UPGRADE, [&] {
+        char target[512];
+        if (kalPath(target, sizeof(target), UPDATE_PACKAGE_PATH) == 0)
+            unlink(target);
+        UpgradeState s;
+        memset(&s, 0, sizeof(s));
+        s.check = CHECK_IDLE;
+        saveState(s);
+    });
 }
 
 int simUpgradeSeed(void)
