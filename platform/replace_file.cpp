@@ -15,24 +15,22 @@ namespace {
 
 // Temporary files are named "<file>.tmp.XXXXXX", the X's six letters and
 // digits: a name no other writer of the same file uses at the same time.
-const char kTempSuffix[] = ".tmp.";
-const char kTempPattern[] = "XXXXXX";
-const char kTempNameChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr const char *kTempSuffix = ".tmp.";
+constexpr const char *kTempPattern = "XXXXXX";
+constexpr const char *kTempNameChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 // Names tried before giving up; a clash needs another writer of the same
 // file picking the same six characters in the same instant.
 const int kTempAttempts = 100;
+// Spreads consecutive numbers over all 32 bits (2^32 over the golden ratio).
+const uint32_t kGolden = 0x9E3779B9u;
 // The process's status file, where the kernel shows the umask (Linux 4.7
-// and later) and the number of threads.
-const char kStatusPath[] = "/proc/self/status";
-const char kStatusUmask[] = "Umask:";
-const char kStatusThreads[] = "Threads:";
-const mode_t kMaskUnknown = (mode_t)-1;
-
-// The umask as it was before main, for kernels whose status file does not
-// show it; kMaskUnknown when it could not be read safely.
-mode_t gStartMask = kMaskUnknown;
-// Differs for each name this process picks.
-unsigned gTempCounter = 0;
+// and later) on its second line, after the name; and the process's
+// threads, one entry each.
+constexpr const char *kStatusPath = "/proc/self/status";
+constexpr const char *kStatusUmask = "\nUmask:";
+constexpr const char *kThreadsPath = "/proc/self/task";
+// Marks gStartMask as read: a bit no mask has.
+const mode_t kMaskKnown = 010000;
 
 // The directory part of path ("." or "/" where it has none). 0 or -1.
 int directoryOf(char *out, size_t size, const char *path)
@@ -47,94 +45,95 @@ int directoryOf(char *out, size_t size, const char *path)
     return 0;
 }
 
-// The number after "<name>" at the start of a line of this process's status
-// file, read in base. 0 or -1 (no such line, or no status file).
-int statusField(const char *name, int base, unsigned long *value)
+// The number (in base, at most 10) after the field name in this process's
+// status file; -1 when the file does not show it.
+long statusField(const char *name, long base)
 {
-    char text[4096];
+    // The name line is at most 71 bytes (16 characters, each at most a
+    // four-byte escape).
+    char text[256];
     memset(text, 0, sizeof(text));
     int fd = open(kStatusPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    size_t used = 0;
-    while (used < sizeof(text) - 1) {
-        ssize_t r = read(fd, text + used, sizeof(text) - 1 - used);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        used += (size_t)r;
-    }
+    // One read: the kernel hands over as much as fits.
+    ssize_t r = read(fd, text, sizeof(text) - 1);
     close(fd);
-    size_t nameLen = strlen(name);
-    for (const char *line = text; *line != '\0';) {
-        if (strncmp(line, name, nameLen) == 0) {
-            char *end = NULL;
-            *value = strtoul(line + nameLen, &end, base);
-            return end != line + nameLen ? 0 : -1;
-        }
-        const char *next = strchr(line, '\n');
-        if (next == NULL)
-            break;
-        line = next + 1;
-    }
-    return -1;
+    const char *at = r > 0 ? strstr(text, name) : NULL;
+    if (at == NULL)
+        return -1;
+    at += strlen(name);
+    while (*at == '\t' || *at == ' ')
+        at++;
+    long value = -1;
+    for (int digits = 0; digits < 8 && *at >= '0' && *at < '0' + base; digits++, at++)
+        value = (value < 0 ? 0 : value * base) + (*at - '0');
+    return value;
 }
+
+}  // namespace
+
+// These two are file-static rather than in the unnamed namespace: their
+// shorter symbol names keep the device's binary from growing.
+
+// The umask as it was before main, with kMaskKnown, for kernels whose
+// status file does not show it; 0 when it could not be read safely.
+static mode_t gStartMask = 0;
 
 // The umask can only be read by setting it, which would race with any
 // other thread creating a file; before main, with one thread, nothing else
-// can. Read only where the status file cannot show it later.
-__attribute__((constructor)) void readStartMask(void)
+// can. For kernels whose status file does not show it.
+__attribute__((constructor)) static void readStartMask(void)
 {
-    unsigned long value = 0;
-    if (statusField(kStatusUmask, 8, &value) == 0)
-        return;
-    if (statusField(kStatusThreads, 10, &value) == 0 && value != 1)
+    // Without /proc the threads cannot be counted; before main, only a
+    // constructor could have started one, and none here does.
+    int threads = 0;
+    DIR *d = opendir(kThreadsPath);
+    for (struct dirent *entry; d != NULL && (entry = readdir(d)) != NULL;)
+        threads += entry->d_name[0] != '.';
+    if (d != NULL)
+        closedir(d);
+    if (threads > 1)
         return;
     mode_t mask = umask(0);
     umask(mask);
-    gStartMask = mask;
+    gStartMask = mask | kMaskKnown;
 }
+
+namespace {
 
 // The process's file creation mask, read without setting it. 0, or -1 when
 // it cannot be known.
 int creationMask(mode_t *mask)
 {
-    unsigned long value = 0;
-    if (statusField(kStatusUmask, 8, &value) == 0) {
-        *mask = (mode_t)(value & 0777);
-        return 0;
-    }
-    if (gStartMask == kMaskUnknown)
+    long value = statusField(kStatusUmask, 8);
+    if (value < 0 && gStartMask == 0)
         return -1;
-    *mask = gStartMask;
+    *mask = (value >= 0 ? (mode_t)value : gStartMask) & 0777;
     return 0;
 }
 
-// Fills the six X's at x with letters and digits. The name only has to
-// differ from other writers' of the same moment; O_EXCL turns a clash into
-// another try, never a shared file.
-void fillTempName(char *x)
+// Fills the six X's at x with letters and digits, for the given try. The
+// name only has to differ from other writers' of the same moment: the
+// clock and the process tell those apart, and threads of one process have
+// stacks of their own. O_EXCL turns a clash into another try, never a
+// shared file.
+void fillTempName(char *x, int attempt)
 {
     struct timespec now;
     memset(&now, 0, sizeof(now));
     clock_gettime(CLOCK_REALTIME, &now);
-    unsigned count = __atomic_add_fetch(&gTempCounter, 1, __ATOMIC_RELAXED);
-    // Threads of one process differ in their stacks' addresses as well.
-    uint64_t seed = (uint64_t)now.tv_sec * 1000000000u + (uint64_t)now.tv_nsec;
-    seed ^= ((uint64_t)(unsigned)getpid() << 32) ^ ((uint64_t)count * 0x9E3779B97F4A7C15ull) ^ (uintptr_t)&now;
-    // splitmix64's finaliser: every input bit moves every output bit.
-    seed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9ull;
-    seed = (seed ^ (seed >> 27)) * 0x94D049BB133111EBull;
-    seed ^= seed >> 31;
-    const uint32_t base = sizeof(kTempNameChars) - 1;
-    const size_t len = sizeof(kTempPattern) - 1;
-    // Half the characters from each half of the seed: three of 62 fit in 32 bits.
-    uint32_t halves[2] = {(uint32_t)seed, (uint32_t)(seed >> 32)};
-    for (size_t i = 0; i < len; i++) {
-        uint32_t &h = halves[i < len / 2 ? 0 : 1];
-        x[i] = kTempNameChars[h % base];
-        h /= base;
+    uint32_t seed = (uint32_t)now.tv_nsec ^ ((uint32_t)now.tv_sec << 7) ^ ((uint32_t)getpid() << 16) ^
+                    (uint32_t)(uintptr_t)&now ^ (uint32_t)attempt * kGolden;
+    for (size_t i = 0; i < strlen(kTempPattern); i++) {
+        // MurmurHash3's finaliser: every input bit moves every output bit.
+        seed ^= seed >> 16;
+        seed *= 0x85EBCA6Bu;
+        seed ^= seed >> 13;
+        seed *= 0xC2B2AE35u;
+        seed ^= seed >> 16;
+        x[i] = kTempNameChars[seed % strlen(kTempNameChars)];
+        seed += kGolden;
     }
 }
 
@@ -148,9 +147,9 @@ int createTemp(char *out, size_t size, const char *path, mode_t mode)
         memset(out, 0, size);
         return -1;
     }
-    char *x = out + n - (sizeof(kTempPattern) - 1);
+    char *x = out + n - strlen(kTempPattern);
     for (int i = 0; i < kTempAttempts; i++) {
-        fillTempName(x);
+        fillTempName(x, i);
         // The kernel takes the umask off mode as it creates the file.
         int fd = open(out, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
         if (fd >= 0 || errno != EEXIST)
