@@ -49,8 +49,7 @@ int directoryOf(char *out, size_t size, const char *path)
 // status file; -1 when the file does not show it.
 long statusField(const char *name, long base)
 {
-    // The name line is at most 71 bytes (16 characters, each at most a
-    // four-byte escape).
+    // Only the name line comes before it: a 15-character name, escaped.
     char text[256];
     memset(text, 0, sizeof(text));
     int fd = open(kStatusPath, O_RDONLY | O_CLOEXEC);
