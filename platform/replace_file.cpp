@@ -3,18 +3,34 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-// Temporary files are named "<file>.tmp.XXXXXX", the X's filled by mkstemp:
-// a name no other writer of the same file uses at the same time.
-const char kTempSuffix[] = ".tmp.";
-const char kTempPattern[] = "XXXXXX";
+// Temporary files are named "<file>.tmp.XXXXXX", the X's six letters and
+// digits: a name no other writer of the same file uses at the same time.
+constexpr const char *kTempSuffix = ".tmp.";
+constexpr const char *kTempPattern = "XXXXXX";
+constexpr const char *kTempNameChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// Names tried before giving up; a clash needs another writer of the same
+// file picking the same six characters in the same instant.
+const int kTempAttempts = 100;
+// Spreads consecutive numbers over all 32 bits (2^32 over the golden ratio).
+const uint32_t kGolden = 0x9E3779B9u;
+// The process's status file, where the kernel shows the umask (Linux 4.7
+// and later) on its second line, after the name; and the process's
+// threads, one entry each.
+constexpr const char *kStatusPath = "/proc/self/status";
+constexpr const char *kStatusUmask = "\nUmask:";
+constexpr const char *kThreadsPath = "/proc/self/task";
+// Marks gStartMask as read: a bit no mask has.
+const mode_t kMaskKnown = 010000;
 
 // The directory part of path ("." or "/" where it has none). 0 or -1.
 int directoryOf(char *out, size_t size, const char *path)
@@ -29,12 +45,95 @@ int directoryOf(char *out, size_t size, const char *path)
     return 0;
 }
 
-// The process's file creation mask (read by setting it, so set it back).
-mode_t creationMask(void)
+// The number (in base, at most 10) after the field name in this process's
+// status file; -1 when the file does not show it.
+long statusField(const char *name, long base)
 {
+    // Only the name line comes before it: a 15-character name, escaped.
+    char text[256];
+    memset(text, 0, sizeof(text));
+    int fd = open(kStatusPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // One read: the kernel hands over as much as fits.
+    ssize_t r = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    const char *at = r > 0 ? strstr(text, name) : NULL;
+    if (at == NULL)
+        return -1;
+    at += strlen(name);
+    while (*at == '\t' || *at == ' ')
+        at++;
+    long value = -1;
+    for (int digits = 0; digits < 8 && *at >= '0' && *at < '0' + base; digits++, at++)
+        value = (value < 0 ? 0 : value * base) + (*at - '0');
+    return value;
+}
+
+}  // namespace
+
+// These two are file-static rather than in the unnamed namespace: their
+// shorter symbol names keep the device's binary from growing.
+
+// The umask as it was before main, with kMaskKnown, for kernels whose
+// status file does not show it; 0 when it could not be read safely.
+static mode_t gStartMask = 0;
+
+// The umask can only be read by setting it, which would race with any
+// other thread creating a file; before main, with one thread, nothing else
+// can. For kernels whose status file does not show it.
+__attribute__((constructor)) static void readStartMask(void)
+{
+    // Without /proc the threads cannot be counted; before main, only a
+    // constructor could have started one, and none here does.
+    int threads = 0;
+    DIR *d = opendir(kThreadsPath);
+    for (struct dirent *entry; d != NULL && (entry = readdir(d)) != NULL;)
+        threads += entry->d_name[0] != '.';
+    if (d != NULL)
+        closedir(d);
+    if (threads > 1)
+        return;
     mode_t mask = umask(0);
     umask(mask);
-    return mask;
+    gStartMask = mask | kMaskKnown;
+}
+
+namespace {
+
+// The process's file creation mask, read without setting it. 0, or -1 when
+// it cannot be known.
+int creationMask(mode_t *mask)
+{
+    long value = statusField(kStatusUmask, 8);
+    if (value < 0 && gStartMask == 0)
+        return -1;
+    *mask = (value >= 0 ? (mode_t)value : gStartMask) & 0777;
+    return 0;
+}
+
+// Fills the six X's at x with letters and digits, for the given try. The
+// name only has to differ from other writers' of the same moment: the
+// clock and the process tell those apart, and threads of one process have
+// stacks of their own. O_EXCL turns a clash into another try, never a
+// shared file.
+void fillTempName(char *x, int attempt)
+{
+    struct timespec now;
+    memset(&now, 0, sizeof(now));
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint32_t seed = (uint32_t)now.tv_nsec ^ ((uint32_t)now.tv_sec << 7) ^ ((uint32_t)getpid() << 16) ^
+                    (uint32_t)(uintptr_t)&now ^ (uint32_t)attempt * kGolden;
+    for (size_t i = 0; i < strlen(kTempPattern); i++) {
+        // MurmurHash3's finaliser: every input bit moves every output bit.
+        seed ^= seed >> 16;
+        seed *= 0x85EBCA6Bu;
+        seed ^= seed >> 13;
+        seed *= 0xC2B2AE35u;
+        seed ^= seed >> 16;
+        x[i] = kTempNameChars[seed % strlen(kTempNameChars)];
+        seed += kGolden;
+    }
 }
 
 // Creates an empty temporary file beside path with the mode a new file
@@ -47,17 +146,15 @@ int createTemp(char *out, size_t size, const char *path, mode_t mode)
         memset(out, 0, size);
         return -1;
     }
-    int fd = mkstemp(out);
-    if (fd < 0)
-        return -1;
-    // mkstemp makes the file owner-only: give it the mode the file had
-    // when it was created under its own name.
-    if (fchmod(fd, mode & ~creationMask() & 07777) != 0) {
-        close(fd);
-        unlink(out);
-        return -1;
+    char *x = out + n - strlen(kTempPattern);
+    for (int i = 0; i < kTempAttempts; i++) {
+        fillTempName(x, i);
+        // The kernel takes the umask off mode as it creates the file.
+        int fd = open(out, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
-    return fd;
+    return -1;
 }
 
 }  // namespace
@@ -83,10 +180,13 @@ namespace {
 // replacement would give it.
 bool holds(const char *path, const char *data, size_t len, mode_t mode)
 {
+    // Without the umask the mode cannot be compared: write it anew.
+    mode_t mask = 0;
+    if (creationMask(&mask) != 0)
+        return false;
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return false;
-    mode_t mask = creationMask();
     struct stat st;
     bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
                 st.st_gid == getegid() && (st.st_mode & 07777) == (mode & ~mask & 07777) &&

@@ -6,12 +6,13 @@
 
 // Replaces the file at path with len bytes of data, created with mode (less
 // the umask): the data goes to a new temporary file beside it,
-// path.tmp.XXXXXX (mkstemp: no two writers ever share one), is synced to
-// disk and renamed over path, and the directory is synced, so a crash or a
-// power cut leaves the old or the new content, never an empty or cut one
-// (and at most a temporary file, which start-up removes). A file that
-// already holds exactly data, with that mode, is left as it is. 0, or -1
-// when it could not be written whole; path is then unchanged and no
+// path.tmp.XXXXXX (created exclusively: no two writers ever share one; the
+// process's umask is never set, so threads may call this at once), is
+// synced to disk and renamed over path, and the directory is synced, so a
+// crash or a power cut leaves the old or the new content, never an empty
+// or cut one (and at most a temporary file, which start-up removes). A file
+// that already holds exactly data, with that mode, is left as it is. 0, or
+// -1 when it could not be written whole; path is then unchanged and no
 // temporary file is left.
 int replaceFile(const char *path, const char *data, size_t len, mode_t mode);
 

@@ -108,10 +108,12 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
         request = cJSON_Parse(text);
         response = cJSON_CreateObject();
         if (request == NULL) {
+            // Misspelled, and kept so: the device's tools and logs know it.
             diagLine("JSON pasre error");
             char echo[KAL_REQUEST_ECHO_LIMIT + 64];
             diagPrintf("Request: %s\n", echoText(text, echo, sizeof(echo)));
         } else if (response == NULL) {
+            // Misspelled, and kept so: the device's tools and logs know it.
             diagLine("pCJSONresopne create error");
         } else {
             cJSON *module = cJSON_GetObjectItem(request, "module");

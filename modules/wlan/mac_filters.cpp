@@ -60,6 +60,7 @@ int takeDenyList(const Request &request)
         return 0;
     wlan_mac_entry *list = (wlan_mac_entry *)calloc((size_t)n, sizeof(wlan_mac_entry));
     if (list == NULL) {
+        // "No enough", and kept so: the device's tools and logs know it.
         WLOG("MAC filters: No enough memory!!\n");
         return 1;
     }

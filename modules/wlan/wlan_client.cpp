@@ -221,6 +221,7 @@ int recordToSetting(const wlan_mgr_config *record)
     if (count > 0 && list == NULL)
         count = 0;  // a count without a list is no list
     if (copyList(list, count, &wlan_setting.mac_acl_list) != 0) {
+        // "No enough", and kept so: the device's tools and logs know it.
         WLOG("MAC filters: No enough memory!!\n");
         return 1;
     }
@@ -263,6 +264,7 @@ int settingToRecord(wlan_mgr_config *record, int *secStatus)
     wmcSetInt(record, WMC_MAC_ACL_COUNT, 0);
     wlan_mac_entry *list = NULL;
     if (copyList(wlan_setting.mac_acl_list, wlan_setting.mac_acl_count, &list) != 0) {
+        // "No enough", and kept so: the device's tools and logs know it.
         WLOG("MAC filters: No enough memory!!\n");
         return 1;
     }

@@ -14,6 +14,10 @@
 
 namespace {
 
+const char kClear[] = "{\"module\":\"log\",\"action\":1}";
+const char kRefresh[] = "{\"module\":\"log\",\"action\":3}";
+const char kExport[] = "{\"module\":\"log\",\"action\":2}";
+
 std::string list(int type, int level, int perPage, int page)
 {
     return "{\"module\":\"log\",\"action\":0,\"type\":" + std::to_string(type) + ",\"level\":" +
@@ -34,16 +38,14 @@ int listSize(const JsonPtr &reply)
     return list != nullptr ? cJSON_GetArraySize(list) : -1;
 }
 
-TEST(Log, ClearRefreshAndPages)
+// A started device whose log was cleared (the clear line is its one
+// SYSLOG line) and then refreshed with these user lines: 25 WLAN lines,
+// a debug line, a DHCP error, lines of no type or not for the user, and
+// two SMS lines, one ending before its message.
+void startWithUserLines(SimDevice &device)
 {
-    SimDevice device;
     ASSERT_TRUE(device.start());
-    // Before any refresh there is no user log.
-    JsonPtr reply = device.requestJson(list(0, 0, 10, 1));
-    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 0);
-    EXPECT_EQ(listSize(reply), -1);
-
-    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":1}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kClear).get(), "result"), 0);
     std::string lines;
     for (int i = 1; i <= 25; i++) {
         char line[160];
@@ -57,32 +59,57 @@ TEST(Log, ClearRefreshAndPages)
     lines += "12-07 10:01:04.000 W/SMS_-_user( 1234):\n";  // ends before the message: not parsed
     lines += "12-07 10:01:05.000 W/SMS_-_user( 1234): \n";
     appendMain(device, lines);
-    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 0);
+}
 
+TEST(Log, NoUserLogBeforeARefresh)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    JsonPtr reply = device.requestJson(list(0, 0, 10, 1));
+    EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 0);
+    EXPECT_EQ(listSize(reply), -1);
+}
+
+TEST(Log, RefreshCopiesTheUserLinesOnly)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
     std::string userLog = SimDevice::readFile(device.path("/data/data/syslog/userlog.txt"));
     EXPECT_NE(userLog.find("D/WLAN_-_user"), std::string::npos);
     EXPECT_EQ(userLog.find("I/WLAN("), std::string::npos);
+}
 
+TEST(Log, PagesListTheNewestFirst)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
     for (int page : {1, 2, 3}) {
-        reply = device.requestJson(list(1, 0, 10, page));
+        JsonPtr reply = device.requestJson(list(1, 0, 10, page));
         EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 25);
         EXPECT_EQ(listSize(reply), page < 3 ? 10 : 5) << page;
     }
-    reply = device.requestJson(list(1, 0, 10, 1));
+    JsonPtr reply = device.requestJson(list(1, 0, 10, 1));
     const cJSON *first = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0);
-    EXPECT_EQ(jsonString(first, "time"), "12-07 10:00:25");  // newest first
+    EXPECT_EQ(jsonString(first, "time"), "12-07 10:00:25");
     EXPECT_EQ(jsonInt(first, "type"), 1);
     EXPECT_EQ(jsonInt(first, "level"), 1);
     EXPECT_EQ(jsonString(first, "content"), "station 25 joined");
+    // Past the last page: nothing listed, and no failure.
     reply = device.requestJson(list(1, 0, 10, 4));
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 25);
     EXPECT_EQ(listSize(reply), -1);
     EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
+}
 
-    // Level and type filters; the clear line is there, as level 2 SYSLOG.
+TEST(Log, LevelAndTypeFilters)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
     EXPECT_EQ(jsonInt(device.requestJson(list(2, 4, 5, 1)).get(), "totalNumber"), 1);
     EXPECT_EQ(jsonInt(device.requestJson(list(1, 4, 5, 1)).get(), "totalNumber"), 0);
-    reply = device.requestJson(list(5, 0, 5, 1));
+    // The clear line is there, as level 2 SYSLOG.
+    JsonPtr reply = device.requestJson(list(5, 0, 5, 1));
     ASSERT_EQ(listSize(reply), 1);
     const cJSON *cleared = cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0);
     EXPECT_EQ(jsonInt(cleared, "type"), 5);
@@ -93,23 +120,31 @@ TEST(Log, ClearRefreshAndPages)
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 2);
     ASSERT_EQ(listSize(reply), 1);
     EXPECT_EQ(jsonString(cJSON_GetArrayItem(cJSON_GetObjectItem(reply.get(), "logList"), 0), "content"), "");
-    // ALL counts every type; the largest page holds them all.
-    reply = device.requestJson(list(0, 0, 50, 1));
+}
+
+TEST(Log, AllCountsEveryTypeAndALargePageListsItWhole)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
+    JsonPtr reply = device.requestJson(list(0, 0, 50, 1));
     EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 29);
     EXPECT_EQ(listSize(reply), 28);  // the SMS line without a message does not parse
     reply = device.requestJson(list(0, 0, 10, 2147483647));
     EXPECT_EQ(listSize(reply), -1);
     EXPECT_EQ(jsonInt(reply.get(), "result"), 0);
-    // A page larger than the log lists it whole.
     for (int perPage : {51, 2147483647}) {
         reply = device.requestJson(list(0, 0, perPage, 1));
         EXPECT_EQ(jsonInt(reply.get(), "totalNumber"), 29) << perPage;
         EXPECT_EQ(listSize(reply), 28) << perPage;
         EXPECT_EQ(jsonInt(reply.get(), "result"), 0) << perPage;
     }
+}
 
-    // Out of range members and numbers beyond int among them: only
-    // "result" 1.
+// Out of range members and numbers beyond int among them: only "result" 1.
+TEST(Log, OutOfRangeMembersAndActionsGetResultOne)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
     std::string head = "{\"module\":\"log\",\"action\":0,\"type\":0,\"level\":0,";
     for (const std::string &bad :
          {list(7, 0, 1, 1), list(0, 5, 1, 1), list(0, 0, 0, 1), list(0, 0, 1, 0), list(-1, 0, 1, 1),
@@ -125,11 +160,16 @@ TEST(Log, ClearRefreshAndPages)
         EXPECT_EQ(device.request(std::string("{\"module\":\"log\",\"action\":") + action + "}"),
                   "{\n\t\"result\":\t1\n}")
             << action;
+}
 
-    // A clear empties the log; the next refresh holds only the clear line.
-    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":1}").get(), "result"), 0);
+// The next refresh holds only the clear line.
+TEST(Log, AClearEmptiesTheLog)
+{
+    SimDevice device;
+    ASSERT_NO_FATAL_FAILURE(startWithUserLines(device));
+    EXPECT_EQ(jsonInt(device.requestJson(kClear).get(), "result"), 0);
     EXPECT_FALSE(SimDevice::exists(device.path("/data/data/syslog/userlog.txt")));
-    device.requestJson("{\"module\":\"log\",\"action\":3}");
+    device.requestJson(kRefresh);
     EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 1);
 }
 
@@ -148,7 +188,7 @@ TEST(Log, RefreshMakesItsDirectoryAndPagesStayAlignedPastLongLines)
                        "12-07 10:00:02.000 I/WLAN_-_user( 1234): " + std::string(600, 'm') + "\n" +
                        prefix + std::string(1023 - prefix.size(), 'l') + ghost + "\n"
                        "12-07 10:00:04.000 I/WLAN_-_user( 1234): last\n");
-    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 0);
     ASSERT_TRUE(SimDevice::exists(device.path("/data/data/syslog/userlog.txt")));
 
     JsonPtr reply = device.requestJson(list(1, 0, 2, 1));
@@ -178,7 +218,7 @@ TEST(Log, LargePagesAreListedOrGetTheFailureReplyWhenTooLongForADatagram)
     // A message cut at its 255th byte must not end inside a character.
     worst += "12-07 10:00:00.000 I/WLAN_-_user( 1234): " + std::string(254, 'a') + "\xc3\xa9tail\n";
     appendMain(device, worst);
-    EXPECT_EQ(jsonInt(device.requestJson("{\"module\":\"log\",\"action\":3}").get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 0);
 
     std::string text = device.request(list(1, 0, 50, 1));
     JsonPtr reply = parseJson(text);
@@ -223,7 +263,7 @@ TEST(Log, ExportArchiveMembersAndEmptyScratch)
     unsetenv("KAL_SIM_BIN");
     ASSERT_TRUE(started);
     device.requestJson("{\"module\":\"time\",\"action\":0}");  // a main buffer line to export
-    EXPECT_EQ(device.request("{\"module\":\"log\",\"action\":2}"), "{\n\t\"result\":\t0\n}");
+    EXPECT_EQ(device.request(kExport), "{\n\t\"result\":\t0\n}");
 
     std::string archive = device.path("/data/data/syslog/savelog.tar.gz");
     int status = -1;
@@ -284,31 +324,29 @@ TEST(Log, AFullDiskFailsTheExportAndKeepsTheOldUserLog)
     ASSERT_TRUE(device.start());
     std::string userLog = device.path("/data/data/syslog/userlog.txt");
     std::string archive = device.path("/data/data/syslog/savelog.tar.gz");
-    const std::string refresh = "{\"module\":\"log\",\"action\":3}";
-    const std::string exportLog = "{\"module\":\"log\",\"action\":2}";
 
     appendMain(device, "12-07 10:00:01.000 I/WLAN_-_user( 1234): before the disk filled\n");
-    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
-    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kExport, 20000).get(), "result"), 0);
     std::string oldLog = SimDevice::readFile(userLog);
     ASSERT_NE(oldLog.find("before the disk filled"), std::string::npos);
     std::string oldArchive = SimDevice::readFile(archive);
 
     disk.fill();
     appendMain(device, "12-07 10:00:02.000 I/WLAN_-_user( 1234): after the disk filled\n");
-    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 1);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 1);
     EXPECT_EQ(SimDevice::readFile(userLog), oldLog);
     EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 1);
-    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 1);
+    EXPECT_EQ(jsonInt(device.requestJson(kExport, 20000).get(), "result"), 1);
     EXPECT_TRUE(SimDevice::readFile(archive) == oldArchive) << "the last whole archive must stay";
     EXPECT_FALSE(SimDevice::exists(userLog + ".tmp"));
     EXPECT_FALSE(SimDevice::exists(archive + ".tmp"));
     EXPECT_EQ(commandOutput("ls -A " + device.path("/data/data/syslog/exported_log")), "");
 
     disk.free();
-    EXPECT_EQ(jsonInt(device.requestJson(refresh).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kRefresh).get(), "result"), 0);
     EXPECT_EQ(jsonInt(device.requestJson(list(0, 0, 10, 1)).get(), "totalNumber"), 2);
-    EXPECT_EQ(jsonInt(device.requestJson(exportLog, 20000).get(), "result"), 0);
+    EXPECT_EQ(jsonInt(device.requestJson(kExport, 20000).get(), "result"), 0);
     int status = -1;
     std::string members = commandOutput("/bin/busybox tar -tzf " + archive, &status);
     EXPECT_EQ(status, 0);

@@ -17,7 +17,60 @@
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 
+// The program's calls of umask (the unit tests link with --wrap=umask).
+int gUmaskCalls = 0;
+
+extern "C" mode_t __real_umask(mode_t mask);
+extern "C" mode_t __wrap_umask(mode_t mask)
+{
+    gUmaskCalls++;
+    return __real_umask(mask);
+}
+
 namespace {
+
+// The umask is the process's: reading it by setting it would, for that
+// moment, give another thread's new file the wrong mode.
+TEST(ReplaceFile, NeverSetsTheUmask)
+{
+    char dir[] = "/tmp/kal-umask-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/zone";
+    int before = gUmaskCalls;
+    mode_t old = umask(027);
+    ASSERT_EQ(gUmaskCalls, before + 1);
+    before = gUmaskCalls;
+    struct stat first, st;
+    ASSERT_EQ(replaceFile(path.c_str(), "UTC", 3, 0664), 0);
+    ASSERT_EQ(stat(path.c_str(), &first), 0);
+    EXPECT_EQ(first.st_mode & 07777, 0640u);
+    // The same text and mode: left as it is, so the mask was read right.
+    ASSERT_EQ(replaceFile(path.c_str(), "UTC", 3, 0664), 0);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, first.st_ino);
+    // Another mode: replaced.
+    ASSERT_EQ(replaceFile(path.c_str(), "UTC", 3, 0600), 0);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_NE(st.st_ino, first.st_ino);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    char tmp[512];
+    ASSERT_EQ(replaceFileTemp(tmp, sizeof(tmp), path.c_str()), 0);
+    EXPECT_EQ(gUmaskCalls, before);
+    umask(old);
+
+    // Six letters and digits after ".tmp.", as start-up's clean-up expects.
+    std::string name(tmp);
+    ASSERT_EQ(name.rfind(path + ".tmp.", 0), 0u) << name;
+    std::string x = name.substr(path.size() + 5);
+    EXPECT_EQ(x.size(), 6u) << name;
+    EXPECT_EQ(x.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              std::string::npos)
+        << name;
+    EXPECT_EQ(replaceFileCleanup(path.c_str()), 0);
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir), "zone\n");
+    std::string cleanup = std::string("rm -rf ") + dir;
+    EXPECT_EQ(system(cleanup.c_str()), 0);
+}
 
 TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
 {
