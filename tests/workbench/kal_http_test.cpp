@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -864,6 +866,85 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     EXPECT_NE(log.find("kal_http: POST /api 200 "), std::string::npos) << log;
     EXPECT_NE(log.find(" ms wlan action 0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
+}
+
+// A connection to kal_http on loopback, or -1.
+int connectTo(int port)
+{
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, (struct sockaddr *)&addr, sizeof(addr)) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// Whether the relay has ended fd, taking into text whatever it sent first.
+bool endedByRelay(int fd, std::string *text)
+{
+    for (;;) {
+        char buf[512];
+        ssize_t n = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n > 0) {
+            text->append(buf, (size_t)n);
+            continue;
+        }
+        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+}
+
+// A client sending its headers a byte at a time is cut off at the header
+// deadline, on a new connection as on one that has had a reply, while
+// another client is served.
+TEST(HeaderDeadline, CutsOffHeadersSentAByteAtATime)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    int fresh = connectTo(port);
+    int replied = connectTo(port);
+    ASSERT_GE(fresh, 0);
+    ASSERT_GE(replied, 0);
+    const std::string whole = "GET /sim HTTP/1.1\r\n" + host + "\r\n";
+    ASSERT_EQ(send(replied, whole.data(), whole.size(), MSG_NOSIGNAL), (ssize_t)whole.size());
+    std::string repliedText = readUntil(replied, "\r\n\r\n", 10000);
+    ASSERT_EQ(repliedText.compare(0, 15, "HTTP/1.1 200 OK"), 0) << repliedText;
+
+    // Headers that would take 25 s at a byte every 100 ms; the deadline is 5 s.
+    const std::string slow = "GET /examples HTTP/1.1\r\n" + host + "X-Slow: " + std::string(250, 'a');
+    int fds[2] = {fresh, replied};
+    bool cut[2] = {false, false};
+    std::string text[2];
+    bool servedBeforeCut = false;
+    httplib::Client client("127.0.0.1", port);
+    long long giveUp = nowMs() + 20000;
+    for (size_t at = 0; at < slow.size() && !(cut[0] && cut[1]) && nowMs() < giveUp; at++) {
+        for (int i = 0; i < 2; i++) {
+            if (!cut[i])
+                cut[i] = send(fds[i], &slow[at], 1, MSG_NOSIGNAL) != 1 || endedByRelay(fds[i], &text[i]);
+        }
+        if (at == 10 && !cut[0] && !cut[1]) {
+            auto res = client.Get("/examples");
+            servedBeforeCut = res && res->status == 200 && !cut[0] && !cut[1];
+        }
+        sleepMs(100);
+    }
+    close(fresh);
+    close(replied);
+    EXPECT_TRUE(servedBeforeCut);
+    EXPECT_TRUE(cut[0]) << "a new connection's headers were never cut off";
+    EXPECT_TRUE(cut[1]) << "the headers after a reply were never cut off";
+    // The relay ends the connection; nothing answers the unfinished request.
+    EXPECT_EQ(text[0], "");
+    EXPECT_EQ(text[1].find("HTTP/1.1"), std::string::npos) << text[1];
 }
 
 // Clients that send their headers a byte at a time hold a worker each only
