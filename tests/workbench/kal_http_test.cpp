@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -469,27 +470,39 @@ JsonPtr getJson(httplib::Client &client, const std::string &path, const httplib:
 // The request log: every /api request with its body and reply, numbered
 // in the order they were answered (also when they come at once), the
 // last 1000 kept; ?since=N for what came after N; the same as HAR 1.2;
-// readable by the relay's own pages and allowed origins only.
-TEST(KalHttp, RequestLogSinceAndHar)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    Child relay;
-    int port = startKalHttp(relay, dev, {"--quiet", "--allow-origin", "http://localhost:5173"});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
+// readable by the relay's own pages and allowed origins only. Each test
+// starts with five requests logged: a read, one not UTF-8, an empty one,
+// one too large and one with a query.
+class RequestLog : public ::testing::Test {
+protected:
     const std::string read = "{\"module\":\"webServer\",\"action\":0}";
     const std::string notUtf8 = "{\"module\":\"webServer\",\"action\":0,\"x\":\"\xff\xfe\"}";
-    auto res = client.Post("/api", read, "application/json");
-    ASSERT_TRUE(res);
-    const std::string reply = res->body;
-    ASSERT_TRUE(client.Post("/api", notUtf8, "application/json"));
-    ASSERT_TRUE(client.Post("/api", "", "application/json"));
-    ASSERT_TRUE(client.Post("/api", std::string(40960, ' '), "application/json"));
-    ASSERT_TRUE(client.Post("/api?from=test&n=1", "{\"module\":\"lan\",\"action\":0}", "text/plain"));
+    SimDevice dev;
+    Child relay;
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
+    std::string reply;  // the read's
 
-    JsonPtr log = getJson(client, "/log");
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(relay, dev, {"--quiet", "--allow-origin", "http://localhost:5173"});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+        auto res = client->Post("/api", read, "application/json");
+        ASSERT_TRUE(res);
+        reply = res->body;
+        ASSERT_TRUE(client->Post("/api", notUtf8, "application/json"));
+        ASSERT_TRUE(client->Post("/api", "", "application/json"));
+        ASSERT_TRUE(client->Post("/api", std::string(40960, ' '), "application/json"));
+        ASSERT_TRUE(client->Post("/api?from=test&n=1", "{\"module\":\"lan\",\"action\":0}", "text/plain"));
+    }
+};
+
+TEST_F(RequestLog, KeepsEachApiRequestWithItsReply)
+{
+    JsonPtr log = getJson(*client, "/log");
     ASSERT_TRUE(log);
     EXPECT_EQ(jsonInt(log.get(), "latest"), 5);
     const cJSON *entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
@@ -514,24 +527,30 @@ TEST(KalHttp, RequestLogSinceAndHar)
     EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 3), "status"), 413);
     EXPECT_TRUE(cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(entries, 3), "module")));
     EXPECT_NE(jsonString(cJSON_GetArrayItem(entries, 3), "reply").find("larger than one datagram"), std::string::npos);
+}
 
-    JsonPtr later = getJson(client, "/log?since=3");
+TEST_F(RequestLog, SinceGivesWhatCameAfterAndRefusesBadNumbers)
+{
+    JsonPtr later = getJson(*client, "/log?since=3");
     ASSERT_TRUE(later);
-    entries = cJSON_GetObjectItemCaseSensitive(later.get(), "entries");
+    const cJSON *entries = cJSON_GetObjectItemCaseSensitive(later.get(), "entries");
     ASSERT_EQ(cJSON_GetArraySize(entries), 2);
     EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 0), "seq"), 4);
-    later = getJson(client, "/log?since=5");
+    later = getJson(*client, "/log?since=5");
     ASSERT_TRUE(later);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(later.get(), "entries")), 0);
     for (const char *bad : {"/log?since=-1", "/log?since=x", "/log?since=1&since=2", "/log?since=",
                             "/log.har?since=99999999999999999999"}) {
-        res = client.Get(bad);
+        auto res = client->Get(bad);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 400) << bad;
     }
+}
 
-    // HAR 1.2, entries oldest first.
-    JsonPtr har = getJson(client, "/log.har");
+// Each HAR entry has every member HAR 1.2 asks for.
+TEST_F(RequestLog, HarEntriesAreComplete)
+{
+    JsonPtr har = getJson(*client, "/log.har");
     ASSERT_TRUE(har);
     const cJSON *harLog = cJSON_GetObjectItemCaseSensitive(har.get(), "log");
     EXPECT_EQ(jsonString(harLog, "version"), "1.2");
@@ -556,6 +575,17 @@ TEST(KalHttp, RequestLogSinceAndHar)
         for (const char *member : {"send", "wait", "receive"})
             EXPECT_TRUE(cJSON_IsNumber(cJSON_GetObjectItemCaseSensitive(timings, member))) << member;
     }
+}
+
+// HAR entries oldest first, each request and reply as they went.
+TEST_F(RequestLog, HarEntriesHoldTheRequestsAndReplies)
+{
+    JsonPtr har = getJson(*client, "/log.har");
+    ASSERT_TRUE(har);
+    const cJSON *harEntries =
+        cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries");
+    ASSERT_EQ(cJSON_GetArraySize(harEntries), 5);
+    const cJSON *e = nullptr;
     const cJSON *harFirst = cJSON_GetArrayItem(harEntries, 0);
     const cJSON *request = cJSON_GetObjectItemCaseSensitive(harFirst, "request");
     EXPECT_EQ(jsonString(request, "method"), "POST");
@@ -582,30 +612,36 @@ TEST(KalHttp, RequestLogSinceAndHar)
     EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(
                              cJSON_GetArrayItem(harEntries, 1), "request"), "postData"), "encoding"),
               "base64");
-    har = getJson(client, "/log.har?since=4");
+    har = getJson(*client, "/log.har?since=4");
     ASSERT_TRUE(har);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"),
                                                                   "entries")),
               1);
+}
 
-    // Pages of other origins read nothing; an allowed one is granted.
-    res = client.Get("/log", {{"Origin", "http://evil.example"}});
+// Pages of other origins read nothing; an allowed one is granted.
+TEST_F(RequestLog, OnlyTrustedPagesReadIt)
+{
+    auto res = client->Get("/log", {{"Origin", "http://evil.example"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log.har", {{"Referer", "http://evil.example/page"}});
+    res = client->Get("/log.har", {{"Referer", "http://evil.example/page"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log.har", {{"Host", "evil.example:" + std::to_string(port)}});
+    res = client->Get("/log.har", {{"Host", "evil.example:" + std::to_string(port)}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log", {{"Origin", "http://localhost:5173"}});
+    res = client->Get("/log", {{"Origin", "http://localhost:5173"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
-    EXPECT_EQ(jsonInt(getJson(client, "/log").get(), "latest"), 5);
+    EXPECT_EQ(jsonInt(getJson(*client, "/log").get(), "latest"), 5);
+}
 
-    // From several workers at once, then past the ring's size: the last
-    // 1000, each number once, in order.
+// From several workers at once, then past the ring's size: the last
+// 1000, each number once, in order.
+TEST_F(RequestLog, KeepsTheLastThousandInReplyOrderFromManyWorkers)
+{
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; t++) {
         posters.emplace_back([&, t] {
@@ -618,13 +654,14 @@ TEST(KalHttp, RequestLogSinceAndHar)
     for (std::thread &t : posters)
         t.join();
     for (int i = 0; i < 10; i++)
-        ASSERT_TRUE(client.Post("/api", read, "application/json"));
-    log = getJson(client, "/log?since=0");
+        ASSERT_TRUE(client->Post("/api", read, "application/json"));
+    JsonPtr log = getJson(*client, "/log?since=0");
     ASSERT_TRUE(log);
     EXPECT_EQ(jsonInt(log.get(), "latest"), 1015);
-    entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
+    const cJSON *entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
     ASSERT_EQ(cJSON_GetArraySize(entries), 1000);
     int expected = 16, misnumbered = 0, wrongReply = 0;
+    const cJSON *e = nullptr;
     cJSON_ArrayForEach(e, entries)
     {
         misnumbered += jsonInt(e, "seq") != expected++;
@@ -632,36 +669,43 @@ TEST(KalHttp, RequestLogSinceAndHar)
     }
     EXPECT_EQ(misnumbered, 0);
     EXPECT_EQ(wrongReply, 0);
+}
 
-    // A browser's reply goes out compressed; the log keeps it as the server
-    // sent it, and its HAR headers are those of that text.
-    res = client.Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
-                      "application/json");
+// A browser's reply goes out compressed; the log keeps it as the server
+// sent it, and its HAR headers are those of that text.
+TEST_F(RequestLog, KeepsACompressedReplyAsTheServerSentIt)
+{
+    auto res = client->Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
+                            "application/json");
     ASSERT_TRUE(res);
-    log = getJson(client, "/log?since=1015");
+    JsonPtr log = getJson(*client, "/log?since=5");
     ASSERT_TRUE(log);
     const cJSON *status = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(log.get(), "entries"), 0);
     EXPECT_EQ(jsonInt(parseJson(jsonString(status, "reply")).get(), "result"), 0) << jsonString(status, "reply");
-    har = getJson(client, "/log.har?since=1015");
+    JsonPtr har = getJson(*client, "/log.har?since=5");
     ASSERT_TRUE(har);
     const cJSON *statusEntry = cJSON_GetArrayItem(
         cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries"), 0);
     const cJSON *statusReply = cJSON_GetObjectItemCaseSensitive(statusEntry, "response");
     std::string replyHeaders;
+    const cJSON *e = nullptr;
     cJSON_ArrayForEach(e, cJSON_GetObjectItemCaseSensitive(statusReply, "headers"))
         replyHeaders += jsonString(e, "name") + ": " + jsonString(e, "value") + "\n";
     const std::string statusText = jsonString(cJSON_GetObjectItemCaseSensitive(statusReply, "content"), "text");
     EXPECT_EQ(replyHeaders.find("Content-Encoding"), std::string::npos) << replyHeaders;
     EXPECT_NE(replyHeaders.find("Content-Length: " + std::to_string(statusText.size()) + "\n"), std::string::npos)
         << replyHeaders;
+}
 
-    // --no-log keeps none.
+// --no-log keeps none.
+TEST_F(RequestLog, NoLogKeepsNone)
+{
     Child quiet;
     int quietPort = startKalHttp(quiet, dev, {"--no-log"});
     ASSERT_GT(quietPort, 0);
     httplib::Client quietClient("127.0.0.1", quietPort);
     ASSERT_TRUE(quietClient.Post("/api", read, "application/json"));
-    res = quietClient.Get("/log");
+    auto res = quietClient.Get("/log");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
 }
