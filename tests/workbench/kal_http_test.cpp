@@ -790,30 +790,41 @@ std::string rawHttp(int port, const std::string &text)
 
 // Another site's page, or its name rebound to 127.0.0.1, reaches nothing:
 // Host must name the relay, and a page that changes something must be one
-// served here or of an origin given with --allow-origin.
-TEST(KalHttp, NoOtherSiteCanDriveIt)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    const std::string www = dev.root() + "/www";  // removed with the device
-    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
-    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
-    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (www + "/leak.svg").c_str()), 0);
-    ASSERT_EQ(symlink(dev.root().c_str(), (www + "/root").c_str()), 0);
-    Child http;
-    int port = startKalHttp(http, dev,
-                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
-    ASSERT_GT(port, 0);
-    const std::string p = std::to_string(port);
-    httplib::Client client("127.0.0.1", port);
+// served here or of an origin given with --allow-origin. Each test has a
+// relay serving a tree of its own, with links out of it.
+class OtherSites : public ::testing::Test {
+protected:
     const std::string read = "{\"module\":\"wlan\",\"action\":0}";
     const std::string change = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
-    auto status = [&](const char *method, const std::string &path, const httplib::Headers &headers,
-                      const std::string &body = "") {
-        auto res = std::string(method) == "GET" ? client.Get(path.c_str(), headers)
+    SimDevice dev;
+    Child http;
+    int port = 0;
+    std::string p;  // the port as text
+    std::unique_ptr<httplib::Client> client;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        const std::string www = dev.root() + "/www";  // removed with the device
+        ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
+        ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
+        ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (www + "/leak.svg").c_str()), 0);
+        ASSERT_EQ(symlink(dev.root().c_str(), (www + "/root").c_str()), 0);
+        port = startKalHttp(http, dev,
+                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
+        ASSERT_GT(port, 0);
+        p = std::to_string(port);
+        client.reset(new httplib::Client("127.0.0.1", port));
+    }
+
+    // The status of a request, 0 without an answer.
+    int status(const char *method, const std::string &path, const httplib::Headers &headers,
+               const std::string &body = "")
+    {
+        auto res = std::string(method) == "GET" ? client->Get(path.c_str(), headers)
                    : std::string(method) == "OPTIONS"
-                       ? client.Options(path.c_str(), headers)
-                       : client.Post(path.c_str(), headers, body, "application/json");
+                       ? client->Options(path.c_str(), headers)
+                       : client->Post(path.c_str(), headers, body, "application/json");
         if (!res)
             return 0;
         // Every refusal is one line of JSON.
@@ -821,9 +832,12 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
             EXPECT_FALSE(jsonString(parseJson(res->body).get(), "error").empty()) << path << ": " << res->body;
         }
         return res->status;
-    };
+    }
+};
 
-    // A rebound name gets nothing on any path, the Wi-Fi key least of all.
+// A rebound name gets nothing on any path, the Wi-Fi key least of all.
+TEST_F(OtherSites, HostMustNameTheRelay)
+{
     httplib::Headers rebound = {{"Host", "evil.example:" + p}, {"Origin", "http://evil.example:" + p}};
     EXPECT_EQ(status("POST", "/api", rebound, read), 403);
     EXPECT_EQ(status("POST", "/sim", rebound, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
@@ -833,8 +847,12 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     for (const std::string &host : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, "hotspot.test",
                                     "hotspot.test:8443", "LOCALHOST:" + p})
         EXPECT_EQ(status("GET", "/", {{"Host", host}}), 200) << host;
+}
 
-    // Pages of other origins, and origins no page has, may not change anything.
+// Pages of other origins, and origins no page has, may not change anything;
+// the pages served here, an allowed origin, and command-line clients may.
+TEST_F(OtherSites, OnlyTrustedPagesChangeAnything)
+{
     EXPECT_EQ(status("POST", "/api", {{"Origin", "null"}}, change), 403);
     // An empty Origin, which the HTTP library would take for none.
     std::string emptyOrigin = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nOrigin: \r\n" +
@@ -850,41 +868,48 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     EXPECT_EQ(status("POST", "/sim", {{"Origin", "http://localhost:5174"}}, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
     EXPECT_EQ(jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"), "en");
     EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
-    // The pages served here, an allowed origin, and command-line clients may.
     EXPECT_EQ(status("POST", "/api", {{"Origin", "http://127.0.0.1:" + p}}, read), 200);
     EXPECT_EQ(status("POST", "/api", {{"Host", "localhost:" + p}, {"Referer", "http://localhost:" + p + "/x?y"}},
                      read),
               200);
     EXPECT_EQ(status("POST", "/api", {}, read), 200);
+}
 
-    // Cross-origin: only the allowed origin is granted, on /api.
-    auto res = client.Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
+// Cross-origin: only the allowed origin is granted, on /api.
+TEST_F(OtherSites, CrossOriginOnlyForTheAllowedOrigin)
+{
+    auto res = client->Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 204);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
     EXPECT_EQ(res->get_header_value_count("Access-Control-Allow-Origin"), 1u);
     EXPECT_NE(res->get_header_value("Access-Control-Allow-Headers").find("Content-Type"), std::string::npos);
-    res = postApi(client, read, "application/json", {{"Origin", "http://localhost:5173"}});
+    res = postApi(*client, read, "application/json", {{"Origin", "http://localhost:5173"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
-    res = client.Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
+    res = client->Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
-    res = postApi(client, read, "application/json", {{"Origin", "http://127.0.0.1:" + p}});
+    res = postApi(*client, read, "application/json", {{"Origin", "http://127.0.0.1:" + p}});
     ASSERT_TRUE(res);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+}
 
-    // Files never come from outside the tree.
+TEST_F(OtherSites, FilesNeverComeFromOutsideTheTree)
+{
     EXPECT_EQ(status("GET", "/leak.svg", {}), 403);
     EXPECT_EQ(status("GET", "/root/secret.svg", {}), 403);
     EXPECT_EQ(status("GET", "/index.html%00.svg", {}), 403);
     EXPECT_EQ(status("GET", "/root%2fsecret.svg", {}), 403);
     EXPECT_EQ(status("GET", "/index.html", {}), 200);
+}
 
-    // Framing: conflicting lengths are refused before anything is read; the
-    // body of a refused request is never taken for the next request.
+// Conflicting lengths are refused before anything is read; the body of a
+// refused request is never taken for the next request.
+TEST_F(OtherSites, FramingCannotSmuggleARequest)
+{
     std::string raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p +
                                         "\r\nContent-Length: 5\r\nContent-Length: 28\r\n\r\n" + read);
     EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 400"), 0) << raw;
@@ -893,20 +918,33 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
                             "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled);
     EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 403"), 0) << raw;
     EXPECT_EQ(raw.find("HTTP/1.1 200"), std::string::npos) << raw;
+}
 
-    // One datagram of any content type: a form-encoded body too.
+// One datagram of any content type: a form-encoded body too.
+TEST_F(OtherSites, AnyContentTypeUpToOneDatagram)
+{
     std::string padded = read + std::string(20000, ' ');
-    res = postApi(client, padded, "application/x-www-form-urlencoded");
+    auto res = postApi(*client, padded, "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_NE(res->body.find("\"ssid\""), std::string::npos);
-    res = client.Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
+    res = client->Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
+}
 
-    // The access log: one line a request, /api's naming what it asked.
+// The access log: one line a request, /api's naming what it asked.
+TEST_F(OtherSites, AccessLogNamesEachRequest)
+{
+    EXPECT_EQ(status("POST", "/api", {}, read), 200);
+    EXPECT_EQ(status("GET", "/", {{"Host", "evil.example:" + p}}), 403);
+    // A line is written once its reply has gone out.
+    std::string log;
+    for (long long until = nowMs() + 10000; log.find("kal_http: GET / 403 ") == std::string::npos && nowMs() < until;
+         sleepMs(20))
+        log = SimDevice::readFile(dev.root() + "/kal_http.err");
     http.stop();
-    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    log = SimDevice::readFile(dev.root() + "/kal_http.err");
     EXPECT_NE(log.find("kal_http: POST /api 200 "), std::string::npos) << log;
     EXPECT_NE(log.find(" ms wlan action 0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
