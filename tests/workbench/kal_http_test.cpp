@@ -135,63 +135,87 @@ int startKalHttp(Child &child, const SimDevice &dev, const std::vector<std::stri
     return port;
 }
 
-TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
-{
+// /api forwards one datagram and answers its reply exactly; each failure is
+// a one-line JSON error with a status of its own. Each test has a relay in
+// front of a device whose server it starts when it needs one.
+class Forwarding : public ::testing::Test {
+protected:
+    const std::string request = "{\"module\":\"webServer\",\"action\":0}";
     SimDevice dev;
     Child http;
-    int port = startKalHttp(http, dev);
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
-    const std::string request = "{\"module\":\"webServer\",\"action\":0}";
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
 
-    // No server yet.
-    auto res = postApi(client, request, "application/json");
+    void SetUp() override
+    {
+        port = startKalHttp(http, dev);
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+    }
+};
+
+TEST_F(Forwarding, NoServerIs503)
+{
+    auto res = postApi(*client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
     EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("no kal_server is listening"), std::string::npos);
+}
 
-    // The reply exactly as the server sends it.
+TEST_F(Forwarding, TheReplyExactlyAsTheServerSendsIt)
+{
     ASSERT_TRUE(dev.start());
-    res = postApi(client, request, "application/json");
+    auto res = postApi(*client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, dev.request(request));
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
-    res = postApi(client, "not json", "text/plain");
+    res = postApi(*client, "not json", "text/plain");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "{\"result\": -10 }");
+}
 
-    // One datagram at most: the server reads 40959 bytes.
-    res = postApi(client, std::string(40959, ' '), "application/json");
+// One datagram at most: the server reads 40959 bytes.
+TEST_F(Forwarding, OneDatagramAtMost)
+{
+    ASSERT_TRUE(dev.start());
+    auto res = postApi(*client, std::string(40959, ' '), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
-    res = client.Post("/api", std::string(40960, ' '), "application/json");
+    res = client->Post("/api", std::string(40960, ' '), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("larger than one datagram"), std::string::npos)
         << res->body;
-    res = postApi(client, "", "application/json");
+    res = postApi(*client, "", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400);
+}
 
-    // Only the pages served here may post; another site's page may not.
+// Only the pages served here may post; another site's page may not.
+TEST_F(Forwarding, OnlyThePagesServedHereMayPost)
+{
+    ASSERT_TRUE(dev.start());
     httplib::Headers foreign = {{"Origin", "http://pages.invalid"}};
-    res = postApi(client, request, "application/json", foreign);
+    auto res = postApi(*client, request, "application/json", foreign);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
+    res = client->Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
     httplib::Headers own = {{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
-    res = postApi(client, request, "application/json", own);
+    res = postApi(*client, request, "application/json", own);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
 
-    // Concurrent requests each get their own reply.
+TEST_F(Forwarding, ConcurrentRequestsEachGetTheirOwnReply)
+{
+    ASSERT_TRUE(dev.start());
     const char *const requests[][2] = {
         {"{\"module\":\"webServer\",\"action\":0}", "\"language\""},
         {"{\"module\":\"lan\",\"action\":0}", "\"dhcp"},
@@ -220,8 +244,11 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
         t.join();
     EXPECT_EQ(done.load(), 80);
     EXPECT_EQ(wrong.load(), 0);
+}
 
-    // A server that never answers.
+TEST_F(Forwarding, AServerThatNeverAnswersIs504)
+{
+    ASSERT_TRUE(dev.start());
     dev.stop();
     unlink(dev.socketPath().c_str());
     int silent = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -230,7 +257,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     addr.sun_family = AF_UNIX;
     snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", dev.socketPath().c_str());
     ASSERT_EQ(bind(silent, (struct sockaddr *)&addr, sizeof(addr)), 0);
-    res = postApi(client, request, "application/json");
+    auto res = postApi(*client, request, "application/json");
     close(silent);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 504);
