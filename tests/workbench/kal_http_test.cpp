@@ -388,97 +388,133 @@ std::string relayFaultsShown(httplib::Client &client)
 // The relay's own faults: replies held longer, an error answered in the
 // server's stead (the request never reaches it), a reply dropped after
 // the server took the request; by module.action or by module, the first
-// winning; shown with the device's controls, cleared by word.
-TEST(KalHttp, RelayFaultsDelayErrorAndDrop)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    Child relay;
-    int port = startKalHttp(relay, dev, {"--timeout", "700"});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
+// winning; shown with the device's controls, cleared by word. Each test
+// has a relay that waits 700 ms for a reply.
+class RelayFaults : public ::testing::Test {
+protected:
     const std::string setFrench = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
     const std::string setGerman = "{\"module\":\"webServer\",\"action\":1,\"language\":\"de\"}";
-    auto language = [&]() { return jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"); };
+    SimDevice dev;
+    Child relay;
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
 
-    // An error: answered at once with its status, the server never asked.
-    EXPECT_EQ(postSim(client, "[\"error\",\"webServer.1\",\"503\"]").status, 200);
-    auto res = client.Post("/api", setFrench, "application/json");
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(relay, dev, {"--timeout", "700"});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+    }
+
+    std::string language()
+    {
+        return jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language");
+    }
+};
+
+// An error: answered at once with its status, the server never asked.
+TEST_F(RelayFaults, AnErrorAnswersInTheServersStead)
+{
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer.1\",\"503\"]").status, 200);
+    auto res = client->Post("/api", setFrench, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
     EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("webServer.1"), std::string::npos) << res->body;
     EXPECT_EQ(language(), "en");
     // Other actions of the module go through.
-    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+    res = client->Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
 
-    // A drop: the server takes the request, the client gets the relay's
-    // timeout; a delay on top holds that longer still.
-    EXPECT_EQ(postSim(client, "[\"drop\",\"webServer.1\"]").status, 200);
-    EXPECT_EQ(postSim(client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
+// A drop: the server takes the request, the client gets the relay's
+// timeout; a delay on top holds that longer still.
+TEST_F(RelayFaults, ADropAnswersTheTimeoutAfterTheServerTookIt)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"webServer.1\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
     long long start = nowMs();
-    res = client.Post("/api", setFrench, "application/json");
+    auto res = client->Post("/api", setFrench, "application/json");
     long long took = nowMs() - start;
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 504);
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("within 0.7 s"), std::string::npos) << res->body;
     EXPECT_GE(took, 1000);
     EXPECT_EQ(language(), "fr");
+}
 
-    // The module's rule covers its other actions; module.action's wins over it.
-    EXPECT_EQ(postSim(client, "[\"error\",\"webServer\",\"429\"]").status, 200);
-    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
+// The module's rule covers its other actions; module.action's wins over it.
+TEST_F(RelayFaults, ModuleActionsRuleWinsOverTheModules)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"webServer.1\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer\",\"429\"]").status, 200);
+    auto res = client->Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 429);
-    EXPECT_EQ(relayFaultsShown(client), "{\"webServer.1\":\"delay 300, drop\",\"webServer\":\"error 429\"}");
-    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\",\"webServer.1\"]").status, 200);
-    res = client.Post("/api", setGerman, "application/json");
+    EXPECT_EQ(relayFaultsShown(*client), "{\"webServer.1\":\"delay 300, drop\",\"webServer\":\"error 429\"}");
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"clear\",\"webServer.1\"]").status, 200);
+    res = client->Post("/api", setGerman, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 429);
-    EXPECT_EQ(language(), "fr");
+    EXPECT_EQ(language(), "en");
+}
 
-    // A delay alone: the reply as the server sent it, later.
-    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\"]").status, 200);
-    EXPECT_EQ(relayFaultsShown(client), "{}");
-    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"400\"]").status, 200);
-    start = nowMs();
-    res = client.Post("/api", "{\"module\":\"flowstat\",\"action\":0}", "application/json");
-    took = nowMs() - start;
+// A delay alone: the reply as the server sent it, later.
+TEST_F(RelayFaults, ADelayAloneHoldsTheServersReply)
+{
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer\",\"429\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"clear\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(*client), "{}");
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"flowstat\",\"400\"]").status, 200);
+    long long start = nowMs();
+    auto res = client->Post("/api", "{\"module\":\"flowstat\",\"action\":0}", "application/json");
+    long long took = nowMs() - start;
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, dev.request("{\"module\":\"flowstat\",\"action\":0}"));
     EXPECT_GE(took, 400);
     // Set back to 0, the rule goes.
-    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"0\"]").status, 200);
-    EXPECT_EQ(relayFaultsShown(client), "{}");
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"flowstat\",\"0\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(*client), "{}");
+}
 
-    // GET /sim and POST /sim "show" show the timeout with the device.
-    Posted shown = postSim(client, "[\"show\"]");
+// GET /sim and POST /sim "show" show the timeout with the device.
+TEST_F(RelayFaults, ShownWithTheDevice)
+{
+    Posted shown = postSim(*client, "[\"show\"]");
     EXPECT_EQ(shown.status, 200);
     EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "battery"), "level"), 80);
     EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "relay"), "timeoutMs"), 700);
-    EXPECT_EQ(postSim(client, "[\"relay\",\"list\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"list\"]").status, 200);
+}
 
-    // Bad words change nothing, each with its reason.
-    EXPECT_EQ(postSim(client, "[\"drop\",\"wlan.1\"]").status, 200);
+// Bad words change nothing, each with its reason.
+TEST_F(RelayFaults, BadWordsChangeNothing)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"wlan.1\"]").status, 200);
     for (const char *bad : {"[\"delay\",\"flowstat.0\",\"60001\"]", "[\"delay\",\"flowstat.0\",\"-1\"]",
                             "[\"delay\",\"flowstat.0\"]", "[\"error\",\"status.0\",\"399\"]",
                             "[\"error\",\"status.0\",\"600\"]", "[\"error\",\"status.0\",\"5o3\"]",
                             "[\"drop\",\"nosuch.1\"]", "[\"drop\",\"wlan.1000\"]", "[\"drop\",\"wlan.\"]",
                             "[\"drop\",\"wlan.-1\"]", "[\"drop\",\"wl an\"]", "[\"relay\",\"wipe\"]",
                             "[\"relay\"]"}) {
-        Posted refused = postSim(client, bad);
+        Posted refused = postSim(*client, bad);
         EXPECT_EQ(refused.status, 400) << bad;
         EXPECT_FALSE(jsonString(refused.body.get(), "error").empty()) << bad;
     }
-    EXPECT_EQ(relayFaultsShown(client), "{\"wlan.1\":\"drop\"}");
+    EXPECT_EQ(relayFaultsShown(*client), "{\"wlan.1\":\"drop\"}");
     // They are the relay's words: kal_sim does not know them.
     EXPECT_NE(kalSim(dev, "drop wlan.1").status, 0);
+}
 
-    // A timeout out of range is refused at the start.
+// A timeout out of range is refused at the start.
+TEST(KalHttp, RefusesATimeoutOutOfRange)
+{
+    SimDevice dev;
     for (const char *timeout : {"0", "600001", "5s", ""}) {
         std::string out = commandOutput("KAL_ROOT='" + dev.root() + "' timeout 5 " KAL_HTTP_BIN " --listen 127.0.0.1:0 --timeout '" +
                                             timeout + "' 2>&1",
