@@ -1447,29 +1447,46 @@ std::string fieldJs(const std::string &id, const char *property = "value")
     return "return String(document.getElementById('" + id + "')." + property + ");";
 }
 
-TEST(ConsoleBrowser, DashboardComposerAndControls)
-{
+// The console in a browser, on a device with its relay: each test opens
+// the console's page once the link to the server is up.
+class ConsoleDashboard : public ::testing::Test {
+protected:
     SimDevice dev;
-    ASSERT_TRUE(dev.start());
     Child http;
-    int port = startKalHttp(http, dev);
-    ASSERT_GT(port, 0);
+    int port = 0;
     Browser browser;
-    std::string why;
-    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
-    std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    ASSERT_TRUE(browser.open(base)) << browser.lastError();
-    const std::string kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
+    std::string kalSim;  // the command line of kal_sim on this device
+    std::unique_ptr<httplib::Client> client;
 
-    // Live values from "status".
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(http, dev);
+        ASSERT_GT(port, 0);
+        std::string why;
+        ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+        std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        ASSERT_TRUE(browser.open(base)) << browser.lastError();
+        kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
+        client.reset(new httplib::Client("127.0.0.1", port));
+        ASSERT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    }
+};
+
+// Live values from "status".
+TEST_F(ConsoleDashboard, ShowsLiveStatus)
+{
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
     EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
     EXPECT_EQ(browser.text("unread"), "1");
     EXPECT_EQ(browser.text("stations"), "1");
     EXPECT_EQ(browser.text("sdcard"), "in");
     EXPECT_EQ(browser.text("wifi"), "on");
+}
 
-    // Compose: the module's examples come from the corpus; the reply is shown formatted.
+// Compose: the module's examples come from the corpus; the reply is shown formatted.
+TEST_F(ConsoleDashboard, ComposerSendsAModulesExample)
+{
     browser.script("var m = document.getElementById('module'); m.value = 'webServer';"
                    "m.dispatchEvent(new Event('change')); return m.value;");
     EXPECT_NE(browser.script("return document.getElementById('request').value;").find("\"module\":\"webServer\""),
@@ -1479,8 +1496,11 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("reply", "\"language\": \"en\""), 0) << browser.text("reply");
     EXPECT_NE(browser.text("reply-status").find("HTTP 200"), std::string::npos);
     keepScreenshot(browser, "console-dashboard.png");
+}
 
-    // A control in the console, seen on the dashboard.
+// A control in the console, seen on the dashboard.
+TEST_F(ConsoleDashboard, ControlsShowOnTheDashboard)
+{
     ASSERT_TRUE(browser.type("#ctl-battery-level", "15")) << browser.lastError();
     ASSERT_TRUE(browser.click("#ctl-battery-apply")) << browser.lastError();
     long long batteryMs = browser.waitText("battery", "15 %");
@@ -1490,13 +1510,16 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     long long smsMs = browser.waitText("unread", "2");
     EXPECT_GE(smsMs, 0) << browser.text("unread");
     EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
+    printf("console: console control to dashboard: battery %lld ms, SMS %lld ms\n", batteryMs, smsMs);
+}
 
-    // Changes made elsewhere reach the controls within a poll, without a
-    // reload: through the relay as a script would, and with kal_sim.
-    httplib::Client client("127.0.0.1", port);
+// Changes made elsewhere reach the controls within a poll, without a
+// reload: through the relay as a script would, and with kal_sim.
+TEST_F(ConsoleDashboard, ChangesMadeElsewhereReachTheControls)
+{
     for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
                              "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
-        auto res = client.Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
+        auto res = client->Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200) << args << ": " << res->body;
     }
@@ -1515,9 +1538,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
               0);
     EXPECT_GE(browser.waitText("ctl-update-state", "nothing on offer"), 0) << browser.text("ctl-update-state");
     EXPECT_GE(browser.waitScript(fieldJs("ctl-sim-state"), "ready"), 0);
+    printf("console: other changes to the controls %lld ms\n", liveMs);
+}
 
-    // A field being typed in keeps what was typed while the device changes;
-    // its Set applies it, and from then on it follows the device again.
+// A field being typed in keeps what was typed while the device changes;
+// its Set applies it, and from then on it follows the device again.
+TEST_F(ConsoleDashboard, AFieldBeingTypedInKeepsItsText)
+{
     ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
     ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
     EXPECT_GE(browser.waitText("battery", "45 %"), 0) << browser.text("battery");
@@ -1526,8 +1553,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("battery", "7 %"), 0) << browser.text("battery");
     ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
     EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
+}
 
-    // A refused value shows its one line and changes nothing.
+// A refused value shows its one line and changes nothing.
+TEST_F(ConsoleDashboard, ARefusedValueChangesNothing)
+{
+    ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
     ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
@@ -1536,9 +1568,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     ASSERT_TRUE(browser.type("#ctl-battery-level", "46"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "46"), 0) << browser.text("ctl-message");
+}
 
-    // The station list is the device's: one that leaves goes from the list,
-    // and the remove button removes one that is there.
+// The station list is the device's: one that leaves goes from the list,
+// and the remove button removes one that is there.
+TEST_F(ConsoleDashboard, TheStationListIsTheDevices)
+{
     ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
     EXPECT_GE(pollMs, 0) << browser.text("stations");
@@ -1558,8 +1593,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("ctl-message", "left"), 0) << browser.text("ctl-message");
     EXPECT_GE(browser.waitText("ctl-station-list", "none connected"), 0) << browser.text("ctl-station-list");
     EXPECT_GE(browser.waitText("stations", "0"), 0) << browser.text("stations");
+    printf("console: kal_sim to dashboard: station %lld ms\n", pollMs);
+}
 
-    // How long a command-line change takes to show: up to one polling period.
+// How long a command-line change takes to show: up to one polling period.
+TEST_F(ConsoleDashboard, CommandLineChangesShowWithinAPoll)
+{
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
         std::string word = std::to_string(level);
@@ -1569,9 +1608,14 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         polled.push_back(ms);
     }
     std::sort(polled.begin(), polled.end());
+    printf("console: kal_sim to dashboard: battery min %lld / median %lld / max %lld ms\n", polled.front(),
+           polled[polled.size() / 2], polled.back());
+}
 
-    // While the server does not answer (stopped: each poll ends in 504
-    // after 5 s) the tiles are greyed and say so; then they come back.
+// While the server does not answer (stopped: each poll ends in 504
+// after 5 s) the tiles are greyed and say so; then they come back.
+TEST_F(ConsoleDashboard, TilesGreyWhileTheServerDoesNotAnswer)
+{
     dev.signal(SIGSTOP);
     long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
     std::string stale = browser.text("stale");
@@ -1588,8 +1632,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_EQ(browser.script("return String(document.getElementById('stale').hidden);"), "true");
     EXPECT_GE(browser.waitText("link", "server answering"), 0);
     EXPECT_EQ(browser.script("return getComputedStyle(document.querySelector('.tiles')).opacity;"), "1");
+    printf("console: server stopped to tiles greyed %lld ms, resumed to tiles back %lld ms\n", greyMs, backMs);
+}
 
-    // A phone's width: nothing scrolls sideways.
+// A phone's width: nothing scrolls sideways.
+TEST_F(ConsoleDashboard, NothingScrollsSidewaysAtAPhonesWidth)
+{
     ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
     EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
     std::string width = browser.script("return String(document.documentElement.scrollWidth);");
@@ -1598,19 +1646,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     keepScreenshot(browser, "console-dashboard-390.png");
     browser.script("document.getElementById('controls').scrollIntoView(); return '';");
     keepScreenshot(browser, "console-controls-390.png");
-
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
-        auto res = client.Get(file);
+        auto res = client->Get(file);
         ASSERT_TRUE(res);
         pageBytes += res->body.size();
     }
-    printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms; "
-           "other changes to the controls %lld ms; server stopped to tiles greyed %lld ms, resumed to "
-           "tiles back %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back(), liveMs,
-           greyMs, backMs);
+    printf("console: page weight %zu bytes\n", pageBytes);
 }
 
 // The relay's faults set in the console and shown with the device's; the
