@@ -1805,48 +1805,86 @@ TEST(ConsoleBrowser, ActionFormsFromTheSchema)
     keepScreenshot(browser, "console-forms.png");
 }
 
-TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
-{
+// The console's composer and history in a browser, the console under
+// /_console/ beside a tree of the front end's own.
+class ConsoleComposer : public ::testing::Test {
+protected:
+    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    const std::string tooLarge = "{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}";
     SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    const std::string www = dev.root() + "/www";  // removed with the device
-    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
     Child http;
-    int port = startKalHttp(http, dev, {"--www", www});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    auto res = client.Get("/");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "<p>my page</p>");
-    res = client.Get("/_console");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+    int port = 0;
     Browser browser;
-    std::string why;
-    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
-    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
-    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
-    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+    std::unique_ptr<httplib::Client> client;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        const std::string www = dev.root() + "/www";  // removed with the device
+        ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
+        port = startKalHttp(http, dev, {"--www", www});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        std::string why;
+        ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+        ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
+        EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+        EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"),
+                  0);
+    }
 
     // Sends text from the composer; the word shown with the reply, once it came.
-    auto compose = [&](const std::string &text) {
-        cJSON *quoted = cJSON_CreateString(text.c_str());
-        char *literal = cJSON_PrintUnformatted(quoted);
+    std::string compose(const std::string &text)
+    {
+        cJSON *literalText = cJSON_CreateString(text.c_str());
+        char *literal = cJSON_PrintUnformatted(literalText);
         browser.script(std::string("document.getElementById('request').value = ") + literal +
                        "; document.getElementById('reply-status').textContent = ''; return '';");
         cJSON_free(literal);
-        cJSON_Delete(quoted);
+        cJSON_Delete(literalText);
         browser.click("#send");
         browser.waitScript("return String(/ms$|not sent/.test(document.getElementById('reply-status').textContent));",
                            "true");
         return browser.text("reply-kind");
-    };
-    auto replyColour = [&]() {
-        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
-    };
+    }
 
-    // Each kind in a word and a colour of its own.
-    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    std::string replyColour()
+    {
+        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
+    }
+
+    // The history's entry n, newest first.
+    std::string entry(int n)
+    {
+        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
+                              "]; return e ? e.textContent : '';");
+    }
+
+    // Six requests in the history, one of each kind, the oldest quoted.
+    void sendSix()
+    {
+        EXPECT_EQ(compose(quoted), "success");
+        EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
+        EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":9}"), "failure");
+        EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
+        EXPECT_EQ(compose(tooLarge), "HTTP error");
+        EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
+    }
+};
+
+TEST_F(ConsoleComposer, TheConsoleIsServedBesideTheFrontEndsOwnPages)
+{
+    auto res = client->Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = client->Get("/_console");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+}
+
+// Each kind in a word and a colour of its own.
+TEST_F(ConsoleComposer, EachReplyKindHasAWordAndAColour)
+{
     EXPECT_EQ(compose(quoted), "success");
     std::string success = replyColour();
     EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
@@ -1856,8 +1894,7 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(replyColour(), failure);
     EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
     std::string refused = replyColour();
-    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}"),
-              "HTTP error");
+    EXPECT_EQ(compose(tooLarge), "HTTP error");
     EXPECT_NE(browser.text("reply-status").find("larger than one datagram"), std::string::npos)
         << browser.text("reply-status");
     std::string httpError = replyColour();
@@ -1866,8 +1903,11 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end())
         << success << " " << failure << " " << refused << " " << httpError;
     EXPECT_EQ(browser.script("return document.getElementById('reply').className;"), "http");
+}
 
-    // Text that is not JSON stays here, with the parser's word on where.
+// Text that is not JSON stays here, with the parser's word on where.
+TEST_F(ConsoleComposer, TextThatIsNotJsonIsNotSent)
+{
     int relayed = composedRequests(dev);
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
     EXPECT_NE(browser.text("reply-status").find("not sent"), std::string::npos) << browser.text("reply-status");
@@ -1882,12 +1922,12 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
     EXPECT_EQ(browser.text("json-check"), "");
     EXPECT_EQ(composedRequests(dev), relayed + 1);
+}
 
-    // Newest first: time, module and action, result, milliseconds.
-    auto entry = [&](int n) {
-        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
-                              "]; return e ? e.textContent : '';");
-    };
+// Newest first: time, module and action, result, milliseconds.
+TEST_F(ConsoleComposer, HistoryShowsEachRequestNewestFirst)
+{
+    sendSix();
     EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
     std::string newest = entry(0);
     EXPECT_NE(newest.find("webServer action 2"), std::string::npos) << newest;
@@ -1898,12 +1938,16 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_NE(entry(3).find("result 1"), std::string::npos) << entry(3);
     EXPECT_NE(entry(4).find("nosuch action 0"), std::string::npos) << entry(4);
     EXPECT_NE(entry(4).find("result -10"), std::string::npos) << entry(4);
+}
 
-    // An entry goes back into the composer; its curl command, run by the
-    // shell, and its fetch call get the reply the relay gives the request.
+// An entry goes back into the composer; its curl command, run by the
+// shell, and its fetch call get the reply the relay gives the request.
+TEST_F(ConsoleComposer, AnEntryComesBackAsTextCurlAndFetch)
+{
+    sendSix();
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
     EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
-    res = postApi(client, quoted, "application/json");
+    auto res = postApi(*client, quoted, "application/json");
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200);
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
@@ -1919,8 +1963,11 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
                                   "(0, eval)(document.getElementById('copy-text').value)"
                                   ".then(function (r) { return r.text(); }).then(done, String);"),
               res->body);
+}
 
-    // The last 100, newest first.
+// The last 100, newest first.
+TEST_F(ConsoleComposer, HistoryKeepsTheLastHundred)
+{
     browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
                         "  for (var i = 0; i < 101; i++) {"
                         "    document.getElementById('request').value = '{\"module\":\"webServer\",\"action\":0,\"n\":' + i + '}';"
@@ -1934,9 +1981,12 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_NE(browser.script("return document.querySelector('#history-list li:last-child .entry').title;")
                   .find("\"n\":1}"),
               std::string::npos);
+}
 
-    // No server: an HTTP error with the relay's word, and greyed tiles
-    // until it is back.
+// No server: an HTTP error with the relay's word, and greyed tiles
+// until it is back.
+TEST_F(ConsoleComposer, NoServerIsAnHttpErrorAndGreyedTiles)
+{
     dev.stop();
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
     EXPECT_NE(browser.text("reply-status").find("no kal_server is listening"), std::string::npos)
