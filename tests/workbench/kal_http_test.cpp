@@ -1449,7 +1449,7 @@ std::string fieldJs(const std::string &id, const char *property = "value")
 
 // The console in a browser, on a device with its relay: each test opens
 // the console's page once the link to the server is up.
-class ConsoleDashboard : public ::testing::Test {
+class ConsoleBrowserDashboard : public ::testing::Test {
 protected:
     SimDevice dev;
     Child http;
@@ -1474,7 +1474,7 @@ protected:
 };
 
 // Live values from "status".
-TEST_F(ConsoleDashboard, ShowsLiveStatus)
+TEST_F(ConsoleBrowserDashboard, ShowsLiveStatus)
 {
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
     EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
@@ -1485,7 +1485,7 @@ TEST_F(ConsoleDashboard, ShowsLiveStatus)
 }
 
 // Compose: the module's examples come from the corpus; the reply is shown formatted.
-TEST_F(ConsoleDashboard, ComposerSendsAModulesExample)
+TEST_F(ConsoleBrowserDashboard, ComposerSendsAModulesExample)
 {
     browser.script("var m = document.getElementById('module'); m.value = 'webServer';"
                    "m.dispatchEvent(new Event('change')); return m.value;");
@@ -1499,7 +1499,7 @@ TEST_F(ConsoleDashboard, ComposerSendsAModulesExample)
 }
 
 // A control in the console, seen on the dashboard.
-TEST_F(ConsoleDashboard, ControlsShowOnTheDashboard)
+TEST_F(ConsoleBrowserDashboard, ControlsShowOnTheDashboard)
 {
     ASSERT_TRUE(browser.type("#ctl-battery-level", "15")) << browser.lastError();
     ASSERT_TRUE(browser.click("#ctl-battery-apply")) << browser.lastError();
@@ -1515,7 +1515,7 @@ TEST_F(ConsoleDashboard, ControlsShowOnTheDashboard)
 
 // Changes made elsewhere reach the controls within a poll, without a
 // reload: through the relay as a script would, and with kal_sim.
-TEST_F(ConsoleDashboard, ChangesMadeElsewhereReachTheControls)
+TEST_F(ConsoleBrowserDashboard, ChangesMadeElsewhereReachTheControls)
 {
     for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
                              "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
@@ -1543,7 +1543,7 @@ TEST_F(ConsoleDashboard, ChangesMadeElsewhereReachTheControls)
 
 // A field being typed in keeps what was typed while the device changes;
 // its Set applies it, and from then on it follows the device again.
-TEST_F(ConsoleDashboard, AFieldBeingTypedInKeepsItsText)
+TEST_F(ConsoleBrowserDashboard, AFieldBeingTypedInKeepsItsText)
 {
     ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
     ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
@@ -1556,7 +1556,7 @@ TEST_F(ConsoleDashboard, AFieldBeingTypedInKeepsItsText)
 }
 
 // A refused value shows its one line and changes nothing.
-TEST_F(ConsoleDashboard, ARefusedValueChangesNothing)
+TEST_F(ConsoleBrowserDashboard, ARefusedValueChangesNothing)
 {
     ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
     EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
@@ -1572,7 +1572,7 @@ TEST_F(ConsoleDashboard, ARefusedValueChangesNothing)
 
 // The station list is the device's: one that leaves goes from the list,
 // and the remove button removes one that is there.
-TEST_F(ConsoleDashboard, TheStationListIsTheDevices)
+TEST_F(ConsoleBrowserDashboard, TheStationListIsTheDevices)
 {
     ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
@@ -1597,7 +1597,7 @@ TEST_F(ConsoleDashboard, TheStationListIsTheDevices)
 }
 
 // How long a command-line change takes to show: up to one polling period.
-TEST_F(ConsoleDashboard, CommandLineChangesShowWithinAPoll)
+TEST_F(ConsoleBrowserDashboard, CommandLineChangesShowWithinAPoll)
 {
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
@@ -1614,7 +1614,7 @@ TEST_F(ConsoleDashboard, CommandLineChangesShowWithinAPoll)
 
 // While the server does not answer (stopped: each poll ends in 504
 // after 5 s) the tiles are greyed and say so; then they come back.
-TEST_F(ConsoleDashboard, TilesGreyWhileTheServerDoesNotAnswer)
+TEST_F(ConsoleBrowserDashboard, TilesGreyWhileTheServerDoesNotAnswer)
 {
     dev.signal(SIGSTOP);
     long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
@@ -1636,7 +1636,7 @@ TEST_F(ConsoleDashboard, TilesGreyWhileTheServerDoesNotAnswer)
 }
 
 // A phone's width: nothing scrolls sideways.
-TEST_F(ConsoleDashboard, NothingScrollsSidewaysAtAPhonesWidth)
+TEST_F(ConsoleBrowserDashboard, NothingScrollsSidewaysAtAPhonesWidth)
 {
     ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
     EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
@@ -1807,7 +1807,7 @@ TEST(ConsoleBrowser, ActionFormsFromTheSchema)
 
 // The console's composer and history in a browser, the console under
 // /_console/ beside a tree of the front end's own.
-class ConsoleComposer : public ::testing::Test {
+class ConsoleBrowserComposer : public ::testing::Test {
 protected:
     const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
     const std::string tooLarge = "{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}";
@@ -1872,7 +1872,7 @@ protected:
     }
 };
 
-TEST_F(ConsoleComposer, TheConsoleIsServedBesideTheFrontEndsOwnPages)
+TEST_F(ConsoleBrowserComposer, TheConsoleIsServedBesideTheFrontEndsOwnPages)
 {
     auto res = client->Get("/");
     ASSERT_TRUE(res);
@@ -1883,7 +1883,7 @@ TEST_F(ConsoleComposer, TheConsoleIsServedBesideTheFrontEndsOwnPages)
 }
 
 // Each kind in a word and a colour of its own.
-TEST_F(ConsoleComposer, EachReplyKindHasAWordAndAColour)
+TEST_F(ConsoleBrowserComposer, EachReplyKindHasAWordAndAColour)
 {
     EXPECT_EQ(compose(quoted), "success");
     std::string success = replyColour();
@@ -1906,7 +1906,7 @@ TEST_F(ConsoleComposer, EachReplyKindHasAWordAndAColour)
 }
 
 // Text that is not JSON stays here, with the parser's word on where.
-TEST_F(ConsoleComposer, TextThatIsNotJsonIsNotSent)
+TEST_F(ConsoleBrowserComposer, TextThatIsNotJsonIsNotSent)
 {
     int relayed = composedRequests(dev);
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
@@ -1925,7 +1925,7 @@ TEST_F(ConsoleComposer, TextThatIsNotJsonIsNotSent)
 }
 
 // Newest first: time, module and action, result, milliseconds.
-TEST_F(ConsoleComposer, HistoryShowsEachRequestNewestFirst)
+TEST_F(ConsoleBrowserComposer, HistoryShowsEachRequestNewestFirst)
 {
     sendSix();
     EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
@@ -1942,7 +1942,7 @@ TEST_F(ConsoleComposer, HistoryShowsEachRequestNewestFirst)
 
 // An entry goes back into the composer; its curl command, run by the
 // shell, and its fetch call get the reply the relay gives the request.
-TEST_F(ConsoleComposer, AnEntryComesBackAsTextCurlAndFetch)
+TEST_F(ConsoleBrowserComposer, AnEntryComesBackAsTextCurlAndFetch)
 {
     sendSix();
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
@@ -1966,7 +1966,7 @@ TEST_F(ConsoleComposer, AnEntryComesBackAsTextCurlAndFetch)
 }
 
 // The last 100, newest first.
-TEST_F(ConsoleComposer, HistoryKeepsTheLastHundred)
+TEST_F(ConsoleBrowserComposer, HistoryKeepsTheLastHundred)
 {
     browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
                         "  for (var i = 0; i < 101; i++) {"
@@ -1985,7 +1985,7 @@ TEST_F(ConsoleComposer, HistoryKeepsTheLastHundred)
 
 // No server: an HTTP error with the relay's word, and greyed tiles
 // until it is back.
-TEST_F(ConsoleComposer, NoServerIsAnHttpErrorAndGreyedTiles)
+TEST_F(ConsoleBrowserComposer, NoServerIsAnHttpErrorAndGreyedTiles)
 {
     dev.stop();
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
