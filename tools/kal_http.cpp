@@ -35,7 +35,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -51,6 +50,7 @@
 #include "platform/device_paths.h"
 #include "server/utils.h"
 #include "sim/controls/device_controls.h"
+#include "tools/header_deadline.h"
 #include "tools/request_client.h"
 #include "tools/relay_faults.h"
 #include "tools/relay_log.h"
@@ -85,9 +85,6 @@ const size_t kMaxControlWords = 8;
 // until their deadline: enough that hundreds of those leave room.
 const size_t kWorkers = 512;
 const time_t kKeepAliveSeconds = 2;
-// A request's headers must arrive within this many seconds of the
-// connection (or the previous reply on it).
-const long long kHeaderDeadlineMs = 5000;
 const char kJsonType[] = "application/json";
 // The built-in console is also served here, beside pages of --www.
 const char kConsoleMount[] = "/_console/";
@@ -141,102 +138,6 @@ void keepReply(const httplib::Response &res)
     t_api.replyKept = true;
     t_api.reply = res.body;
 }
-
-// The header deadline. The HTTP library reads headers with a timeout per
-// read only, so a client sending a byte a second would hold a worker for
-// hours. Each worker serves one connection at a time, from its first read
-// to its close, on its own thread: the relay's own recv() and close(),
-// which the library calls, note per thread which connection it serves and
-// whether headers are due, and refuse a read past the deadline, which ends
-// that connection. They also keep the request's header lines as they came:
-// the library drops a header with an empty value, which says something of
-// its own (an empty Origin).
-const size_t kMaxHeadBytes = 16384;
-struct HeaderClock {
-    int fd = -1;            // the connection this worker serves, or -1
-    long long dueMs = 0;    // when its headers must have arrived; 0 while none are due
-    std::string head;       // the request's header lines read so far
-    bool headComplete = false;
-};
-thread_local HeaderClock t_headerClock;
-
-void startHead()
-{
-    t_headerClock.head.clear();
-    t_headerClock.headComplete = false;
-}
-
-void keepHead(const char *data, size_t length)
-{
-    HeaderClock &c = t_headerClock;
-    if (c.headComplete)
-        return;
-    c.head.append(data, std::min(length, kMaxHeadBytes - c.head.size()));
-    size_t end = c.head.find("\r\n\r\n");
-    if (end != std::string::npos)
-        c.head.resize(end + 2);
-    c.headComplete = end != std::string::npos || c.head.size() >= kMaxHeadBytes;
-}
-
-// Whether the request came with a header name whose value is empty.
-bool emptyHeaderSent(const char *name)
-{
-    const std::string &head = t_headerClock.head;
-    size_t length = strlen(name);
-    for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
-        size_t line = at + 2;
-        if (line + length >= head.size() || strncasecmp(head.c_str() + line, name, length) != 0 ||
-            head[line + length] != ':')
-            continue;
-        size_t value = head.find_first_not_of(" \t", line + length + 1);
-        if (value == std::string::npos || head.compare(value, 2, "\r\n") == 0)
-            return true;
-    }
-    return false;
-}
-
-// Headers are in: the body and the reply take their own time.
-void headersArrived()
-{
-    t_headerClock.dueMs = 0;
-}
-
-// A reply went out: the next request's headers are due.
-void awaitNextHeaders()
-{
-    if (t_headerClock.fd >= 0)
-        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
-    startHead();
-}
-
-}  // namespace
-
-extern "C" ssize_t recv(int fd, void *buf, size_t len, int flags)
-{
-    // The first read of a worker that serves no connection is a new one's.
-    if (t_headerClock.fd < 0) {
-        t_headerClock.fd = fd;
-        t_headerClock.dueMs = monotonicMs() + kHeaderDeadlineMs;
-        startHead();
-    }
-    if (fd == t_headerClock.fd && t_headerClock.dueMs != 0 && monotonicMs() > t_headerClock.dueMs) {
-        errno = ETIMEDOUT;
-        return -1;
-    }
-    ssize_t n = (ssize_t)syscall(SYS_recvfrom, fd, buf, len, flags, NULL, NULL);
-    if (fd == t_headerClock.fd && n > 0 && (flags & MSG_PEEK) == 0)
-        keepHead((const char *)buf, (size_t)n);
-    return n;
-}
-
-extern "C" int close(int fd)
-{
-    if (fd == t_headerClock.fd)
-        t_headerClock.fd = -1;
-    return (int)syscall(SYS_close, fd);
-}
-
-namespace {
 
 void usage(FILE *out)
 {
@@ -729,33 +630,6 @@ httplib::Server::HandlerWithContentReader withBody(Handle handle)
     };
 }
 
-// The header lines of the request as they came (the library's own list
-// holds entries of its own, such as the peer's address), or empty when
-// they were longer than the relay keeps.
-std::vector<std::pair<std::string, std::string>> headersAsSent()
-{
-    std::vector<std::pair<std::string, std::string>> out;
-    const std::string &head = t_headerClock.head;
-    if (!t_headerClock.headComplete || head.size() >= kMaxHeadBytes)
-        return out;
-    for (size_t at = head.find("\r\n"); at != std::string::npos && at + 2 < head.size();) {
-        size_t line = at + 2;
-        size_t end = head.find("\r\n", line);
-        if (end == std::string::npos)
-            break;
-        size_t colon = head.find(':', line);
-        if (colon != std::string::npos && colon < end) {
-            size_t value = head.find_first_not_of(" \t", colon + 1);
-            value = value == std::string::npos || value > end ? end : value;
-            size_t last = head.find_last_not_of(" \t", end - 1);
-            std::string text = last == std::string::npos || last < value ? "" : head.substr(value, last + 1 - value);
-            out.emplace_back(head.substr(line, colon - line), text);
-        }
-        at = end;
-    }
-    return out;
-}
-
 // The request log's entry of the /api request just answered.
 void keepApiRequest(const httplib::Request &req, const httplib::Response &res)
 {
@@ -771,7 +645,7 @@ void keepApiRequest(const httplib::Request &req, const httplib::Response &res)
     entry.query = query == std::string::npos ? "" : req.target.substr(query + 1);
     entry.requestHeaders = headersAsSent();
     if (!entry.requestHeaders.empty())
-        entry.requestHeadersSize = (long long)t_headerClock.head.size() + 2;
+        entry.requestHeadersSize = (long long)headBytesKept() + 2;
     entry.requestType = req.get_header_value("Content-Type");
     entry.request = t_api.body;
     entry.status = res.status;
@@ -864,21 +738,55 @@ bool parseListen(const char *text, std::string *host, int *port)
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
-{
+// What the command line asks for.
+struct Options {
     const char *listenText = kDefaultListen;
     const char *www = KAL_CONSOLE_DIR;
     const char *examples = KAL_EXAMPLES_DIR;
+    std::string host;  // --listen's
+    int port = 0;
+};
+
+// Milliseconds of --timeout into g_replyTimeoutMs; false, said why, when out of range.
+bool readTimeout(const char *text)
+{
+    char *end = NULL;
+    errno = 0;
+    long value = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : -1;
+    if (errno != 0 || end == NULL || *end != '\0' || value < 1 || value > kMaxReplyTimeoutMs) {
+        fprintf(stderr, "kal_http: --timeout needs milliseconds from 1 to %ld, not \"%s\"\n", kMaxReplyTimeoutMs,
+                text);
+        return false;
+    }
+    g_replyTimeoutMs = value;
+    return true;
+}
+
+// --allow-origin's origin into g_access; false, said why, when it is none.
+bool readOrigin(const char *text)
+{
+    std::string origin = text;
+    if (originOf(origin) != origin || origin.compare(0, 4, "http") != 0) {
+        fprintf(stderr, "kal_http: --allow-origin needs an origin such as http://localhost:5173, not \"%s\"\n",
+                origin.c_str());
+        return false;
+    }
+    g_access.allowedOrigins.push_back(origin);
+    return true;
+}
+
+// The command line into options (and the settings it makes). Returns -1 to
+// go on, else the exit status.
+int readOptions(int argc, char **argv, Options *options)
+{
     for (int i = 1; i < argc; i++) {
         bool hasValue = i + 1 < argc;
         if (strcmp(argv[i], "--listen") == 0 && hasValue) {
-            listenText = argv[++i];
+            options->listenText = argv[++i];
         } else if (strcmp(argv[i], "--www") == 0 && hasValue) {
-            www = argv[++i];
+            options->www = argv[++i];
         } else if (strcmp(argv[i], "--examples") == 0 && hasValue) {
-            examples = argv[++i];
+            options->examples = argv[++i];
         } else if (strcmp(argv[i], "--scenarios") == 0 && hasValue) {
             char message[PATH_MAX + 64];
             memset(message, 0, sizeof(message));
@@ -887,28 +795,15 @@ int main(int argc, char **argv)
                 return 2;
             }
         } else if (strcmp(argv[i], "--allow-origin") == 0 && hasValue) {
-            std::string origin = argv[++i];
-            if (originOf(origin) != origin || origin.compare(0, 4, "http") != 0) {
-                fprintf(stderr, "kal_http: --allow-origin needs an origin such as http://localhost:5173, not \"%s\"\n",
-                        origin.c_str());
+            if (!readOrigin(argv[++i]))
                 return 2;
-            }
-            g_access.allowedOrigins.push_back(origin);
         } else if (strcmp(argv[i], "--quiet") == 0) {
             g_quiet = true;
         } else if (strcmp(argv[i], "--no-log") == 0) {
             g_keepLog = false;
         } else if (strcmp(argv[i], "--timeout") == 0 && hasValue) {
-            const char *text = argv[++i];
-            char *end = NULL;
-            errno = 0;
-            long value = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : -1;
-            if (errno != 0 || end == NULL || *end != '\0' || value < 1 || value > kMaxReplyTimeoutMs) {
-                fprintf(stderr, "kal_http: --timeout needs milliseconds from 1 to %ld, not \"%s\"\n",
-                        kMaxReplyTimeoutMs, text);
+            if (!readTimeout(argv[++i]))
                 return 2;
-            }
-            g_replyTimeoutMs = value;
         } else if (strcmp(argv[i], "--allow-host") == 0 && hasValue) {
             g_access.allowedHosts.push_back(argv[++i]);
         } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
@@ -919,99 +814,120 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    std::string host;
-    int port = 0;
-    if (!parseListen(listenText, &host, &port)) {
-        fprintf(stderr, "kal_http: --listen needs HOST:PORT with a port from 0 to 65535, not \"%s\"\n", listenText);
+    if (!parseListen(options->listenText, &options->host, &options->port)) {
+        fprintf(stderr, "kal_http: --listen needs HOST:PORT with a port from 0 to 65535, not \"%s\"\n",
+                options->listenText);
         return 2;
     }
-    static char wwwRoot[PATH_MAX];
-    memset(wwwRoot, 0, sizeof(wwwRoot));
-    if (!isDir(www) || realpath(www, wwwRoot) == NULL) {
-        fprintf(stderr, "kal_http: --www: %s is not a directory\n", www);
-        return 2;
+    return -1;
+}
+
+// Where the relay finds what it serves and the server it forwards to,
+// fixed before the first request.
+struct Roots {
+    char www[PATH_MAX];
+    char console[PATH_MAX];  // empty when the console is not installed
+    char socket[sizeof(((struct sockaddr_un *)0)->sun_path)];
+    const char *examples;
+};
+Roots g_roots;
+
+// The roots of options; false, said why, when one is unusable.
+bool findRoots(const Options &options)
+{
+    memset(&g_roots, 0, sizeof(g_roots));
+    g_roots.examples = options.examples;
+    if (!isDir(options.www) || realpath(options.www, g_roots.www) == NULL) {
+        fprintf(stderr, "kal_http: --www: %s is not a directory\n", options.www);
+        return false;
     }
-    static char consoleRoot[PATH_MAX];
-    memset(consoleRoot, 0, sizeof(consoleRoot));
-    if (!isDir(KAL_CONSOLE_DIR) || realpath(KAL_CONSOLE_DIR, consoleRoot) == NULL) {
+    if (!isDir(KAL_CONSOLE_DIR) || realpath(KAL_CONSOLE_DIR, g_roots.console) == NULL) {
         fprintf(stderr, "kal_http: the console is not installed in %s: nothing at %s\n", KAL_CONSOLE_DIR,
                 kConsoleMount);
-        consoleRoot[0] = '\0';
+        g_roots.console[0] = '\0';
     }
     if (kalPathInit() != 0)
-        return 2;
-    static char socketPath[sizeof(((struct sockaddr_un *)0)->sun_path)];
-    memset(socketPath, 0, sizeof(socketPath));
-    if (kalPath(socketPath, sizeof(socketPath), KAL_SERVER_SOCKET_PATH) != 0) {
+        return false;
+    if (kalPath(g_roots.socket, sizeof(g_roots.socket), KAL_SERVER_SOCKET_PATH) != 0) {
         fprintf(stderr, "kal_http: socket path %s%s does not fit a UNIX socket address\n", kalRoot(),
                 KAL_SERVER_SOCKET_PATH);
-        return 2;
+        return false;
     }
-    signal(SIGPIPE, SIG_IGN);
-    // POST /sim may start a shipped scenario, played by a thread of this server.
-    deviceControlsAllowBackground();
+    return true;
+}
 
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    // The library's own socket options, and a note of the listening socket:
-    // its backlog of 5 is raised once it listens, so that a burst of
-    // connections waits for a worker instead of being dropped.
-    static int listening = -1;
-    server.set_socket_options([](int fd) {
-        listening = fd;
-        httplib::default_socket_options(fd);
-        // Inherited by each connection: a reply's headers and body go out
-        // as two writes, and a keep-alive client's delayed ACK would
-        // otherwise hold the body some 40 ms.
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    });
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
-    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        headersArrived();
-        t_requestStartMs = monotonicMs();
-        struct timeval now;
-        memset(&now, 0, sizeof(now));
-        gettimeofday(&now, NULL);
-        t_requestStartWallMs = (long long)now.tv_sec * 1000 + now.tv_usec / 1000;
-        t_requestWhat.clear();
-        t_api = ApiRequest();
-        std::string why = refusal(req);
-        bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" ||
-                       req.path == "/api/schema" || req.path == "/api/reply-schema" || req.path == "/log" ||
-                       req.path == "/log.har";
-        t_api.active = why.empty() && req.method == "POST" && req.path == "/api";
-        t_api.logged = false;
-        if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic) {
-            const size_t inMount = sizeof(kConsoleMount) - 2;  // the path keeps the mount's last '/'
-            if (consoleRoot[0] != '\0' && req.path.compare(0, inMount + 1, kConsoleMount) == 0)
-                why = staticRefusal(req, consoleRoot, req.path.substr(inMount));
-            else
-                why = staticRefusal(req, wwwRoot, req.path);
-        }
-        // Before the mounted trees, which would otherwise serve a file of
-        // the same name.
-        bool get = req.method == "GET" || req.method == "HEAD";
-        if (why.empty() && get && req.path == "/api/schema") {
-            handleSchema(res, KAL_SCHEMA_FILE, "request schema");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (why.empty() && get && req.path == "/api/reply-schema") {
-            handleSchema(res, KAL_REPLY_SCHEMA_FILE, "reply schema");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (why.empty() && get && (req.path == "/log" || req.path == "/log.har")) {
-            handleLog(req, res, req.path == "/log.har");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (why.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        fail(res, refusalStatus(why), why);
-        // The body of a refused request is never read: the connection ends
-        // here rather than take it for the next request.
-        res.set_header("Connection", "close");
+// Every request, before its route: the guards, and the routes that must
+// win over the mounted trees.
+httplib::Server::HandlerResponse preRoute(const httplib::Request &req, httplib::Response &res)
+{
+    headersArrived();
+    t_requestStartMs = monotonicMs();
+    struct timeval now;
+    memset(&now, 0, sizeof(now));
+    gettimeofday(&now, NULL);
+    t_requestStartWallMs = (long long)now.tv_sec * 1000 + now.tv_usec / 1000;
+    t_requestWhat.clear();
+    t_api = ApiRequest();
+    std::string why = refusal(req);
+    bool dynamic = req.path == "/api" || req.path == "/sim" || req.path == "/examples" ||
+                   req.path == "/api/schema" || req.path == "/api/reply-schema" || req.path == "/log" ||
+                   req.path == "/log.har";
+    t_api.active = why.empty() && req.method == "POST" && req.path == "/api";
+    t_api.logged = false;
+    if (why.empty() && (req.method == "GET" || req.method == "HEAD") && !dynamic) {
+        const size_t inMount = sizeof(kConsoleMount) - 2;  // the path keeps the mount's last '/'
+        if (g_roots.console[0] != '\0' && req.path.compare(0, inMount + 1, kConsoleMount) == 0)
+            why = staticRefusal(req, g_roots.console, req.path.substr(inMount));
+        else
+            why = staticRefusal(req, g_roots.www, req.path);
+    }
+    // Before the mounted trees, which would otherwise serve a file of
+    // the same name.
+    bool get = req.method == "GET" || req.method == "HEAD";
+    if (why.empty() && get && req.path == "/api/schema") {
+        handleSchema(res, KAL_SCHEMA_FILE, "request schema");
         return httplib::Server::HandlerResponse::Handled;
-    });
+    }
+    if (why.empty() && get && req.path == "/api/reply-schema") {
+        handleSchema(res, KAL_REPLY_SCHEMA_FILE, "reply schema");
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (why.empty() && get && (req.path == "/log" || req.path == "/log.har")) {
+        handleLog(req, res, req.path == "/log.har");
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (why.empty())
+        return httplib::Server::HandlerResponse::Unhandled;
+    fail(res, refusalStatus(why), why);
+    // The body of a refused request is never read: the connection ends
+    // here rather than take it for the next request.
+    res.set_header("Connection", "close");
+    return httplib::Server::HandlerResponse::Handled;
+}
+
+// The library's own socket options, and a note of the listening socket:
+// its backlog of 5 is raised once it listens, so that a burst of
+// connections waits for a worker instead of being dropped.
+int g_listening = -1;
+void setSocketOptions(int fd)
+{
+    g_listening = fd;
+    httplib::default_socket_options(fd);
+    // Inherited by each connection: a reply's headers and body go out
+    // as two writes, and a keep-alive client's delayed ACK would
+    // otherwise hold the body some 40 ms.
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+}
+
+// The workers, the guards and every route; false, said why, when the
+// front end's tree cannot be served.
+bool addRoutes(httplib::Server &server, const Options &options)
+{
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server.set_socket_options(setSocketOptions);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_pre_routing_handler(preRoute);
     // Larger bodies are refused before they are read whole.
     server.set_payload_max_length(kMaxRequestBytes);
     server.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
@@ -1021,7 +937,7 @@ int main(int argc, char **argv)
     });
     auto api = withBody([](const httplib::Request &req, httplib::Response &res) {
         t_requestWhat = readRequest(req.body, &t_api);
-        handleApi(socketPath, req, res);
+        handleApi(g_roots.socket, req, res);
         keepReply(res);
     });
     // Logged before the reply goes out, so that a client which has its reply
@@ -1036,16 +952,16 @@ int main(int argc, char **argv)
     server.Get("/sim", [](const httplib::Request &, httplib::Response &res) { handleShow(res); });
     server.Post("/sim", withBody(handleControl));
     server.Get("/examples",
-               [examples](const httplib::Request &, httplib::Response &res) { handleExamples(examples, res); });
+               [](const httplib::Request &, httplib::Response &res) { handleExamples(g_roots.examples, res); });
     // Mounted first: the console's own files win over a --www tree's.
-    if (consoleRoot[0] != '\0') {
-        server.set_mount_point(kConsoleMount, consoleRoot);
+    if (g_roots.console[0] != '\0') {
+        server.set_mount_point(kConsoleMount, g_roots.console);
         server.Get(std::string(kConsoleMount, sizeof(kConsoleMount) - 2),
                    [](const httplib::Request &, httplib::Response &res) { res.set_redirect(kConsoleMount); });
     }
-    if (!server.set_mount_point("/", www)) {
-        fprintf(stderr, "kal_http: cannot serve %s\n", www);
-        return 1;
+    if (!server.set_mount_point("/", options.www)) {
+        fprintf(stderr, "kal_http: cannot serve %s\n", options.www);
+        return false;
     }
     server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (res.status == 413)
@@ -1054,24 +970,52 @@ int main(int argc, char **argv)
             fail(res, res.status, "nothing at " + printable(req.method + " " + req.path));
         keepReply(res);
     });
+    return true;
+}
 
+// Binds, names the address in use on the first line, and serves until the
+// library stops. Returns the exit status.
+int serve(httplib::Server &server, const Options &options)
+{
+    const std::string &host = options.host;
+    int port = options.port;
     int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
-        fprintf(stderr, "kal_http: cannot listen on %s: %s\n", listenText,
+        fprintf(stderr, "kal_http: cannot listen on %s: %s\n", options.listenText,
                 errno != 0 ? strerror(errno) : "address not usable");
         return 1;
     }
     g_access.port = bound;
-    if (listening >= 0)
-        listen(listening, SOMAXCONN);
+    if (g_listening >= 0)
+        listen(g_listening, SOMAXCONN);
     // A wildcard address is no name a browser uses.
     if (host != "0.0.0.0" && host != "::" && host != "[::]")
         g_access.listenHost = host;
-    printf("kal_http: listening on http://%s:%d/ (front end %s, server socket %s)\n", host.c_str(), bound, www, socketPath);
+    printf("kal_http: listening on http://%s:%d/ (front end %s, server socket %s)\n", host.c_str(), bound,
+           options.www, g_roots.socket);
     fflush(stdout);
     if (!server.listen_after_bind()) {
         fprintf(stderr, "kal_http: the server stopped: cannot accept connections\n");
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    int status = readOptions(argc, argv, &options);
+    if (status >= 0)
+        return status;
+    if (!findRoots(options))
+        return 2;
+    signal(SIGPIPE, SIG_IGN);
+    // POST /sim may start a shipped scenario, played by a thread of this server.
+    deviceControlsAllowBackground();
+    httplib::Server server;
+    if (!addRoutes(server, options))
+        return 1;
+    return serve(server, options);
 }

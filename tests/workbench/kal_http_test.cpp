@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,63 +135,87 @@ int startKalHttp(Child &child, const SimDevice &dev, const std::vector<std::stri
     return port;
 }
 
-TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
-{
+// /api forwards one datagram and answers its reply exactly; each failure is
+// a one-line JSON error with a status of its own. Each test has a relay in
+// front of a device whose server it starts when it needs one.
+class Forwarding : public ::testing::Test {
+protected:
+    const std::string request = "{\"module\":\"webServer\",\"action\":0}";
     SimDevice dev;
     Child http;
-    int port = startKalHttp(http, dev);
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
-    const std::string request = "{\"module\":\"webServer\",\"action\":0}";
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
 
-    // No server yet.
-    auto res = postApi(client, request, "application/json");
+    void SetUp() override
+    {
+        port = startKalHttp(http, dev);
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+    }
+};
+
+TEST_F(Forwarding, NoServerIs503)
+{
+    auto res = postApi(*client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
     EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("no kal_server is listening"), std::string::npos);
+}
 
-    // The reply exactly as the server sends it.
+TEST_F(Forwarding, TheReplyExactlyAsTheServerSendsIt)
+{
     ASSERT_TRUE(dev.start());
-    res = postApi(client, request, "application/json");
+    auto res = postApi(*client, request, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, dev.request(request));
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
-    res = postApi(client, "not json", "text/plain");
+    res = postApi(*client, "not json", "text/plain");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "{\"result\": -10 }");
+}
 
-    // One datagram at most: the server reads 40959 bytes.
-    res = postApi(client, std::string(40959, ' '), "application/json");
+// One datagram at most: the server reads 40959 bytes.
+TEST_F(Forwarding, OneDatagramAtMost)
+{
+    ASSERT_TRUE(dev.start());
+    auto res = postApi(*client, std::string(40959, ' '), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
-    res = client.Post("/api", std::string(40960, ' '), "application/json");
+    res = client->Post("/api", std::string(40960, ' '), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("larger than one datagram"), std::string::npos)
         << res->body;
-    res = postApi(client, "", "application/json");
+    res = postApi(*client, "", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400);
+}
 
-    // Only the pages served here may post; another site's page may not.
+// Only the pages served here may post; another site's page may not.
+TEST_F(Forwarding, OnlyThePagesServedHereMayPost)
+{
+    ASSERT_TRUE(dev.start());
     httplib::Headers foreign = {{"Origin", "http://pages.invalid"}};
-    res = postApi(client, request, "application/json", foreign);
+    auto res = postApi(*client, request, "application/json", foreign);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
+    res = client->Post("/sim", foreign, "{\"args\":[\"sdcard\",\"out\"]}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
     httplib::Headers own = {{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
-    res = postApi(client, request, "application/json", own);
+    res = postApi(*client, request, "application/json", own);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
 
-    // Concurrent requests each get their own reply.
+TEST_F(Forwarding, ConcurrentRequestsEachGetTheirOwnReply)
+{
+    ASSERT_TRUE(dev.start());
     const char *const requests[][2] = {
         {"{\"module\":\"webServer\",\"action\":0}", "\"language\""},
         {"{\"module\":\"lan\",\"action\":0}", "\"dhcp"},
@@ -217,8 +244,11 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
         t.join();
     EXPECT_EQ(done.load(), 80);
     EXPECT_EQ(wrong.load(), 0);
+}
 
-    // A server that never answers.
+TEST_F(Forwarding, AServerThatNeverAnswersIs504)
+{
+    ASSERT_TRUE(dev.start());
     dev.stop();
     unlink(dev.socketPath().c_str());
     int silent = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -227,7 +257,7 @@ TEST(KalHttp, ForwardsRequestsAndReportsEachFailure)
     addr.sun_family = AF_UNIX;
     snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", dev.socketPath().c_str());
     ASSERT_EQ(bind(silent, (struct sockaddr *)&addr, sizeof(addr)), 0);
-    res = postApi(client, request, "application/json");
+    auto res = postApi(*client, request, "application/json");
     close(silent);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 504);
@@ -358,97 +388,133 @@ std::string relayFaultsShown(httplib::Client &client)
 // The relay's own faults: replies held longer, an error answered in the
 // server's stead (the request never reaches it), a reply dropped after
 // the server took the request; by module.action or by module, the first
-// winning; shown with the device's controls, cleared by word.
-TEST(KalHttp, RelayFaultsDelayErrorAndDrop)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    Child relay;
-    int port = startKalHttp(relay, dev, {"--timeout", "700"});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
+// winning; shown with the device's controls, cleared by word. Each test
+// has a relay that waits 700 ms for a reply.
+class RelayFaults : public ::testing::Test {
+protected:
     const std::string setFrench = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
     const std::string setGerman = "{\"module\":\"webServer\",\"action\":1,\"language\":\"de\"}";
-    auto language = [&]() { return jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"); };
+    SimDevice dev;
+    Child relay;
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
 
-    // An error: answered at once with its status, the server never asked.
-    EXPECT_EQ(postSim(client, "[\"error\",\"webServer.1\",\"503\"]").status, 200);
-    auto res = client.Post("/api", setFrench, "application/json");
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(relay, dev, {"--timeout", "700"});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+    }
+
+    std::string language()
+    {
+        return jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language");
+    }
+};
+
+// An error: answered at once with its status, the server never asked.
+TEST_F(RelayFaults, AnErrorAnswersInTheServersStead)
+{
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer.1\",\"503\"]").status, 200);
+    auto res = client->Post("/api", setFrench, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 503);
     EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("webServer.1"), std::string::npos) << res->body;
     EXPECT_EQ(language(), "en");
     // Other actions of the module go through.
-    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
+    res = client->Post("/api", "{\"module\":\"webServer\",\"action\":0}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
 
-    // A drop: the server takes the request, the client gets the relay's
-    // timeout; a delay on top holds that longer still.
-    EXPECT_EQ(postSim(client, "[\"drop\",\"webServer.1\"]").status, 200);
-    EXPECT_EQ(postSim(client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
+// A drop: the server takes the request, the client gets the relay's
+// timeout; a delay on top holds that longer still.
+TEST_F(RelayFaults, ADropAnswersTheTimeoutAfterTheServerTookIt)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"webServer.1\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
     long long start = nowMs();
-    res = client.Post("/api", setFrench, "application/json");
+    auto res = client->Post("/api", setFrench, "application/json");
     long long took = nowMs() - start;
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 504);
     EXPECT_NE(jsonString(parseJson(res->body).get(), "error").find("within 0.7 s"), std::string::npos) << res->body;
     EXPECT_GE(took, 1000);
     EXPECT_EQ(language(), "fr");
+}
 
-    // The module's rule covers its other actions; module.action's wins over it.
-    EXPECT_EQ(postSim(client, "[\"error\",\"webServer\",\"429\"]").status, 200);
-    res = client.Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
+// The module's rule covers its other actions; module.action's wins over it.
+TEST_F(RelayFaults, ModuleActionsRuleWinsOverTheModules)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"webServer.1\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"webServer.1\",\"300\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer\",\"429\"]").status, 200);
+    auto res = client->Post("/api", "{\"module\":\"webServer\",\"action\":2}", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 429);
-    EXPECT_EQ(relayFaultsShown(client), "{\"webServer.1\":\"delay 300, drop\",\"webServer\":\"error 429\"}");
-    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\",\"webServer.1\"]").status, 200);
-    res = client.Post("/api", setGerman, "application/json");
+    EXPECT_EQ(relayFaultsShown(*client), "{\"webServer.1\":\"delay 300, drop\",\"webServer\":\"error 429\"}");
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"clear\",\"webServer.1\"]").status, 200);
+    res = client->Post("/api", setGerman, "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 429);
-    EXPECT_EQ(language(), "fr");
+    EXPECT_EQ(language(), "en");
+}
 
-    // A delay alone: the reply as the server sent it, later.
-    EXPECT_EQ(postSim(client, "[\"relay\",\"clear\"]").status, 200);
-    EXPECT_EQ(relayFaultsShown(client), "{}");
-    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"400\"]").status, 200);
-    start = nowMs();
-    res = client.Post("/api", "{\"module\":\"flowstat\",\"action\":0}", "application/json");
-    took = nowMs() - start;
+// A delay alone: the reply as the server sent it, later.
+TEST_F(RelayFaults, ADelayAloneHoldsTheServersReply)
+{
+    EXPECT_EQ(postSim(*client, "[\"error\",\"webServer\",\"429\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"clear\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(*client), "{}");
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"flowstat\",\"400\"]").status, 200);
+    long long start = nowMs();
+    auto res = client->Post("/api", "{\"module\":\"flowstat\",\"action\":0}", "application/json");
+    long long took = nowMs() - start;
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, dev.request("{\"module\":\"flowstat\",\"action\":0}"));
     EXPECT_GE(took, 400);
     // Set back to 0, the rule goes.
-    EXPECT_EQ(postSim(client, "[\"delay\",\"flowstat\",\"0\"]").status, 200);
-    EXPECT_EQ(relayFaultsShown(client), "{}");
+    EXPECT_EQ(postSim(*client, "[\"delay\",\"flowstat\",\"0\"]").status, 200);
+    EXPECT_EQ(relayFaultsShown(*client), "{}");
+}
 
-    // GET /sim and POST /sim "show" show the timeout with the device.
-    Posted shown = postSim(client, "[\"show\"]");
+// GET /sim and POST /sim "show" show the timeout with the device.
+TEST_F(RelayFaults, ShownWithTheDevice)
+{
+    Posted shown = postSim(*client, "[\"show\"]");
     EXPECT_EQ(shown.status, 200);
     EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "battery"), "level"), 80);
     EXPECT_EQ(jsonInt(cJSON_GetObjectItemCaseSensitive(shown.body.get(), "relay"), "timeoutMs"), 700);
-    EXPECT_EQ(postSim(client, "[\"relay\",\"list\"]").status, 200);
+    EXPECT_EQ(postSim(*client, "[\"relay\",\"list\"]").status, 200);
+}
 
-    // Bad words change nothing, each with its reason.
-    EXPECT_EQ(postSim(client, "[\"drop\",\"wlan.1\"]").status, 200);
+// Bad words change nothing, each with its reason.
+TEST_F(RelayFaults, BadWordsChangeNothing)
+{
+    EXPECT_EQ(postSim(*client, "[\"drop\",\"wlan.1\"]").status, 200);
     for (const char *bad : {"[\"delay\",\"flowstat.0\",\"60001\"]", "[\"delay\",\"flowstat.0\",\"-1\"]",
                             "[\"delay\",\"flowstat.0\"]", "[\"error\",\"status.0\",\"399\"]",
                             "[\"error\",\"status.0\",\"600\"]", "[\"error\",\"status.0\",\"5o3\"]",
                             "[\"drop\",\"nosuch.1\"]", "[\"drop\",\"wlan.1000\"]", "[\"drop\",\"wlan.\"]",
                             "[\"drop\",\"wlan.-1\"]", "[\"drop\",\"wl an\"]", "[\"relay\",\"wipe\"]",
                             "[\"relay\"]"}) {
-        Posted refused = postSim(client, bad);
+        Posted refused = postSim(*client, bad);
         EXPECT_EQ(refused.status, 400) << bad;
         EXPECT_FALSE(jsonString(refused.body.get(), "error").empty()) << bad;
     }
-    EXPECT_EQ(relayFaultsShown(client), "{\"wlan.1\":\"drop\"}");
+    EXPECT_EQ(relayFaultsShown(*client), "{\"wlan.1\":\"drop\"}");
     // They are the relay's words: kal_sim does not know them.
     EXPECT_NE(kalSim(dev, "drop wlan.1").status, 0);
+}
 
-    // A timeout out of range is refused at the start.
+// A timeout out of range is refused at the start.
+TEST(KalHttp, RefusesATimeoutOutOfRange)
+{
+    SimDevice dev;
     for (const char *timeout : {"0", "600001", "5s", ""}) {
         std::string out = commandOutput("KAL_ROOT='" + dev.root() + "' timeout 5 " KAL_HTTP_BIN " --listen 127.0.0.1:0 --timeout '" +
                                             timeout + "' 2>&1",
@@ -467,27 +533,39 @@ JsonPtr getJson(httplib::Client &client, const std::string &path, const httplib:
 // The request log: every /api request with its body and reply, numbered
 // in the order they were answered (also when they come at once), the
 // last 1000 kept; ?since=N for what came after N; the same as HAR 1.2;
-// readable by the relay's own pages and allowed origins only.
-TEST(KalHttp, RequestLogSinceAndHar)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    Child relay;
-    int port = startKalHttp(relay, dev, {"--quiet", "--allow-origin", "http://localhost:5173"});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(10, 0);
+// readable by the relay's own pages and allowed origins only. Each test
+// starts with five requests logged: a read, one not UTF-8, an empty one,
+// one too large and one with a query.
+class RequestLog : public ::testing::Test {
+protected:
     const std::string read = "{\"module\":\"webServer\",\"action\":0}";
     const std::string notUtf8 = "{\"module\":\"webServer\",\"action\":0,\"x\":\"\xff\xfe\"}";
-    auto res = client.Post("/api", read, "application/json");
-    ASSERT_TRUE(res);
-    const std::string reply = res->body;
-    ASSERT_TRUE(client.Post("/api", notUtf8, "application/json"));
-    ASSERT_TRUE(client.Post("/api", "", "application/json"));
-    ASSERT_TRUE(client.Post("/api", std::string(40960, ' '), "application/json"));
-    ASSERT_TRUE(client.Post("/api?from=test&n=1", "{\"module\":\"lan\",\"action\":0}", "text/plain"));
+    SimDevice dev;
+    Child relay;
+    int port = 0;
+    std::unique_ptr<httplib::Client> client;
+    std::string reply;  // the read's
 
-    JsonPtr log = getJson(client, "/log");
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(relay, dev, {"--quiet", "--allow-origin", "http://localhost:5173"});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        client->set_read_timeout(10, 0);
+        auto res = client->Post("/api", read, "application/json");
+        ASSERT_TRUE(res);
+        reply = res->body;
+        ASSERT_TRUE(client->Post("/api", notUtf8, "application/json"));
+        ASSERT_TRUE(client->Post("/api", "", "application/json"));
+        ASSERT_TRUE(client->Post("/api", std::string(40960, ' '), "application/json"));
+        ASSERT_TRUE(client->Post("/api?from=test&n=1", "{\"module\":\"lan\",\"action\":0}", "text/plain"));
+    }
+};
+
+TEST_F(RequestLog, KeepsEachApiRequestWithItsReply)
+{
+    JsonPtr log = getJson(*client, "/log");
     ASSERT_TRUE(log);
     EXPECT_EQ(jsonInt(log.get(), "latest"), 5);
     const cJSON *entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
@@ -512,24 +590,30 @@ TEST(KalHttp, RequestLogSinceAndHar)
     EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 3), "status"), 413);
     EXPECT_TRUE(cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(entries, 3), "module")));
     EXPECT_NE(jsonString(cJSON_GetArrayItem(entries, 3), "reply").find("larger than one datagram"), std::string::npos);
+}
 
-    JsonPtr later = getJson(client, "/log?since=3");
+TEST_F(RequestLog, SinceGivesWhatCameAfterAndRefusesBadNumbers)
+{
+    JsonPtr later = getJson(*client, "/log?since=3");
     ASSERT_TRUE(later);
-    entries = cJSON_GetObjectItemCaseSensitive(later.get(), "entries");
+    const cJSON *entries = cJSON_GetObjectItemCaseSensitive(later.get(), "entries");
     ASSERT_EQ(cJSON_GetArraySize(entries), 2);
     EXPECT_EQ(jsonInt(cJSON_GetArrayItem(entries, 0), "seq"), 4);
-    later = getJson(client, "/log?since=5");
+    later = getJson(*client, "/log?since=5");
     ASSERT_TRUE(later);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(later.get(), "entries")), 0);
     for (const char *bad : {"/log?since=-1", "/log?since=x", "/log?since=1&since=2", "/log?since=",
                             "/log.har?since=99999999999999999999"}) {
-        res = client.Get(bad);
+        auto res = client->Get(bad);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 400) << bad;
     }
+}
 
-    // HAR 1.2, entries oldest first.
-    JsonPtr har = getJson(client, "/log.har");
+// Each HAR entry has every member HAR 1.2 asks for.
+TEST_F(RequestLog, HarEntriesAreComplete)
+{
+    JsonPtr har = getJson(*client, "/log.har");
     ASSERT_TRUE(har);
     const cJSON *harLog = cJSON_GetObjectItemCaseSensitive(har.get(), "log");
     EXPECT_EQ(jsonString(harLog, "version"), "1.2");
@@ -554,6 +638,17 @@ TEST(KalHttp, RequestLogSinceAndHar)
         for (const char *member : {"send", "wait", "receive"})
             EXPECT_TRUE(cJSON_IsNumber(cJSON_GetObjectItemCaseSensitive(timings, member))) << member;
     }
+}
+
+// HAR entries oldest first, each request and reply as they went.
+TEST_F(RequestLog, HarEntriesHoldTheRequestsAndReplies)
+{
+    JsonPtr har = getJson(*client, "/log.har");
+    ASSERT_TRUE(har);
+    const cJSON *harEntries =
+        cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries");
+    ASSERT_EQ(cJSON_GetArraySize(harEntries), 5);
+    const cJSON *e = nullptr;
     const cJSON *harFirst = cJSON_GetArrayItem(harEntries, 0);
     const cJSON *request = cJSON_GetObjectItemCaseSensitive(harFirst, "request");
     EXPECT_EQ(jsonString(request, "method"), "POST");
@@ -580,30 +675,36 @@ TEST(KalHttp, RequestLogSinceAndHar)
     EXPECT_EQ(jsonString(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(
                              cJSON_GetArrayItem(harEntries, 1), "request"), "postData"), "encoding"),
               "base64");
-    har = getJson(client, "/log.har?since=4");
+    har = getJson(*client, "/log.har?since=4");
     ASSERT_TRUE(har);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"),
                                                                   "entries")),
               1);
+}
 
-    // Pages of other origins read nothing; an allowed one is granted.
-    res = client.Get("/log", {{"Origin", "http://evil.example"}});
+// Pages of other origins read nothing; an allowed one is granted.
+TEST_F(RequestLog, OnlyTrustedPagesReadIt)
+{
+    auto res = client->Get("/log", {{"Origin", "http://evil.example"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log.har", {{"Referer", "http://evil.example/page"}});
+    res = client->Get("/log.har", {{"Referer", "http://evil.example/page"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log.har", {{"Host", "evil.example:" + std::to_string(port)}});
+    res = client->Get("/log.har", {{"Host", "evil.example:" + std::to_string(port)}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
-    res = client.Get("/log", {{"Origin", "http://localhost:5173"}});
+    res = client->Get("/log", {{"Origin", "http://localhost:5173"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
-    EXPECT_EQ(jsonInt(getJson(client, "/log").get(), "latest"), 5);
+    EXPECT_EQ(jsonInt(getJson(*client, "/log").get(), "latest"), 5);
+}
 
-    // From several workers at once, then past the ring's size: the last
-    // 1000, each number once, in order.
+// From several workers at once, then past the ring's size: the last
+// 1000, each number once, in order.
+TEST_F(RequestLog, KeepsTheLastThousandInReplyOrderFromManyWorkers)
+{
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; t++) {
         posters.emplace_back([&, t] {
@@ -616,13 +717,14 @@ TEST(KalHttp, RequestLogSinceAndHar)
     for (std::thread &t : posters)
         t.join();
     for (int i = 0; i < 10; i++)
-        ASSERT_TRUE(client.Post("/api", read, "application/json"));
-    log = getJson(client, "/log?since=0");
+        ASSERT_TRUE(client->Post("/api", read, "application/json"));
+    JsonPtr log = getJson(*client, "/log?since=0");
     ASSERT_TRUE(log);
     EXPECT_EQ(jsonInt(log.get(), "latest"), 1015);
-    entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
+    const cJSON *entries = cJSON_GetObjectItemCaseSensitive(log.get(), "entries");
     ASSERT_EQ(cJSON_GetArraySize(entries), 1000);
     int expected = 16, misnumbered = 0, wrongReply = 0;
+    const cJSON *e = nullptr;
     cJSON_ArrayForEach(e, entries)
     {
         misnumbered += jsonInt(e, "seq") != expected++;
@@ -630,36 +732,43 @@ TEST(KalHttp, RequestLogSinceAndHar)
     }
     EXPECT_EQ(misnumbered, 0);
     EXPECT_EQ(wrongReply, 0);
+}
 
-    // A browser's reply goes out compressed; the log keeps it as the server
-    // sent it, and its HAR headers are those of that text.
-    res = client.Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
-                      "application/json");
+// A browser's reply goes out compressed; the log keeps it as the server
+// sent it, and its HAR headers are those of that text.
+TEST_F(RequestLog, KeepsACompressedReplyAsTheServerSentIt)
+{
+    auto res = client->Post("/api", {{"Accept-Encoding", "gzip, deflate, br"}}, "{\"module\":\"status\",\"action\":0}",
+                            "application/json");
     ASSERT_TRUE(res);
-    log = getJson(client, "/log?since=1015");
+    JsonPtr log = getJson(*client, "/log?since=5");
     ASSERT_TRUE(log);
     const cJSON *status = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(log.get(), "entries"), 0);
     EXPECT_EQ(jsonInt(parseJson(jsonString(status, "reply")).get(), "result"), 0) << jsonString(status, "reply");
-    har = getJson(client, "/log.har?since=1015");
+    JsonPtr har = getJson(*client, "/log.har?since=5");
     ASSERT_TRUE(har);
     const cJSON *statusEntry = cJSON_GetArrayItem(
         cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(har.get(), "log"), "entries"), 0);
     const cJSON *statusReply = cJSON_GetObjectItemCaseSensitive(statusEntry, "response");
     std::string replyHeaders;
+    const cJSON *e = nullptr;
     cJSON_ArrayForEach(e, cJSON_GetObjectItemCaseSensitive(statusReply, "headers"))
         replyHeaders += jsonString(e, "name") + ": " + jsonString(e, "value") + "\n";
     const std::string statusText = jsonString(cJSON_GetObjectItemCaseSensitive(statusReply, "content"), "text");
     EXPECT_EQ(replyHeaders.find("Content-Encoding"), std::string::npos) << replyHeaders;
     EXPECT_NE(replyHeaders.find("Content-Length: " + std::to_string(statusText.size()) + "\n"), std::string::npos)
         << replyHeaders;
+}
 
-    // --no-log keeps none.
+// --no-log keeps none.
+TEST_F(RequestLog, NoLogKeepsNone)
+{
     Child quiet;
     int quietPort = startKalHttp(quiet, dev, {"--no-log"});
     ASSERT_GT(quietPort, 0);
     httplib::Client quietClient("127.0.0.1", quietPort);
     ASSERT_TRUE(quietClient.Post("/api", read, "application/json"));
-    res = quietClient.Get("/log");
+    auto res = quietClient.Get("/log");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
 }
@@ -744,30 +853,41 @@ std::string rawHttp(int port, const std::string &text)
 
 // Another site's page, or its name rebound to 127.0.0.1, reaches nothing:
 // Host must name the relay, and a page that changes something must be one
-// served here or of an origin given with --allow-origin.
-TEST(KalHttp, NoOtherSiteCanDriveIt)
-{
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    const std::string www = dev.root() + "/www";  // removed with the device
-    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
-    ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
-    ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (www + "/leak.svg").c_str()), 0);
-    ASSERT_EQ(symlink(dev.root().c_str(), (www + "/root").c_str()), 0);
-    Child http;
-    int port = startKalHttp(http, dev,
-                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
-    ASSERT_GT(port, 0);
-    const std::string p = std::to_string(port);
-    httplib::Client client("127.0.0.1", port);
+// served here or of an origin given with --allow-origin. Each test has a
+// relay serving a tree of its own, with links out of it.
+class OtherSites : public ::testing::Test {
+protected:
     const std::string read = "{\"module\":\"wlan\",\"action\":0}";
     const std::string change = "{\"module\":\"webServer\",\"action\":1,\"language\":\"fr\"}";
-    auto status = [&](const char *method, const std::string &path, const httplib::Headers &headers,
-                      const std::string &body = "") {
-        auto res = std::string(method) == "GET" ? client.Get(path.c_str(), headers)
+    SimDevice dev;
+    Child http;
+    int port = 0;
+    std::string p;  // the port as text
+    std::unique_ptr<httplib::Client> client;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        const std::string www = dev.root() + "/www";  // removed with the device
+        ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
+        ASSERT_TRUE(SimDevice::writeFile(dev.root() + "/secret.svg", "<svg/>"));
+        ASSERT_EQ(symlink((dev.root() + "/secret.svg").c_str(), (www + "/leak.svg").c_str()), 0);
+        ASSERT_EQ(symlink(dev.root().c_str(), (www + "/root").c_str()), 0);
+        port = startKalHttp(http, dev,
+                            {"--www", www, "--allow-origin", "http://localhost:5173", "--allow-host", "hotspot.test"});
+        ASSERT_GT(port, 0);
+        p = std::to_string(port);
+        client.reset(new httplib::Client("127.0.0.1", port));
+    }
+
+    // The status of a request, 0 without an answer.
+    int status(const char *method, const std::string &path, const httplib::Headers &headers,
+               const std::string &body = "")
+    {
+        auto res = std::string(method) == "GET" ? client->Get(path.c_str(), headers)
                    : std::string(method) == "OPTIONS"
-                       ? client.Options(path.c_str(), headers)
-                       : client.Post(path.c_str(), headers, body, "application/json");
+                       ? client->Options(path.c_str(), headers)
+                       : client->Post(path.c_str(), headers, body, "application/json");
         if (!res)
             return 0;
         // Every refusal is one line of JSON.
@@ -775,9 +895,12 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
             EXPECT_FALSE(jsonString(parseJson(res->body).get(), "error").empty()) << path << ": " << res->body;
         }
         return res->status;
-    };
+    }
+};
 
-    // A rebound name gets nothing on any path, the Wi-Fi key least of all.
+// A rebound name gets nothing on any path, the Wi-Fi key least of all.
+TEST_F(OtherSites, HostMustNameTheRelay)
+{
     httplib::Headers rebound = {{"Host", "evil.example:" + p}, {"Origin", "http://evil.example:" + p}};
     EXPECT_EQ(status("POST", "/api", rebound, read), 403);
     EXPECT_EQ(status("POST", "/sim", rebound, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
@@ -787,8 +910,12 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     for (const std::string &host : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, "hotspot.test",
                                     "hotspot.test:8443", "LOCALHOST:" + p})
         EXPECT_EQ(status("GET", "/", {{"Host", host}}), 200) << host;
+}
 
-    // Pages of other origins, and origins no page has, may not change anything.
+// Pages of other origins, and origins no page has, may not change anything;
+// the pages served here, an allowed origin, and command-line clients may.
+TEST_F(OtherSites, OnlyTrustedPagesChangeAnything)
+{
     EXPECT_EQ(status("POST", "/api", {{"Origin", "null"}}, change), 403);
     // An empty Origin, which the HTTP library would take for none.
     std::string emptyOrigin = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nOrigin: \r\n" +
@@ -804,41 +931,48 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
     EXPECT_EQ(status("POST", "/sim", {{"Origin", "http://localhost:5174"}}, "{\"args\":[\"sdcard\",\"out\"]}"), 403);
     EXPECT_EQ(jsonString(dev.requestJson("{\"module\":\"webServer\",\"action\":0}").get(), "language"), "en");
     EXPECT_TRUE(SimDevice::exists(dev.path("/dev/block/mmcblk0")));
-    // The pages served here, an allowed origin, and command-line clients may.
     EXPECT_EQ(status("POST", "/api", {{"Origin", "http://127.0.0.1:" + p}}, read), 200);
     EXPECT_EQ(status("POST", "/api", {{"Host", "localhost:" + p}, {"Referer", "http://localhost:" + p + "/x?y"}},
                      read),
               200);
     EXPECT_EQ(status("POST", "/api", {}, read), 200);
+}
 
-    // Cross-origin: only the allowed origin is granted, on /api.
-    auto res = client.Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
+// Cross-origin: only the allowed origin is granted, on /api.
+TEST_F(OtherSites, CrossOriginOnlyForTheAllowedOrigin)
+{
+    auto res = client->Options("/api", {{"Origin", "http://localhost:5173"}, {"Access-Control-Request-Method", "POST"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 204);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
     EXPECT_EQ(res->get_header_value_count("Access-Control-Allow-Origin"), 1u);
     EXPECT_NE(res->get_header_value("Access-Control-Allow-Headers").find("Content-Type"), std::string::npos);
-    res = postApi(client, read, "application/json", {{"Origin", "http://localhost:5173"}});
+    res = postApi(*client, read, "application/json", {{"Origin", "http://localhost:5173"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "http://localhost:5173");
-    res = client.Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
+    res = client->Options("/api", {{"Origin", "http://localhost:5174"}, {"Access-Control-Request-Method", "POST"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
-    res = postApi(client, read, "application/json", {{"Origin", "http://127.0.0.1:" + p}});
+    res = postApi(*client, read, "application/json", {{"Origin", "http://127.0.0.1:" + p}});
     ASSERT_TRUE(res);
     EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+}
 
-    // Files never come from outside the tree.
+TEST_F(OtherSites, FilesNeverComeFromOutsideTheTree)
+{
     EXPECT_EQ(status("GET", "/leak.svg", {}), 403);
     EXPECT_EQ(status("GET", "/root/secret.svg", {}), 403);
     EXPECT_EQ(status("GET", "/index.html%00.svg", {}), 403);
     EXPECT_EQ(status("GET", "/root%2fsecret.svg", {}), 403);
     EXPECT_EQ(status("GET", "/index.html", {}), 200);
+}
 
-    // Framing: conflicting lengths are refused before anything is read; the
-    // body of a refused request is never taken for the next request.
+// Conflicting lengths are refused before anything is read; the body of a
+// refused request is never taken for the next request.
+TEST_F(OtherSites, FramingCannotSmuggleARequest)
+{
     std::string raw = rawHttp(port, "POST /api HTTP/1.1\r\nHost: 127.0.0.1:" + p +
                                         "\r\nContent-Length: 5\r\nContent-Length: 28\r\n\r\n" + read);
     EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 400"), 0) << raw;
@@ -847,23 +981,115 @@ TEST(KalHttp, NoOtherSiteCanDriveIt)
                             "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled);
     EXPECT_EQ(raw.compare(0, 12, "HTTP/1.1 403"), 0) << raw;
     EXPECT_EQ(raw.find("HTTP/1.1 200"), std::string::npos) << raw;
+}
 
-    // One datagram of any content type: a form-encoded body too.
+// One datagram of any content type: a form-encoded body too.
+TEST_F(OtherSites, AnyContentTypeUpToOneDatagram)
+{
     std::string padded = read + std::string(20000, ' ');
-    res = postApi(client, padded, "application/x-www-form-urlencoded");
+    auto res = postApi(*client, padded, "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_NE(res->body.find("\"ssid\""), std::string::npos);
-    res = client.Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
+    res = client->Post("/api", std::string(40960, ' '), "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
+}
 
-    // The access log: one line a request, /api's naming what it asked.
+// The access log: one line a request, /api's naming what it asked.
+TEST_F(OtherSites, AccessLogNamesEachRequest)
+{
+    EXPECT_EQ(status("POST", "/api", {}, read), 200);
+    EXPECT_EQ(status("GET", "/", {{"Host", "evil.example:" + p}}), 403);
+    // A line is written once its reply has gone out.
+    std::string log;
+    for (long long until = nowMs() + 10000; log.find("kal_http: GET / 403 ") == std::string::npos && nowMs() < until;
+         sleepMs(20))
+        log = SimDevice::readFile(dev.root() + "/kal_http.err");
     http.stop();
-    std::string log = SimDevice::readFile(dev.root() + "/kal_http.err");
+    log = SimDevice::readFile(dev.root() + "/kal_http.err");
     EXPECT_NE(log.find("kal_http: POST /api 200 "), std::string::npos) << log;
     EXPECT_NE(log.find(" ms wlan action 0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("kal_http: GET / 403 "), std::string::npos) << log;
+}
+
+// A connection to kal_http on loopback, or -1.
+int connectTo(int port)
+{
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((uint16_t)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, (struct sockaddr *)&addr, sizeof(addr)) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// Whether the relay has ended fd, taking into text whatever it sent first.
+bool endedByRelay(int fd, std::string *text)
+{
+    for (;;) {
+        char buf[512];
+        ssize_t n = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n > 0) {
+            text->append(buf, (size_t)n);
+            continue;
+        }
+        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+}
+
+// A client sending its headers a byte at a time is cut off at the header
+// deadline, on a new connection as on one that has had a reply, while
+// another client is served.
+TEST(HeaderDeadline, CutsOffHeadersSentAByteAtATime)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    Child http;
+    int port = startKalHttp(http, dev, {"--quiet"});
+    ASSERT_GT(port, 0);
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    int fresh = connectTo(port);
+    int replied = connectTo(port);
+    ASSERT_GE(fresh, 0);
+    ASSERT_GE(replied, 0);
+    const std::string whole = "GET /sim HTTP/1.1\r\n" + host + "\r\n";
+    ASSERT_EQ(send(replied, whole.data(), whole.size(), MSG_NOSIGNAL), (ssize_t)whole.size());
+    std::string repliedText = readUntil(replied, "\r\n\r\n", 10000);
+    ASSERT_EQ(repliedText.compare(0, 15, "HTTP/1.1 200 OK"), 0) << repliedText;
+
+    // Headers that would take 25 s at a byte every 100 ms; the deadline is 5 s.
+    const std::string slow = "GET /examples HTTP/1.1\r\n" + host + "X-Slow: " + std::string(250, 'a');
+    int fds[2] = {fresh, replied};
+    bool cut[2] = {false, false};
+    std::string text[2];
+    bool servedBeforeCut = false;
+    httplib::Client client("127.0.0.1", port);
+    long long giveUp = nowMs() + 20000;
+    for (size_t at = 0; at < slow.size() && !(cut[0] && cut[1]) && nowMs() < giveUp; at++) {
+        for (int i = 0; i < 2; i++) {
+            if (!cut[i])
+                cut[i] = send(fds[i], &slow[at], 1, MSG_NOSIGNAL) != 1 || endedByRelay(fds[i], &text[i]);
+        }
+        if (at == 10 && !cut[0] && !cut[1]) {
+            auto res = client.Get("/examples");
+            servedBeforeCut = res && res->status == 200 && !cut[0] && !cut[1];
+        }
+        sleepMs(100);
+    }
+    close(fresh);
+    close(replied);
+    EXPECT_TRUE(servedBeforeCut);
+    EXPECT_TRUE(cut[0]) << "a new connection's headers were never cut off";
+    EXPECT_TRUE(cut[1]) << "the headers after a reply were never cut off";
+    // The relay ends the connection; nothing answers the unfinished request.
+    EXPECT_EQ(text[0], "");
+    EXPECT_EQ(text[1].find("HTTP/1.1"), std::string::npos) << text[1];
 }
 
 // Clients that send their headers a byte at a time hold a worker each only
@@ -1221,29 +1447,46 @@ std::string fieldJs(const std::string &id, const char *property = "value")
     return "return String(document.getElementById('" + id + "')." + property + ");";
 }
 
-TEST(ConsoleBrowser, DashboardComposerAndControls)
-{
+// The console in a browser, on a device with its relay: each test opens
+// the console's page once the link to the server is up.
+class ConsoleBrowserDashboard : public ::testing::Test {
+protected:
     SimDevice dev;
-    ASSERT_TRUE(dev.start());
     Child http;
-    int port = startKalHttp(http, dev);
-    ASSERT_GT(port, 0);
+    int port = 0;
     Browser browser;
-    std::string why;
-    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
-    std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    ASSERT_TRUE(browser.open(base)) << browser.lastError();
-    const std::string kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
+    std::string kalSim;  // the command line of kal_sim on this device
+    std::unique_ptr<httplib::Client> client;
 
-    // Live values from "status".
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        port = startKalHttp(http, dev);
+        ASSERT_GT(port, 0);
+        std::string why;
+        ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+        std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        ASSERT_TRUE(browser.open(base)) << browser.lastError();
+        kalSim = "KAL_ROOT='" + dev.root() + "' " KAL_SIM_BIN_PATH " ";
+        client.reset(new httplib::Client("127.0.0.1", port));
+        ASSERT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+    }
+};
+
+// Live values from "status".
+TEST_F(ConsoleBrowserDashboard, ShowsLiveStatus)
+{
     EXPECT_GE(browser.waitText("battery", "80 %"), 0) << browser.text("battery");
     EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
     EXPECT_EQ(browser.text("unread"), "1");
     EXPECT_EQ(browser.text("stations"), "1");
     EXPECT_EQ(browser.text("sdcard"), "in");
     EXPECT_EQ(browser.text("wifi"), "on");
+}
 
-    // Compose: the module's examples come from the corpus; the reply is shown formatted.
+// Compose: the module's examples come from the corpus; the reply is shown formatted.
+TEST_F(ConsoleBrowserDashboard, ComposerSendsAModulesExample)
+{
     browser.script("var m = document.getElementById('module'); m.value = 'webServer';"
                    "m.dispatchEvent(new Event('change')); return m.value;");
     EXPECT_NE(browser.script("return document.getElementById('request').value;").find("\"module\":\"webServer\""),
@@ -1253,8 +1496,11 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("reply", "\"language\": \"en\""), 0) << browser.text("reply");
     EXPECT_NE(browser.text("reply-status").find("HTTP 200"), std::string::npos);
     keepScreenshot(browser, "console-dashboard.png");
+}
 
-    // A control in the console, seen on the dashboard.
+// A control in the console, seen on the dashboard.
+TEST_F(ConsoleBrowserDashboard, ControlsShowOnTheDashboard)
+{
     ASSERT_TRUE(browser.type("#ctl-battery-level", "15")) << browser.lastError();
     ASSERT_TRUE(browser.click("#ctl-battery-apply")) << browser.lastError();
     long long batteryMs = browser.waitText("battery", "15 %");
@@ -1264,13 +1510,16 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     long long smsMs = browser.waitText("unread", "2");
     EXPECT_GE(smsMs, 0) << browser.text("unread");
     EXPECT_NE(browser.text("ctl-message").find("received"), std::string::npos) << browser.text("ctl-message");
+    printf("console: console control to dashboard: battery %lld ms, SMS %lld ms\n", batteryMs, smsMs);
+}
 
-    // Changes made elsewhere reach the controls within a poll, without a
-    // reload: through the relay as a script would, and with kal_sim.
-    httplib::Client client("127.0.0.1", port);
+// Changes made elsewhere reach the controls within a poll, without a
+// reload: through the relay as a script would, and with kal_sim.
+TEST_F(ConsoleBrowserDashboard, ChangesMadeElsewhereReachTheControls)
+{
     for (const char *args : {"[\"battery\",\"44\",\"--charging\"]", "[\"update\",\"offer\",\"1.2.0\"]",
                              "[\"signal\",\"2\"]", "[\"roaming\",\"on\"]", "[\"sim\",\"absent\"]"}) {
-        auto res = client.Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
+        auto res = client->Post("/sim", std::string("{\"args\":") + args + "}", "application/json");
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200) << args << ": " << res->body;
     }
@@ -1289,9 +1538,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
               0);
     EXPECT_GE(browser.waitText("ctl-update-state", "nothing on offer"), 0) << browser.text("ctl-update-state");
     EXPECT_GE(browser.waitScript(fieldJs("ctl-sim-state"), "ready"), 0);
+    printf("console: other changes to the controls %lld ms\n", liveMs);
+}
 
-    // A field being typed in keeps what was typed while the device changes;
-    // its Set applies it, and from then on it follows the device again.
+// A field being typed in keeps what was typed while the device changes;
+// its Set applies it, and from then on it follows the device again.
+TEST_F(ConsoleBrowserDashboard, AFieldBeingTypedInKeepsItsText)
+{
     ASSERT_TRUE(browser.type("#ctl-battery-level", "7"));
     ASSERT_EQ(runCommand(kalSim + "battery 45 >/dev/null"), 0);
     EXPECT_GE(browser.waitText("battery", "45 %"), 0) << browser.text("battery");
@@ -1300,8 +1553,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("battery", "7 %"), 0) << browser.text("battery");
     ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
     EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
+}
 
-    // A refused value shows its one line and changes nothing.
+// A refused value shows its one line and changes nothing.
+TEST_F(ConsoleBrowserDashboard, ARefusedValueChangesNothing)
+{
+    ASSERT_EQ(runCommand(kalSim + "battery 46 >/dev/null"), 0);
+    EXPECT_GE(browser.waitScript(fieldJs("ctl-battery-level"), "46"), 0);
     ASSERT_TRUE(browser.type("#ctl-battery-level", "150"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "0 to 100"), 0) << browser.text("ctl-message");
@@ -1310,9 +1568,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     ASSERT_TRUE(browser.type("#ctl-battery-level", "46"));
     ASSERT_TRUE(browser.click("#ctl-battery-apply"));
     EXPECT_GE(browser.waitText("ctl-message", "46"), 0) << browser.text("ctl-message");
+}
 
-    // The station list is the device's: one that leaves goes from the list,
-    // and the remove button removes one that is there.
+// The station list is the device's: one that leaves goes from the list,
+// and the remove button removes one that is there.
+TEST_F(ConsoleBrowserDashboard, TheStationListIsTheDevices)
+{
     ASSERT_EQ(runCommand(kalSim + "station add 02:00:00:00:00:09 phone >/dev/null"), 0);
     long long pollMs = browser.waitText("stations", "2");
     EXPECT_GE(pollMs, 0) << browser.text("stations");
@@ -1332,8 +1593,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_GE(browser.waitText("ctl-message", "left"), 0) << browser.text("ctl-message");
     EXPECT_GE(browser.waitText("ctl-station-list", "none connected"), 0) << browser.text("ctl-station-list");
     EXPECT_GE(browser.waitText("stations", "0"), 0) << browser.text("stations");
+    printf("console: kal_sim to dashboard: station %lld ms\n", pollMs);
+}
 
-    // How long a command-line change takes to show: up to one polling period.
+// How long a command-line change takes to show: up to one polling period.
+TEST_F(ConsoleBrowserDashboard, CommandLineChangesShowWithinAPoll)
+{
     std::vector<long long> polled;
     for (int level = 21; level <= 25; level++) {
         std::string word = std::to_string(level);
@@ -1343,9 +1608,14 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
         polled.push_back(ms);
     }
     std::sort(polled.begin(), polled.end());
+    printf("console: kal_sim to dashboard: battery min %lld / median %lld / max %lld ms\n", polled.front(),
+           polled[polled.size() / 2], polled.back());
+}
 
-    // While the server does not answer (stopped: each poll ends in 504
-    // after 5 s) the tiles are greyed and say so; then they come back.
+// While the server does not answer (stopped: each poll ends in 504
+// after 5 s) the tiles are greyed and say so; then they come back.
+TEST_F(ConsoleBrowserDashboard, TilesGreyWhileTheServerDoesNotAnswer)
+{
     dev.signal(SIGSTOP);
     long long greyMs = browser.waitScript("return document.getElementById('dashboard').className;", "stale");
     std::string stale = browser.text("stale");
@@ -1362,8 +1632,12 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     EXPECT_EQ(browser.script("return String(document.getElementById('stale').hidden);"), "true");
     EXPECT_GE(browser.waitText("link", "server answering"), 0);
     EXPECT_EQ(browser.script("return getComputedStyle(document.querySelector('.tiles')).opacity;"), "1");
+    printf("console: server stopped to tiles greyed %lld ms, resumed to tiles back %lld ms\n", greyMs, backMs);
+}
 
-    // A phone's width: nothing scrolls sideways.
+// A phone's width: nothing scrolls sideways.
+TEST_F(ConsoleBrowserDashboard, NothingScrollsSidewaysAtAPhonesWidth)
+{
     ASSERT_TRUE(browser.viewport(390, 844)) << browser.lastError();
     EXPECT_GE(browser.waitScript("return String(window.innerWidth);", "390"), 0);
     std::string width = browser.script("return String(document.documentElement.scrollWidth);");
@@ -1372,19 +1646,13 @@ TEST(ConsoleBrowser, DashboardComposerAndControls)
     keepScreenshot(browser, "console-dashboard-390.png");
     browser.script("document.getElementById('controls').scrollIntoView(); return '';");
     keepScreenshot(browser, "console-controls-390.png");
-
     size_t pageBytes = 0;
     for (const char *file : {"/", "/console.css", "/console.js"}) {
-        auto res = client.Get(file);
+        auto res = client->Get(file);
         ASSERT_TRUE(res);
         pageBytes += res->body.size();
     }
-    printf("console: page weight %zu bytes; console control to dashboard: battery %lld ms, SMS %lld ms; "
-           "kal_sim to dashboard: station %lld ms, battery min %lld / median %lld / max %lld ms; "
-           "other changes to the controls %lld ms; server stopped to tiles greyed %lld ms, resumed to "
-           "tiles back %lld ms\n",
-           pageBytes, batteryMs, smsMs, pollMs, polled.front(), polled[polled.size() / 2], polled.back(), liveMs,
-           greyMs, backMs);
+    printf("console: page weight %zu bytes\n", pageBytes);
 }
 
 // The relay's faults set in the console and shown with the device's; the
@@ -1537,48 +1805,86 @@ TEST(ConsoleBrowser, ActionFormsFromTheSchema)
     keepScreenshot(browser, "console-forms.png");
 }
 
-TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
-{
+// The console's composer and history in a browser, the console under
+// /_console/ beside a tree of the front end's own.
+class ConsoleBrowserComposer : public ::testing::Test {
+protected:
+    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    const std::string tooLarge = "{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}";
     SimDevice dev;
-    ASSERT_TRUE(dev.start());
-    const std::string www = dev.root() + "/www";  // removed with the device
-    ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
     Child http;
-    int port = startKalHttp(http, dev, {"--www", www});
-    ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    auto res = client.Get("/");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "<p>my page</p>");
-    res = client.Get("/_console");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+    int port = 0;
     Browser browser;
-    std::string why;
-    ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
-    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
-    EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
-    EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"), 0);
+    std::unique_ptr<httplib::Client> client;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dev.start());
+        const std::string www = dev.root() + "/www";  // removed with the device
+        ASSERT_TRUE(SimDevice::writeFile(www + "/index.html", "<p>my page</p>"));
+        port = startKalHttp(http, dev, {"--www", www});
+        ASSERT_GT(port, 0);
+        client.reset(new httplib::Client("127.0.0.1", port));
+        std::string why;
+        ASSERT_TRUE(browser.start(dev.root() + "/chromium-profile", &why)) << why;
+        ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port) + "/_console/")) << browser.lastError();
+        EXPECT_GE(browser.waitText("link", "server answering"), 0) << browser.text("link");
+        EXPECT_GE(browser.waitScript("return String(document.getElementById('module').options.length > 10);", "true"),
+                  0);
+    }
 
     // Sends text from the composer; the word shown with the reply, once it came.
-    auto compose = [&](const std::string &text) {
-        cJSON *quoted = cJSON_CreateString(text.c_str());
-        char *literal = cJSON_PrintUnformatted(quoted);
+    std::string compose(const std::string &text)
+    {
+        cJSON *literalText = cJSON_CreateString(text.c_str());
+        char *literal = cJSON_PrintUnformatted(literalText);
         browser.script(std::string("document.getElementById('request').value = ") + literal +
                        "; document.getElementById('reply-status').textContent = ''; return '';");
         cJSON_free(literal);
-        cJSON_Delete(quoted);
+        cJSON_Delete(literalText);
         browser.click("#send");
         browser.waitScript("return String(/ms$|not sent/.test(document.getElementById('reply-status').textContent));",
                            "true");
         return browser.text("reply-kind");
-    };
-    auto replyColour = [&]() {
-        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
-    };
+    }
 
-    // Each kind in a word and a colour of its own.
-    const std::string quoted = "{\"module\":\"webServer\",\"action\":0,\"note\":\"it's \\\"$HOME\\\" `id` \\\\ ok\"}";
+    std::string replyColour()
+    {
+        return browser.script("return getComputedStyle(document.getElementById('reply')).borderLeftColor;");
+    }
+
+    // The history's entry n, newest first.
+    std::string entry(int n)
+    {
+        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
+                              "]; return e ? e.textContent : '';");
+    }
+
+    // Six requests in the history, one of each kind, the oldest quoted.
+    void sendSix()
+    {
+        EXPECT_EQ(compose(quoted), "success");
+        EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
+        EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":9}"), "failure");
+        EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
+        EXPECT_EQ(compose(tooLarge), "HTTP error");
+        EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
+    }
+};
+
+TEST_F(ConsoleBrowserComposer, TheConsoleIsServedBesideTheFrontEndsOwnPages)
+{
+    auto res = client->Get("/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<p>my page</p>");
+    res = client->Get("/_console");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Location"), "/_console/");
+}
+
+// Each kind in a word and a colour of its own.
+TEST_F(ConsoleBrowserComposer, EachReplyKindHasAWordAndAColour)
+{
     EXPECT_EQ(compose(quoted), "success");
     std::string success = replyColour();
     EXPECT_EQ(compose("{\"module\":\"nosuch\",\"action\":0}"), "failure");
@@ -1588,8 +1894,7 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(replyColour(), failure);
     EXPECT_EQ(compose("{\"module\":\"wlan\",\"action\":1,\"ssid\":\"\"}"), "refused");
     std::string refused = replyColour();
-    EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0,\"pad\":\"" + std::string(41000, 'x') + "\"}"),
-              "HTTP error");
+    EXPECT_EQ(compose(tooLarge), "HTTP error");
     EXPECT_NE(browser.text("reply-status").find("larger than one datagram"), std::string::npos)
         << browser.text("reply-status");
     std::string httpError = replyColour();
@@ -1598,8 +1903,11 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end())
         << success << " " << failure << " " << refused << " " << httpError;
     EXPECT_EQ(browser.script("return document.getElementById('reply').className;"), "http");
+}
 
-    // Text that is not JSON stays here, with the parser's word on where.
+// Text that is not JSON stays here, with the parser's word on where.
+TEST_F(ConsoleBrowserComposer, TextThatIsNotJsonIsNotSent)
+{
     int relayed = composedRequests(dev);
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":}"), "");
     EXPECT_NE(browser.text("reply-status").find("not sent"), std::string::npos) << browser.text("reply-status");
@@ -1614,12 +1922,12 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":2}"), "success");
     EXPECT_EQ(browser.text("json-check"), "");
     EXPECT_EQ(composedRequests(dev), relayed + 1);
+}
 
-    // Newest first: time, module and action, result, milliseconds.
-    auto entry = [&](int n) {
-        return browser.script("var e = document.querySelectorAll('#history-list li')[" + std::to_string(n) +
-                              "]; return e ? e.textContent : '';");
-    };
+// Newest first: time, module and action, result, milliseconds.
+TEST_F(ConsoleBrowserComposer, HistoryShowsEachRequestNewestFirst)
+{
+    sendSix();
     EXPECT_EQ(browser.script("return String(document.querySelectorAll('#history-list li').length);"), "6");
     std::string newest = entry(0);
     EXPECT_NE(newest.find("webServer action 2"), std::string::npos) << newest;
@@ -1630,12 +1938,16 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_NE(entry(3).find("result 1"), std::string::npos) << entry(3);
     EXPECT_NE(entry(4).find("nosuch action 0"), std::string::npos) << entry(4);
     EXPECT_NE(entry(4).find("result -10"), std::string::npos) << entry(4);
+}
 
-    // An entry goes back into the composer; its curl command, run by the
-    // shell, and its fetch call get the reply the relay gives the request.
+// An entry goes back into the composer; its curl command, run by the
+// shell, and its fetch call get the reply the relay gives the request.
+TEST_F(ConsoleBrowserComposer, AnEntryComesBackAsTextCurlAndFetch)
+{
+    sendSix();
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .entry"));
     EXPECT_EQ(browser.script("return document.getElementById('request').value;"), quoted);
-    res = postApi(client, quoted, "application/json");
+    auto res = postApi(*client, quoted, "application/json");
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200);
     ASSERT_TRUE(browser.click("#history-list li:nth-child(6) .copy-curl"));
@@ -1651,8 +1963,11 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
                                   "(0, eval)(document.getElementById('copy-text').value)"
                                   ".then(function (r) { return r.text(); }).then(done, String);"),
               res->body);
+}
 
-    // The last 100, newest first.
+// The last 100, newest first.
+TEST_F(ConsoleBrowserComposer, HistoryKeepsTheLastHundred)
+{
     browser.scriptAsync("var done = arguments[arguments.length - 1]; (async function () {"
                         "  for (var i = 0; i < 101; i++) {"
                         "    document.getElementById('request').value = '{\"module\":\"webServer\",\"action\":0,\"n\":' + i + '}';"
@@ -1666,9 +1981,12 @@ TEST(ConsoleBrowser, ReplyKindsJsonCheckAndHistory)
     EXPECT_NE(browser.script("return document.querySelector('#history-list li:last-child .entry').title;")
                   .find("\"n\":1}"),
               std::string::npos);
+}
 
-    // No server: an HTTP error with the relay's word, and greyed tiles
-    // until it is back.
+// No server: an HTTP error with the relay's word, and greyed tiles
+// until it is back.
+TEST_F(ConsoleBrowserComposer, NoServerIsAnHttpErrorAndGreyedTiles)
+{
     dev.stop();
     EXPECT_EQ(compose("{\"module\":\"webServer\",\"action\":0}"), "HTTP error");
     EXPECT_NE(browser.text("reply-status").find("no kal_server is listening"), std::string::npos)
