@@ -1662,6 +1662,7 @@ TEST_F(ConsoleBrowserDashboard, NothingScrollsSidewaysAtAPhonesWidth)
 TEST(ConsoleBrowser, RelayFaultsPowerCycleAndScenarioFile)
 {
     SimDevice dev;
+    DetachedServer detached{dev.root()};
     ASSERT_TRUE(dev.start());
     Child http;
     int port = startKalHttp(http, dev);

@@ -28,36 +28,6 @@ const int kPinWanted = 1;
 const int kPinLockOn = 2;
 const int kPinLockOff = 3;
 
-// The pid a run file under the root names, or -1.
-pid_t recordedServer(const std::string &root)
-{
-    std::string text = SimDevice::readFile(root + "/sim-run/kal_server.pid");
-    return text.empty() ? -1 : (pid_t)atoi(text.c_str());
-}
-
-bool alive(pid_t pid)
-{
-    if (pid <= 0)
-        return false;
-    std::string stat = SimDevice::readFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t end = stat.rfind(')');
-    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
-}
-
-// A server that a power cycle started detached is no child of the test:
-// ended here by its recorded pid.
-struct DetachedServer {
-    std::string root;
-    ~DetachedServer()
-    {
-        pid_t pid = recordedServer(root);
-        if (alive(pid)) {
-            kill(pid, SIGKILL);
-            waitFor([&] { return !alive(pid); }, 5000);
-        }
-    }
-};
-
 int pinState(SimDevice &dev)
 {
     JsonPtr reply = dev.requestJson(kSimState);
