@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include <cjson/cJSON.h>
+#include <openssl/evp.h>
 
 #include "server/utils.h"
 
@@ -41,22 +42,12 @@ std::vector<EntryPtr> entriesSince(long long since, long long *latest)
     return out;
 }
 
+// Standard base64 with padding, by OpenSSL's encoder.
 std::string base64(const std::string &in)
 {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((in.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < in.size(); i += 3) {
-        unsigned value = (unsigned char)in[i] << 16;
-        if (i + 1 < in.size())
-            value |= (unsigned char)in[i + 1] << 8;
-        if (i + 2 < in.size())
-            value |= (unsigned char)in[i + 2];
-        out += kAlphabet[(value >> 18) & 63];
-        out += kAlphabet[(value >> 12) & 63];
-        out += i + 1 < in.size() ? kAlphabet[(value >> 6) & 63] : '=';
-        out += i + 2 < in.size() ? kAlphabet[value & 63] : '=';
-    }
+    std::string out(4 * ((in.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock((unsigned char *)&out[0], (const unsigned char *)in.data(), (int)in.size());
+    out.resize(n > 0 ? (size_t)n : 0);
     return out;
 }
 
