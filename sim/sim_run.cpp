@@ -3,7 +3,6 @@
 #include "sim/sim_run.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,6 +16,7 @@
 #include "common/peer_credentials.h"
 #include "common/text.h"
 #include "platform/replace_file.h"
+#include "sim/sim_files.h"
 #include "server/utils.h"
 
 namespace {
@@ -46,14 +46,8 @@ int simProcessStart(pid_t pid, unsigned long long *start)
     char path[64];
     memset(path, 0, sizeof(path));
     snprintf(path, sizeof(path), "/proc/%d/stat", (int)pid);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
     char text[1024];
-    memset(text, 0, sizeof(text));
-    ssize_t n = read(fd, text, sizeof(text) - 1);
-    close(fd);
-    if (n <= 0)
+    if (simReadFile(path, text, sizeof(text)) <= 0)
         return -1;
     char *field = strrchr(text, ')');
     if (field == NULL)
@@ -116,14 +110,8 @@ int simRunRead(const char *root, const char *name, SimProcess *out)
     char path[512];
     if (simRunPath(root, name, path, sizeof(path)) != 0)
         return -1;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
     char text[64];
-    memset(text, 0, sizeof(text));
-    ssize_t n = read(fd, text, sizeof(text) - 1);
-    close(fd);
-    if (n <= 0)
+    if (simReadFile(path, text, sizeof(text)) <= 0)
         return -1;
     int pid = 0;
     unsigned long long start = 0;
