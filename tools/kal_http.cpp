@@ -49,6 +49,7 @@
 
 #include "platform/device_paths.h"
 #include "server/utils.h"
+#include "sim/controls/control_support.h"
 #include "sim/controls/device_controls.h"
 #include "tools/header_deadline.h"
 #include "tools/request_client.h"
@@ -750,10 +751,8 @@ struct Options {
 // Milliseconds of --timeout into g_replyTimeoutMs; false, said why, when out of range.
 bool readTimeout(const char *text)
 {
-    char *end = NULL;
-    errno = 0;
-    long value = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : -1;
-    if (errno != 0 || end == NULL || *end != '\0' || value < 1 || value > kMaxReplyTimeoutMs) {
+    long value = 0;
+    if (text[0] < '0' || text[0] > '9' || !parseInt(text, 1, kMaxReplyTimeoutMs, &value)) {
         fprintf(stderr, "kal_http: --timeout needs milliseconds from 1 to %ld, not \"%s\"\n", kMaxReplyTimeoutMs,
                 text);
         return false;
