@@ -11,10 +11,10 @@
 #include <cjson/cJSON.h>
 
 #include "common/diagnostics.h"
+#include "common/text.h"
 #include "platform/android_log.h"
 #include "server/modules.h"
 #include "server/reply_address.h"
-#include "server/utils.h"
 
 int serverSocket = -1;
 

@@ -4,8 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/integer_reader.h"
+#include "common/text.h"
 #include "platform/config_store.h"
-#include "server/utils.h"
 
 namespace {
 

@@ -11,14 +11,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "common/device_paths.h"
 #include "common/diagnostics.h"
+#include "common/libc_compat.h"
 #include "common/peer_credentials.h"
+#include "common/text.h"
 #include "platform/android_log.h"
-#include "platform/device_paths.h"
-#include "platform/libc_compat.h"
 #include "server/reply_address.h"
 #include "server/server.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 #if KAL_PLATFORM_SIM
 #include <sys/stat.h>
 

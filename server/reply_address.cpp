@@ -13,10 +13,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/clock.h"
 #include "common/diagnostics.h"
+#include "common/libc_compat.h"
 #include "common/peer_credentials.h"
-#include "platform/libc_compat.h"
-#include "server/utils.h"
+#include "common/text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Start-up work that is the server's own, whatever platform it runs on.
 #include <stdio.h>
 
+#include "common/device_paths.h"
 #include "common/diagnostics.h"
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "server/server.h"
 
 namespace {

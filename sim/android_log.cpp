@@ -14,7 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 

@@ -1,15 +1,15 @@
 // Simulated configuration store: one file per key under <root>/sim/config/,
 // named by the key's number and holding its text value exactly (no newline).
+#include "common/replace_file.h"
 #include "platform/config_store.h"
-#include "platform/replace_file.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
-#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
+#include "sim/sim_getter.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // While the simulated mobile data connection is up, traffic flows at a
 // speed that varies from second to second, and every call first adds the
 // data that flowed since the last accounting to the period and day totals.
+#include "common/replace_file.h"
 #include "platform/flowstat.h"
-#include "platform/replace_file.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -15,8 +15,8 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
-#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
 

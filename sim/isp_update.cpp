@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_getter.h"

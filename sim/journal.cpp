@@ -4,7 +4,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_lock.h"

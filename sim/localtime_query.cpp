@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_files.h"

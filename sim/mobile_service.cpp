@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/text.h"
 #include "platform/config_store.h"
-#include "server/utils.h"
 #include "sim/mobile_state.h"
 #include "sim/sim_card.h"
 #include "sim/sim_device.h"

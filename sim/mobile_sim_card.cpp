@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "sim/mobile_state.h"
 #include "sim/sim_card.h"
 #include "sim/sim_getter.h"

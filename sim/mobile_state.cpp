@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "sim/sim_json.h"
 #include "sim/sim_state_files.h"
 

@@ -6,12 +6,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/replace_file.h"
 #include "platform/mobile_client.h"
-#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
-#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_kv.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // stand-in "busybox df" (sim/bin/busybox) reports as the card's line.
 #include <string.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_state_files.h"

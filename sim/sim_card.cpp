@@ -5,8 +5,8 @@
 #include <string.h>
 
 #include "common/diagnostics.h"
+#include "common/text.h"
 #include "platform/config_store.h"
-#include "server/utils.h"
 #include "sim/sim_json.h"
 #include "sim/sim_state_files.h"
 

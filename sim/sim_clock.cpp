@@ -8,7 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
 #include "sim/sim_files.h"
 
 namespace {

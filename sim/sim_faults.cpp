@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "common/diagnostics.h"
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "sim/sim_files.h"
 
 namespace {

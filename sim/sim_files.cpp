@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "sim/sim_state_files.h"
 
 long simReadFile(const char *path, char *buf, size_t size)

@@ -7,8 +7,9 @@
 #include <string.h>
 
 #include "common/diagnostics.h"
-#include "platform/replace_file.h"
-#include "server/utils.h"
+#include "common/integer_reader.h"
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "sim/sim_files.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "sim/sim_files.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "platform/device_paths.h"
-#include "server/utils.h"
+#include "common/clock.h"
+#include "common/device_paths.h"
 #include "sim/sim_files.h"
 #include "sim/sim_state_files.h"
 

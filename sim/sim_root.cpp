@@ -1,14 +1,14 @@
 // Start-up of the simulated device: check the root, create the device
 // directories, seed factory state and put the stand-in tools on PATH.
-#include "sim/sim_start.h"
 #include "sim/sim_clock.h"
+#include "sim/sim_start.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/device_paths.h"
 #include "common/diagnostics.h"
-#include "platform/device_paths.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_files.h"

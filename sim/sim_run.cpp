@@ -13,11 +13,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "common/clock.h"
 #include "common/peer_credentials.h"
+#include "common/replace_file.h"
+#include "common/request_client.h"
 #include "common/text.h"
-#include "platform/replace_file.h"
 #include "sim/sim_files.h"
-#include "server/utils.h"
 
 namespace {
 
@@ -142,68 +143,17 @@ void simRunForget(const char *root, const char *name)
 
 int simServerAnswers(const char *socketPath, int timeoutMs, pid_t *pid)
 {
-    struct sockaddr_un server;
-    memset(&server, 0, sizeof(server));
-    server.sun_family = AF_UNIX;
-    if (copyText(server.sun_path, socketPath, sizeof(server.sun_path)) >= sizeof(server.sun_path))
-        return -1;
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    // Asked for before bind, so that the reply carries the answering
-    // process's credentials.
-    int on = 1;
-    struct sockaddr_un self;
-    memset(&self, 0, sizeof(self));
-    self.sun_family = AF_UNIX;
-    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
-        bind(fd, (struct sockaddr *)&self, sizeof(sa_family_t)) != 0) {
-        close(fd);
-        return -1;
-    }
     const char request[] = SIM_PROBE_REQUEST;
-    if (sendto(fd, request, sizeof(request) - 1, MSG_DONTWAIT, (struct sockaddr *)&server, sizeof(server)) < 0) {
-        close(fd);
-        return -1;
-    }
-    char twin[sizeof(server.sun_path)];
-    memset(twin, 0, sizeof(twin));
-    size_t twinLength = replyTwinPrefix(socketPath, twin, sizeof(twin));
-    long long deadline = monotonicMs() + timeoutMs;
-    int rc = -1;
     // Only who answers matters: a longer reply is cut, which is fine.
     char reply[512];
-    for (;;) {
-        long long left = deadline - monotonicMs();
-        if (left <= 0)
-            break;
-        struct pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, (int)left) <= 0)
-            continue;
-        struct sockaddr_un from;
-        memset(&from, 0, sizeof(from));
-        socklen_t fromLength = sizeof(from);
-        struct ucred cred;
-        memset(&cred, 0, sizeof(cred));
-        bool hasCred = false;
-        memset(reply, 0, sizeof(reply));
-        ssize_t n = receiveWithCredentials(fd, reply, sizeof(reply), (struct sockaddr *)&from, &fromLength, &cred,
-                                           &hasCred);
-        if (n < 0 || !hasCred || cred.pid <= 0)
-            continue;
-        // Only the server's socket, or the twin it answers from when that
-        // one cannot send, is the server.
-        size_t pathLength = fromLength > sizeof(sa_family_t) ? fromLength - sizeof(sa_family_t) : 0;
-        bool fromSocket = from.sun_path[0] != '\0' && strncmp(from.sun_path, socketPath, sizeof(from.sun_path)) == 0;
-        bool fromTwin = twinLength > 0 && pathLength >= twinLength && memcmp(from.sun_path, twin, twinLength) == 0;
-        if (fromSocket || fromTwin) {
-            *pid = cred.pid;
-            rc = 0;
-            break;
-        }
-    }
-    close(fd);
-    return rc;
+    memset(reply, 0, sizeof(reply));
+    size_t length = 0;
+    pid_t answered = 0;
+    if (requestOnce(socketPath, request, sizeof(request) - 1, timeoutMs, reply, sizeof(reply), &length, NULL, 0,
+                    &answered) != REQUEST_OK || answered <= 0)
+        return -1;
+    *pid = answered;
+    return 0;
 }
 
 void simRunDefaultSignals(void)

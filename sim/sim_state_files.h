@@ -3,7 +3,7 @@
 // of what those files may hold.
 #pragma once
 
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
 
 #define SIM_MODEM_FILE "mobile/modem.json"
 #define SIM_CARD_FILE "mobile/sim.json"

@@ -7,7 +7,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "server/utils.h"
+#include "common/integer_reader.h"
+#include "common/text.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_json.h"

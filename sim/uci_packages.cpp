@@ -6,8 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 

@@ -15,13 +15,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_faults.h"
-#include "sim/sim_getter.h"
 #include "sim/sim_files.h"
+#include "sim/sim_getter.h"
 #include "sim/sim_kv.h"
 #include "sim/sim_lock.h"
 #include "sim/sim_state_files.h"

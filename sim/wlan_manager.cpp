@@ -19,8 +19,8 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "sim/sim_device.h"
 #include "sim/sim_files.h"
 #include "sim/sim_getter.h"

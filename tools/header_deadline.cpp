@@ -22,7 +22,7 @@
 
 #include <algorithm>
 
-#include "server/utils.h"
+#include "common/clock.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 #include "server/handler.h"
 #include "server/modules.h"
 

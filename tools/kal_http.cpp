@@ -47,12 +47,13 @@
 #include <cjson/cJSON.h>
 #include <httplib.h>
 
-#include "platform/device_paths.h"
-#include "server/utils.h"
+#include "common/clock.h"
+#include "common/device_paths.h"
+#include "common/integer_reader.h"
+#include "common/request_client.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/device_controls.h"
 #include "tools/header_deadline.h"
-#include "tools/request_client.h"
 #include "tools/relay_faults.h"
 #include "tools/relay_log.h"
 #include "tools/request_examples.h"

@@ -33,9 +33,9 @@
 #include <cjson/cJSON.h>
 #include <httplib.h>
 
+#include "common/clock.h"
+#include "common/device_paths.h"
 #include "common/text.h"
-#include "platform/device_paths.h"
-#include "server/utils.h"
 #include "sim/sim_run.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/device_paths.h"
-#include "tools/request_client.h"
+#include "common/device_paths.h"
+#include "common/request_client.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "platform/device_paths.h"
-#include "server/utils.h"
+#include "common/clock.h"
+#include "common/device_paths.h"
 #include "sim/controls/device_controls.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cjson/cJSON.h>
 #include <openssl/evp.h>
 
-#include "server/utils.h"
+#include "common/text.h"
 
 namespace {
 

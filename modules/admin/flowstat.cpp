@@ -13,7 +13,6 @@
 #include "platform/flowstat.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 int formatAmount(char *out, size_t size, double amount)
 {

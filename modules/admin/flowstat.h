@@ -3,7 +3,6 @@
 
 #include <stddef.h>
 
-#include "server/utils.h"
 
 // Formats an amount with "%f" into out; a figure that does not fit is given
 // as "%.6e" instead of being cut. 0, or -1 when even that does not fit.

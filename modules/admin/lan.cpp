@@ -9,11 +9,12 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/text.h"
 #include "platform/android_log.h"
 #include "platform/network_lan.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 
 namespace {
 

@@ -13,12 +13,13 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/device_paths.h"
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "platform/android_log.h"
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "server/command_output.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

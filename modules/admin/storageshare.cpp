@@ -9,11 +9,10 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/device_paths.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "platform/localtime_query.h"
-#include "platform/replace_file.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

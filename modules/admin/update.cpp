@@ -7,13 +7,12 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/device_paths.h"
 #include "platform/android_log.h"
-#include "platform/device_paths.h"
 #include "platform/flowstat.h"
 #include "platform/upgrade_service.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/text.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 extern "C" int getLanguage(char *buffer, int size)
 {

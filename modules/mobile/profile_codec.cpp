@@ -5,8 +5,9 @@
 #include <limits.h>
 #include <string.h>
 
+#include "common/integer_reader.h"
+#include "common/text.h"
 #include "platform/android_log.h"
-#include "server/utils.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/text.h"
 #include "modules/mobile/mobile_results.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "platform/mobile_client.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

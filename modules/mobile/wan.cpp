@@ -8,6 +8,7 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/integer_reader.h"
 #include "modules/mobile/mobile_results.h"
 #include "modules/mobile/profile_codec.h"
 #include "platform/android_log.h"
@@ -15,7 +16,6 @@
 #include "platform/mobile_client.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 namespace {
 

@@ -8,14 +8,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/device_paths.h"
+#include "common/text.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
 #include "platform/mobile_client.h"
 #include "platform/wlan_manager.h"
+#include "server/command_output.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
 
 #define STATUS_LOG(text) __android_log_print(ANDROID_LOG_INFO, "STATUS", "%s", text)
 

@@ -8,11 +8,11 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/text.h"
 #include "platform/android_log.h"
 #include "platform/flowstat.h"
 #include "platform/mobile_client.h"
 #include "platform/network_manager.h"
-#include "server/utils.h"
 
 #define STATUS_TAG "STATUS"
 #define STATUS_LOG(text) __android_log_print(ANDROID_LOG_INFO, STATUS_TAG, "%s", text)

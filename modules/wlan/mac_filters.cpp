@@ -5,12 +5,13 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/text.h"
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 
 namespace {
 

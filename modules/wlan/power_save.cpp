@@ -13,7 +13,7 @@
 #include "platform/config_store.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 
 namespace {
 

@@ -7,15 +7,16 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/device_paths.h"
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "modules/wlan/wlan_client.h"
 #include "modules/wlan/wlan_regions.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
 #include "server/handler.h"
 #include "server/modules.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 
 namespace {
 

@@ -5,10 +5,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/device_paths.h"
+#include "common/text.h"
 #include "platform/android_log.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 
 WlanSetting wlan_setting;
 

@@ -10,9 +10,9 @@
 
 #include <cjson/cJSON.h>
 
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "platform/config_store.h"
-#include "platform/replace_file.h"
-#include "server/utils.h"
 #include "sim/controls/device_controls.h"
 #include "sim/sim_files.h"
 

@@ -11,7 +11,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
 #include "sim/sim_faults.h"

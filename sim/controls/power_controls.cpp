@@ -13,12 +13,13 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
-#include "server/utils.h"
+#include "common/clock.h"
+#include "common/device_paths.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
 #include "sim/sim_run.h"

@@ -20,11 +20,12 @@
 
 #include <cjson/cJSON.h>
 
-#include "server/utils.h"
+#include "common/clock.h"
+#include "common/device_paths.h"
+#include "common/text.h"
 #include "sim/controls/control_support.h"
-#include "sim/controls/scenario_parser.h"
 #include "sim/controls/control_table.h"
-#include "platform/device_paths.h"
+#include "sim/controls/scenario_parser.h"
 #include "sim/sim_files.h"
 #include "sim/sim_lock.h"
 

@@ -18,7 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
 #include "sim/controls/scenario_parser.h"

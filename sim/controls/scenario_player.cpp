@@ -5,10 +5,10 @@
 #include <string.h>
 #include <time.h>
 
-#include "server/utils.h"
+#include "common/clock.h"
 #include "sim/controls/control_support.h"
-#include "sim/controls/scenario_parser.h"
 #include "sim/controls/control_table.h"
+#include "sim/controls/scenario_parser.h"
 #include "sim/sim_files.h"
 #include "sim/sim_lock.h"
 

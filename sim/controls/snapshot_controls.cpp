@@ -17,9 +17,9 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
-#include "server/utils.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
+#include "common/text.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
 #include "sim/sim_device.h"

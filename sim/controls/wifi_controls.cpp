@@ -9,8 +9,8 @@
 
 #include <cjson/cJSON.h>
 
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "sim/controls/control_support.h"
 #include "sim/controls/control_table.h"
 #include "sim/sim_files.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "tests/support/test_support.h"
 #include "tools/request_examples.h"
 

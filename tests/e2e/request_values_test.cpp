@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "server/utils.h"
+#include "common/text.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "server/server.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
 #include "tests/support/inprocess.h"
 
 #include <cjson/cJSON.h>

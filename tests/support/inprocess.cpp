@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "sim/sim_start.h"
 #include "server/server.h"
-#include "server/utils.h"
+#include "server/web_timer.h"
+#include "sim/sim_start.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "server/utils.h"
+#include "server/web_timer.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 

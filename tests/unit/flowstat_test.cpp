@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "modules/admin/flowstat.h"
 #include "modules/status/status.h"
 #include "platform/flowstat.h"

@@ -10,9 +10,9 @@
 
 #include <string>
 
+#include "common/device_paths.h"
+#include "common/replace_file.h"
 #include "platform/config_store.h"
-#include "platform/device_paths.h"
-#include "platform/replace_file.h"
 #include "sim/sim_device.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"

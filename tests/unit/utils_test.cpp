@@ -11,7 +11,10 @@
 #include <functional>
 #include <string>
 
-#include "server/utils.h"
+#include "common/integer_reader.h"
+#include "common/text.h"
+#include "server/command_output.h"
+#include "server/web_timer.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "modules/wlan/wlan_client.h"
 #include "modules/wlan/wlan_regions.h"
-#include "server/utils.h"
 #include "platform/wlan_manager.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"

@@ -1,4 +1,4 @@
-#include "tools/request_client.h"
+#include "common/request_client.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -12,9 +12,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/clock.h"
+#include "common/libc_compat.h"
 #include "common/peer_credentials.h"
-#include "platform/libc_compat.h"
-#include "server/utils.h"
+#include "common/text.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ int sendBefore(int fd, const char *request, size_t length, const struct sockaddr
 }  // namespace
 
 RequestStatus requestOnce(const char *socketPath, const char *request, size_t length, long long timeoutMs,
-                          char *reply, size_t size, size_t *replyLength, char *why, size_t whySize)
+                          char *reply, size_t size, size_t *replyLength, char *why, size_t whySize,
+                          pid_t *answeredBy)
 {
     struct sockaddr_un server;
     memset(&server, 0, sizeof(server));
@@ -156,6 +158,8 @@ RequestStatus requestOnce(const char *socketPath, const char *request, size_t le
             continue;  // someone else's datagram: not the reply
         close(fd);
         *replyLength = (size_t)n;
+        if (answeredBy != NULL)
+            *answeredBy = cred.pid;
         return REQUEST_OK;
     }
 }

@@ -1,4 +1,4 @@
-#include "platform/replace_file.h"
+#include "common/replace_file.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,4 +1,4 @@
-#include "platform/device_paths.h"
+#include "common/device_paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>
