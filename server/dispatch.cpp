@@ -13,21 +13,12 @@
 #include "common/diagnostics.h"
 #include "common/text.h"
 #include "platform/android_log.h"
-#include "server/modules.h"
+#include "server/handler.h"
 #include "server/reply_address.h"
 
 int serverSocket = -1;
 
 namespace {
-
-const ModuleEntry *findModule(const char *name)
-{
-    for (int i = 0; i < kModuleCount; i++) {
-        if (strcmp(kModuleTable[i].name, name) == 0)
-            return &kModuleTable[i];
-    }
-    return NULL;
-}
 
 // The two modules the front end polls are not timed.
 bool isTimed(const char *name)
@@ -118,7 +109,7 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
         } else {
             cJSON *module = cJSON_GetObjectItem(request, "module");
             cJSON *action = cJSON_GetObjectItem(request, "action");
-            const ModuleEntry *entry = NULL;
+            const Module *entry = NULL;
             if (!cJSON_IsString(module) || module->valuestring == NULL) {
                 diagLine("module name is NULL");
             } else if (action == NULL) {
@@ -126,23 +117,21 @@ void dispatchRequest(const char *text, struct sockaddr_un sender, socklen_t send
             } else {
                 entry = findModule(module->valuestring);
             }
-            // A module that is not built yet is answered like an unknown one.
-            if (entry != NULL && entry->handler != NULL) {
+            if (entry != NULL) {
                 int code = action->valueint;
                 bool timed = isTimed(entry->name);
-                time_t start = 0;
+                Started started = {time(NULL), clock()};
                 if (timed) {
-                    start = time(NULL);
                     __android_log_print(ANDROID_LOG_INFO, "KAL_SERVER", "[start] module:%s, action:%d",
                                         entry->name, code);
                 }
-                entry->handler(request, response);
+                handleRequest(*entry, request, response, started);
                 keepUtf8(response);
                 printed = cJSON_Print(response);
                 if (timed) {
                     __android_log_print(ANDROID_LOG_INFO, "KAL_SERVER",
                                         "[end] module:%s, action:%d, elapsed time:%d (s)", entry->name, code,
-                                        (int)(time(NULL) - start));
+                                        (int)(time(NULL) - started.wall));
                 }
                 // A reply too long for one datagram cannot be sent: the
                 // failure reply below still answers the request.

@@ -211,7 +211,11 @@ Request Request::nested(const char *name, int index) const
     return inner;
 }
 
-int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
+namespace {
+
+// The answer of runModule before the finish step; *ran gets the action that
+// ran.
+int answer(cJSON *request, cJSON *response, const ModulePolicy &policy, const ModuleAction **ran)
 {
     trace(policy, STEP_ENTRY, NULL, request);
     if (request == NULL || response == NULL) {
@@ -227,9 +231,12 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     // anything else 0. Codes are never negative, so no saturated value
     // finds an action.
     int code = policy.numbersOnly && !cJSON_IsNumber(action) ? 0 : action->valueint;
-    int result = policy.prepare != NULL ? policy.prepare(request, code) : 0;
+    Prepared prepared;
+    memset(&prepared, 0, sizeof(prepared));
+    int result = policy.prepare != NULL ? policy.prepare(request, code, &prepared) : 0;
     if (result == 0) {
         const ModuleAction *found = findAction(policy.actions, policy.count, code);
+        *ran = found;
         if (found == NULL) {
             trace(policy, STEP_UNDEFINED, NULL, request);
             result = 1;
@@ -239,6 +246,7 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
             result = readMembers(request, found->members, found->memberCount, &values, &refused, policy.current);
             if (result == 0) {
                 values.object = request;
+                values.prepared = prepared.room;
                 result = found->run(values, response);
             } else {
                 trace(policy, STEP_REFUSED, refused, request);
@@ -252,6 +260,24 @@ int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy)
     cJSON_AddItemToObject(response, "result", cJSON_CreateNumber(result));
     trace(policy, STEP_LEAVE, NULL, request);
     return result;
+}
+
+}  // namespace
+
+int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy, const Started &started)
+{
+    const ModuleAction *ran = NULL;
+    int result = answer(request, response, policy, &ran);
+    if (policy.finish != NULL)
+        policy.finish(ran, started);
+    return result;
+}
+
+int handleRequest(const Module &module, cJSON *request, cJSON *response, const Started &started)
+{
+    if (module.handler != NULL)
+        return module.handler(request, response);
+    return runModule(request, response, module.policy, started);
 }
 
 bool configText(int key, char *buffer, int size)

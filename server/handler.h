@@ -4,6 +4,10 @@
 #pragma once
 
 #include <limits.h>
+#include <stddef.h>
+#include <time.h>
+
+#include <new>
 
 #include <cjson/cJSON.h>
 
@@ -253,6 +257,14 @@ struct Request {
     int count;
     MemberValue values[kMaxMembers];
     MemberValue absent;  // never given: the value of an undeclared name
+    const void *prepared;  // what the module's prepare step made for this request
+
+    // What the module's prepare step made, as the type it made.
+    template <typename T>
+    const T &preparedAs() const
+    {
+        return *static_cast<const T *>(prepared);
+    }
 
     // The value of the declared member name (an undeclared name is absent).
     const MemberValue &get(const char *name) const;
@@ -314,6 +326,7 @@ struct ModuleAction {
     short memberCount;
     ActionFunction run;
     const Member *members;
+    const char *name;  // for a module's own log lines; null when it logs none
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
     const char *reply;
@@ -335,6 +348,13 @@ struct ModuleAction {
     }
     // The action answers the empty object: text says when.
     constexpr ModuleAction refused(const char *text) const { return form(0, text, REPLY_EMPTY, NULL); }
+    // The action's name in the module's own log lines.
+    constexpr ModuleAction named(const char *actionName) const
+    {
+        ModuleAction a = *this;
+        a.name = actionName;
+        return a;
+    }
 
     constexpr ModuleAction form(int resultCode, const char *text, ReplyShape shape, const char *replyMembers) const
     {
@@ -358,11 +378,11 @@ constexpr ModuleAction actionRow(int code, ActionFunction run, const char *descr
                                  const Member *members, int count)
 {
 #ifdef KAL_CONTRACT_TEXT
-    return ModuleAction{(short)code, (short)count, run, members, description, reply, {}, 0};
+    return ModuleAction{(short)code, (short)count, run, members, NULL, description, reply, {}, 0};
 #else
     (void)description;
     (void)reply;
-    return ModuleAction{(short)code, (short)count, run, members};
+    return ModuleAction{(short)code, (short)count, run, members, NULL};
 #endif
 }
 
@@ -388,15 +408,43 @@ enum ModuleStep {
     STEP_LEAVE,       // "result" has been added
 };
 
-// What differs between modules.
+// Room for what a module's prepare step reads for one request and hands to
+// the action with it, an object of the module's own type made in place.
+struct Prepared {
+    alignas(max_align_t) unsigned char room[128];
+
+    template <typename T>
+    T *make()
+    {
+        static_assert(sizeof(T) <= sizeof(room), "a module's prepared state fits its room");
+        return new (room) T();
+    }
+};
+
+// When the dispatcher took the request: the wall clock of its "[start]" and
+// "[end]" lines, and the processor time of a module's own elapsed line.
+struct Started {
+    time_t wall;
+    clock_t processor;
+};
+
+// What differs between modules, built by name from its action table:
+// actionsOf(table).preparedBy(...).tracedBy(...) and so on.
 struct ModulePolicy {
     const ModuleAction *actions;
     int count;
     // Runs once the request has an action, before the lookup; any answer
-    // but 0 is final (kActionRejected for the empty object). May be null.
-    int (*prepare)(cJSON *request, int code);
-    // Logs the steps the module reports. May be null.
+    // but 0 is final (kActionRejected for the empty object). What it reads
+    // for the action goes into prepared.
+    int (*prepare)(cJSON *request, int code, Prepared *prepared);
+    // Logs the steps the module reports.
     void (*trace)(ModuleStep step, const Member *member, const cJSON *request);
+    // Runs last on every path, "result" added: the action that ran (null
+    // when none did) and when the dispatcher took the request.
+    void (*finish)(const ModuleAction *ran, const Started &started);
+    // Where the device holds the value of an absent CURRENT member (a
+    // module has at most one).
+    const int *current;
     // A request refused before its action is read (null request, no
     // "action") still gets "result" 1 when there is a response to fill.
     bool answerMissingAction;
@@ -406,10 +454,80 @@ struct ModulePolicy {
     // A member that breaks its rules answers the empty object (the Wi-Fi
     // modules) instead of "result" 1.
     bool refusesEmpty;
-    // Where the device holds the value of an absent CURRENT member (a
-    // module has at most one). May be null.
-    const int *current;
+
+    constexpr ModulePolicy preparedBy(int (*step)(cJSON *, int, Prepared *)) const
+    {
+        ModulePolicy p = *this;
+        p.prepare = step;
+        return p;
+    }
+    constexpr ModulePolicy tracedBy(void (*step)(ModuleStep, const Member *, const cJSON *)) const
+    {
+        ModulePolicy p = *this;
+        p.trace = step;
+        return p;
+    }
+    constexpr ModulePolicy finishedBy(void (*step)(const ModuleAction *, const Started &)) const
+    {
+        ModulePolicy p = *this;
+        p.finish = step;
+        return p;
+    }
+    constexpr ModulePolicy currentFrom(const int *value) const
+    {
+        ModulePolicy p = *this;
+        p.current = value;
+        return p;
+    }
+    constexpr ModulePolicy answeringMissingAction() const
+    {
+        ModulePolicy p = *this;
+        p.answerMissingAction = true;
+        return p;
+    }
+    constexpr ModulePolicy actionsByNumberOnly() const
+    {
+        ModulePolicy p = *this;
+        p.numbersOnly = true;
+        return p;
+    }
+    constexpr ModulePolicy refusingWithEmptyObject() const
+    {
+        ModulePolicy p = *this;
+        p.refusesEmpty = true;
+        return p;
+    }
 };
+
+// The policy of a module whose table is all it has.
+template <int N>
+constexpr ModulePolicy actionsOf(const ModuleAction (&actions)[N])
+{
+    return {actions, N, NULL, NULL, NULL, NULL, false, false, false};
+}
+
+// A module of the server: its name on the wire and its policy, the action
+// table among it. A module that hands its requests to a service whole has
+// a handler of its own instead (its table, if any, only documents them).
+typedef int (*ModuleHandler)(cJSON *request, cJSON *response);
+struct Module {
+    const char *name;
+    ModulePolicy policy;
+    ModuleHandler handler;
+};
+
+// Defines module id's object, id##Module, the one thing a module file
+// exports: KAL_MODULE(time) = {"time", actionsOf(kTimeActions)};
+#define KAL_MODULE(id) \
+    extern const Module id##Module; \
+    const Module id##Module
+
+// Every module, in the order the dispatcher searches them.
+extern const Module *const kModules[];
+extern const int kModuleCount;
+
+// The module with that wire name, or null.
+const Module *findModule(const char *name);
 
 // Configuration key into buffer (zeroed first, always terminated); on
 // failure the buffer is left empty.
@@ -435,33 +553,9 @@ int notifyAction(const Request &, cJSON *)
 // (see answerMissingAction). Otherwise prepare, then the action with the
 // request's code (an undefined one answers 1) once its members keep their
 // rules; the answer becomes "result" and is returned, except
-// kActionRejected, which returns 1 and adds nothing.
-int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy);
+// kActionRejected, which returns 1 and adds nothing. The policy's finish
+// step ends every path.
+int runModule(cJSON *request, cJSON *response, const ModulePolicy &policy, const Started &started);
 
-// The policy of a module whose table is all it has: no prelude, no trace.
-template <int N>
-constexpr ModulePolicy tablePolicy(const ModuleAction (&actions)[N])
-{
-    return {actions, N, NULL, NULL, false, false, false, NULL};
-}
-
-template <int N>
-int runModule(cJSON *request, cJSON *response, const ModuleAction (&actions)[N])
-{
-    return runModule(request, response, tablePolicy(actions));
-}
-
-#ifdef KAL_CONTRACT_TEXT
-// A module's declared contract: its name and its policy (the action table
-// among it), for the generated documentation, schemas and types.
-struct ModuleContract {
-    const char *module;
-    ModulePolicy policy;
-};
-// Names module's contract id##Contract, next to its handler.
-#define KAL_CONTRACT(id, name, policy) \
-    extern const ModuleContract id##Contract; \
-    const ModuleContract id##Contract = {name, policy};
-#else
-#define KAL_CONTRACT(id, name, policy)
-#endif
+// Answers one request with module: its handler, or its policy.
+int handleRequest(const Module &module, cJSON *request, cJSON *response, const Started &started);

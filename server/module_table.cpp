@@ -1,25 +1,27 @@
-// The whole command set of the server: module name -> handler, searched in
-// this order.
-#include "server/modules.h"
+// The whole command set of the server: every module, searched in this
+// order. Each module's file defines its object with KAL_MODULE.
+#include <string.h>
 
-const ModuleEntry kModuleTable[] = {
-    {"lan", lanHandler},
-    {"log", logHandler},
-    {"reboot", rebootHandler},
-    {"restoreDefaults", restoreDefaultsHandler},
-    {"status", statusHandler},
-    {"storageShare", storageShareHandler},
-    {"webServer", webServerHandler},
-    {"wan", wanHandler},
-    {"message", messageHandler},
-    {"flowstat", flowstatHandler},
-    {"simLock", simLockHandler},
-    {"time", timeHandler},
-    {"update", updateHandler},
-    {"wlan", wlanHandler},
-    {"connectedDevices", wlanConnectedDevicesHandler},
-    {"macFilters", macFiltersHandler},
-    {"power_save", powerSaveHandler},
-};
+#include "server/handler.h"
 
-const int kModuleCount = (int)(sizeof(kModuleTable) / sizeof(kModuleTable[0]));
+#define KAL_MODULES(X)                                                                                        \
+    X(lan) X(log) X(reboot) X(restoreDefaults) X(status) X(storageShare) X(webServer) X(wan) X(message)      \
+        X(flowstat) X(simLock) X(time) X(update) X(wlan) X(connectedDevices) X(macFilters) X(powerSave)
+
+#define KAL_DECLARE_MODULE(id) extern const Module id##Module;
+#define KAL_LIST_MODULE(id) &id##Module,
+
+KAL_MODULES(KAL_DECLARE_MODULE)
+
+const Module *const kModules[] = {KAL_MODULES(KAL_LIST_MODULE)};
+
+const int kModuleCount = (int)(sizeof(kModules) / sizeof(kModules[0]));
+
+const Module *findModule(const char *name)
+{
+    for (int i = 0; i < kModuleCount; i++) {
+        if (strcmp(kModules[i]->name, name) == 0)
+            return kModules[i];
+    }
+    return NULL;
+}

@@ -12,7 +12,6 @@
 
 #include "platform/flowstat.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 int formatAmount(char *out, size_t size, double amount)
 {
@@ -133,9 +132,4 @@ const ModuleAction kFlowstatActions[] = {
         .result(1, KAL_TEXT("failed: a member missing or invalid, or the service refused a value (those before it are stored)")),
 };
 
-int flowstatHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kFlowstatActions);
-}
-
-KAL_CONTRACT(flowstat, "flowstat", tablePolicy(kFlowstatActions))
+KAL_MODULE(flowstat) = {"flowstat", actionsOf(kFlowstatActions), NULL};

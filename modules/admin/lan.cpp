@@ -13,7 +13,6 @@
 #include "platform/android_log.h"
 #include "platform/network_lan.h"
 #include "server/handler.h"
-#include "server/modules.h"
 #include "server/web_timer.h"
 
 namespace {
@@ -148,30 +147,27 @@ int setPoolAddress(char *field, const char *text, uint32_t lan, uint32_t mask, b
     return 0;
 }
 
-// The network manager's settings as read for the request being answered.
-lan_config g_config;
-
 // Reads the settings before any action; a failure answers every action.
-int readLanConfig(cJSON *, int)
+int readLanConfig(cJSON *, int, Prepared *prepared)
 {
-    memset(&g_config, 0, sizeof(g_config));
-    if (get_lan_config(&g_config) != 0) {
+    lan_config &config = *prepared->make<lan_config>();
+    if (get_lan_config(&config) != 0) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "get lan config failed!\n");
         return LAN_FAILED;
     }
     // The network manager's texts are fixed fields: keep them terminated.
-    g_config.address[sizeof(g_config.address) - 1] = '\0';
-    g_config.netmask[sizeof(g_config.netmask) - 1] = '\0';
-    g_config.pool_start[sizeof(g_config.pool_start) - 1] = '\0';
-    g_config.pool_end[sizeof(g_config.pool_end) - 1] = '\0';
-    g_config.dns1[sizeof(g_config.dns1) - 1] = '\0';
-    g_config.dns2[sizeof(g_config.dns2) - 1] = '\0';
+    config.address[sizeof(config.address) - 1] = '\0';
+    config.netmask[sizeof(config.netmask) - 1] = '\0';
+    config.pool_start[sizeof(config.pool_start) - 1] = '\0';
+    config.pool_end[sizeof(config.pool_end) - 1] = '\0';
+    config.dns1[sizeof(config.dns1) - 1] = '\0';
+    config.dns2[sizeof(config.dns2) - 1] = '\0';
     return LAN_OK;
 }
 
-int getLan(const Request &, cJSON *response)
+int getLan(const Request &request, cJSON *response)
 {
-    const lan_config &config = g_config;
+    const lan_config &config = request.preparedAs<lan_config>();
     cJSON_AddItemToObject(response, "ip", cJSON_CreateString(config.address));
     cJSON_AddItemToObject(response, "mask", cJSON_CreateString(config.netmask));
     cJSON *dhcp = cJSON_CreateObject();
@@ -187,7 +183,8 @@ int getLan(const Request &, cJSON *response)
 
 int setLan(const Request &request, cJSON *)
 {
-    lan_config &config = g_config;
+    // The settings as read, changed by the request.
+    lan_config config = request.preparedAs<lan_config>();
     lan_config previous = config;
     int result = validate(request, config);
     if (result != LAN_OK)
@@ -259,16 +256,6 @@ const ModuleAction kLanActions[] = {
         .result(LAN_BAD_DNS2, KAL_TEXT("badDns2: \"dhcp\".\"dns2\" is not a dotted address")),
 };
 
-constexpr ModulePolicy policy()
-{
-    return {kLanActions, ACTION_COUNT(kLanActions), readLanConfig, NULL, false, false, false, NULL};
-}
-
 }  // namespace
 
-int lanHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(lan, "lan", policy())
+KAL_MODULE(lan) = {"lan", actionsOf(kLanActions).preparedBy(readLanConfig), NULL};

@@ -19,7 +19,6 @@
 #include "platform/android_log.h"
 #include "server/command_output.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -392,16 +391,6 @@ const ModuleAction kLogActions[] = {
         .result(0, KAL_TEXT("ok: the state")),
 };
 
-constexpr ModulePolicy policy()
-{
-    return {kLogActions, ACTION_COUNT(kLogActions), NULL, NULL, false, true, false, NULL};
-}
-
 }  // namespace
 
-int logHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(log, "log", policy())
+KAL_MODULE(log) = {"log", actionsOf(kLogActions).actionsByNumberOnly(), NULL};

@@ -4,7 +4,6 @@
 
 #include "platform/state_control.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -22,15 +21,6 @@ const ModuleAction kRestoreActions[] = {
 
 }  // namespace
 
-int rebootHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kRebootActions);
-}
 
-int restoreDefaultsHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kRestoreActions);
-}
-
-KAL_CONTRACT(reboot, "reboot", tablePolicy(kRebootActions))
-KAL_CONTRACT(restoreDefaults, "restoreDefaults", tablePolicy(kRestoreActions))
+KAL_MODULE(reboot) = {"reboot", actionsOf(kRebootActions), NULL};
+KAL_MODULE(restoreDefaults) = {"restoreDefaults", actionsOf(kRestoreActions), NULL};

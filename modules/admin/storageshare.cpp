@@ -12,7 +12,6 @@
 #include "common/device_paths.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -146,9 +145,4 @@ const ModuleAction kShareActions[] = {
         .result(1, KAL_TEXT("failed: a value out of range or rejected, or an account value not stored (no command then)")),
 };
 
-int storageShareHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kShareActions);
-}
-
-KAL_CONTRACT(storageShare, "storageShare", tablePolicy(kShareActions))
+KAL_MODULE(storageShare) = {"storageShare", actionsOf(kShareActions), NULL};

@@ -12,7 +12,6 @@
 #include "common/text.h"
 #include "platform/localtime_query.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -146,9 +145,4 @@ const ModuleAction kTimeActions[] = {
 
 }  // namespace
 
-int timeHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kTimeActions);
-}
-
-KAL_CONTRACT(time, "time", tablePolicy(kTimeActions))
+KAL_MODULE(time) = {"time", actionsOf(kTimeActions), NULL};

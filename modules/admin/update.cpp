@@ -12,7 +12,6 @@
 #include "platform/flowstat.h"
 #include "platform/upgrade_service.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -187,9 +186,4 @@ const ModuleAction kUpdateActions[] = {
 
 }  // namespace
 
-int updateHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kUpdateActions);
-}
-
-KAL_CONTRACT(update, "update", tablePolicy(kUpdateActions))
+KAL_MODULE(update) = {"update", actionsOf(kUpdateActions), NULL};

@@ -8,7 +8,6 @@
 #include "common/text.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 extern "C" int getLanguage(char *buffer, int size)
 {
@@ -78,9 +77,4 @@ const ModuleAction kWebServerActions[] = {
         .result(1, KAL_TEXT("failed: not stored")),
 };
 
-int webServerHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kWebServerActions);
-}
-
-KAL_CONTRACT(webServer, "webServer", tablePolicy(kWebServerActions))
+KAL_MODULE(webServer) = {"webServer", actionsOf(kWebServerActions), NULL};

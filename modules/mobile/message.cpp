@@ -8,7 +8,6 @@
 #include "platform/android_log.h"
 #include "platform/mobile_client.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -22,8 +21,6 @@ void takeOver(cJSON *response, cJSON *reply)
     reply->child = NULL;
     cJSON_Delete(reply);
 }
-
-}  // namespace
 
 int messageHandler(cJSON *request, cJSON *response)
 {
@@ -52,6 +49,8 @@ int messageHandler(cJSON *request, cJSON *response)
     client.Uninitialize();
     return 0;
 }
+
+}  // namespace
 
 #ifdef KAL_CONTRACT_TEXT
 namespace {
@@ -105,5 +104,7 @@ const ModuleAction kMessageActions[] = {
 
 }  // namespace
 
-KAL_CONTRACT(message, "message", tablePolicy(kMessageActions))
+KAL_MODULE(message) = {"message", actionsOf(kMessageActions), messageHandler};
+#else
+KAL_MODULE(message) = {"message", ModulePolicy{}, messageHandler};
 #endif

@@ -13,7 +13,6 @@
 #include "platform/config_store.h"
 #include "platform/mobile_client.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -263,18 +262,16 @@ int simOperation(const Request &request, cJSON *response, const PinOperation &op
     return result;
 }
 
-// The stored SIM state, read for the request being answered.
-SimState g_stored;
-
 const int kReportCode = 0;
 
-int readSimState(cJSON *, int code)
+// The stored SIM state, read for the request being answered.
+int readSimState(cJSON *, int code, Prepared *prepared)
 {
-    memset(&g_stored, 0, sizeof(g_stored));
-    if (!configInt(CFG_SIM_CARD_STATE, &g_stored.cardState) ||
-        !configInt(CFG_SIM_PIN_STATE, &g_stored.pinState) ||
-        !configInt(CFG_SIM_PIN_ATTEMPTS, &g_stored.pinAttempts) ||
-        !configInt(CFG_SIM_PUK_ATTEMPTS, &g_stored.pukAttempts)) {
+    SimState &stored = *prepared->make<SimState>();
+    if (!configInt(CFG_SIM_CARD_STATE, &stored.cardState) ||
+        !configInt(CFG_SIM_PIN_STATE, &stored.pinState) ||
+        !configInt(CFG_SIM_PIN_ATTEMPTS, &stored.pinAttempts) ||
+        !configInt(CFG_SIM_PUK_ATTEMPTS, &stored.pukAttempts)) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "simLockHandler: Get cardState or pinState fail!.\n");
         return SIM_FAILED;
     }
@@ -286,29 +283,37 @@ int readSimState(cJSON *, int code)
     return SIM_OK;
 }
 
-int report(const Request &, cJSON *response)
+int report(const Request &request, cJSON *response)
 {
+    const SimState &stored = request.preparedAs<SimState>();
     if (!configInt(CFG_SIM_AUTO_UNLOCK, &g_autoUnlock))
         return SIM_FAILED;
-    if (!isSimStateValid(g_stored.cardState, g_stored.pinState, g_stored.pinAttempts, g_stored.pukAttempts))
+    if (!isSimStateValid(stored.cardState, stored.pinState, stored.pinAttempts, stored.pukAttempts))
         return SIM_FAILED;
-    addState(response, g_stored);
+    addState(response, stored);
     return SIM_OK;
 }
 
 int saveAutoUnlock(const Request &request, cJSON *response)
 {
-    if (g_stored.cardState != SIM_CARD_PRESENT)
+    const SimState &stored = request.preparedAs<SimState>();
+    if (stored.cardState != SIM_CARD_PRESENT)
         return SIM_FAILED;
     saveUnlockSettings(requestedUnlock(request, NULL));
-    addState(response, g_stored);
+    addState(response, stored);
     return SIM_OK;
 }
 
 template <const PinOperation &op>
 int pinAction(const Request &request, cJSON *response)
 {
-    return simOperation(request, response, op, g_stored);
+    return simOperation(request, response, op, request.preparedAs<SimState>());
+}
+
+// Every request ends with the mobile service's instance released.
+void releaseMobile(const ModuleAction *, const Started &)
+{
+    ReleaseMobileInstance();
 }
 
 // A PIN is 4 to 8 digits, a PUK 8; a malformed one never reaches the card.
@@ -370,19 +375,6 @@ const ModuleAction kSimLockActions[] = {
         .result(SIM_FAILED, KAL_TEXT("failed: the stored state unreadable, or no card present")),
 };
 
-constexpr ModulePolicy policy()
-{
-    return {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL};
-}
-
 }  // namespace
 
-int simLockHandler(cJSON *request, cJSON *response)
-{
-    int result =
-        runModule(request, response, policy());
-    ReleaseMobileInstance();
-    return result;
-}
-
-KAL_CONTRACT(simLock, "simLock", policy())
+KAL_MODULE(simLock) = {"simLock", actionsOf(kSimLockActions).preparedBy(readSimState).finishedBy(releaseMobile), NULL};

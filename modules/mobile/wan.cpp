@@ -15,7 +15,6 @@
 #include "platform/isp_update.h"
 #include "platform/mobile_client.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -474,25 +473,32 @@ const Member kSelection[] = {
 // The request's "action" and what it runs.
 const ModuleAction kWanActions[] = {
     action(0, getConfig, KAL_TEXT("read the settings and profiles"), KAL_TEXT("dataSwitchStatus:integer roamingEnabled:integer networkPreferredMode:integer connectStatus:integer networkSelectionMode:integer profileSettings:{list:[{profileID:integer profileName:text pdpType:integer ipv4ApnType:integer ipv4Apn:text ipv4Username:text ipv4Password:text ipv4AuthType:integer ipv6ApnType?:integer ipv6Apn?:text ipv6Username?:text ipv6Password?:text ipv6AuthType?:integer}] defaultProfile:integer activeProfile:integer} cardType:integer ispVersion:text isp_need_local_update:boolean"))
+        .named("WAN_ACTION_GET_CFG")
         .result(WAN_OK, KAL_TEXT("ok: the settings and profiles; with no profile stored, the list holds one placeholder named \"NONE\", without the IPv6 members"))
         .result(WAN_FAILED, KAL_TEXT("failed: the modem could not be read; the members read before it"), REPLY_SO_FAR),
     action(1, setConfig, KAL_TEXT("change settings"), KAL_TEXT(""), kSetConfig)
+        .named("WAN_ACTION_SET_CFG")
         .result(WAN_OK, KAL_TEXT("ok: changed"))
         .result(WAN_FAILED, KAL_TEXT("failed: the modem failed"))
         .result(WAN_REFUSED, KAL_TEXT("refused: settings refused by the modem (no unlocked SIM card)")),
     action(2, addProfileAction, KAL_TEXT("add a profile"), KAL_TEXT(""), kProfileRequest)
+        .named("WAN_ACTION_ADD_PROF")
         .result(WAN_OK, KAL_TEXT("ok: added"))
         .result(WAN_FAILED, KAL_TEXT("failed: no usable profile, or the modem failed")),
     action(3, deleteProfile, KAL_TEXT("delete a user profile"), KAL_TEXT(""), kProfileRequest)
+        .named("WAN_ACTION_DEL_PROF")
         .result(WAN_OK, KAL_TEXT("ok: deleted"))
         .result(WAN_FAILED, KAL_TEXT("failed: no profile named, a default or unknown profile, or the modem failed")),
     action(6, getConnState, KAL_TEXT("connection state"), KAL_TEXT("connectStatus:integer"))
+        .named("WAN_ACTION_GET_CONN_STAT")
         .result(WAN_OK, KAL_TEXT("ok: the state (1 disconnected, 2 connected)"))
         .result(WAN_FAILED, KAL_TEXT("failed: the state could not be read")),
     action(7, addWizardProfile, KAL_TEXT("add a profile from the set-up wizard and make it active"), KAL_TEXT(""), kProfileRequest)
+        .named("WAN_ACTION_ADD_PROF_WZD")
         .result(WAN_OK, KAL_TEXT("ok: added and active"))
         .result(WAN_FAILED, KAL_TEXT("failed: no usable profile, or the modem failed")),
     action(8, setSelectionMode, KAL_TEXT("network selection"), KAL_TEXT(""), kSelection)
+        .named("WAN_ACTION_SET_SEL_MODE")
         .result(WAN_OK, KAL_TEXT("ok: selected"))
         .result(WAN_FAILED, KAL_TEXT("failed: bad arguments, an unknown or forbidden operator, or the modem failed"))
         .result(MOBILE_RESULT_BUSY_SEARCHING, KAL_TEXT("busySearching: the modem is searching"))
@@ -500,56 +506,34 @@ const ModuleAction kWanActions[] = {
         .result(MOBILE_RESULT_BUSY_REGISTERING, KAL_TEXT("busyRegistering: the modem is registering"))
         .result(MOBILE_RESULT_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent")),
     action(9, searchNetworks, KAL_TEXT("start an operator search"), KAL_TEXT(""))
+        .named("WAN_ACTION_SEARCH_NET")
         .result(WAN_OK, KAL_TEXT("ok: the search started"))
         .result(WAN_FAILED, KAL_TEXT("failed: the modem failed"))
         .result(WAN_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent")),
     action(10, getSelectionStatus, KAL_TEXT("selection status and the operators found"), KAL_TEXT("networkSelectionStatus:integer operatorList?:[{operatorAlphaShort:text operatorNumeric:text operatorState:text}]"))
+        .named("WAN_ACTION_GET_SEL_STAT")
         .result(WAN_OK, KAL_TEXT("ok: the status (0 idle, 4 search result ready), and the operators found when 4"))
         .result(WAN_FAILED, KAL_TEXT("failed: the status or the operators could not be read; the status when it was"), REPLY_SO_FAR),
     action(11, getReason, KAL_TEXT("call failure reason of the modem"), KAL_TEXT("callFailReason:integer"))
+        .named("WAN_ACTION_GET_REASON")
         .result(WAN_OK, KAL_TEXT("ok: the reason"))
         .result(WAN_FAILED, KAL_TEXT("failed: the reason could not be read")),
     action(14, cancelSearch, KAL_TEXT("cancel the search"), KAL_TEXT("networkSelectionStatus:integer"))
+        .named("WAN_ACTION_CANCEL_SEARCH")
         .result(WAN_OK, KAL_TEXT("ok: cancelled; the status"))
         .result(WAN_FAILED, KAL_TEXT("failed: the modem failed, or the status could not be read")),
     action(15, updateIsp, KAL_TEXT("update the ISP database"), KAL_TEXT("ispVersion:text"))
+        .named("WAN_ACTION_UPDATE_ISP")
         .result(WAN_OK, KAL_TEXT("ok: updated; the new version"))
         .result(WAN_FAILED, KAL_TEXT("failed: a bad ISP file, or the version could not be read"))
         .result(WAN_REFUSED, KAL_TEXT("refused: the update failed"))
         .result(WAN_ISP_UNREACHABLE, KAL_TEXT("unreachable: the ISP server cannot be reached")),
 };
 
-// Each action's name in the closing log line.
-const char *const kActionNames[] = {
-    "WAN_ACTION_GET_CFG",
-    "WAN_ACTION_SET_CFG",
-    "WAN_ACTION_ADD_PROF",
-    "WAN_ACTION_DEL_PROF",
-    "",
-    "",
-    "WAN_ACTION_GET_CONN_STAT",
-    "WAN_ACTION_ADD_PROF_WZD",
-    "WAN_ACTION_SET_SEL_MODE",
-    "WAN_ACTION_SEARCH_NET",
-    "WAN_ACTION_GET_SEL_STAT",
-    "WAN_ACTION_GET_REASON",
-    "",
-    "",
-    "WAN_ACTION_CANCEL_SEARCH",
-    "WAN_ACTION_UPDATE_ISP",
-};
-
-// The action's name for the closing line ("" for an unknown code).
-const char *g_actionName = "";
-
-int nameAction(cJSON *, int code)
-{
-    g_actionName = code >= 0 && code < ACTION_COUNT(kActionNames) ? kActionNames[code] : "";
-    return WAN_OK;
-}
-
 void trace(ModuleStep step, const Member *member, const cJSON *)
 {
+    if (step == STEP_ENTRY)
+        __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
     if (step == STEP_REFUSED && member->failure != NULL)
         __android_log_print(ANDROID_LOG_INFO, kTag, "%s", member->failure);
     if (step == STEP_NO_REQUEST)
@@ -558,23 +542,15 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Parse json action failed.");
 }
 
-constexpr ModulePolicy policy()
+// Every request ends with the mobile service's instance released and the
+// action's name ("" when no action ran) and processor time logged.
+void finish(const ModuleAction *ran, const Started &started)
 {
-    return {kWanActions, ACTION_COUNT(kWanActions), nameAction, trace, true, false, false, NULL};
+    ReleaseMobileInstance();
+    __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", ran != NULL ? ran->name : "",
+                        (double)(clock() - started.processor) / 1000000.0 * 1000.0);
 }
 
 }  // namespace
 
-int wanHandler(cJSON *request, cJSON *response)
-{
-    clock_t start = clock();
-    __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
-    g_actionName = "";
-    int result = runModule(request, response, policy());
-    ReleaseMobileInstance();
-    __android_log_print(ANDROID_LOG_INFO, kTag, "WAN action %s, elapsed %.2fms.", g_actionName,
-                        (double)(clock() - start) / 1000000.0 * 1000.0);
-    return result;
-}
-
-KAL_CONTRACT(wan, "wan", policy())
+KAL_MODULE(wan) = {"wan", actionsOf(kWanActions).tracedBy(trace).finishedBy(finish).answeringMissingAction(), NULL};

@@ -16,7 +16,6 @@
 #include "platform/wlan_manager.h"
 #include "server/command_output.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 #define STATUS_LOG(text) __android_log_print(ANDROID_LOG_INFO, "STATUS", "%s", text)
 
@@ -334,9 +333,4 @@ const ModuleAction kStatusActions[] = {
         .result(1, KAL_TEXT("failed: out of memory; the sections so far"), REPLY_SO_FAR),
 };
 
-int statusHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, kStatusActions);
-}
-
-KAL_CONTRACT(status, "status", tablePolicy(kStatusActions))
+KAL_MODULE(status) = {"status", actionsOf(kStatusActions), NULL};

@@ -7,7 +7,6 @@
 #include "modules/wlan/wlan_client.h"
 #include "platform/android_log.h"
 #include "server/handler.h"
-#include "server/modules.h"
 
 namespace {
 
@@ -61,16 +60,6 @@ void trace(ModuleStep step, const Member *, const cJSON *)
     }
 }
 
-constexpr ModulePolicy policy()
-{
-    return {kConnectedDevicesActions, ACTION_COUNT(kConnectedDevicesActions), NULL, trace, false, false, true, NULL};
-}
-
 }  // namespace
 
-int wlanConnectedDevicesHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(connectedDevices, "connectedDevices", policy())
+KAL_MODULE(connectedDevices) = {"connectedDevices", actionsOf(kConnectedDevicesActions).tracedBy(trace).refusingWithEmptyObject(), NULL};

@@ -10,7 +10,6 @@
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
-#include "server/modules.h"
 #include "server/web_timer.h"
 
 namespace {
@@ -185,16 +184,6 @@ void trace(ModuleStep step, const Member *member, const cJSON *request)
     traceWlanStep(step, "macFiltersHandler", 0);
 }
 
-constexpr ModulePolicy policy()
-{
-    return {kMacFiltersActions, ACTION_COUNT(kMacFiltersActions), prepareWlanSetting, trace, false, false, true, NULL};
-}
-
 }  // namespace
 
-int macFiltersHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(macFilters, "macFilters", policy())
+KAL_MODULE(macFilters) = {"macFilters", actionsOf(kMacFiltersActions).preparedBy(prepareWlanSetting).tracedBy(trace).refusingWithEmptyObject(), NULL};

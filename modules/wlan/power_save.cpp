@@ -12,7 +12,6 @@
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
-#include "server/modules.h"
 #include "server/web_timer.h"
 
 namespace {
@@ -132,25 +131,22 @@ int setPowerSave(const PowerState &state, const Request &request)
     return 0;
 }
 
-// The stored settings, read for the request being answered.
-PowerState g_state;
-
-int readPowerState(cJSON *, int)
+int readPowerState(cJSON *, int, Prepared *prepared)
 {
     WLOG("To get power save config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To get power save config...");
-    memset(&g_state, 0, sizeof(g_state));
-    g_state.status = readNumber(WLAN_POWER_SAVE_STATUS, "WLAN_POWER_SAVE_STATUS");
-    g_state.userLevel = readNumber(WLAN_POWER_LEVEL_USER, "WLAN_POWER_LEVEL_USER");
-    g_state.userTime = readNumber(WLAN_DISABLE_TIME_USER, "WLAN_DISABLE_TIME_USER");
+    PowerState &state = *prepared->make<PowerState>();
+    state.status = readNumber(WLAN_POWER_SAVE_STATUS, "WLAN_POWER_SAVE_STATUS");
+    state.userLevel = readNumber(WLAN_POWER_LEVEL_USER, "WLAN_POWER_LEVEL_USER");
+    state.userTime = readNumber(WLAN_DISABLE_TIME_USER, "WLAN_DISABLE_TIME_USER");
     int wlanSwitch = 0;
     if (getWlanSwitch(&wlanSwitch) != 0)
         WLOG("Get wlan switch failed in powersavingHandler\n");
-    g_state.wlanOn = wlanSwitch == WLAN_SWITCH_ON ? 1 : 0;
-    if (g_state.status == 1) {
+    state.wlanOn = wlanSwitch == WLAN_SWITCH_ON ? 1 : 0;
+    if (state.status == 1) {
         const char *fmt = "power_save_status enable, power_level: %d, disable_time: %d, wlan_enable: %d\n";
-        WLOG(fmt, g_state.userLevel, g_state.userTime, g_state.wlanOn);
-        SYSLOG(ANDROID_LOG_INFO, fmt, g_state.userLevel, g_state.userTime, g_state.wlanOn);
+        WLOG(fmt, state.userLevel, state.userTime, state.wlanOn);
+        SYSLOG(ANDROID_LOG_INFO, fmt, state.userLevel, state.userTime, state.wlanOn);
     } else {
         WLOG("power_save_status disable\n");
         SYSLOG(ANDROID_LOG_INFO, "power_save_status disable");
@@ -158,14 +154,14 @@ int readPowerState(cJSON *, int)
     return 0;
 }
 
-int getAction(const Request &, cJSON *response)
+int getAction(const Request &request, cJSON *response)
 {
-    return getPowerSave(g_state, response);
+    return getPowerSave(request.preparedAs<PowerState>(), response);
 }
 
 int setAction(const Request &request, cJSON *)
 {
-    return wlanSetAnswer(setPowerSave(g_state, request));
+    return wlanSetAnswer(setPowerSave(request.preparedAs<PowerState>(), request));
 }
 
 // What the key reader can hold: 7 characters of decimal text.
@@ -206,16 +202,6 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
     traceWlanStep(step, "powerSaveHandler", ANDROID_LOG_INFO);
 }
 
-constexpr ModulePolicy policy()
-{
-    return {kPowerSaveActions, ACTION_COUNT(kPowerSaveActions), readPowerState, trace, false, false, true, NULL};
-}
-
 }  // namespace
 
-int powerSaveHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(powerSave, "power_save", policy())
+KAL_MODULE(powerSave) = {"power_save", actionsOf(kPowerSaveActions).preparedBy(readPowerState).tracedBy(trace).refusingWithEmptyObject(), NULL};

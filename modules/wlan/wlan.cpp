@@ -15,7 +15,6 @@
 #include "platform/android_log.h"
 #include "platform/config_store.h"
 #include "server/handler.h"
-#include "server/modules.h"
 #include "server/web_timer.h"
 
 namespace {
@@ -230,16 +229,6 @@ void trace(ModuleStep step, const Member *member, const cJSON *)
     traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
 }
 
-constexpr ModulePolicy policy()
-{
-    return {kWlanActions, ACTION_COUNT(kWlanActions), prepareWlanSetting, trace, false, false, true, &wlan_setting.security_mode};
-}
-
 }  // namespace
 
-int wlanHandler(cJSON *request, cJSON *response)
-{
-    return runModule(request, response, policy());
-}
-
-KAL_CONTRACT(wlan, "wlan", policy())
+KAL_MODULE(wlan) = {"wlan", actionsOf(kWlanActions).preparedBy(prepareWlanSetting).tracedBy(trace).refusingWithEmptyObject().currentFrom(&wlan_setting.security_mode), NULL};

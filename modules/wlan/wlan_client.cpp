@@ -438,7 +438,7 @@ void traceWlanStep(ModuleStep step, const char *name, int leavePriority)
     }
 }
 
-int prepareWlanSetting(cJSON *, int)
+int prepareWlanSetting(cJSON *, int, Prepared *)
 {
     WLOG("To get wlan config...\n");
     SYSLOG(ANDROID_LOG_INFO, "To get wlan config...");

@@ -98,7 +98,7 @@ inline int wlanSetAnswer(int setterResult)
 }
 // Loads wlan_setting before an action; the request is refused (the empty
 // object) when the settings cannot be read.
-int prepareWlanSetting(cJSON *request, int code);
+int prepareWlanSetting(cJSON *request, int code, Prepared *prepared);
 
 // Web timer expiry functions.
 void restartWlanHandler(int signal, siginfo_t *info, void *context);

@@ -1,8 +1,10 @@
 // The dispatcher answers every datagram exactly once, whatever it holds.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
+#include "server/handler.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 
@@ -64,6 +66,37 @@ TEST(Dispatch, DeeplyNestedAndHugeRequestsDoNotCrash)
     EXPECT_EQ(dispatchText(deep), kFailure);
     std::string big = "{\"module\":\"webServer\",\"action\":2,\"pad\":\"" + std::string(40000, 'x') + "\"}";
     EXPECT_EQ(parseJson(dispatchText(big)) != nullptr, true);
+}
+
+// The module list is the whole command set: each module is found by its wire
+// name, once, and answers a request without the objects it needs with 1,
+// adding at most "result" 1, whatever its policy.
+TEST(ModuleList, EveryModuleIsFoundByNameAndRefusesMissingObjects)
+{
+    inProcessRoot();
+    std::set<std::string> names;
+    Started started = {0, 0};
+    for (int i = 0; i < kModuleCount; i++) {
+        const Module &module = *kModules[i];
+        SCOPED_TRACE(module.name);
+        EXPECT_TRUE(names.insert(module.name).second);
+        EXPECT_EQ(findModule(module.name), &module);
+        cJSON *response = cJSON_CreateObject();
+        cJSON *noAction = cJSON_Parse("{\"module\":\"x\"}");
+        EXPECT_EQ(handleRequest(module, nullptr, response, started), 1);
+        EXPECT_EQ(handleRequest(module, noAction, nullptr, started), 1);
+        if (module.handler == nullptr) {
+            EXPECT_EQ(handleRequest(module, noAction, response, started), 1);
+            int added = module.policy.answerMissingAction ? 1 : 0;
+            // Two refusals, each adding "result" when the policy says so.
+            EXPECT_EQ(cJSON_GetArraySize(response), added * 2) << cJSON_PrintUnformatted(response);
+        }
+        cJSON_Delete(noAction);
+        cJSON_Delete(response);
+    }
+    EXPECT_EQ(kModuleCount, 17);
+    EXPECT_EQ(findModule("nosuch"), nullptr);
+    EXPECT_EQ(findModule(""), nullptr);
 }
 
 }  // namespace

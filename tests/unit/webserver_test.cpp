@@ -3,7 +3,6 @@
 
 #include "modules/admin/webserver.h"
 #include "platform/config_store.h"
-#include "server/modules.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/test_support.h"
 
@@ -56,18 +55,6 @@ TEST(WebServer, FactoryFlagAndUndefinedActions)
         EXPECT_EQ(jsonInt(reply.get(), "result"), 1) << request;
         EXPECT_EQ(cJSON_GetArraySize(reply.get()), 1) << request;
     }
-}
-
-TEST(WebServer, HandlerRefusesMissingObjects)
-{
-    cJSON *response = cJSON_CreateObject();
-    EXPECT_EQ(webServerHandler(nullptr, response), 1);
-    EXPECT_EQ(webServerHandler(response, nullptr), 1);
-    cJSON *request = cJSON_Parse("{\"module\":\"webServer\"}");
-    EXPECT_EQ(webServerHandler(request, response), 1);
-    EXPECT_EQ(cJSON_GetArraySize(response), 0);
-    cJSON_Delete(request);
-    cJSON_Delete(response);
 }
 
 }  // namespace
