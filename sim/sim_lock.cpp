@@ -169,6 +169,17 @@ bool startTicks(timer_t *timer)
     return true;
 }
 
+// Words why a wait on path gave up on the holder pid: "<holder> <how>".
+void tellStuck(long pid, const char *how, const char *path, char *why, size_t size)
+{
+    char who[64];
+    describeHolder(pid, who, sizeof(who));
+    char reason[160];
+    memset(reason, 0, sizeof(reason));
+    snprintf(reason, sizeof(reason), "%s %s", who, how);
+    tell(why, size, "cannot lock %s: %s", path, reason);
+}
+
 // Waits for the lock on fd, queued in the kernel: flock() returns as soon
 // as the holder lets go. Gives up once one holding has lasted kHeldMs
 // while this thread waited. 0, or -1 after writing why.
@@ -179,12 +190,7 @@ int waitForLock(int fd, const char *path, char *why, size_t size)
     if (t_stuckPid != 0 && strcmp(note, t_stuckNote) == 0) {
         long pid = holderPid(fd);
         if (pid == t_stuckPid) {
-            char who[64];
-            describeHolder(pid, who, sizeof(who));
-            char reason[160];
-            memset(reason, 0, sizeof(reason));
-            snprintf(reason, sizeof(reason), "%s still holds it, as it did for more than a second before", who);
-            tell(why, size, "cannot lock %s: %s", path, reason);
+            tellStuck(pid, "still holds it, as it did for more than a second before", path, why, size);
             return -1;
         }
     }
@@ -224,12 +230,7 @@ int waitForLock(int fd, const char *path, char *why, size_t size)
         if (at - seen < kHeldMs)
             continue;
         long pid = holderPid(fd);
-        char who[64];
-        describeHolder(pid, who, sizeof(who));
-        char reason[160];
-        memset(reason, 0, sizeof(reason));
-        snprintf(reason, sizeof(reason), "%s has held it for more than a second", who);
-        tell(why, size, "cannot lock %s: %s", path, reason);
+        tellStuck(pid, "has held it for more than a second", path, why, size);
         memcpy(t_stuckNote, note, sizeof(t_stuckNote));
         t_stuckPid = pid > 0 ? pid : -1;
         rc = -1;

@@ -410,6 +410,16 @@ bool writeApiDoc(const std::string &text, const std::vector<Action> &actions, st
 
 cJSON *memberSchema(const Member &m);
 
+// Adds array to object as key, or frees it when it is empty: a schema
+// keyword with no entries is left out.
+void addUnlessEmpty(cJSON *object, const char *key, cJSON *array)
+{
+    if (cJSON_GetArraySize(array) > 0)
+        cJSON_AddItemToObject(object, key, array);
+    else
+        cJSON_Delete(array);
+}
+
 cJSON *objectSchema(const Member *members, int count, cJSON *properties, cJSON *required)
 {
     cJSON *schema = cJSON_CreateObject();
@@ -448,14 +458,8 @@ cJSON *objectSchema(const Member *members, int count, cJSON *properties, cJSON *
         }
     }
     cJSON_AddItemToObject(schema, "properties", properties);
-    if (cJSON_GetArraySize(required) > 0)
-        cJSON_AddItemToObject(schema, "required", required);
-    else
-        cJSON_Delete(required);
-    if (cJSON_GetArraySize(conditions) > 0)
-        cJSON_AddItemToObject(schema, "allOf", conditions);
-    else
-        cJSON_Delete(conditions);
+    addUnlessEmpty(schema, "required", required);
+    addUnlessEmpty(schema, "allOf", conditions);
     cJSON_AddFalseToObject(schema, "additionalProperties");
     return schema;
 }
@@ -567,10 +571,7 @@ cJSON *replyObjectSchema(const std::vector<ReplyMember> &members, cJSON *result)
         if (!r.optional)
             cJSON_AddItemToArray(required, cJSON_CreateString(r.name.c_str()));
     }
-    if (cJSON_GetArraySize(required) > 0)
-        cJSON_AddItemToObject(s, "required", required);
-    else
-        cJSON_Delete(required);
+    addUnlessEmpty(s, "required", required);
     cJSON_AddFalseToObject(s, "additionalProperties");
     return s;
 }

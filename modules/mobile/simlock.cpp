@@ -341,35 +341,24 @@ constexpr const char *kCardReply = KAL_TEXT("cardState:integer pinState:integer 
         .result(MOBILE_RESULT_BUSY_REGISTERING, KAL_TEXT("busyRegistering: the modem is registering"))       \
         .result(MOBILE_RESULT_BUSY_SMS, KAL_TEXT("busySms: an SMS is being sent"))
 
+// What every PIN operation answers.
+constexpr ModuleAction pinResults(ModuleAction row)
+{
+    return row.result(SIM_OK, KAL_TEXT("ok: done; the new state"))
+        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
+        .result(SIM_FAILED, SIM_FAILED_TEXT)
+        .SIM_BUSY_RESULTS;
+}
+
 const ModuleAction kSimLockActions[] = {
     action(kReportCode, report, KAL_TEXT("report the card and PIN state"), kCardReply)
         .result(SIM_OK, KAL_TEXT("ok: the state"))
         .result(SIM_FAILED, KAL_TEXT("failed: the stored state or the automatic unlock flag unreadable or invalid")),
-    action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly)
-        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
-        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
-        .result(SIM_FAILED, SIM_FAILED_TEXT)
-        .SIM_BUSY_RESULTS,
-    action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly)
-        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
-        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
-        .result(SIM_FAILED, SIM_FAILED_TEXT)
-        .SIM_BUSY_RESULTS,
-    action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange)
-        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
-        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
-        .result(SIM_FAILED, SIM_FAILED_TEXT)
-        .SIM_BUSY_RESULTS,
-    action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly)
-        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
-        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
-        .result(SIM_FAILED, SIM_FAILED_TEXT)
-        .SIM_BUSY_RESULTS,
-    action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry)
-        .result(SIM_OK, KAL_TEXT("ok: done; the new state"))
-        .result(SIM_DONE_18, KAL_TEXT("doneAlternative: the card reported its alternative success code; the new state"), REPLY_WHOLE)
-        .result(SIM_FAILED, SIM_FAILED_TEXT)
-        .SIM_BUSY_RESULTS,
+    pinResults(action(1, pinAction<kLockOn>, KAL_TEXT("PIN lock on (PIN state 3)"), kCardReply, kPinOnly)),
+    pinResults(action(2, pinAction<kLockOff>, KAL_TEXT("PIN lock off (PIN state 2)"), kCardReply, kPinOnly)),
+    pinResults(action(3, pinAction<kChangePin>, KAL_TEXT("change the PIN (PIN state 2)"), kCardReply, kPinChange)),
+    pinResults(action(4, pinAction<kEnterPin>, KAL_TEXT("enter the PIN (PIN state 1)"), kCardReply, kPinOnly)),
+    pinResults(action(5, pinAction<kEnterPuk>, KAL_TEXT("enter the PUK and a new PIN (PIN state 4)"), kCardReply, kPukEntry)),
     action(6, saveAutoUnlock, KAL_TEXT("report the state and store \"autoUnlock\" (card present)"), kCardReply, kUnlockOnly)
         .result(SIM_OK, KAL_TEXT("ok: stored; the state"))
         .result(SIM_FAILED, KAL_TEXT("failed: the stored state unreadable, or no card present")),

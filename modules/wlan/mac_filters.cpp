@@ -135,13 +135,11 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kMacFiltersActions[] = {
-    action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac?:text denyList?:[{mac:text description:text}]"))
-        .result(0, KAL_TEXT("ok: the filter; \"clientMac\" when the requesting client is known, \"denyList\" when not empty"))
-        .refused(KAL_TEXT("unreadable: the Wi-Fi settings could not be read")),
-    action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers)
-        .result(0, KAL_TEXT("ok: stored (\"mode\" other than 1: nothing changed)"))
-        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
-        .refused(KAL_TEXT("refused: a member invalid, the settings unreadable or not stored; nothing stored")),
+    wlanReadResults(action(0, getFilters, KAL_TEXT("read the filter and its deny list"), KAL_TEXT("enable:boolean mode:integer clientMac?:text denyList?:[{mac:text description:text}]")),
+                    KAL_TEXT("ok: the filter; \"clientMac\" when the requesting client is known, \"denyList\" when not empty")),
+    wlanChangeResults(action(1, setAction, KAL_TEXT("replace the deny list and the switch; Wi-Fi restarts 2 s after the reply when the switch changed"), KAL_TEXT(""), kSetMembers),
+                      KAL_TEXT("ok: stored (\"mode\" other than 1: nothing changed)"),
+                      KAL_TEXT("refused: a member invalid, the settings unreadable or not stored; nothing stored")),
 };
 
 // Why a set is refused, in the words of the check that refused it.

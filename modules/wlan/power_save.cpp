@@ -186,10 +186,8 @@ const Member kSetMembers[] = {
 const ModuleAction kPowerSaveActions[] = {
     action(0, getAction, KAL_TEXT("read power saving: the switch and the user's level and time"), KAL_TEXT("enable:integer powerLevel:integer autoDisableTime:integer wlanOnOff:integer"))
         .result(0, KAL_TEXT("ok: the settings; an unreadable key reads 0")),
-    action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), KAL_TEXT(""), kSetMembers)
-        .result(0, KAL_TEXT("ok: stored, or no state to change"))
-        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
-        .refused(KAL_TEXT("refused: a number out of range; nothing stored")),
+    wlanChangeResults(action(1, setAction, KAL_TEXT("switch power saving, or change its level and time while on"), KAL_TEXT(""), kSetMembers),
+                      KAL_TEXT("ok: stored, or no state to change"), KAL_TEXT("refused: a number out of range; nothing stored")),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)

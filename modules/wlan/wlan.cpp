@@ -210,13 +210,11 @@ const Member kSetMembers[] = {
 };
 
 const ModuleAction kWlanActions[] = {
-    action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}"))
-        .result(0, KAL_TEXT("ok: the settings"))
-        .refused(KAL_TEXT("unreadable: the Wi-Fi settings could not be read")),
-    action(1, setAction, KAL_TEXT("change the settings given, every member optional; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers)
-        .result(0, KAL_TEXT("ok: stored"))
-        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
-        .refused(KAL_TEXT("refused: a member invalid, no usable key for a secured network, the settings unreadable or not stored; nothing stored")),
+    wlanReadResults(action(0, getWlan, KAL_TEXT("read the access point's settings"), KAL_TEXT("ssid:text ssidBcast:boolean region:text expectRegion:text bandType:integer channel:integer wirelessMode:integer securityMode:integer apIsolation:boolean mixed:{mode:integer key:text}")),
+                    KAL_TEXT("ok: the settings")),
+    wlanChangeResults(action(1, setAction, KAL_TEXT("change the settings given, every member optional; Wi-Fi restarts 2 s after the reply"), KAL_TEXT(""), kSetMembers),
+                      KAL_TEXT("ok: stored"),
+                      KAL_TEXT("refused: a member invalid, no usable key for a secured network, the settings unreadable or not stored; nothing stored")),
 };
 
 void trace(ModuleStep step, const Member *member, const cJSON *)

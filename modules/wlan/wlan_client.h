@@ -87,6 +87,20 @@ void logWlanFailure(const char *why);
 // line there is "<name> LEAVE!!" at that priority; with 0 only the main log
 // is written.
 void traceWlanStep(ModuleStep step, const char *name, int leavePriority);
+// The answers of a Wi-Fi module's read: ok, or the empty object when the
+// settings cannot be read.
+constexpr ModuleAction wlanReadResults(ModuleAction row, const char *ok)
+{
+    return row.result(0, ok).refused(KAL_TEXT("unreadable: the Wi-Fi settings could not be read"));
+}
+// The answers of a Wi-Fi module's change: ok, stored without its restart,
+// or the empty object (refused says when).
+constexpr ModuleAction wlanChangeResults(ModuleAction row, const char *ok, const char *refused)
+{
+    return row.result(0, ok)
+        .result(1, KAL_TEXT("notRestarted: stored, but the Wi-Fi restart could not be scheduled"))
+        .refused(refused);
+}
 // The action's answer from a Wi-Fi setter's: nothing written (> 0) is the
 // empty rejection; written, but its restart not scheduled (< 0), is a
 // failure rather than a rejection.
