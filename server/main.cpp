@@ -219,6 +219,44 @@ void openSocket()
         startFailed(NULL, NULL, "cannot prepare the replies of");
 }
 
+// Receives one datagram from the server socket and answers it.
+void answerOneRequest(char *buffer, size_t size)
+{
+    memset(buffer, 0, size);
+    // The sender length starts at 128: receive into storage of that size.
+    struct sockaddr_storage from;
+    memset(&from, 0, sizeof(from));
+    socklen_t senderLength = 128;
+    struct ucred cred;
+    memset(&cred, 0, sizeof(cred));
+    bool hasCred = false;
+    ssize_t received = receiveWithCredentials(serverSocket, buffer, size - 1, (struct sockaddr *)&from,
+                                              &senderLength, &cred, &hasCred);
+    if (received <= 0) {
+        diagLine("recvfrom returned error");
+        return;
+    }
+    struct sockaddr_un sender;
+    memset(&sender, 0, sizeof(sender));
+    size_t senderSize = socklenSize(senderLength);
+    if (senderSize > sizeof(sender))
+        senderSize = sizeof(sender);
+    memcpy(&sender, &from, senderSize);
+    ReplyVerdict verdict = replyAddressFor(&sender, (socklen_t)senderSize, hasCred ? &cred : NULL);
+    if (verdict == REPLY_OWN)
+        return;
+#if KAL_PLATFORM_SIM
+    platformBeforeRequest();
+#endif
+    // A refused sender's request still runs, as one from an unbound
+    // socket does; only its reply stays here.
+    dispatchRequest(buffer, sender, verdict == REPLY_SEND ? (socklen_t)senderSize : KAL_NO_REPLY_LENGTH);
+    replyAddressDone();
+    // Hand the heap a request freed back to the system: RAM is short on
+    // the device, and between requests the server holds nothing.
+    releaseFreeHeap();
+}
+
 // The receive loop: one request at a time, and the restarts that fall due
 // between requests.
 [[noreturn]] void serve()
@@ -268,39 +306,7 @@ void openSocket()
                 diagLine("wrong msg received or not for us ");
             continue;
         }
-        memset(buffer, 0, sizeof(buffer));
-        // The sender length starts at 128: receive into storage of that size.
-        struct sockaddr_storage from;
-        memset(&from, 0, sizeof(from));
-        socklen_t senderLength = 128;
-        struct ucred cred;
-        memset(&cred, 0, sizeof(cred));
-        bool hasCred = false;
-        ssize_t received = receiveWithCredentials(serverSocket, buffer, sizeof(buffer) - 1, (struct sockaddr *)&from,
-                                                  &senderLength, &cred, &hasCred);
-        if (received <= 0) {
-            diagLine("recvfrom returned error");
-            continue;
-        }
-        struct sockaddr_un sender;
-        memset(&sender, 0, sizeof(sender));
-        size_t senderSize = socklenSize(senderLength);
-        if (senderSize > sizeof(sender))
-            senderSize = sizeof(sender);
-        memcpy(&sender, &from, senderSize);
-        ReplyVerdict verdict = replyAddressFor(&sender, (socklen_t)senderSize, hasCred ? &cred : NULL);
-        if (verdict == REPLY_OWN)
-            continue;
-#if KAL_PLATFORM_SIM
-        platformBeforeRequest();
-#endif
-        // A refused sender's request still runs, as one from an unbound
-        // socket does; only its reply stays here.
-        dispatchRequest(buffer, sender, verdict == REPLY_SEND ? (socklen_t)senderSize : KAL_NO_REPLY_LENGTH);
-        replyAddressDone();
-        // Hand the heap a request freed back to the system: RAM is short on
-        // the device, and between requests the server holds nothing.
-        releaseFreeHeap();
+        answerOneRequest(buffer, sizeof(buffer));
     }
 }
 }  // namespace

@@ -48,6 +48,57 @@ char *readStdin(size_t *length)
     return data;
 }
 
+// The request: the argument when there is one, else standard input less
+// its trailing newlines. Null, after one line saying why, when there is
+// none.
+char *takeRequest(const char *argument, size_t *length)
+{
+    char *request = NULL;
+    *length = 0;
+    if (argument != NULL) {
+        request = strdup(argument);
+        *length = request != NULL ? strlen(request) : 0;
+    } else {
+        request = readStdin(length);
+        // A here-document or echo ends the JSON with a newline; it is not part of it.
+        while (request != NULL && *length > 0 && (request[*length - 1] == '\n' || request[*length - 1] == '\r'))
+            (*length)--;
+    }
+    if (request == NULL) {
+        fputs("kal_request: cannot read the request\n", stderr);
+        return NULL;
+    }
+    if (*length == 0) {
+        fputs("kal_request: the request is empty\n", stderr);
+        free(request);
+        return NULL;
+    }
+    return request;
+}
+
+// The server socket's path into path: the override, or the device's under
+// $KAL_ROOT. 0, or -1 after one line saying why.
+int socketPath(const char *socketOverride, char *path, size_t size)
+{
+    memset(path, 0, size);
+    if (socketOverride != NULL) {
+        if (strlen(socketOverride) >= size) {
+            fprintf(stderr, "kal_request: socket path is too long: %s\n", socketOverride);
+            return -1;
+        }
+        strncpy(path, socketOverride, size - 1);
+        return 0;
+    }
+    if (kalPathInit() != 0)
+        return -1;
+    if (kalPath(path, size, KAL_SERVER_SOCKET_PATH) != 0) {
+        fprintf(stderr, "kal_request: socket path %s%s does not fit a UNIX socket address\n", kalRoot(),
+                KAL_SERVER_SOCKET_PATH);
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -75,48 +126,14 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    char *request = NULL;
     size_t requestLength = 0;
-    if (optind < argc) {
-        request = strdup(argv[optind]);
-        requestLength = request != NULL ? strlen(request) : 0;
-    } else {
-        request = readStdin(&requestLength);
-        // A here-document or echo ends the JSON with a newline; it is not part of it.
-        while (request != NULL && requestLength > 0 &&
-               (request[requestLength - 1] == '\n' || request[requestLength - 1] == '\r'))
-            requestLength--;
-    }
-    if (request == NULL) {
-        fputs("kal_request: cannot read the request\n", stderr);
+    char *request = takeRequest(optind < argc ? argv[optind] : NULL, &requestLength);
+    if (request == NULL)
         return 2;
-    }
-    if (requestLength == 0) {
-        fputs("kal_request: the request is empty\n", stderr);
+    char path[sizeof(((struct sockaddr_un *)NULL)->sun_path)];
+    if (socketPath(socketOverride, path, sizeof(path)) != 0) {
         free(request);
         return 2;
-    }
-
-    char path[sizeof(((struct sockaddr_un *)NULL)->sun_path)];
-    memset(path, 0, sizeof(path));
-    if (socketOverride != NULL) {
-        if (strlen(socketOverride) >= sizeof(path)) {
-            fprintf(stderr, "kal_request: socket path is too long: %s\n", socketOverride);
-            free(request);
-            return 2;
-        }
-        strncpy(path, socketOverride, sizeof(path) - 1);
-    } else {
-        if (kalPathInit() != 0) {
-            free(request);
-            return 2;
-        }
-        if (kalPath(path, sizeof(path), KAL_SERVER_SOCKET_PATH) != 0) {
-            fprintf(stderr, "kal_request: socket path %s%s does not fit a UNIX socket address\n", kalRoot(),
-                    KAL_SERVER_SOCKET_PATH);
-            free(request);
-            return 2;
-        }
     }
 
     char *reply = (char *)malloc(kMaxReplyBytes);
