@@ -42,7 +42,7 @@ bool isSimStateValid(int cardState, int pinState, int pinAttempts, int pukAttemp
 // What a successful operation stores for automatic unlock: the PIN that is
 // now the card's (none for action 6) and the flag (-1 when the request does
 // not carry "autoUnlock"). A member of another type keeps the flag but is
-// still stored.
+// still stored (its member reads it as the current flag).
 struct UnlockSettings {
     const char *pin;
     int flag;
@@ -51,9 +51,8 @@ struct UnlockSettings {
 UnlockSettings requestedUnlock(const Request &request, const char *validPinKey)
 {
     UnlockSettings wanted = {validPinKey != NULL ? request.text(validPinKey) : NULL, -1};
-    const cJSON *autoUnlock = cJSON_GetObjectItem(request.object, "autoUnlock");
-    if (autoUnlock != NULL)
-        wanted.flag = cJSON_IsTrue(autoUnlock) ? 1 : cJSON_IsFalse(autoUnlock) ? 0 : g_autoUnlock;
+    if (request.has("autoUnlock"))
+        wanted.flag = request.number("autoUnlock");
     return wanted;
 }
 
@@ -314,10 +313,11 @@ int pinAction(const Request &request, cJSON *response)
 // A PIN is 4 to 8 digits, a PUK 8; a malformed one never reaches the card.
 constexpr Member pinCode(const char *name, int least, int most, const char *description)
 {
-    return text(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
+    return textOrAbsent(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
 }
 
-constexpr Member kAutoUnlock = boolean("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"));
+constexpr Member kAutoUnlock = booleanOrAbsent("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"))
+                                   .otherwise(POLICY_CURRENT);
 constexpr Member kPin = pinCode("pin", 4, 8, KAL_TEXT("the card's PIN"));
 constexpr Member kNewPin = pinCode("newPin", 4, 8, KAL_TEXT("the new PIN"));
 const Member kPinOnly[] = {kPin, kAutoUnlock};
@@ -372,7 +372,7 @@ const ModuleAction kSimLockActions[] = {
 
 constexpr ModulePolicy policy()
 {
-    return {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, NULL};
+    return {kSimLockActions, ACTION_COUNT(kSimLockActions), readSimState, NULL, false, false, false, &g_autoUnlock};
 }
 
 }  // namespace
