@@ -365,6 +365,24 @@ TEST(PowerSaveModule, Transitions)
     EXPECT_EQ(jsonInt(call("{\"module\":\"power_save\",\"action\":3}").get(), "result"), 1);
 }
 
+// The missing level is noted exactly when "powerLevel" is absent, whatever
+// the type of a level sent.
+TEST(PowerSaveModule, AbsentLevelIsNoted)
+{
+    reset();
+    const char *noted = "KEY_PWRLVL in json is NULL!";
+    const std::string set = "{\"module\":\"power_save\",\"action\":1,\"enable\":0";
+    EXPECT_NE(loggedBy(set + "}").find(noted), std::string::npos);
+    EXPECT_NE(loggedBy(set + ",\"level\":1}").find(noted), std::string::npos);
+    for (const char *level : {"2", "null", "\"3\"", "true", "[]", "{}"}) {
+        std::string log = loggedBy(set + ",\"powerLevel\":" + level + "}");
+        EXPECT_NE(log.find("To set power save config..."), std::string::npos) << level;
+        EXPECT_EQ(log.find(noted), std::string::npos) << level;
+    }
+    EXPECT_EQ(loggedBy(set + ",\"PowerLevel\":1}").find(noted), std::string::npos);
+    EXPECT_EQ(loggedBy(set + ",\"powerLevel\":1e20}").find(noted), std::string::npos);
+}
+
 TEST(ConnectedDevicesModule, StationListShapes)
 {
     std::string stations = inProcessRoot() + "/sim/wlan/stations.json";
