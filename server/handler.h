@@ -118,10 +118,11 @@ struct Member {
         m.other = policy;
         return m;
     }
+    // POLICY_LEAVE_OUT or POLICY_REFUSE (the others are for Other only).
     constexpr Member outOfRange(ValuePolicy policy) const
     {
         Member m = *this;
-        m.bad = policy;
+        m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE;
         return m;
     }
     constexpr Member refusedWith(unsigned result) const
