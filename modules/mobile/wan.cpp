@@ -141,8 +141,8 @@ int getConfig(const Request &, cJSON *response)
     return WAN_OK;
 }
 
-// The first element of "list", or null: of a "list" that is no array,
-// cJSON's first child (an object's first member), as it always was.
+// The first element of "list", or null; of a "list" sent as an object,
+// its first member (cJSON's first child).
 const cJSON *firstProfile(const Request &settings)
 {
     return cJSON_GetArrayItem(settings.get("list").item, 0);
@@ -245,7 +245,8 @@ int getConnState(const Request &, cJSON *response)
 
 // "46001" -> 460/1, "001101" -> 1/101: the first three digits are the
 // MCC, the rest the MNC, so an operatorNumeric of this module round-trips.
-// No text, or one without leading digits, names no operator: 0/0.
+// No text, or one without leading digits, names no operator: 0/0. The
+// member's form lets only none, five or six leading digits through.
 void splitOperator(const char *text, int *mcc, int *mnc)
 {
     *mcc = 0;
