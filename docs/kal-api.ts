@@ -336,7 +336,7 @@ export interface Wan8Request {
     action: 8;
     /** 0 automatic, 1 manual; the service judges it; any 32-bit integer */
     networkSelectionMode: number;
-    /** operatorNumeric: three-digit MCC, then the MNC */
+    /** operatorNumeric: three-digit MCC, then the MNC; only the leading digits are read; no leading digit, or 5 or 6 of them */
     selectedOperator?: string;
 }
 

@@ -1,6 +1,7 @@
 #include "server/handler.h"
 
 #include <stddef.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -10,10 +11,10 @@
 
 namespace {
 
-void trace(const ModulePolicy &policy, ModuleStep step, const Member *member, const cJSON *request)
+void trace(const ModulePolicy &policy, ModuleStep step, const MemberRefusal *refusal, const cJSON *request)
 {
     if (policy.trace != NULL)
-        policy.trace(step, member, request);
+        policy.trace(step, refusal, request);
 }
 
 int refuse(cJSON *response, const ModulePolicy &policy)
@@ -76,6 +77,10 @@ bool hasForm(const char *text, TextForm form, double *amount)
     case TEXT_AMOUNT: return parseAmount(text, amount) == 0 && *amount >= 0;
     case TEXT_REGION: return len >= 2 && strspn(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == len;
     case TEXT_PHONE: return strspn(text + (text[0] == '+'), "0123456789") == len - (text[0] == '+');
+    case TEXT_OPERATOR: {
+        size_t digits = strspn(text, "0123456789");
+        return digits == 0 || digits == 5 || digits == 6;
+    }
     }
     return false;
 }
@@ -85,12 +90,36 @@ NonNumber nonNumberReading(ValuePolicy other)
     return other == POLICY_TRUE_ONE ? NON_NUMBER_TRUE_ONE : other == POLICY_ZERO ? NON_NUMBER_ZERO : NON_NUMBER_REFUSED;
 }
 
+// Why a text keeps its rules or not; the order is the order of the checks.
+int textRefusal(const char *text, const Member &m, double *amount)
+{
+    size_t len = strlen(text);
+    if (!isUtf8(text))
+        return REFUSED_NOT_UTF8;
+    if ((long long)len < m.low || (m.high != 0 && (long long)len > m.high))
+        return REFUSED_LENGTH;
+    if (!hasForm(text, m.form, amount))
+        return REFUSED_FORM;
+    return -1;
+}
+
+// A value out of its range, length or form, or an object or list with a
+// member that refused: 1 when left out, 0 when it refuses.
+int leaveOut(const Member &m, bool typed, MemberValue *value)
+{
+    if (m.bad != POLICY_LEAVE_OUT)
+        return 0;
+    value->leftOut = typed;
+    return 1;
+}
+
 // Reads one member's value. 1 when it keeps its rules (*value filled or
-// left absent), 0 when it refuses the request.
-int readMember(const cJSON *item, const Member &m, MemberValue *value, const Member **refused,
+// left absent), 0 when it refuses the request (*refused says why).
+int readMember(const cJSON *item, const Member &m, MemberValue *value, MemberRefusal *refused,
                const int *current)
 {
     memset(value, 0, sizeof(*value));
+    *refused = MemberRefusal{&m, -1, REFUSED_MISSING, item};
     if (item == NULL) {
         if (m.presence == REQUIRED)
             return 0;
@@ -101,11 +130,12 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
         return 1;
     }
     bool typed = false;
-    bool inRange = true;
+    int why = -1;  // a RefusalReason when out of range, length or form
     switch (m.type) {
     case MEMBER_INTEGER:
         typed = cJSON_IsNumber(item) || m.other == POLICY_TRUE_ONE || m.other == POLICY_ZERO;
-        inRange = readInteger(item, nonNumberReading(m.other), m.low, m.high, &value->number);
+        if (!readInteger(item, nonNumberReading(m.other), m.low, m.high, &value->number))
+            why = REFUSED_RANGE;
         break;
     case MEMBER_SWITCH:
         typed = true;
@@ -118,40 +148,53 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
     case MEMBER_TEXT: {
         typed = cJSON_IsString(item) && item->valuestring != NULL;
         const char *text = typed ? item->valuestring : "";
-        size_t len = strlen(text);
-        inRange = isUtf8(text) && (long long)len >= m.low && (m.high == 0 || (long long)len <= m.high) &&
-                  hasForm(text, m.form, &value->amount);
+        why = textRefusal(text, m, &value->amount);
         value->text = text;
         break;
     }
     case MEMBER_OBJECT: {
         typed = cJSON_IsObject(item);
         Request inner;
-        if (typed || m.other == POLICY_ZERO)
-            inRange = readMembers(typed ? item : NULL, m.members, m.count, &inner, refused) == 0;
+        if ((typed || m.other == POLICY_ZERO) &&
+            readMembers(typed ? item : NULL, m.members, m.count, &inner, refused) != 0)
+            return leaveOut(m, typed, value);
         break;
     }
     case MEMBER_LIST: {
         typed = cJSON_IsArray(item);
         int n = typed ? cJSON_GetArraySize(item) : 0;
-        inRange = n >= m.low && n <= m.high;
-        for (int i = 0; typed && inRange && i < n; i++) {
+        if (n < m.low || n > m.high) {
+            why = REFUSED_ELEMENTS;
+            break;
+        }
+        for (int i = 0; typed && i < n; i++) {
             Request inner;
-            inRange = readMembers(cJSON_GetArrayItem(item, i), m.members, m.count, &inner, refused) == 0;
+            if (readMembers(cJSON_GetArrayItem(item, i), m.members, m.count, &inner, refused) != 0) {
+                if (refused->element < 0)
+                    refused->element = i;
+                return leaveOut(m, typed, value);
+            }
         }
         break;
     }
     }
-    if (!typed && m.other == POLICY_LEAVE_OUT)
-        return 1;
-    if (!typed && m.other == POLICY_REFUSE)
-        return 0;
-    if (!inRange && m.bad == POLICY_LEAVE_OUT) {
-        value->leftOut = typed;
-        return 1;
+    if (!typed) {
+        refused->reason = REFUSED_TYPE;
+        if (m.other == POLICY_LEAVE_OUT || (m.other == POLICY_CURRENT && current == NULL))
+            return 1;
+        if (m.other == POLICY_REFUSE)
+            return 0;
+        if (m.other == POLICY_CURRENT || m.other == POLICY_AS_SENT) {
+            value->given = true;
+            value->number = m.other == POLICY_CURRENT ? *current : 0;
+            value->item = m.other == POLICY_AS_SENT ? item : NULL;
+            return 1;
+        }
     }
-    if (!inRange)
-        return 0;
+    if (why >= 0) {
+        refused->reason = (RefusalReason)why;
+        return leaveOut(m, typed, value);
+    }
     value->given = true;
     value->item = typed ? item : NULL;
     return 1;
@@ -160,11 +203,13 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, const Mem
 }  // namespace
 
 int readMembers(const cJSON *object, const Member *members, int count, Request *values,
-                const Member **refused, const int *current)
+                MemberRefusal *refused, const int *current)
 {
     memset(values, 0, sizeof(*values));
     values->object = object;
     values->members = members;
+    // Tables are held to kMaxMembers where they are built; this only keeps
+    // a table built otherwise within values.
     values->count = count < kMaxMembers ? count : kMaxMembers;
     for (int i = 0; i < values->count; i++) {
         const Member &m = members[i];
@@ -174,40 +219,54 @@ int readMembers(const cJSON *object, const Member *members, int count, Request *
                 continue;
         }
         const cJSON *item = object != NULL ? cJSON_GetObjectItem(object, m.name) : NULL;
-        const Member *inner = NULL;
-        if (readMember(item, m, &values->values[i], &inner, current) == 0) {
-            // An object's or list's own member is the one that refused.
-            const Member *why = inner != NULL ? inner : &m;
+        MemberRefusal why;
+        if (readMember(item, m, &values->values[i], &why, current) == 0) {
             if (refused != NULL)
                 *refused = why;
-            return why->refusal != 0 ? why->refusal : -1;
+            return why.member->refusal != 0 ? why.member->refusal : -1;
         }
     }
     return 0;
 }
 
+namespace {
+
+// The index of the declared member name, or -1.
+int memberIndex(const Request &request, const char *name)
+{
+    for (int i = 0; i < request.count; i++) {
+        if (strcmp(request.members[i].name, name) == 0)
+            return i;
+    }
+#if KAL_PLATFORM_SIM
+    // Only a module's own code names members: an undeclared one is its
+    // fault, whatever the request holds.
+    fprintf(stderr, "kal_server: request member \"%s\" is not declared\n", name);
+    abort();
+#endif
+    return -1;
+}
+
+}  // namespace
+
 const MemberValue &Request::get(const char *name) const
 {
-    for (int i = 0; i < count; i++) {
-        if (strcmp(members[i].name, name) == 0)
-            return values[i];
-    }
-    return absent;
+    int i = memberIndex(*this, name);
+    return i >= 0 ? values[i] : absent;
 }
 
 Request Request::nested(const char *name, int index) const
 {
     Request inner;
     memset(&inner, 0, sizeof(inner));
-    for (int i = 0; i < count; i++) {
-        if (strcmp(members[i].name, name) != 0)
-            continue;
-        const cJSON *item = values[i].item;
-        if (index >= 0)
-            item = cJSON_GetArrayItem(item, index);
-        // Read before the action ran: the values keep their rules.
-        readMembers(item, members[i].members, members[i].count, &inner, NULL);
-    }
+    int i = memberIndex(*this, name);
+    if (i < 0)
+        return inner;
+    const cJSON *item = values[i].item;
+    if (index >= 0)
+        item = cJSON_GetArrayItem(item, index);
+    // Read before the action ran: the values keep their rules.
+    readMembers(item, members[i].members, members[i].count, &inner, NULL);
     return inner;
 }
 
@@ -242,14 +301,15 @@ int answer(cJSON *request, cJSON *response, const ModulePolicy &policy, const Mo
             result = 1;
         } else {
             Request values;
-            const Member *refused = NULL;
+            MemberRefusal refused;
+            memset(&refused, 0, sizeof(refused));
             result = readMembers(request, found->members, found->memberCount, &values, &refused, policy.current);
             if (result == 0) {
                 values.object = request;
                 values.prepared = prepared.room;
                 result = found->run(values, response);
             } else {
-                trace(policy, STEP_REFUSED, refused, request);
+                trace(policy, STEP_REFUSED, &refused, request);
                 if (result < 0)
                     result = policy.refusesEmpty ? kActionRejected : 1;
             }

@@ -42,6 +42,8 @@ enum ValuePolicy {
     POLICY_LEAVE_OUT,  // as if the member were absent
     POLICY_TRUE_ONE,   // Other only: true counts as 1, anything else as 0
     POLICY_ZERO,       // Other only: counts as 0 (an empty text, an empty object)
+    POLICY_CURRENT,    // Other only: counts as the module's current value (left out without one)
+    POLICY_AS_SENT,    // Other only: given as sent (no element read), for the action to judge
 };
 
 // What an absent member does.
@@ -64,6 +66,7 @@ enum TextForm {
     TEXT_AMOUNT,     // a decimal number of 0 or more leads the text
     TEXT_REGION,     // two or more upper-case letters A-Z ("NONE" among them)
     TEXT_PHONE,      // digits, the first of them may be a '+'
+    TEXT_OPERATOR,   // no leading digit, or 5 or 6 of them: an MCC of three, then the MNC
 };
 
 // One request member of an action: its declared contract. Built with the
@@ -79,17 +82,17 @@ struct Member {
     int high;  // list's least and most elements
     MemberType type : 3;
     TextForm form : 4;
-    ValuePolicy other : 2;
-    ValuePolicy bad : 2;
+    ValuePolicy other : 3;
+    unsigned bad : 2;          // a ValuePolicy: POLICY_REFUSE or POLICY_LEAVE_OUT
     Presence presence : 2;
     bool unlessZero : 1;       // read unless the `when` member is given as 0
     unsigned count : 5;        // of members
     unsigned refusal : 4;      // "result" of a refusal; 0: the module's usual
-    bool documented : 1;       // only says what the action itself takes: never read
     signed char fallback;      // the value of an absent DEFAULTED member
 #ifdef KAL_CONTRACT_TEXT
     const char *description;
-    int cut;  // a longer text is kept as its first `cut` bytes (0: whole)
+    int cut;          // a longer text is kept as its first `cut` bytes (0: whole)
+    bool documented;  // only says what the action itself takes: never refuses
 #endif
 
     constexpr Member required() const
@@ -119,10 +122,11 @@ struct Member {
         m.other = policy;
         return m;
     }
+    // POLICY_LEAVE_OUT or POLICY_REFUSE (the others are for Other only).
     constexpr Member outOfRange(ValuePolicy policy) const
     {
         Member m = *this;
-        m.bad = policy;
+        m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE;
         return m;
     }
     constexpr Member refusedWith(unsigned result) const
@@ -145,9 +149,13 @@ struct Member {
     }
     constexpr Member documentedOnly() const
     {
+#ifdef KAL_CONTRACT_TEXT
         Member m = *this;
         m.documented = true;
         return m;
+#else
+        return *this;
+#endif
     }
     constexpr Member logs(const char *line) const
     {
@@ -170,16 +178,24 @@ struct Member {
     }
 };
 
+// The most members one object of a request declares (Member::count holds
+// it); a table with more does not compile.
+const int kMaxMembers = 16;
+
 constexpr Member member(const char *name, MemberType type, int low, int high, const char *description)
 {
 #ifdef KAL_CONTRACT_TEXT
-    return Member{name,           NULL,     NULL,  NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE,
-                  OPTIONAL,       false,    0,     0,    false, 0, description, 0};
+    return Member{name,     NULL,  NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE,
+                  OPTIONAL, false, 0,    0,    0,   description, 0, false};
 #else
     (void)description;
-    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, false, 0};
+    return Member{name, NULL, NULL, NULL, low, high, type, TEXT_ANY, POLICY_REFUSE, POLICY_REFUSE, OPTIONAL, false, 0, 0, 0};
 #endif
 }
+
+// The builders say in their names what a value of another type does:
+// integers and objects refuse it, texts and booleans are left out
+// (...OrAbsent); .otherwise() changes either.
 
 // A number in [low, high].
 constexpr Member integer(const char *name, int low, int high, const char *description)
@@ -193,19 +209,22 @@ constexpr Member anyInt32(const char *name, const char *description)
     return integer(name, INT_MIN, INT_MAX, description);
 }
 
+// Any value: the literal true is 1, anything else 0.
 constexpr Member onOff(const char *name, const char *description)
 {
     return member(name, MEMBER_SWITCH, 0, 1, description);
 }
 
-constexpr Member boolean(const char *name, const char *description)
+// true or false; a value of another type is as if absent.
+constexpr Member booleanOrAbsent(const char *name, const char *description)
 {
     return member(name, MEMBER_BOOLEAN, 0, 1, description).otherwise(POLICY_LEAVE_OUT);
 }
 
-// A text of minBytes to maxBytes bytes (maxBytes 0: any length) of form.
-constexpr Member text(const char *name, int minBytes, int maxBytes, TextForm form,
-                      const char *description)
+// A text of minBytes to maxBytes bytes (maxBytes 0: any length) of form; a
+// value of another type is as if absent.
+constexpr Member textOrAbsent(const char *name, int minBytes, int maxBytes, TextForm form,
+                              const char *description)
 {
     Member m = member(name, MEMBER_TEXT, minBytes, maxBytes, description).otherwise(POLICY_LEAVE_OUT);
     m.form = form;
@@ -215,6 +234,7 @@ constexpr Member text(const char *name, int minBytes, int maxBytes, TextForm for
 template <int N>
 constexpr Member object(const char *name, const Member (&members)[N], const char *description)
 {
+    static_assert(N <= kMaxMembers, "an object declares at most kMaxMembers members");
     Member m = member(name, MEMBER_OBJECT, 0, 0, description);
     m.members = members;
     m.count = N;
@@ -224,6 +244,7 @@ constexpr Member object(const char *name, const Member (&members)[N], const char
 template <int N>
 constexpr Member list(const char *name, int most, const Member (&element)[N], const char *description)
 {
+    static_assert(N <= kMaxMembers, "a list's element declares at most kMaxMembers members");
     Member m = member(name, MEMBER_LIST, 0, most, description);
     m.members = element;
     m.count = N;
@@ -238,14 +259,11 @@ constexpr Member list(const char *name, int most, const Member (&element)[N], co
 #define DOCUMENTED_LIST(name, most, element, description) member(name, MEMBER_LIST, 0, most, NULL)
 #endif
 
-// The most members one object of a request declares.
-const int kMaxMembers = 16;
-
 struct MemberValue {
     bool given;
     int number;
     const char *text;
-    const cJSON *item;  // the value as sent, when it has the member's type
+    const cJSON *item;  // the value as sent, when it has the member's type (any, POLICY_AS_SENT)
     double amount;      // a TEXT_AMOUNT text's number
     bool leftOut;       // given with its type, but left out for its range or form
 };
@@ -266,7 +284,10 @@ struct Request {
         return *static_cast<const T *>(prepared);
     }
 
-    // The value of the declared member name (an undeclared name is absent).
+    // The value of the declared member name. An undeclared name is a fault
+    // of the module: the simulated device stops on it with one line naming
+    // it, so that the tests and the fuzzer find it; the device's build
+    // answers the absent value.
     const MemberValue &get(const char *name) const;
     bool has(const char *name) const { return get(name).given; }
     int number(const char *name) const { return get(name).number; }
@@ -281,12 +302,33 @@ struct Request {
     }
 };
 
+// Why a member refused its request.
+enum RefusalReason {
+    REFUSED_MISSING,     // a required member is absent
+    REFUSED_TYPE,        // a value of another type
+    REFUSED_RANGE,       // a number outside its range
+    REFUSED_NOT_UTF8,    // a text that is not well-formed UTF-8
+    REFUSED_LENGTH,      // a text too short or too long
+    REFUSED_FORM,        // a text not of its form
+    REFUSED_ELEMENTS,    // a list with too few or too many elements
+};
+
+// The member that refused a request: an object's or a list's own member
+// when one of theirs refused.
+struct MemberRefusal {
+    const Member *member;
+    int element;         // the index in the innermost list it belongs to; -1: in none
+    RefusalReason reason;
+    const cJSON *item;   // the value as sent; null when absent
+};
+
 // Reads object by members into values. 0 when every member keeps its
-// rules; otherwise the refusing member goes to *refused and the answer is
-// its refusal result (-1: the module's usual).
-// current holds an absent CURRENT member's value (null: absent stays absent).
+// rules; otherwise what refused goes to *refused (when not null) and the
+// answer is the member's refusal result (-1: the module's usual).
+// current holds the module's current value for CURRENT members and
+// POLICY_CURRENT values (null: none).
 int readMembers(const cJSON *object, const Member *members, int count, Request *values,
-                const Member **refused, const int *current = NULL);
+                MemberRefusal *refused, const int *current = NULL);
 
 // An action gets its request's values and fills response; the answer is
 // its "result".
@@ -395,6 +437,7 @@ template <int N>
 constexpr ModuleAction action(int code, ActionFunction run, const char *description, const char *reply,
                               const Member (&members)[N])
 {
+    static_assert(N <= kMaxMembers, "an action declares at most kMaxMembers members");
     return actionRow(code, run, description, reply, members, N);
 }
 
@@ -404,7 +447,7 @@ enum ModuleStep {
     STEP_NO_REQUEST,  // request or response is null
     STEP_NO_ACTION,   // the request has no "action"
     STEP_UNDEFINED,   // no action has the code
-    STEP_REFUSED,     // a member broke its rules (the member is given)
+    STEP_REFUSED,     // a member broke its rules (the refusal is given)
     STEP_LEAVE,       // "result" has been added
 };
 
@@ -437,13 +480,14 @@ struct ModulePolicy {
     // but 0 is final (kActionRejected for the empty object). What it reads
     // for the action goes into prepared.
     int (*prepare)(cJSON *request, int code, Prepared *prepared);
-    // Logs the steps the module reports.
-    void (*trace)(ModuleStep step, const Member *member, const cJSON *request);
+    // Logs the steps the module reports; refusal is given at STEP_REFUSED
+    // only.
+    void (*trace)(ModuleStep step, const MemberRefusal *refusal, const cJSON *request);
     // Runs last on every path, "result" added: the action that ran (null
     // when none did) and when the dispatcher took the request.
     void (*finish)(const ModuleAction *ran, const Started &started);
-    // Where the device holds the value of an absent CURRENT member (a
-    // module has at most one).
+    // Where the device holds the value of an absent CURRENT member or of
+    // a POLICY_CURRENT member of another type (a module has at most one).
     const int *current;
     // A request refused before its action is read (null request, no
     // "action") still gets "result" 1 when there is a response to fill.
@@ -461,7 +505,7 @@ struct ModulePolicy {
         p.prepare = step;
         return p;
     }
-    constexpr ModulePolicy tracedBy(void (*step)(ModuleStep, const Member *, const cJSON *)) const
+    constexpr ModulePolicy tracedBy(void (*step)(ModuleStep, const MemberRefusal *, const cJSON *)) const
     {
         ModulePolicy p = *this;
         p.trace = step;

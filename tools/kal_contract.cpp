@@ -173,6 +173,7 @@ const char *formText(TextForm form)
     case TEXT_AMOUNT: return "leads with a decimal amount of 0 or more";
     case TEXT_REGION: return "\"NONE\" or two or more upper-case letters A-Z";
     case TEXT_PHONE: return "digits, a leading + allowed";
+    case TEXT_OPERATOR: return "no leading digit, or 5 or 6 of them";
     }
     return "";
 }
@@ -192,6 +193,7 @@ const char *formPattern(TextForm form)
     case TEXT_WPA_KEY: return "^([ -~]{8,63}|[0-9A-Fa-f]{64})$";
     case TEXT_AMOUNT: return "^[\\t\\n\\v\\f\\r ]*\\+?([0-9]+\\.?[0-9]*|\\.[0-9]+)";
     case TEXT_PHONE: return "^\\+?[0-9]*$";
+    case TEXT_OPERATOR: return "^([0-9]{5,6})?([^0-9]|$)";
     }
     return "";
 }
@@ -270,6 +272,8 @@ std::string policyText(ValuePolicy policy, const Member &m, const ModulePolicy &
     case POLICY_LEAVE_OUT: return "left out";
     case POLICY_TRUE_ONE: return "true 1, other 0";
     case POLICY_ZERO: return m.type == MEMBER_INTEGER ? "0" : "empty";
+    case POLICY_CURRENT: return "the current setting";
+    case POLICY_AS_SENT: return "as sent";
     }
     return "";
 }
@@ -302,7 +306,7 @@ void memberRows(const Member *members, int count, const std::string &prefix, con
     for (int i = 0; i < count; i++) {
         const Member &m = members[i];
         std::string name = prefix + (m.name[0] != '\0' ? "\"" + std::string(m.name) + "\"" : "");
-        std::string bad = m.type == MEMBER_OBJECT ? "-" : policyText(m.bad, m, policy);
+        std::string bad = m.type == MEMBER_OBJECT ? "-" : policyText((ValuePolicy)m.bad, m, policy);
         if (m.type == MEMBER_SWITCH)
             bad = "-";
         std::string other = m.type == MEMBER_SWITCH ? "true 1, other 0" : policyText(m.other, m, policy);

@@ -101,7 +101,7 @@ int writeSettings(const Request &request, cJSON *)
 // payment day only while monthly accounting is.
 const Member kSettings[] = {
     onOff("enableDataLimit", KAL_TEXT("the data limit on (true) or off; absent: unchanged")),
-    text("limitation", 0, 0, TEXT_AMOUNT, KAL_TEXT("the limit: a text leading with a decimal amount of 0 or more"))
+    textOrAbsent("limitation", 0, 0, TEXT_AMOUNT, KAL_TEXT("the limit: a text leading with a decimal amount of 0 or more"))
         .required()
         .otherwise(POLICY_REFUSE)
         .readWhile("enableDataLimit"),
@@ -114,7 +114,7 @@ const Member kSettings[] = {
         .required()
         .otherwise(POLICY_TRUE_ONE)
         .readWhile("enablePaymentDay"),
-    text("adjustStatistics", 0, 0, TEXT_AMOUNT, KAL_TEXT("replaces the data used in the period: a decimal amount of 0 or more")),
+    textOrAbsent("adjustStatistics", 0, 0, TEXT_AMOUNT, KAL_TEXT("replaces the data used in the period: a decimal amount of 0 or more")),
 };
 
 const Member kWrite[] = {

@@ -227,17 +227,17 @@ int setLan(const Request &request, cJSON *)
 // Texts are dotted addresses: a malformed one refuses the request with its
 // own result; a value that is not a text is skipped.
 const Member kDhcp[] = {
-    boolean("enable", KAL_TEXT("the DHCP server on or off")),
-    text("start", 7, 15, TEXT_DOTTED, KAL_TEXT("first pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_START),
-    text("end", 7, 15, TEXT_DOTTED, KAL_TEXT("last pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_END),
+    booleanOrAbsent("enable", KAL_TEXT("the DHCP server on or off")),
+    textOrAbsent("start", 7, 15, TEXT_DOTTED, KAL_TEXT("first pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_START),
+    textOrAbsent("end", 7, 15, TEXT_DOTTED, KAL_TEXT("last pool address; repaired into the LAN subnet")).refusedWith(LAN_BAD_END),
     anyInt32("leaseTime", KAL_TEXT("lease time, as the network manager takes it")).otherwise(POLICY_TRUE_ONE).refusedWith(LAN_FAILED),
-    text("dns1", 7, 15, TEXT_DOTTED, KAL_TEXT("first name server for the clients")).refusedWith(LAN_BAD_DNS1),
-    text("dns2", 7, 15, TEXT_DOTTED, KAL_TEXT("second name server for the clients")).refusedWith(LAN_BAD_DNS2),
+    textOrAbsent("dns1", 7, 15, TEXT_DOTTED, KAL_TEXT("first name server for the clients")).refusedWith(LAN_BAD_DNS1),
+    textOrAbsent("dns2", 7, 15, TEXT_DOTTED, KAL_TEXT("second name server for the clients")).refusedWith(LAN_BAD_DNS2),
 };
 
 const Member kSetMembers[] = {
-    text("ip", 7, 15, TEXT_DOTTED, KAL_TEXT("the device's LAN address")).refusedWith(LAN_BAD_IP),
-    text("mask", 7, 15, TEXT_DOTTED, KAL_TEXT("the LAN netmask")).refusedWith(LAN_BAD_MASK),
+    textOrAbsent("ip", 7, 15, TEXT_DOTTED, KAL_TEXT("the device's LAN address")).refusedWith(LAN_BAD_IP),
+    textOrAbsent("mask", 7, 15, TEXT_DOTTED, KAL_TEXT("the LAN netmask")).refusedWith(LAN_BAD_MASK),
     object("dhcp", kDhcp, KAL_TEXT("DHCP server settings; without it nothing is stored")).otherwise(POLICY_ZERO),
 };
 

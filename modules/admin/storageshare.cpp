@@ -130,8 +130,8 @@ const Member kSetMembers[] = {
     integer("mode", 0, 1, KAL_TEXT("access mode; absent: unchanged")).otherwise(POLICY_TRUE_ONE),
     integer("login", 0, 1, KAL_TEXT("login setting; absent: unchanged (with mode 0 the command gets 1)"))
         .otherwise(POLICY_TRUE_ONE),
-    text("username", 0, kUserSize - 1, TEXT_WORD, KAL_TEXT("share user name: A-Z a-z 0-9 _")),
-    text("password", 0, kPasswordSize - 1, TEXT_ANY, KAL_TEXT("share password")),
+    textOrAbsent("username", 0, kUserSize - 1, TEXT_WORD, KAL_TEXT("share user name: A-Z a-z 0-9 _")),
+    textOrAbsent("password", 0, kPasswordSize - 1, TEXT_ANY, KAL_TEXT("share password")),
     integer("rwPermission", INT_MIN, INT_MAX, KAL_TEXT("accepted and ignored")).otherwise(POLICY_LEAVE_OUT).outOfRange(POLICY_LEAVE_OUT),
 };
 

@@ -122,7 +122,7 @@ int setTemporaryZone(const Request &request, cJSON *response)
 
 // Without a string "id" nothing is written and none is echoed.
 const Member kZone[] = {
-    text("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; not UTF-8: result 1"))
+    textOrAbsent("id", 0, 0, TEXT_ANY, KAL_TEXT("the time-zone name; not UTF-8: result 1"))
         .outOfRange(POLICY_LEAVE_OUT)
         .cutTo(kZoneSize - 1),
 };

@@ -56,7 +56,7 @@ int markFactoryDefaultDone(const Request &, cJSON *)
 }
 
 const Member kLanguage[] = {
-    text("language", 0, 0, TEXT_ANY, KAL_TEXT("the language code"))
+    textOrAbsent("language", 0, 0, TEXT_ANY, KAL_TEXT("the language code"))
         .required()
         .otherwise(POLICY_REFUSE)
         .cutTo(3),

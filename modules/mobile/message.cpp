@@ -58,7 +58,7 @@ namespace {
 // What the mobile service reads of each request: documentation only, the
 // requests reach the service as they are.
 const Member kPage[] = {
-    text("box", 0, 15, TEXT_ANY, KAL_TEXT("\"inbox\" (absent) or \"sent\"")),
+    textOrAbsent("box", 0, 15, TEXT_ANY, KAL_TEXT("\"inbox\" (absent) or \"sent\"")),
     integer("page", 1, INT_MAX, KAL_TEXT("the page, from 1 (absent: 1)")),
     integer("pageSize", 1, 20, KAL_TEXT("messages per page (absent: 10)")),
 };
@@ -69,8 +69,8 @@ const Member kIds[] = {
     list("ids", INT_MAX, kIdElement, KAL_TEXT("several messages' ids")),
 };
 const Member kSend[] = {
-    text("number", 1, 20, TEXT_PHONE, KAL_TEXT("the recipient: digits, a leading + allowed")).required(),
-    text("text", 1, 640, TEXT_ANY, KAL_TEXT("the message, 1 to 640 bytes")).required(),
+    textOrAbsent("number", 1, 20, TEXT_PHONE, KAL_TEXT("the recipient: digits, a leading + allowed")).required(),
+    textOrAbsent("text", 1, 640, TEXT_ANY, KAL_TEXT("the message, 1 to 640 bytes")).required(),
 };
 // The service's reply is passed through: it answers 1 alone for a request
 // it cannot take or a store it cannot read.

@@ -83,12 +83,19 @@ char *copyBounded(char *dst, size_t size, const char *src)
     return dst;
 }
 
+int profileIdOf(const cJSON *object, int least, int most, int *id)
+{
+    const cJSON *item = cJSON_GetObjectItem(object, "profileID");
+    if (item == NULL)
+        return PROFILE_ID_ABSENT;
+    return readInteger(item, NON_NUMBER_TRUE_ONE, least, most, id) ? PROFILE_ID_READ : PROFILE_ID_OUT_OF_RANGE;
+}
+
 int decodeProfile(const cJSON *object, ConnectionProfile *record, int *profileId)
 {
     if (object == NULL || record == NULL || profileId == NULL)
         return fail("Input arguments invalid.");
-    const cJSON *id = cJSON_GetObjectItem(object, "profileID");
-    if (!readInteger(id, NON_NUMBER_TRUE_ONE, INT_MIN, INT_MAX, profileId))
+    if (profileIdOf(object, INT_MIN, INT_MAX, profileId) != PROFILE_ID_READ)
         return fail("Cannot get the profile ID.");
     const char *name = NULL;
     credentialText(cJSON_GetObjectItem(object, "profileName"), &name);

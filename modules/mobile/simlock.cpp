@@ -41,7 +41,7 @@ bool isSimStateValid(int cardState, int pinState, int pinAttempts, int pukAttemp
 // What a successful operation stores for automatic unlock: the PIN that is
 // now the card's (none for action 6) and the flag (-1 when the request does
 // not carry "autoUnlock"). A member of another type keeps the flag but is
-// still stored.
+// still stored (its member reads it as the current flag).
 struct UnlockSettings {
     const char *pin;
     int flag;
@@ -50,9 +50,8 @@ struct UnlockSettings {
 UnlockSettings requestedUnlock(const Request &request, const char *validPinKey)
 {
     UnlockSettings wanted = {validPinKey != NULL ? request.text(validPinKey) : NULL, -1};
-    const cJSON *autoUnlock = cJSON_GetObjectItem(request.object, "autoUnlock");
-    if (autoUnlock != NULL)
-        wanted.flag = cJSON_IsTrue(autoUnlock) ? 1 : cJSON_IsFalse(autoUnlock) ? 0 : g_autoUnlock;
+    if (request.has("autoUnlock"))
+        wanted.flag = request.number("autoUnlock");
     return wanted;
 }
 
@@ -319,10 +318,11 @@ void releaseMobile(const ModuleAction *, const Started &)
 // A PIN is 4 to 8 digits, a PUK 8; a malformed one never reaches the card.
 constexpr Member pinCode(const char *name, int least, int most, const char *description)
 {
-    return text(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
+    return textOrAbsent(name, least, most, TEXT_DIGITS, description).required().otherwise(POLICY_REFUSE);
 }
 
-constexpr Member kAutoUnlock = boolean("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"));
+constexpr Member kAutoUnlock = booleanOrAbsent("autoUnlock", KAL_TEXT("unlock the card at start with the PIN now valid; stored after success"))
+                                   .otherwise(POLICY_CURRENT);
 constexpr Member kPin = pinCode("pin", 4, 8, KAL_TEXT("the card's PIN"));
 constexpr Member kNewPin = pinCode("newPin", 4, 8, KAL_TEXT("the new PIN"));
 const Member kPinOnly[] = {kPin, kAutoUnlock};
@@ -366,4 +366,4 @@ const ModuleAction kSimLockActions[] = {
 
 }  // namespace
 
-KAL_MODULE(simLock) = {"simLock", actionsOf(kSimLockActions).preparedBy(readSimState).finishedBy(releaseMobile), NULL};
+KAL_MODULE(simLock) = {"simLock", actionsOf(kSimLockActions).preparedBy(readSimState).finishedBy(releaseMobile).currentFrom(&g_autoUnlock), NULL};

@@ -8,7 +8,6 @@
 
 #include <cjson/cJSON.h>
 
-#include "common/integer_reader.h"
 #include "modules/mobile/mobile_results.h"
 #include "modules/mobile/profile_codec.h"
 #include "platform/android_log.h"
@@ -141,14 +140,11 @@ int getConfig(const Request &, cJSON *response)
     return WAN_OK;
 }
 
-// First element of "profileSettings"."list", or null.
-const cJSON *firstProfile(const cJSON *request, const cJSON **settingsOut)
+// The first element of "list", or null; of a "list" sent as an object,
+// its first member (cJSON's first child).
+const cJSON *firstProfile(const Request &settings)
 {
-    const cJSON *settings = cJSON_GetObjectItem(request, "profileSettings");
-    if (settingsOut != NULL)
-        *settingsOut = settings;
-    const cJSON *list = cJSON_GetObjectItem(settings, "list");
-    return list != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
+    return cJSON_GetArrayItem(settings.get("list").item, 0);
 }
 
 // Settings absent or out of range are left out of the record.
@@ -167,7 +163,7 @@ int setConfig(const Request &request, cJSON *)
         config.roaming = request.number("roamingEnabled");
     }
     Request settings = request.nested("profileSettings");
-    const cJSON *profile = firstProfile(request.object, NULL);
+    const cJSON *profile = firstProfile(settings);
     if (profile != NULL && settings.has("defaultProfile")) {
         int defaults = settings.number("defaultProfile");
         ConnectionProfile record;
@@ -196,7 +192,7 @@ int setConfig(const Request &request, cJSON *)
 
 int addProfile(const Request &request, bool wizard)
 {
-    const cJSON *profile = firstProfile(request.object, NULL);
+    const cJSON *profile = firstProfile(request.nested("profileSettings"));
     ConnectionProfile record;
     memset(&record, 0, sizeof(record));
     int id = 0;
@@ -211,20 +207,20 @@ int addProfile(const Request &request, bool wizard)
 
 int deleteProfile(const Request &request, cJSON *)
 {
-    const cJSON *settings = cJSON_GetObjectItem(request.object, "profileSettings");
-    const cJSON *list = cJSON_GetObjectItem(settings, "list");
-    const cJSON *defaults = cJSON_GetObjectItem(settings, "defaultProfile");
-    const cJSON *profile = list != NULL && defaults != NULL ? cJSON_GetArrayItem(list, 0) : NULL;
-    const cJSON *id = cJSON_GetObjectItem(profile, "profileID");
-    if (list == NULL || defaults == NULL || profile == NULL || id == NULL)
+    Request settings = request.nested("profileSettings");
+    // Every "defaultProfile" sent is taken (true 1, other 0) or, out of
+    // range, left out.
+    const MemberValue &defaults = settings.get("defaultProfile");
+    const cJSON *profile = firstProfile(settings);
+    int profileId = 0;
+    int found = profileIdOf(profile, 0, MOBILE_MAX_PROFILES - 1, &profileId);
+    if (profile == NULL || (!defaults.given && !defaults.leftOut) || found == PROFILE_ID_ABSENT)
         return fail(WAN_FAILED, "Cannot get the profile id or active one.");
     // Default profiles come first and cannot be deleted: only a user
     // profile's index (0 or more) goes to the service. Both numbers are
     // bounded before the subtraction.
-    int profileId = 0;
-    int defaultCount = 0;
-    if (!readInteger(id, NON_NUMBER_TRUE_ONE, 0, MOBILE_MAX_PROFILES - 1, &profileId) ||
-        !readInteger(defaults, NON_NUMBER_TRUE_ONE, 0, MOBILE_MAX_PROFILES, &defaultCount) || profileId < defaultCount) {
+    int defaultCount = defaults.number;
+    if (found != PROFILE_ID_READ || !defaults.given || profileId < defaultCount) {
         __android_log_print(ANDROID_LOG_INFO, kTag, "Cannot delete profile: not a user profile.");
         return WAN_FAILED;
     }
@@ -248,30 +244,19 @@ int getConnState(const Request &, cJSON *response)
 
 // "46001" -> 460/1, "001101" -> 1/101: the first three digits are the
 // MCC, the rest the MNC, so an operatorNumeric of this module round-trips.
-bool splitOperator(const cJSON *item, int *mcc, int *mnc)
+// No text, or one without leading digits, names no operator: 0/0. The
+// member's form lets only none, five or six leading digits through.
+void splitOperator(const char *text, int *mcc, int *mnc)
 {
     *mcc = 0;
     *mnc = 0;
-    if (item == NULL)
-        return true;
-    if (!cJSON_IsString(item) || item->valuestring == NULL)
-        return false;
-    const char *text = item->valuestring;
-    size_t digits = 0;
-    while (text[digits] >= '0' && text[digits] <= '9')
-        digits++;
-    if (digits == 0)
-        return true;
-    if (digits < 5 || digits > 6)
-        return false;
-    for (size_t i = 0; i < digits; i++) {
+    for (int i = 0; text != NULL && text[i] >= '0' && text[i] <= '9'; i++) {
         int d = text[i] - '0';
         if (i < 3)
             *mcc = *mcc * 10 + d;
         else
             *mnc = *mnc * 10 + d;
     }
-    return true;
 }
 
 int setSelectionMode(const Request &request, cJSON *)
@@ -279,8 +264,7 @@ int setSelectionMode(const Request &request, cJSON *)
     NetSelRequest sel;
     memset(&sel, 0, sizeof(sel));
     sel.mode = request.number("networkSelectionMode");
-    if (!splitOperator(cJSON_GetObjectItem(request.object, "selectedOperator"), &sel.mcc, &sel.mnc))
-        return fail(WAN_FAILED, "Set network selection mode args invalid.");
+    splitOperator(request.text("selectedOperator"), &sel.mcc, &sel.mnc);
     int code = MOBILE_CODE_OK;
     if (!SetNetSel(sel, &code))
         return fail(WAN_FAILED, "Set network selection mode failed.");
@@ -404,17 +388,17 @@ int addWizardProfile(const Request &request, cJSON *)
 // PDP types 0 and 2, the IPv6 keys for 1.
 const Member kProfile[] = {
     anyInt32("profileID", KAL_TEXT("the profile's place in the list")).otherwise(POLICY_TRUE_ONE),
-    text("profileName", 1, 0, TEXT_ANY, KAL_TEXT("1 or more bytes, not \"null\"")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("profileName", 1, 0, TEXT_ANY, KAL_TEXT("1 or more bytes, not \"null\"")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("pdpType", 0, 2, KAL_TEXT("0 IPv4, 1 IPv6, 2 IPv4v6")).otherwise(POLICY_TRUE_ONE),
     integer("ipv4ApnType", 0, 1, KAL_TEXT("0 APN given, 1 none")).otherwise(POLICY_TRUE_ONE),
-    text("ipv4Apn", 1, 0, TEXT_ANY, KAL_TEXT("the APN when ipv4ApnType is 0")).cutTo(MOBILE_TEXT_FIELD - 1),
-    text("ipv4Username", 0, 0, TEXT_ANY, KAL_TEXT("the APN's user name")).cutTo(MOBILE_TEXT_FIELD - 1),
-    text("ipv4Password", 0, 0, TEXT_ANY, KAL_TEXT("the APN's password")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv4Apn", 1, 0, TEXT_ANY, KAL_TEXT("the APN when ipv4ApnType is 0")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv4Username", 0, 0, TEXT_ANY, KAL_TEXT("the APN's user name")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv4Password", 0, 0, TEXT_ANY, KAL_TEXT("the APN's password")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("ipv4AuthType", 0, 2, KAL_TEXT("0 none, 1 PAP, 2 CHAP")).otherwise(POLICY_TRUE_ONE),
     integer("ipv6ApnType", 0, 1, KAL_TEXT("as ipv4ApnType, for PDP type 1")).otherwise(POLICY_TRUE_ONE),
-    text("ipv6Apn", 1, 0, TEXT_ANY, KAL_TEXT("as ipv4Apn")).cutTo(MOBILE_TEXT_FIELD - 1),
-    text("ipv6Username", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Username")).cutTo(MOBILE_TEXT_FIELD - 1),
-    text("ipv6Password", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Password")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv6Apn", 1, 0, TEXT_ANY, KAL_TEXT("as ipv4Apn")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv6Username", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Username")).cutTo(MOBILE_TEXT_FIELD - 1),
+    textOrAbsent("ipv6Password", 0, 0, TEXT_ANY, KAL_TEXT("as ipv4Password")).cutTo(MOBILE_TEXT_FIELD - 1),
     integer("ipv6AuthType", 0, 2, KAL_TEXT("as ipv4AuthType")).otherwise(POLICY_TRUE_ONE),
 };
 
@@ -434,7 +418,7 @@ const Member kProfileAsRead[] = {
 
 const Member kProfileSettings[] = {
     DOCUMENTED_LIST("list", INT_MAX, kProfileAsRead, KAL_TEXT("profiles; only the first is read"))
-        .otherwise(POLICY_LEAVE_OUT),
+        .otherwise(POLICY_AS_SENT),
     integer("defaultProfile", 0, MOBILE_MAX_PROFILES, KAL_TEXT("how many default profiles come first"))
         .otherwise(POLICY_TRUE_ONE)
         .outOfRange(POLICY_LEAVE_OUT),
@@ -466,8 +450,9 @@ const Member kSelection[] = {
         .required()
         .otherwise(POLICY_TRUE_ONE)
         .logs("Set network selection mode args invalid."),
-    text("selectedOperator", 0, 0, TEXT_ANY, KAL_TEXT("operatorNumeric: three-digit MCC, then the MNC"))
-        .otherwise(POLICY_LEAVE_OUT),
+    textOrAbsent("selectedOperator", 0, 0, TEXT_OPERATOR, KAL_TEXT("operatorNumeric: three-digit MCC, then the MNC; only the leading digits are read"))
+        .otherwise(POLICY_REFUSE)
+        .logs("Set network selection mode args invalid."),
 };
 
 // The request's "action" and what it runs.
@@ -530,12 +515,14 @@ const ModuleAction kWanActions[] = {
         .result(WAN_ISP_UNREACHABLE, KAL_TEXT("unreachable: the ISP server cannot be reached")),
 };
 
-void trace(ModuleStep step, const Member *member, const cJSON *)
+void trace(ModuleStep step, const MemberRefusal *refusal, const cJSON *)
 {
     if (step == STEP_ENTRY)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Enter wanHandler function.");
-    if (step == STEP_REFUSED && member->failure != NULL)
-        __android_log_print(ANDROID_LOG_INFO, kTag, "%s", member->failure);
+    // A text that is not UTF-8 is refused before the module looks at what
+    // it says: no line for it.
+    if (step == STEP_REFUSED && refusal->member->failure != NULL && refusal->reason != REFUSED_NOT_UTF8)
+        __android_log_print(ANDROID_LOG_INFO, kTag, "%s", refusal->member->failure);
     if (step == STEP_NO_REQUEST)
         __android_log_print(ANDROID_LOG_INFO, kTag, "Argument invalid.");
     else if (step == STEP_NO_ACTION)

@@ -39,7 +39,7 @@ const ModuleAction kConnectedDevicesActions[] = {
         .result(1, KAL_TEXT("failed: the manager cannot be reached or gives no valid list")),
 };
 
-void trace(ModuleStep step, const Member *, const cJSON *)
+void trace(ModuleStep step, const MemberRefusal *, const cJSON *)
 {
     switch (step) {
     case STEP_ENTRY:

@@ -116,10 +116,10 @@ int setAction(const Request &request, cJSON *)
 }
 
 const Member kEntry[] = {
-    text("mac", 0, 0, TEXT_MAC, KAL_TEXT("aa:bb:cc:dd:ee:ff or with '-' throughout; stored with ':'"))
+    textOrAbsent("mac", 0, 0, TEXT_MAC, KAL_TEXT("aa:bb:cc:dd:ee:ff or with '-' throughout; stored with ':'"))
         .required()
         .otherwise(POLICY_REFUSE),
-    text("description", 0, 0, TEXT_ANY, KAL_TEXT("what the entry is"))
+    textOrAbsent("description", 0, 0, TEXT_ANY, KAL_TEXT("what the entry is"))
         .cutTo(kDescriptionMax)
         .otherwise(POLICY_ZERO),
 };
@@ -143,42 +143,31 @@ const ModuleAction kMacFiltersActions[] = {
 };
 
 // Why a set is refused, in the words of the check that refused it.
-void logRefusal(const Member *member, const cJSON *request)
+void logRefusal(const MemberRefusal &refusal, const cJSON *request)
 {
     WLOG("To set mac filters...\n");
     Request values;
     readMembers(request, kSetMembers, 1, &values, NULL);
     switchChange(values);
-    const cJSON *denyList = cJSON_GetObjectItem(request, "denyList");
-    int n = cJSON_GetArraySize(denyList);
-    if (strcmp(member->name, "mode") == 0) {
+    const char *name = refusal.member->name;
+    if (strcmp(name, "mode") == 0) {
         WLOG("MAC filters: mode out of range!!\n");
-    } else if (!cJSON_IsArray(denyList)) {
+    } else if (strcmp(name, "denyList") == 0 && refusal.reason == REFUSED_TYPE) {
         WLOG("MAC filters: denyList is not an array!!\n");
-    } else if (n > WLAN_MAC_ACL_MAX) {
-        WLOG("MAC filters: %d entries, at most %d allowed!!\n", n, WLAN_MAC_ACL_MAX);
+    } else if (strcmp(name, "denyList") == 0) {
+        WLOG("MAC filters: %d entries, at most %d allowed!!\n", cJSON_GetArraySize(refusal.item), WLAN_MAC_ACL_MAX);
+    } else if (strcmp(name, "mac") == 0) {
+        const char *text = cJSON_IsString(refusal.item) ? refusal.item->valuestring : NULL;
+        WLOG("MAC address[index:%d]:%s invalid!!\n", refusal.element, text != NULL ? text : "");
     } else {
-        for (int i = 0; i < n; i++) {
-            const cJSON *element = cJSON_GetArrayItem(denyList, i);
-            const cJSON *mac = cJSON_GetObjectItem(element, "mac");
-            const char *text = cJSON_IsString(mac) ? mac->valuestring : NULL;
-            if (text == NULL || !isMacText(text)) {
-                WLOG("MAC address[index:%d]:%s invalid!!\n", i, text != NULL ? text : "");
-                return;
-            }
-            const cJSON *description = cJSON_GetObjectItem(element, "description");
-            if (cJSON_IsString(description) && !isUtf8(description->valuestring)) {
-                WLOG("MAC description[index:%d] is not UTF-8!!\n", i);
-                return;
-            }
-        }
+        WLOG("MAC description[index:%d] is not UTF-8!!\n", refusal.element);
     }
 }
 
-void trace(ModuleStep step, const Member *member, const cJSON *request)
+void trace(ModuleStep step, const MemberRefusal *refusal, const cJSON *request)
 {
     if (step == STEP_REFUSED)
-        logRefusal(member, request);
+        logRefusal(*refusal, request);
     traceWlanStep(step, "macFiltersHandler", 0);
 }
 

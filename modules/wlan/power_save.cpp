@@ -76,7 +76,9 @@ int setPowerSave(const PowerState &state, const Request &request)
     int enable = request.number("enable");
     int level = request.number("powerLevel");
     int time = request.number("autoDisableTime");
-    if (cJSON_GetObjectItem(request.object, "powerLevel") == NULL) {
+    // Every value sent is taken (true 1, other 0): only an absent one, for
+    // which the default stands in, comes without its item.
+    if (request.get("powerLevel").item == NULL) {
         WLOG("KEY_PWRLVL in json is NULL!\n");
         SYSLOG(ANDROID_LOG_INFO, "KEY_PWRLVL in json is NULL!");
     }
@@ -190,12 +192,12 @@ const ModuleAction kPowerSaveActions[] = {
                       KAL_TEXT("ok: stored, or no state to change"), KAL_TEXT("refused: a number out of range; nothing stored")),
 };
 
-void trace(ModuleStep step, const Member *member, const cJSON *)
+void trace(ModuleStep step, const MemberRefusal *refusal, const cJSON *)
 {
     if (step == STEP_REFUSED) {
         WLOG("To set power save config...\n");
         SYSLOG(ANDROID_LOG_INFO, "To set power save config...");
-        logWlanFailure(member->failure);
+        logWlanFailure(refusal->member->failure);
     }
     traceWlanStep(step, "powerSaveHandler", ANDROID_LOG_INFO);
 }

@@ -180,7 +180,7 @@ const Member kMixed[] = {
             KAL_TEXT("cipher: 0 TKIP, 1 CCMP+TKIP, 2 CCMP, 3 automatic; absent while \"mixed\" is given: 3"))
         .otherwise(POLICY_TRUE_ONE)
         .logs("wpa encryption invalid!!"),
-    text("key", 8, 64, TEXT_WPA_KEY, KAL_TEXT("8 to 63 printable characters, or 64 hex digits"))
+    textOrAbsent("key", 8, 64, TEXT_WPA_KEY, KAL_TEXT("8 to 63 printable characters, or 64 hex digits"))
         .logs("wpa key invalid!!"),
 };
 
@@ -196,9 +196,9 @@ const Member kSetMembers[] = {
     anyInt32("wirelessMode", KAL_TEXT("wireless mode; absent with a new band: that band's mixed mode"))
         .otherwise(POLICY_TRUE_ONE)
         .logs("wlan number out of range!!"),
-    text("ssid", 1, 32, TEXT_PRINTABLE, KAL_TEXT("network name, printable ASCII")).logs("SSID invalid!!"),
+    textOrAbsent("ssid", 1, 32, TEXT_PRINTABLE, KAL_TEXT("network name, printable ASCII")).logs("SSID invalid!!"),
     onOff("ssidBcast", KAL_TEXT("broadcast the network name")),
-    text("region", 0, 0, TEXT_REGION, KAL_TEXT("upper-case letters, the first two stored as the region (a whole known code sets the time zone), or \"NONE\""))
+    textOrAbsent("region", 0, 0, TEXT_REGION, KAL_TEXT("upper-case letters, the first two stored as the region (a whole known code sets the time zone), or \"NONE\""))
         .logs("region invalid!!"),
     anyInt32("securityMode", KAL_TEXT("0 open, any other value secured (needs a usable key); absent: unchanged"))
         .currentWhenAbsent()
@@ -217,12 +217,12 @@ const ModuleAction kWlanActions[] = {
                       KAL_TEXT("refused: a member invalid, no usable key for a secured network, the settings unreadable or not stored; nothing stored")),
 };
 
-void trace(ModuleStep step, const Member *member, const cJSON *)
+void trace(ModuleStep step, const MemberRefusal *refusal, const cJSON *)
 {
     if (step == STEP_REFUSED) {
         WLOG("To set wlan config...\n");
         SYSLOG(ANDROID_LOG_INFO, "To set wlan config...");
-        logWlanFailure(member->failure);
+        logWlanFailure(refusal->member->failure);
     }
     traceWlanStep(step, "wlanHandler", ANDROID_LOG_ERROR);
 }

@@ -1,6 +1,7 @@
 // "wan", "simLock" and "message" over the real socket on a simulated modem.
 #include <gtest/gtest.h>
 
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +99,102 @@ TEST(Wan, ProfilesAddEditDeleteAndBounds)
     EXPECT_NE(log.find("WAN action WAN_ACTION_GET_CFG, elapsed "), std::string::npos);
     EXPECT_NE(log.find("WAN action , elapsed "), std::string::npos);
     EXPECT_NE(log.find("Cannot get the profile name."), std::string::npos);
+}
+
+// The main log lines one request adds.
+std::string loggedBy(SimDevice &device, const std::string &json, int *answer)
+{
+    size_t before = device.logBuffer("main").size();
+    *answer = result(device, json);
+    std::string after = device.logBuffer("main");
+    return after.size() >= before ? after.substr(before) : after;
+}
+
+// Whether the request answers result and logs line (none: logs no line of
+// the module's refusals).
+void expectAnswer(SimDevice &device, const std::string &json, int answer, const char *line)
+{
+    int got = 0;
+    std::string log = loggedBy(device, json, &got);
+    EXPECT_EQ(got, answer) << json;
+    if (line != nullptr) {
+        EXPECT_NE(log.find(line), std::string::npos) << json << "\n" << log;
+    }
+    for (const char *refusal : {"Cannot get the profile", "Cannot delete profile", "args invalid"}) {
+        if (line == nullptr || strstr(line, refusal) == nullptr) {
+            EXPECT_EQ(log.find(refusal), std::string::npos) << json << "\n" << log;
+        }
+    }
+}
+
+// Profiles sent in shapes of their own: what each action takes of them.
+TEST(Wan, ProfileMembersOfOtherTypes)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start()) << device.serverOutput();
+    const std::string add = "{\"module\":\"wan\",\"action\":2,\"profileSettings\":";
+    const std::string del = "{\"module\":\"wan\",\"action\":3,\"profileSettings\":";
+    const std::string one =
+        "{\"profileID\":0,\"profileName\":\"Obj\",\"pdpType\":0,\"ipv4ApnType\":0,\"ipv4Apn\":\"a\","
+        "\"ipv4Username\":\"\",\"ipv4Password\":\"\",\"ipv4AuthType\":0}";
+    // A "list" that is an object: its first member is the profile.
+    expectAnswer(device, add + "{\"list\":{\"first\":" + one + "}}}", 0, nullptr);
+    JsonPtr config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    ASSERT_EQ(cJSON_GetArraySize(profileList(config.get())), 2);
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(profileList(config.get()), 1), "profileName"), "Obj");
+    expectAnswer(device, add + "{\"list\":\"x\"}}", 1, "Cannot get the profile.");
+    expectAnswer(device, add + "[{\"list\":[" + one + "]}]}", 1, "Cannot get the profile.");
+    expectAnswer(device, add + "{\"list\":[5]}}", 1, "Cannot get the profile ID.");
+    expectAnswer(device, "{\"module\":\"wan\",\"action\":7}", 1, "Cannot get the profile.");
+
+    const char *none = "Cannot get the profile id or active one.";
+    const char *notUser = "Cannot delete profile: not a user profile.";
+    expectAnswer(device, "{\"module\":\"wan\",\"action\":3}", 1, none);
+    expectAnswer(device, del + "5}", 1, none);
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":1}]}}", 1, none);
+    expectAnswer(device, del + "{\"list\":[],\"defaultProfile\":1}}", 1, none);
+    expectAnswer(device, del + "{\"list\":[{}],\"defaultProfile\":1}}", 1, none);
+    expectAnswer(device, del + "{\"list\":\"x\",\"defaultProfile\":1}}", 1, none);
+    // Any "defaultProfile" counts as given; out of range, or a profile ID
+    // out of range, names no user profile.
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":99}],\"defaultProfile\":1}}", 1, notUser);
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":1e99}],\"defaultProfile\":1}}", 1, notUser);
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":1}],\"defaultProfile\":99}}", 1, notUser);
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":1}],\"defaultProfile\":-1}}", 1, notUser);
+    expectAnswer(device, del + "{\"list\":[{\"profileID\":null}],\"defaultProfile\":true}}", 1, notUser);
+    expectAnswer(device, del + "{\"list\":{\"first\":{\"profileID\":true}},\"defaultProfile\":true}}", 0, nullptr);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(cJSON_GetArraySize(profileList(config.get())), 1);
+
+    // Editing takes the object "list" too.
+    expectAnswer(device, add + "{\"list\":[" + one + "]}}", 0, nullptr);
+    std::string edited = one;
+    edited.replace(edited.find("Obj"), 3, "Edited");
+    edited.replace(edited.find("\"profileID\":0"), 13, "\"profileID\":1");
+    expectAnswer(device, "{\"module\":\"wan\",\"action\":1,\"profileSettings\":{\"list\":{\"x\":" + edited +
+                             "},\"defaultProfile\":true}}",
+                 0, nullptr);
+    config = device.requestJson("{\"module\":\"wan\",\"action\":0}");
+    EXPECT_EQ(jsonString(cJSON_GetArrayItem(profileList(config.get()), 1), "profileName"), "Edited");
+}
+
+// An operator code: its leading digits, none or five or six of them.
+TEST(Wan, SelectedOperatorOfEveryShape)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start()) << device.serverOutput();
+    const std::string select = "{\"module\":\"wan\",\"action\":8,\"networkSelectionMode\":";
+    const char *invalid = "Set network selection mode args invalid.";
+    expectAnswer(device, select + "1,\"selectedOperator\":\"00101 trailing\"}", 0, nullptr);
+    expectAnswer(device, select + "0,\"selectedOperator\":\"none\"}", 0, nullptr);
+    expectAnswer(device, select + "0,\"selectedOperator\":\"\"}", 0, nullptr);
+    expectAnswer(device, select + "1,\"selectedOperator\":\"0010\"}", 1, invalid);
+    expectAnswer(device, select + "1,\"selectedOperator\":\"0011011\"}", 1, invalid);
+    expectAnswer(device, select + "1,\"selectedOperator\":null}", 1, invalid);
+    expectAnswer(device, select + "1,\"selectedOperator\":[\"00101\"]}", 1, invalid);
+    expectAnswer(device, "{\"module\":\"wan\",\"action\":8,\"selectedOperator\":7}", 1, invalid);
+    // A text that is not UTF-8 is refused without the module's line.
+    expectAnswer(device, select + "1,\"selectedOperator\":\"00101\xff\"}", 1, nullptr);
 }
 
 TEST(Wan, OperatorSearchSelectionAndBusyModem)
@@ -405,6 +502,35 @@ TEST(SimLock, AutoUnlockKeepsTheValidPinAcrossRestarts)
     EXPECT_EQ(simState(device), "1/3/10");
     EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":4,\"pin\":\"1357\"}"), 2);
     EXPECT_EQ(simState(device), "2/3/10");
+}
+
+// "autoUnlock" of another type stores the flag the module holds; absent,
+// nothing is stored. The stored text shows whether it was written.
+TEST(SimLock, AutoUnlockOfAnotherTypeStoresTheCurrentFlag)
+{
+    SimDevice device;
+    ASSERT_TRUE(device.start());
+    const std::string key = device.statePath("config/28");
+    const std::string save = "{\"module\":\"simLock\",\"action\":6";
+    ASSERT_TRUE(SimDevice::writeFile(key, "01"));
+    EXPECT_EQ(result(device, save + "}"), 0);
+    EXPECT_EQ(device.readFile(key), "01");
+    for (const char *other : {"\"yes\"", "null", "1", "[false]", "{}"}) {
+        ASSERT_TRUE(SimDevice::writeFile(key, "01"));
+        JsonPtr r = device.requestJson(save + ",\"autoUnlock\":" + other + "}");
+        EXPECT_EQ(jsonInt(r.get(), "result"), 0) << other;
+        EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItem(r.get(), "autoUnlock"))) << other;
+        EXPECT_EQ(device.readFile(key), "1") << other;
+    }
+    ASSERT_TRUE(SimDevice::writeFile(key, "00"));
+    EXPECT_EQ(result(device, save + ",\"autoUnlock\":0}"), 0);
+    EXPECT_EQ(device.readFile(key), "0");
+    EXPECT_EQ(result(device, save + ",\"autoUnlock\":true}"), 0);
+    EXPECT_EQ(device.readFile(key), "1");
+    // A PIN operation stores it too once the card took it.
+    ASSERT_TRUE(SimDevice::writeFile(key, "00"));
+    EXPECT_EQ(result(device, "{\"module\":\"simLock\",\"action\":1,\"pin\":\"1234\",\"autoUnlock\":\"on\"}"), 0);
+    EXPECT_EQ(device.readFile(key), "0");
 }
 
 TEST(Message, SmsStoreThroughTheModule)

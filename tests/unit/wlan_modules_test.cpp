@@ -269,6 +269,54 @@ TEST(MacFiltersModule, DenyListRulesAndBounds)
     EXPECT_EQ(jsonInt(call("{\"module\":\"macFilters\",\"action\":2}").get(), "result"), 1);
 }
 
+// The main log lines one request adds.
+std::string loggedBy(const std::string &json)
+{
+    std::string path = inProcessRoot() + "/sim/log/main";
+    size_t before = SimDevice::readFile(path).size();
+    dispatchText(json);
+    std::string after = SimDevice::readFile(path);
+    // A rotation starts the buffer anew.
+    return after.size() >= before ? after.substr(before) : after;
+}
+
+// One line says why a set was refused, about the first member that broke
+// its rules: element by element, each element's address before its
+// description.
+TEST(MacFiltersModule, RefusalSaysWhich)
+{
+    reset();
+    const std::string set = "{\"module\":\"macFilters\",\"action\":1,";
+    const struct {
+        std::string members;
+        const char *line;
+    } cases[] = {
+        {"\"mode\":3e9}", "MAC filters: mode out of range!!\n"},
+        {"\"mode\":true,\"denyList\":5}", "MAC filters: denyList is not an array!!\n"},
+        {"\"denyList\":null}", "MAC filters: denyList is not an array!!\n"},
+        {"\"denyList\":[{\"mac\":\"02:00:00:00:00:01\"},{\"mac\":\"bad one\",\"description\":\"\xff\"}]}",
+         "MAC address[index:1]:bad one invalid!!\n"},
+        {"\"denyList\":[{\"mac\":\"02:00:00:00:00:01\",\"description\":\"\xff\"},{\"mac\":\"bad\"}]}",
+         "MAC description[index:0] is not UTF-8!!\n"},
+        {"\"denyList\":[{\"mac\":\"02:00:00:00:00:01\",\"description\":7},{\"mac\":7}]}",
+         "MAC address[index:1]: invalid!!\n"},
+        {"\"denyList\":[{\"mac\":\"02:00:00:00:00:01\"},null]}", "MAC address[index:1]: invalid!!\n"},
+        {"\"denyList\":[{\"mac\":\"02:00:00:00:00:0\xff\"}]}", "MAC address[index:0]:02:00:00:00:00:0\xff invalid!!\n"},
+    };
+    for (const auto &c : cases) {
+        std::string log = loggedBy(set + c.members);
+        EXPECT_NE(log.find(c.line), std::string::npos) << c.members << "\n" << log;
+        size_t first = log.find("MAC ");
+        EXPECT_EQ(log.find("MAC ", first + 1), std::string::npos) << "one line only\n" << log;
+    }
+    std::string many = set + "\"denyList\":[";
+    for (int i = 0; i < 70; i++)
+        many += std::string(i ? "," : "") + "{\"mac\":\"x\"}";
+    std::string log = loggedBy(many + "]}");
+    EXPECT_NE(log.find("MAC filters: 70 entries, at most 64 allowed!!\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("MAC address"), std::string::npos) << log;
+}
+
 TEST(PowerSaveModule, Transitions)
 {
     reset();
@@ -315,6 +363,24 @@ TEST(PowerSaveModule, Transitions)
     EXPECT_EQ(SimDevice::readFile(inProcessRoot() + "/sim/wlan/auto_down_time"), "30");
     EXPECT_EQ(jsonInt(call("{\"module\":\"power_save\",\"action\":0}").get(), "wlanOnOff"), 0);
     EXPECT_EQ(jsonInt(call("{\"module\":\"power_save\",\"action\":3}").get(), "result"), 1);
+}
+
+// The missing level is noted exactly when "powerLevel" is absent, whatever
+// the type of a level sent.
+TEST(PowerSaveModule, AbsentLevelIsNoted)
+{
+    reset();
+    const char *noted = "KEY_PWRLVL in json is NULL!";
+    const std::string set = "{\"module\":\"power_save\",\"action\":1,\"enable\":0";
+    EXPECT_NE(loggedBy(set + "}").find(noted), std::string::npos);
+    EXPECT_NE(loggedBy(set + ",\"level\":1}").find(noted), std::string::npos);
+    for (const char *level : {"2", "null", "\"3\"", "true", "[]", "{}"}) {
+        std::string log = loggedBy(set + ",\"powerLevel\":" + level + "}");
+        EXPECT_NE(log.find("To set power save config..."), std::string::npos) << level;
+        EXPECT_EQ(log.find(noted), std::string::npos) << level;
+    }
+    EXPECT_EQ(loggedBy(set + ",\"PowerLevel\":1}").find(noted), std::string::npos);
+    EXPECT_EQ(loggedBy(set + ",\"powerLevel\":1e20}").find(noted), std::string::npos);
 }
 
 TEST(ConnectedDevicesModule, StationListShapes)
