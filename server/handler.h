@@ -95,86 +95,57 @@ struct Member {
     bool documented;  // only says what the action itself takes: never refuses
 #endif
 
-    constexpr Member required() const
-    {
-        Member m = *this;
-        m.presence = REQUIRED;
-        return m;
-    }
+    // Each builder is one change to a copy.
+    constexpr Member required() const { return changed([](Member &m) { m.presence = REQUIRED; }); }
     constexpr Member byDefault(signed char value) const
     {
-        Member m = *this;
-        m.presence = DEFAULTED;
-        m.fallback = value;
-        return m;
+        return changed([value](Member &m) {
+            m.presence = DEFAULTED;
+            m.fallback = value;
+        });
     }
     // Absent: the device's current value, so that members read after it
     // follow what the device will hold.
-    constexpr Member currentWhenAbsent() const
-    {
-        Member m = *this;
-        m.presence = CURRENT;
-        return m;
-    }
-    constexpr Member otherwise(ValuePolicy policy) const
-    {
-        Member m = *this;
-        m.other = policy;
-        return m;
-    }
+    constexpr Member currentWhenAbsent() const { return changed([](Member &m) { m.presence = CURRENT; }); }
+    constexpr Member otherwise(ValuePolicy policy) const { return changed([policy](Member &m) { m.other = policy; }); }
     // POLICY_LEAVE_OUT or POLICY_REFUSE (the others are for Other only).
     constexpr Member outOfRange(ValuePolicy policy) const
     {
-        Member m = *this;
-        m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE;
-        return m;
+        return changed([policy](Member &m) { m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE; });
     }
-    constexpr Member refusedWith(unsigned result) const
+    constexpr Member refusedWith(unsigned result) const { return changed([result](Member &m) { m.refusal = result; }); }
+    constexpr Member readWhile(const char *name) const { return changed([name](Member &m) { m.when = name; }); }
+    constexpr Member readUnlessZero(const char *name) const
     {
-        Member m = *this;
-        m.refusal = result;
-        return m;
-    }
-    constexpr Member readWhile(const char *memberName) const
-    {
-        Member m = *this;
-        m.when = memberName;
-        return m;
-    }
-    constexpr Member readUnlessZero(const char *memberName) const
-    {
-        Member m = readWhile(memberName);
-        m.unlessZero = true;
-        return m;
+        return readWhile(name).changed([](Member &m) { m.unlessZero = true; });
     }
     constexpr Member documentedOnly() const
     {
 #ifdef KAL_CONTRACT_TEXT
-        Member m = *this;
-        m.documented = true;
-        return m;
+        return changed([](Member &m) { m.documented = true; });
 #else
         return *this;
 #endif
     }
-    constexpr Member logs(const char *line) const
-    {
-        Member m = *this;
-        m.failure = line;
-        return m;
-    }
+    constexpr Member logs(const char *line) const { return changed([line](Member &m) { m.failure = line; }); }
     // Documents that the module keeps a longer text as its first bytes
     // (cut at a character boundary); the reader still takes it whole.
     constexpr Member cutTo(int bytes) const
     {
 #ifdef KAL_CONTRACT_TEXT
-        Member m = *this;
-        m.cut = bytes;
-        return m;
+        return changed([bytes](Member &m) { m.cut = bytes; });
 #else
         (void)bytes;
         return *this;
 #endif
+    }
+
+    template <typename Change>
+    constexpr Member changed(Change change) const
+    {
+        Member m = *this;
+        change(m);
+        return m;
     }
 };
 
@@ -499,46 +470,38 @@ struct ModulePolicy {
     // modules) instead of "result" 1.
     bool refusesEmpty;
 
+    // Each builder is one change to a copy.
     constexpr ModulePolicy preparedBy(int (*step)(cJSON *, int, Prepared *)) const
     {
-        ModulePolicy p = *this;
-        p.prepare = step;
-        return p;
+        return changed([step](ModulePolicy &p) { p.prepare = step; });
     }
     constexpr ModulePolicy tracedBy(void (*step)(ModuleStep, const MemberRefusal *, const cJSON *)) const
     {
-        ModulePolicy p = *this;
-        p.trace = step;
-        return p;
+        return changed([step](ModulePolicy &p) { p.trace = step; });
     }
     constexpr ModulePolicy finishedBy(void (*step)(const ModuleAction *, const Started &)) const
     {
-        ModulePolicy p = *this;
-        p.finish = step;
-        return p;
+        return changed([step](ModulePolicy &p) { p.finish = step; });
     }
     constexpr ModulePolicy currentFrom(const int *value) const
     {
-        ModulePolicy p = *this;
-        p.current = value;
-        return p;
+        return changed([value](ModulePolicy &p) { p.current = value; });
     }
     constexpr ModulePolicy answeringMissingAction() const
     {
-        ModulePolicy p = *this;
-        p.answerMissingAction = true;
-        return p;
+        return changed([](ModulePolicy &p) { p.answerMissingAction = true; });
     }
-    constexpr ModulePolicy actionsByNumberOnly() const
-    {
-        ModulePolicy p = *this;
-        p.numbersOnly = true;
-        return p;
-    }
+    constexpr ModulePolicy actionsByNumberOnly() const { return changed([](ModulePolicy &p) { p.numbersOnly = true; }); }
     constexpr ModulePolicy refusingWithEmptyObject() const
     {
+        return changed([](ModulePolicy &p) { p.refusesEmpty = true; });
+    }
+
+    template <typename Change>
+    constexpr ModulePolicy changed(Change change) const
+    {
         ModulePolicy p = *this;
-        p.refusesEmpty = true;
+        change(p);
         return p;
     }
 };
