@@ -72,38 +72,53 @@ TEST(ReplaceFile, NeverSetsTheUmask)
     EXPECT_EQ(system(cleanup.c_str()), 0);
 }
 
+// A directory of the test's own, removed with what it holds at the end.
+struct ScratchDir {
+    char path[32] = "/tmp/kal-replace-XXXXXX";
+    ScratchDir() { EXPECT_NE(mkdtemp(path), nullptr); }
+    ~ScratchDir() { EXPECT_EQ(system((std::string("rm -rf ") + path).c_str()), 0); }
+    std::string operator/(const char *name) const { return std::string(path) + "/" + name; }
+};
+
+// The file's content, or "<none>" when there is no file.
+std::string contentOf(const std::string &path)
+{
+    char buf[64];
+    memset(buf, 0, sizeof(buf));
+    FILE *f = fopen(path.c_str(), "r");
+    if (f == nullptr)
+        return "<none>";
+    size_t n = fread(buf, 1, sizeof(buf) - 1, f);
+    fclose(f);
+    return std::string(buf, n);
+}
+
 TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
 {
-    char dir[] = "/tmp/kal-replace-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string path = std::string(dir) + "/zone";
-    auto read = [](const std::string &p) {
-        char buf[64];
-        memset(buf, 0, sizeof(buf));
-        FILE *f = fopen(p.c_str(), "r");
-        if (f == nullptr)
-            return std::string("<none>");
-        size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-        fclose(f);
-        return std::string(buf, n);
-    };
+    ScratchDir dir;
+    std::string path = dir / "zone";
     EXPECT_EQ(replaceFile(path.c_str(), "Asia/Tokyo", 10, 0644), 0);
-    EXPECT_EQ(read(path), "Asia/Tokyo");
+    EXPECT_EQ(contentOf(path), "Asia/Tokyo");
     // A shorter text replaces the whole file, with no tail of the old one.
     EXPECT_EQ(replaceFile(path.c_str(), "UTC", 3, 0644), 0);
-    EXPECT_EQ(read(path), "UTC");
-    EXPECT_EQ(read(path + ".tmp"), "<none>");
+    EXPECT_EQ(contentOf(path), "UTC");
+    EXPECT_EQ(contentOf(path + ".tmp"), "<none>");
     // A target that cannot be replaced keeps what it had and leaves no
     // temporary file; a missing directory fails cleanly.
-    std::string sub = std::string(dir) + "/sub";
+    std::string sub = dir / "sub";
     ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
     EXPECT_EQ(replaceFile(sub.c_str(), "x", 1, 0644), -1);
-    EXPECT_EQ(read(sub + ".tmp"), "<none>");
-    EXPECT_EQ(replaceFile((std::string(dir) + "/none/zone").c_str(), "x", 1, 0644), -1);
+    EXPECT_EQ(contentOf(sub + ".tmp"), "<none>");
+    EXPECT_EQ(replaceFile((dir / "none/zone").c_str(), "x", 1, 0644), -1);
     EXPECT_EQ(replaceFile(nullptr, "x", 1, 0644), -1);
-    EXPECT_EQ(read(path), "UTC");
-    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir), "sub\nzone\n");
+    EXPECT_EQ(contentOf(path), "UTC");
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir.path), "sub\nzone\n");
+}
 
+TEST(ReplaceFile, TakesTheModeLessTheUmaskAndGivesCommandsATemporaryFile)
+{
+    ScratchDir dir;
+    std::string path = dir / "zone";
     // The mode asked for, less the umask, whatever the temporary file had.
     mode_t old = umask(027);
     EXPECT_EQ(replaceFile(path.c_str(), "Europe/Paris", 12, 0664), 0);
@@ -114,7 +129,7 @@ TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
     // file, with the mode a shell redirection would give it; its directory
     // is made when missing.
     char tmp[512];
-    std::string inNewDir = std::string(dir) + "/logs/user.txt";
+    std::string inNewDir = dir / "logs/user.txt";
     ASSERT_EQ(replaceFileTemp(tmp, sizeof(tmp), inNewDir.c_str()), 0);
     EXPECT_EQ(std::string(tmp).rfind(inNewDir + ".tmp.", 0), 0u) << tmp;
     ASSERT_EQ(stat(tmp, &st), 0);
@@ -125,19 +140,30 @@ TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
     EXPECT_STRNE(tmp, other);
     ASSERT_EQ(commitFile(tmp, inNewDir.c_str()), 0);
     umask(old);
-    EXPECT_EQ(replaceFileTemp(tmp, sizeof(tmp), (std::string(dir) + "/a/b/c").c_str()), -1);
+    EXPECT_EQ(replaceFileTemp(tmp, sizeof(tmp), (dir / "a/b/c").c_str()), -1);
     EXPECT_STREQ(tmp, "");
+}
 
-    // Start-up's clean-up takes the leftovers of both namings, and only those.
+TEST(ReplaceFile, StartUpCleansOnlyItsOwnLeftovers)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir((dir / "logs").c_str(), 0755), 0);
+    ASSERT_TRUE(SimDevice::writeFile(dir / "logs/user.txt", "kept"));
+    // Both namings of a leftover go; look-alikes and other files' stay.
     for (const char *name : {"user.txt.tmp", "user.txt.tmp.Ab3dE9", "user.txt.tmpx", "user.txt.tmp.toolong1",
                              "other.txt.tmp.Ab3dE9"})
-        ASSERT_TRUE(SimDevice::writeFile(std::string(dir) + "/logs/" + name, "x"));
-    EXPECT_EQ(replaceFileCleanup(inNewDir.c_str()), 0);
-    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir + "/logs"),
+        ASSERT_TRUE(SimDevice::writeFile(dir / "logs/" + name, "x"));
+    EXPECT_EQ(replaceFileCleanup((dir / "logs/user.txt").c_str()), 0);
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir.path + "/logs"),
               "other.txt.tmp.Ab3dE9\nuser.txt\nuser.txt.tmp.toolong1\nuser.txt.tmpx\n");
+}
 
-    // Two processes replacing one file at the same time: each replacement
-    // is whole, and none fails for the other's temporary file.
+TEST(ReplaceFile, TwoProcessesAtOnceEachReplaceTheFileWhole)
+{
+    ScratchDir dir;
+    std::string path = dir / "zone";
+    // Each replacement is whole, and none fails for the other's temporary
+    // file.
     std::string a(3000, 'a'), b(5000, 'b');
     auto replaceAndRead = [&](const std::string &text) {
         int failures = 0;
@@ -157,9 +183,7 @@ TEST(ReplaceFile, WholeTextOrNothingAndNoLeftovers)
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir), "logs\nsub\nzone\n");
-    std::string cleanup = std::string("rm -rf ") + dir;
-    EXPECT_EQ(system(cleanup.c_str()), 0);
+    EXPECT_EQ(commandOutput(std::string("ls -A ") + dir.path), "zone\n");
 }
 
 TEST(DevicePaths, LiveUnderTheRootAndNeverCut)

@@ -139,17 +139,16 @@ void filesUnder(const std::string &dir, const std::string &rel, std::map<std::st
     closedir(d);
 }
 
-TEST(Snapshots, RestoreGivesTheSavedDeviceBackWhileTheServerRunsAndNeverTearsAFile)
+// Saves "first" (battery 33, two stations, the SD card in, no update offer,
+// no zone file), then changes all of it, by kal_sim and by the server's own
+// writes, and saves "second".
+void saveTwoSnapshots(SimDevice &dev)
 {
-    SimDevice dev;
-    ASSERT_TRUE(dev.start());
     ASSERT_EQ(kalSim(dev, "battery 33").status, 0);
     ASSERT_EQ(kalSim(dev, "station add 02:00:00:00:00:09 phone").status, 0);
     SimRun r = kalSim(dev, "snapshot save first");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("snapshot first saved"), std::string::npos) << r.out;
-
-    // Everything changes: by kal_sim and by the server's own writes.
     ASSERT_EQ(kalSim(dev, "battery 12 --charging").status, 0);
     ASSERT_EQ(kalSim(dev, "station clear").status, 0);
     ASSERT_EQ(kalSim(dev, "sdcard out").status, 0);
@@ -160,7 +159,35 @@ TEST(Snapshots, RestoreGivesTheSavedDeviceBackWhileTheServerRunsAndNeverTearsAFi
     ASSERT_EQ(kalSim(dev, "snapshot save second").status, 0);
     EXPECT_EQ(battery(dev), 12);
     EXPECT_EQ(stations(dev), 0);
+}
 
+TEST(Snapshots, RestoreGivesTheSavedDeviceBackToTheRunningServer)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_NO_FATAL_FAILURE(saveTwoSnapshots(dev));
+    ASSERT_EQ(kalSim(dev, "snapshot restore second").status, 0);
+    // The server answers the old values, and files made after the save
+    // are gone.
+    SimRun r = kalSim(dev, "snapshot restore first");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("removed"), std::string::npos) << r.out;
+    EXPECT_EQ(battery(dev), 33);
+    EXPECT_EQ(stations(dev), 2);
+    JsonPtr s = dev.requestJson("{\"module\":\"status\",\"action\":0}");
+    EXPECT_EQ(jsonInt(section(s, "sdcard"), "status"), 1);
+    EXPECT_FALSE(SimDevice::exists(dev.statePath("upgrade/offer")));
+    EXPECT_FALSE(SimDevice::exists(dev.path("/system/usr/share/zoneinfo/timezone")));
+    struct stat st;
+    ASSERT_EQ(stat(dev.statePath("config/119").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // modes come back too
+}
+
+TEST(Snapshots, RestoresNeverTearAFileAReaderReadsNorStopTheServer)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_NO_FATAL_FAILURE(saveTwoSnapshots(dev));
     // Restores back and forth while a reader checks every file it reads
     // and the dashboard keeps answering.
     std::atomic<bool> done{false};
@@ -191,7 +218,7 @@ TEST(Snapshots, RestoreGivesTheSavedDeviceBackWhileTheServerRunsAndNeverTearsAFi
     });
     int answered = 0;
     for (int i = 0; i < 6; i++) {
-        r = kalSim(dev, i % 2 == 0 ? "snapshot restore first" : "snapshot restore second");
+        SimRun r = kalSim(dev, i % 2 == 0 ? "snapshot restore first" : "snapshot restore second");
         EXPECT_EQ(r.status, 0) << r.out;
         if (dev.requestJson("{\"module\":\"status\",\"action\":0}") != nullptr)
             answered++;
@@ -201,23 +228,14 @@ TEST(Snapshots, RestoreGivesTheSavedDeviceBackWhileTheServerRunsAndNeverTearsAFi
     EXPECT_EQ(torn.load(), 0) << tornWhat;
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(answered, 6);
+}
 
-    // The last restore was "second"; now "first" once more: the server
-    // answers the old values, and files made after the save are gone.
-    r = kalSim(dev, "snapshot restore first");
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("removed"), std::string::npos) << r.out;
-    EXPECT_EQ(battery(dev), 33);
-    EXPECT_EQ(stations(dev), 2);
-    JsonPtr s = dev.requestJson("{\"module\":\"status\",\"action\":0}");
-    EXPECT_EQ(jsonInt(section(s, "sdcard"), "status"), 1);
-    EXPECT_FALSE(SimDevice::exists(dev.statePath("upgrade/offer")));
-    EXPECT_FALSE(SimDevice::exists(dev.path("/system/usr/share/zoneinfo/timezone")));
-    struct stat st;
-    ASSERT_EQ(stat(dev.statePath("config/119").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);  // modes come back too
-
-    r = kalSim(dev, "snapshot list");
+TEST(Snapshots, NamesAreCheckedListedAndDeleted)
+{
+    SimDevice dev;
+    ASSERT_TRUE(dev.start());
+    ASSERT_NO_FATAL_FAILURE(saveTwoSnapshots(dev));
+    SimRun r = kalSim(dev, "snapshot list");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("first"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("second"), std::string::npos) << r.out;
