@@ -69,6 +69,14 @@ enum TextForm {
     TEXT_OPERATOR,   // no leading digit, or 5 or 6 of them: an MCC of three, then the MNC
 };
 
+// A copy of value with change made to it: each builder below is one change.
+template <typename T, typename Change>
+constexpr T changedCopy(T value, Change change)
+{
+    change(value);
+    return value;
+}
+
 // One request member of an action: its declared contract. Built with the
 // functions below, so that a table row reads like the documentation. The
 // small fields share one word: every action's rows stay in the device's
@@ -95,57 +103,49 @@ struct Member {
     bool documented;  // only says what the action itself takes: never refuses
 #endif
 
-    // Each builder is one change to a copy.
-    constexpr Member required() const { return changed([](Member &m) { m.presence = REQUIRED; }); }
+    // Each builder is one change to a copy (changedCopy).
+    constexpr Member required() const { return changedCopy(*this, [](Member &m) { m.presence = REQUIRED; }); }
     constexpr Member byDefault(signed char value) const
     {
-        return changed([value](Member &m) {
+        return changedCopy(*this, [value](Member &m) {
             m.presence = DEFAULTED;
             m.fallback = value;
         });
     }
     // Absent: the device's current value, so that members read after it
     // follow what the device will hold.
-    constexpr Member currentWhenAbsent() const { return changed([](Member &m) { m.presence = CURRENT; }); }
-    constexpr Member otherwise(ValuePolicy policy) const { return changed([policy](Member &m) { m.other = policy; }); }
+    constexpr Member currentWhenAbsent() const { return changedCopy(*this, [](Member &m) { m.presence = CURRENT; }); }
+    constexpr Member otherwise(ValuePolicy policy) const { return changedCopy(*this, [policy](Member &m) { m.other = policy; }); }
     // POLICY_LEAVE_OUT or POLICY_REFUSE (the others are for Other only).
     constexpr Member outOfRange(ValuePolicy policy) const
     {
-        return changed([policy](Member &m) { m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE; });
+        return changedCopy(*this, [policy](Member &m) { m.bad = policy == POLICY_LEAVE_OUT ? POLICY_LEAVE_OUT : POLICY_REFUSE; });
     }
-    constexpr Member refusedWith(unsigned result) const { return changed([result](Member &m) { m.refusal = result; }); }
-    constexpr Member readWhile(const char *name) const { return changed([name](Member &m) { m.when = name; }); }
+    constexpr Member refusedWith(unsigned result) const { return changedCopy(*this, [result](Member &m) { m.refusal = result; }); }
+    constexpr Member readWhile(const char *name) const { return changedCopy(*this, [name](Member &m) { m.when = name; }); }
     constexpr Member readUnlessZero(const char *name) const
     {
-        return readWhile(name).changed([](Member &m) { m.unlessZero = true; });
+        return changedCopy(readWhile(name), [](Member &m) { m.unlessZero = true; });
     }
     constexpr Member documentedOnly() const
     {
 #ifdef KAL_CONTRACT_TEXT
-        return changed([](Member &m) { m.documented = true; });
+        return changedCopy(*this, [](Member &m) { m.documented = true; });
 #else
         return *this;
 #endif
     }
-    constexpr Member logs(const char *line) const { return changed([line](Member &m) { m.failure = line; }); }
+    constexpr Member logs(const char *line) const { return changedCopy(*this, [line](Member &m) { m.failure = line; }); }
     // Documents that the module keeps a longer text as its first bytes
     // (cut at a character boundary); the reader still takes it whole.
     constexpr Member cutTo(int bytes) const
     {
 #ifdef KAL_CONTRACT_TEXT
-        return changed([bytes](Member &m) { m.cut = bytes; });
+        return changedCopy(*this, [bytes](Member &m) { m.cut = bytes; });
 #else
         (void)bytes;
         return *this;
 #endif
-    }
-
-    template <typename Change>
-    constexpr Member changed(Change change) const
-    {
-        Member m = *this;
-        change(m);
-        return m;
     }
 };
 
@@ -470,39 +470,31 @@ struct ModulePolicy {
     // modules) instead of "result" 1.
     bool refusesEmpty;
 
-    // Each builder is one change to a copy.
+    // Each builder is one change to a copy (changedCopy).
     constexpr ModulePolicy preparedBy(int (*step)(cJSON *, int, Prepared *)) const
     {
-        return changed([step](ModulePolicy &p) { p.prepare = step; });
+        return changedCopy(*this, [step](ModulePolicy &p) { p.prepare = step; });
     }
     constexpr ModulePolicy tracedBy(void (*step)(ModuleStep, const MemberRefusal *, const cJSON *)) const
     {
-        return changed([step](ModulePolicy &p) { p.trace = step; });
+        return changedCopy(*this, [step](ModulePolicy &p) { p.trace = step; });
     }
     constexpr ModulePolicy finishedBy(void (*step)(const ModuleAction *, const Started &)) const
     {
-        return changed([step](ModulePolicy &p) { p.finish = step; });
+        return changedCopy(*this, [step](ModulePolicy &p) { p.finish = step; });
     }
     constexpr ModulePolicy currentFrom(const int *value) const
     {
-        return changed([value](ModulePolicy &p) { p.current = value; });
+        return changedCopy(*this, [value](ModulePolicy &p) { p.current = value; });
     }
     constexpr ModulePolicy answeringMissingAction() const
     {
-        return changed([](ModulePolicy &p) { p.answerMissingAction = true; });
+        return changedCopy(*this, [](ModulePolicy &p) { p.answerMissingAction = true; });
     }
-    constexpr ModulePolicy actionsByNumberOnly() const { return changed([](ModulePolicy &p) { p.numbersOnly = true; }); }
+    constexpr ModulePolicy actionsByNumberOnly() const { return changedCopy(*this, [](ModulePolicy &p) { p.numbersOnly = true; }); }
     constexpr ModulePolicy refusingWithEmptyObject() const
     {
-        return changed([](ModulePolicy &p) { p.refusesEmpty = true; });
-    }
-
-    template <typename Change>
-    constexpr ModulePolicy changed(Change change) const
-    {
-        ModulePolicy p = *this;
-        change(p);
-        return p;
+        return changedCopy(*this, [](ModulePolicy &p) { p.refusesEmpty = true; });
     }
 };
 
