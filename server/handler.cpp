@@ -113,6 +113,36 @@ int leaveOut(const Member &m, bool typed, MemberValue *value)
     return 1;
 }
 
+// An absent member: 1 (*value its fallback or the current value when it
+// has one), or 0 when it is required.
+int readAbsent(const Member &m, MemberValue *value, const int *current)
+{
+    if (m.presence == REQUIRED)
+        return 0;
+    if (m.presence == DEFAULTED || (m.presence == CURRENT && current != NULL)) {
+        value->given = true;
+        value->number = m.presence == DEFAULTED ? m.fallback : *current;
+    }
+    return 1;
+}
+
+// A value of another type than the member's, by its policy: 1 taken (or
+// left out), 0 refused, -1 read as the type's own (true one, zero).
+int readOtherType(const cJSON *item, const Member &m, MemberValue *value, const int *current)
+{
+    if (m.other == POLICY_LEAVE_OUT || (m.other == POLICY_CURRENT && current == NULL))
+        return 1;
+    if (m.other == POLICY_REFUSE)
+        return 0;
+    if (m.other == POLICY_CURRENT || m.other == POLICY_AS_SENT) {
+        value->given = true;
+        value->number = m.other == POLICY_CURRENT ? *current : 0;
+        value->item = m.other == POLICY_AS_SENT ? item : NULL;
+        return 1;
+    }
+    return -1;
+}
+
 // Reads one member's value. 1 when it keeps its rules (*value filled or
 // left absent), 0 when it refuses the request (*refused says why).
 int readMember(const cJSON *item, const Member &m, MemberValue *value, MemberRefusal *refused,
@@ -120,15 +150,8 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, MemberRef
 {
     memset(value, 0, sizeof(*value));
     *refused = MemberRefusal{&m, -1, REFUSED_MISSING, item};
-    if (item == NULL) {
-        if (m.presence == REQUIRED)
-            return 0;
-        if (m.presence == DEFAULTED || (m.presence == CURRENT && current != NULL)) {
-            value->given = true;
-            value->number = m.presence == DEFAULTED ? m.fallback : *current;
-        }
-        return 1;
-    }
+    if (item == NULL)
+        return readAbsent(m, value, current);
     bool typed = false;
     int why = -1;  // a RefusalReason when out of range, length or form
     switch (m.type) {
@@ -180,16 +203,9 @@ int readMember(const cJSON *item, const Member &m, MemberValue *value, MemberRef
     }
     if (!typed) {
         refused->reason = REFUSED_TYPE;
-        if (m.other == POLICY_LEAVE_OUT || (m.other == POLICY_CURRENT && current == NULL))
-            return 1;
-        if (m.other == POLICY_REFUSE)
-            return 0;
-        if (m.other == POLICY_CURRENT || m.other == POLICY_AS_SENT) {
-            value->given = true;
-            value->number = m.other == POLICY_CURRENT ? *current : 0;
-            value->item = m.other == POLICY_AS_SENT ? item : NULL;
-            return 1;
-        }
+        int taken = readOtherType(item, m, value, current);
+        if (taken >= 0)
+            return taken;
     }
     if (why >= 0) {
         refused->reason = (RefusalReason)why;
