@@ -222,7 +222,6 @@ int readMembers(const cJSON *object, const Member *members, int count, Request *
                 MemberRefusal *refused, const int *current)
 {
     memset(values, 0, sizeof(*values));
-    values->object = object;
     values->members = members;
     // Tables are held to kMaxMembers where they are built; this only keeps
     // a table built otherwise within values.
@@ -321,7 +320,6 @@ int answer(cJSON *request, cJSON *response, const ModulePolicy &policy, const Mo
             memset(&refused, 0, sizeof(refused));
             result = readMembers(request, found->members, found->memberCount, &values, &refused, policy.current);
             if (result == 0) {
-                values.object = request;
                 values.prepared = prepared.room;
                 result = found->run(values, response);
             } else {

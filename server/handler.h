@@ -241,7 +241,6 @@ struct MemberValue {
 
 // The typed values of one request object, read by its members' rules.
 struct Request {
-    const cJSON *object;
     const Member *members;
     int count;
     MemberValue values[kMaxMembers];
@@ -364,9 +363,7 @@ struct ModuleAction {
     // The action's name in the module's own log lines.
     constexpr ModuleAction named(const char *actionName) const
     {
-        ModuleAction a = *this;
-        a.name = actionName;
-        return a;
+        return changedCopy(*this, [actionName](ModuleAction &a) { a.name = actionName; });
     }
 
     constexpr ModuleAction form(int resultCode, const char *text, ReplyShape shape, const char *replyMembers) const

@@ -211,10 +211,10 @@ int deleteProfile(const Request &request, cJSON *)
     // Every "defaultProfile" sent is taken (true 1, other 0) or, out of
     // range, left out.
     const MemberValue &defaults = settings.get("defaultProfile");
-    const cJSON *profile = firstProfile(settings);
     int profileId = 0;
-    int found = profileIdOf(profile, 0, MOBILE_MAX_PROFILES - 1, &profileId);
-    if (profile == NULL || (!defaults.given && !defaults.leftOut) || found == PROFILE_ID_ABSENT)
+    // No first profile has no "profileID" either.
+    int found = profileIdOf(firstProfile(settings), 0, MOBILE_MAX_PROFILES - 1, &profileId);
+    if ((!defaults.given && !defaults.leftOut) || found == PROFILE_ID_ABSENT)
         return fail(WAN_FAILED, "Cannot get the profile id or active one.");
     // Default profiles come first and cannot be deleted: only a user
     // profile's index (0 or more) goes to the service. Both numbers are
