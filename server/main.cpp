@@ -114,17 +114,15 @@ void recordRun()
 {
     char why[600];
     memset(why, 0, sizeof(why));
-    SimProcess self = {getpid(), 0};
+    SimProcess self = {0, 0};
     if (simRunPath(kalRoot(), SIM_RUN_SERVER_FILE, g_runFile, sizeof(g_runFile)) != 0 ||
-        simProcessStart(self.pid, &self.start) != 0 ||
-        simRunRecord(kalRoot(), SIM_RUN_SERVER_FILE, why, sizeof(why)) != 0) {
+        simRunRecord(kalRoot(), SIM_RUN_SERVER_FILE, why, sizeof(why), &self) != 0) {
         diagPrintf("kal_server: cannot record this server in %s%s: %s\n", kalRoot(), SIM_RUN_DIR_PATH,
-                   why[0] != '\0' ? why : "its start time is unknown");
+                   why[0] != '\0' ? why : "its run file's path is too long");
         return;
     }
-    memset(g_runText, 0, sizeof(g_runText));
-    int n = snprintf(g_runText, sizeof(g_runText), "%d %llu\n", (int)self.pid, self.start);
-    if (n > 0 && (size_t)n < sizeof(g_runText))
+    int n = simRunText(&self, g_runText, sizeof(g_runText));
+    if (n > 0)
         g_runTextLength = n;
 }
 

@@ -77,32 +77,50 @@ int simProcessStart(pid_t pid, unsigned long long *start)
     return -1;
 }
 
-int simRunRecord(const char *root, const char *name, char *why, size_t size)
+int simRunMakeDir(const char *root, char *why, size_t size)
 {
     char dir[512];
-    char path[512];
     memset(dir, 0, sizeof(dir));
-    if (snprintf(dir, sizeof(dir), "%s%s", root, SIM_RUN_DIR_PATH) >= (int)sizeof(dir) ||
-        simRunPath(root, name, path, sizeof(path)) != 0) {
-        snprintf(why, size, "the run file's path under %s is too long", root);
+    if (snprintf(dir, sizeof(dir), "%s%s", root, SIM_RUN_DIR_PATH) >= (int)sizeof(dir)) {
+        snprintf(why, size, "the run directory's path under %s is too long", root);
         return -1;
     }
     if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
         snprintf(why, size, "cannot create %s: %s", dir, strerror(errno));
         return -1;
     }
+    return 0;
+}
+
+int simRunText(const SimProcess *process, char *out, size_t size)
+{
+    memset(out, 0, size);
+    int n = snprintf(out, size, "%d %llu\n", (int)process->pid, process->start);
+    return n > 0 && (size_t)n < size ? n : -1;
+}
+
+int simRunRecord(const char *root, const char *name, char *why, size_t size, SimProcess *recorded)
+{
+    char path[512];
+    if (simRunPath(root, name, path, sizeof(path)) != 0) {
+        snprintf(why, size, "the run file's path under %s is too long", root);
+        return -1;
+    }
+    if (simRunMakeDir(root, why, size) != 0)
+        return -1;
     SimProcess self = {getpid(), 0};
     if (simProcessStart(self.pid, &self.start) != 0) {
         snprintf(why, size, "cannot read this process's start time in /proc");
         return -1;
     }
     char text[64];
-    memset(text, 0, sizeof(text));
-    int n = snprintf(text, sizeof(text), "%d %llu\n", (int)self.pid, self.start);
-    if (replaceFile(path, text, (size_t)n, 0644) != 0) {
+    int n = simRunText(&self, text, sizeof(text));
+    if (n < 0 || replaceFile(path, text, (size_t)n, 0644) != 0) {
         snprintf(why, size, "cannot write %s: %s", path, strerror(errno));
         return -1;
     }
+    if (recorded != NULL)
+        *recorded = self;
     return 0;
 }
 

@@ -34,9 +34,18 @@ int simRunPath(const char *root, const char *name, char *out, size_t size);
 // or it has ended (a zombie counts as ended).
 int simProcessStart(pid_t pid, unsigned long long *start);
 
-// Records the calling process in <root>/sim-run/<name> ("PID START\n"),
-// replaced whole and synced. 0, or -1 after writing why into why.
-int simRunRecord(const char *root, const char *name, char *why, size_t size);
+// Makes <root>/sim-run when it is missing. 0, or -1 after writing why
+// ("cannot create DIR: REASON") into why.
+int simRunMakeDir(const char *root, char *why, size_t size);
+
+// A run file's text for process, "PID START\n", into out. Its length, or -1
+// when it does not fit.
+int simRunText(const SimProcess *process, char *out, size_t size);
+
+// Records the calling process in <root>/sim-run/<name> (simRunText),
+// replaced whole and synced; *recorded, when not null, gets what was
+// recorded. 0, or -1 after writing why into why.
+int simRunRecord(const char *root, const char *name, char *why, size_t size, SimProcess *recorded = NULL);
 
 // Reads a run file. 0, or -1 when it is missing or malformed.
 int simRunRead(const char *root, const char *name, SimProcess *out);

@@ -496,11 +496,10 @@ bool makeRoot(Device &device)
         fprintf(stderr, "kal_lab: device %d: its root %s is longer than %d bytes\n", device.index, real, KAL_ROOT_MAX);
         return false;
     }
-    char runDir[600];
-    memset(runDir, 0, sizeof(runDir));
-    snprintf(runDir, sizeof(runDir), "%s%s", device.root, SIM_RUN_DIR_PATH);
-    if (mkdir(runDir, 0755) != 0 && errno != EEXIST) {
-        fprintf(stderr, "kal_lab: device %d: cannot create %s: %s\n", device.index, runDir, strerror(errno));
+    char why[700];
+    memset(why, 0, sizeof(why));
+    if (simRunMakeDir(device.root, why, sizeof(why)) != 0) {
+        fprintf(stderr, "kal_lab: device %d: %s\n", device.index, why);
         return false;
     }
     return true;

@@ -11,7 +11,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -69,15 +68,14 @@ int serverBinary(char *out, size_t size, char *message, size_t msgSize)
 int startDetached(const char *binary, char *message, size_t size)
 {
     char output[600];
-    char dir[600];
+    char why[700];
     char rootVariable[KAL_ROOT_MAX + 16];
-    memset(dir, 0, sizeof(dir));
+    memset(why, 0, sizeof(why));
     memset(rootVariable, 0, sizeof(rootVariable));
     if (simRunPath(kalRoot(), SIM_RUN_SERVER_OUTPUT, output, sizeof(output)) != 0)
         return say(message, size, CONTROL_FAILED, "power cycle: the output path under %s is too long", kalRoot());
-    snprintf(dir, sizeof(dir), "%s%s", kalRoot(), SIM_RUN_DIR_PATH);
-    if (mkdir(dir, 0755) != 0 && errno != EEXIST)
-        return say(message, size, CONTROL_FAILED, "power cycle: cannot create %s: %s", dir, strerror(errno));
+    if (simRunMakeDir(kalRoot(), why, sizeof(why)) != 0)
+        return say(message, size, CONTROL_FAILED, "power cycle: %s", why);
     snprintf(rootVariable, sizeof(rootVariable), "KAL_ROOT=%s", kalRoot());
     // Built before fork: the child of a threaded caller may only make
     // async-signal-safe calls.
@@ -149,11 +147,10 @@ int lockPower(int *fd, char *message, size_t size)
     char path[600];
     if (simRunPath(kalRoot(), SIM_RUN_POWER_LOCK, path, sizeof(path)) != 0)
         return say(message, size, CONTROL_FAILED, "power cycle: the lock path under %s is too long", kalRoot());
-    char dir[600];
-    memset(dir, 0, sizeof(dir));
-    snprintf(dir, sizeof(dir), "%s%s", kalRoot(), SIM_RUN_DIR_PATH);
-    if (mkdir(dir, 0755) != 0 && errno != EEXIST)
-        return say(message, size, CONTROL_FAILED, "power cycle: cannot create %s: %s", dir, strerror(errno));
+    char why[700];
+    memset(why, 0, sizeof(why));
+    if (simRunMakeDir(kalRoot(), why, sizeof(why)) != 0)
+        return say(message, size, CONTROL_FAILED, "power cycle: %s", why);
     *fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (*fd < 0)
         return say(message, size, CONTROL_FAILED, "power cycle: cannot open %s: %s", path, strerror(errno));
